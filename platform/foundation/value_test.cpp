@@ -1,0 +1,97 @@
+#include "platform/foundation/value.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/foundation/error.h"
+
+namespace fnd {
+namespace {
+
+TEST(ValueTest, KindsAreStrict) {
+  EXPECT_NE(Value(true), Value(1));
+  EXPECT_NE(Value(1), Value(1.0));
+  EXPECT_NE(Value("1"), Value(1));
+  EXPECT_EQ(Value(), Value(nullptr));
+  EXPECT_EQ(Value::Int32(7), Value::Int64(7));  // Width is not part of equality...
+  EXPECT_EQ(Value::Int32(7).hash(), Value::Int64(7).hash());
+  EXPECT_FALSE(Value::Int32(7).isInt64());  // ...but it is remembered.
+  EXPECT_TRUE(Value::Int64(7).isInt64());
+  EXPECT_FALSE(Value(int64_t{5}).isInt64());
+  EXPECT_TRUE(Value(int64_t{1} << 40).isInt64());
+  EXPECT_TRUE(Value(uint32_t{0xffffffff}).isInt64());
+  EXPECT_EQ(Value(std::nan("")), Value(std::nan("")));
+  EXPECT_EQ(Value(0.0), Value(-0.0));
+  EXPECT_EQ(Value(0.0).hash(), Value(-0.0).hash());
+}
+
+TEST(ValueTest, DictionaryKeepsOrderAndComparesUnordered) {
+  Dictionary a{{"b", 1}, {"a", 2}, {Value(3), "three"}, {Value(Array{1, 2}), true}};
+  Dictionary b{{Value(Array{1, 2}), true}, {"a", 2}, {Value(3), "three"}, {"b", 1}};
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(Value(a).hash(), Value(b).hash());
+  EXPECT_EQ(a.keys().front(), Value("b"));
+  EXPECT_EQ(a.get(Value(Array{1, 2})), Value(true));
+  EXPECT_FALSE(a.set("b", 9));
+  EXPECT_EQ(a.keys().front(), Value("b"));
+  EXPECT_EQ(a.get("b"), Value(9));
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(a.erase("b"));
+  EXPECT_EQ(a.size(), 3u);
+  EXPECT_EQ(a.keys().front(), Value("a"));
+}
+
+TEST(ValueTest, LargeDictionaryUsesIndexConsistently) {
+  Dictionary d;
+  for (int i = 0; i < 100; ++i) d.set(i, i * 2);
+  for (int i = 0; i < 100; i += 7) EXPECT_EQ(d.get(i), Value(i * 2));
+  EXPECT_TRUE(d.erase(50));
+  EXPECT_FALSE(d.contains(50));
+  EXPECT_EQ(d.get(99), Value(198));
+  Dictionary copy = d;
+  EXPECT_EQ(copy.get(98), Value(196));
+  EXPECT_EQ(copy, d);
+}
+
+TEST(ValueTest, CopiesShareUntilWritten) {
+  Value a(Array{1, 2, 3});
+  Value b = a;
+  b.mutableArray()->push_back(4);
+  EXPECT_EQ(a.array()->size(), 3u);
+  EXPECT_EQ(b.array()->size(), 4u);
+}
+
+struct Point : Record {
+  int x = 0;
+  explicit Point(int x) : x(x) {}
+  std::string typeName() const override { return "Point"; }
+  bool isEqual(const Record& o) const override {
+    auto p = dynamic_cast<const Point*>(&o);
+    return p && p->x == x;
+  }
+  size_t hash() const override { return std::hash<int>()(x); }
+};
+
+TEST(ValueTest, RecordsAndDescription) {
+  Value p(std::make_shared<Point>(3));
+  EXPECT_EQ(p, Value(std::make_shared<Point>(3)));
+  EXPECT_EQ(p.recordAs<Point>()->x, 3);
+  Dictionary d{{"k", Array{1, Value::Int64(2), 1.5, "s", Data{0xab}, Value()}}};
+  d.set(p, std::vector<int32_t>{1, 2});
+  EXPECT_EQ(Value(d).description(),
+            R"({"k": [1, 2L, 1.5, "s", <ab>, null], <Point>: int32[1, 2]})");
+}
+
+TEST(ErrorTest, DescriptionDefaultsLikeThePlatform) {
+  Error e("Dom", 3);
+  EXPECT_EQ(e.localizedDescription(), "The operation couldn\u2019t be completed. (Dom error 3.)");
+  EXPECT_EQ(Error::withDescription("Dom", 3, "Bad").localizedDescription(), "Bad");
+  Error out;
+  EXPECT_FALSE(SetError(&out, e));
+  EXPECT_EQ(out, e);
+  EXPECT_FALSE(SetError(nullptr, e));
+}
+
+}  // namespace
+}  // namespace fnd

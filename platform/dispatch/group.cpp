@@ -1,0 +1,101 @@
+#include "platform/dispatch/group.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace dispatch {
+
+struct Group::State {
+  std::shared_ptr<Clock> clock;  // Constant; may be null.
+  std::mutex mutex;
+  std::condition_variable cv;
+  // Guarded by mutex.
+  int64_t count = 0;
+  std::vector<std::pair<std::shared_ptr<Queue>, Queue::Block>> notifications;
+
+  void leave() {
+    std::vector<std::pair<std::shared_ptr<Queue>, Queue::Block>> due;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (count == 0) {
+        std::fprintf(stderr, "dispatch: group left more often than entered; ignored\n");
+        return;
+      }
+      if (--count > 0) return;
+      due.swap(notifications);
+    }
+    cv.notify_all();
+    for (auto& [queue, block] : due) queue->async(std::move(block));
+  }
+};
+
+Group::Group(std::shared_ptr<Clock> clock) : state_(std::make_shared<State>()) {
+  state_->clock = std::move(clock);
+}
+
+Group::~Group() = default;
+
+void Group::enter() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  ++state_->count;
+}
+
+void Group::leave() { state_->leave(); }
+
+void Group::async(const std::shared_ptr<Queue>& queue, Queue::Block block) {
+  if (!queue || !block) return;
+  enter();
+  // Leaves once: right after the block has run, or when the block is dropped unrun (its queue
+  // went away) or throws, so that waiters never wait forever.
+  std::shared_ptr<void> leaver(nullptr, [state = state_](void*) { state->leave(); });
+  queue->async([leaver = std::move(leaver), block = std::move(block)]() mutable {
+    block();
+    leaver.reset();
+  });
+}
+
+void Group::notify(const std::shared_ptr<Queue>& queue, Queue::Block block) {
+  if (!queue || !block) return;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->count > 0) {
+      state_->notifications.emplace_back(queue, std::move(block));
+      return;
+    }
+  }
+  queue->async(std::move(block));
+}
+
+WaitResult Group::wait(double timeout) {
+  const std::shared_ptr<State>& s = state_;
+  std::unique_lock<std::mutex> lock(s->mutex);
+  if (s->count == 0) return WaitResult::kSuccess;
+  if (!(timeout > 0)) return WaitResult::kTimedOut;
+
+  std::shared_ptr<Clock> clock;
+  std::shared_ptr<bool> expired;
+  Clock::TimerId timer = 0;
+  if (timeout != kForever) {
+    clock = s->clock ? s->clock : Clock::current();
+    expired = std::make_shared<bool>(false);
+    lock.unlock();  // The deadline may fire at once and take the lock.
+    timer = clock->scheduleAt(Clock::Base::kUptime, clock->uptime() + timeout, [s, expired] {
+      {
+        std::lock_guard<std::mutex> l(s->mutex);
+        *expired = true;
+      }
+      s->cv.notify_all();
+    });
+    lock.lock();
+  }
+  s->cv.wait(lock, [&] { return s->count == 0 || (expired && *expired); });
+  const WaitResult result = s->count == 0 ? WaitResult::kSuccess : WaitResult::kTimedOut;
+  lock.unlock();
+  if (timer != 0) clock->cancelTimer(timer);
+  return result;
+}
+
+}  // namespace dispatch

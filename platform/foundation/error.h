@@ -14,6 +14,12 @@ namespace fnd {
 inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription";
 // The user-info key that holds an underlying error's description.
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
+// The user-info key that holds the path of the file an error is about.
+inline constexpr const char* kFilePathErrorKey = "NSFilePath";
+
+// Domains used by the foundation layer itself.
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
 
 class Error {
  public:

@@ -189,10 +189,10 @@ const std::string& Value::asString() const {
   return s ? *s : kEmptyString;
 }
 
-#define FND_VALUE_GETTER(Type, name, member)             \
-  const Type* Value::name() const {                      \
+#define FND_VALUE_GETTER(Type, name, member)                \
+  const Type* Value::name() const {                         \
     auto p = std::get_if<std::shared_ptr<Type>>(&storage_); \
-    return p ? p->get() : nullptr;                       \
+    return p ? p->get() : nullptr;                          \
   }
 FND_VALUE_GETTER(std::string, string, )
 FND_VALUE_GETTER(Data, data, )

@@ -1,0 +1,74 @@
+// Facts about the running process and the machine: launch arguments, environment, operating
+// system version, names, memory and processors. Arguments and the OS version can be replaced, so
+// that tests and the --flags of the executable decide what the program sees.
+//
+// Thread safety: every method may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace fnd {
+
+struct OperatingSystemVersion {
+  int64_t majorVersion = 0;
+  int64_t minorVersion = 0;
+  int64_t patchVersion = 0;
+  bool operator==(const OperatingSystemVersion&) const = default;
+};
+
+class ProcessInfo {
+ public:
+  // The process's instance. main() gives it the real arguments with setArguments().
+  static ProcessInfo& processInfo();
+
+  // Reads the OS version with uname(2); arguments start empty.
+  ProcessInfo();
+  ProcessInfo(const ProcessInfo&) = delete;
+  ProcessInfo& operator=(const ProcessInfo&) = delete;
+
+  // Launch arguments, the program name first.
+  std::vector<std::string> arguments() const;
+  void setArguments(std::vector<std::string> arguments);
+  void setArguments(int argc, const char* const* argv);
+  // True when one argument equals `argument` exactly.
+  bool hasArgument(const std::string& argument) const;
+
+  // The environment at the time of the call.
+  Dictionary environment() const;
+  std::optional<std::string> environmentValue(const std::string& name) const;
+
+  // The kernel release as major.minor.patch ("6.1.0-18-amd64" gives 6.1.0), and the platform's
+  // kind of text: "Version 6.1.0 (Build #1 SMP ...)" with uname's version field.
+  OperatingSystemVersion operatingSystemVersion() const;
+  std::string operatingSystemVersionString() const;
+  bool isOperatingSystemAtLeastVersion(const OperatingSystemVersion& version) const;
+  // Replaces both (a test's or a flag's OS); the string is taken as given.
+  void setOperatingSystemVersion(OperatingSystemVersion version, std::string versionString);
+  // Goes back to what uname says.
+  void resetOperatingSystemVersion();
+
+  // The program's name: the last component of the first argument, else of /proc/self/exe.
+  std::string processName() const;
+  int processIdentifier() const;
+  std::string hostName() const;
+  // Bytes of RAM and online processors; 0 when unknown.
+  uint64_t physicalMemory() const;
+  unsigned processorCount() const;
+
+  // Parses the leading "major.minor.patch" of a text; missing parts are 0.
+  static OperatingSystemVersion ParseVersion(const std::string& text);
+
+ private:
+  mutable std::mutex mu_;
+  std::vector<std::string> arguments_;  // Guarded by mu_.
+  OperatingSystemVersion osVersion_;    // Guarded by mu_.
+  std::string osVersionString_;         // Guarded by mu_.
+};
+
+}  // namespace fnd

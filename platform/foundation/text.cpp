@@ -1,0 +1,260 @@
+#include "platform/foundation/text.h"
+
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+namespace fnd {
+
+namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Calls f(codePoint) for each code point; an ill-formed sequence (its maximal subpart) is one
+// U+FFFD, the same policy ICU's UTF-8 conversion uses.
+template <typename F>
+void ForEachCodePoint(std::string_view text, F&& f) {
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t n = static_cast<int32_t>(text.size());
+  int32_t i = 0;
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(s, i, n, c);
+    if (c < 0) c = kReplacementCharacter;
+    if (!f(static_cast<char32_t>(c))) return;
+  }
+}
+
+void AppendUTF8(std::string& out, char32_t c) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacementCharacter;
+  uint8_t buf[4];
+  int32_t len = 0;
+  UBool error = false;
+  U8_APPEND(buf, len, 4, static_cast<UChar32>(c), error);
+  (void)error;  // Cannot fail: c is a valid scalar value and the buffer holds 4 bytes.
+  out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
+}
+
+icu::UnicodeString ToUnicode(std::string_view text) {
+  // Larger texts than 2 GiB are not text this program handles; ICU lengths are 32-bit.
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+}
+
+std::string ToUTF8(const icu::UnicodeString& s) {
+  std::string out;
+  s.toUTF8String(out);
+  return out;
+}
+
+icu::UnicodeString Normalize(const icu::UnicodeString& s, bool composed) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* n = composed ? icu::Normalizer2::getNFCInstance(status)
+                                       : icu::Normalizer2::getNFDInstance(status);
+  if (U_FAILURE(status) || n == nullptr) return s;
+  icu::UnicodeString out = n->normalize(s, status);
+  return U_SUCCESS(status) ? out : s;
+}
+
+int Sign(int8_t c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
+
+}  // namespace
+
+bool IsValidUTF8(std::string_view text) {
+  const uint8_t* s = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t n = static_cast<int32_t>(text.size());
+  if (text.size() > static_cast<size_t>(INT32_MAX)) return false;
+  int32_t i = 0;
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(s, i, n, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+size_t UTF16Length(std::string_view text) {
+  size_t n = 0;
+  ForEachCodePoint(text, [&](char32_t c) {
+    n += c > 0xFFFF ? 2 : 1;
+    return true;
+  });
+  return n;
+}
+
+size_t CodePointLength(std::string_view text) {
+  size_t n = 0;
+  ForEachCodePoint(text, [&](char32_t) {
+    ++n;
+    return true;
+  });
+  return n;
+}
+
+std::u16string ToUTF16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](char32_t c) {
+    if (c > 0xFFFF) {
+      out.push_back(static_cast<char16_t>(U16_LEAD(c)));
+      out.push_back(static_cast<char16_t>(U16_TRAIL(c)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    return true;
+  });
+  return out;
+}
+
+std::u32string ToUTF32(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](char32_t c) {
+    out.push_back(c);
+    return true;
+  });
+  return out;
+}
+
+std::string FromUTF16(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (U16_IS_LEAD(c) && i + 1 < text.size() && U16_IS_TRAIL(text[i + 1])) {
+      c = U16_GET_SUPPLEMENTARY(c, text[i + 1]);
+      ++i;
+    }
+    AppendUTF8(out, c);  // A lone surrogate becomes U+FFFD there.
+  }
+  return out;
+}
+
+std::string FromUTF32(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) AppendUTF8(out, c);
+  return out;
+}
+
+std::string SubstringUTF16(std::string_view text, size_t start, size_t length) {
+  const size_t end = length > SIZE_MAX - start ? SIZE_MAX : start + length;
+  std::string out;
+  size_t unit = 0;
+  ForEachCodePoint(text, [&](char32_t c) {
+    const size_t width = c > 0xFFFF ? 2 : 1;
+    if (unit >= end || unit + width > end) return false;
+    if (unit >= start) AppendUTF8(out, c);
+    unit += width;
+    return true;
+  });
+  return out;
+}
+
+std::string SubstringCodePoints(std::string_view text, size_t start, size_t length) {
+  const size_t end = length > SIZE_MAX - start ? SIZE_MAX : start + length;
+  std::string out;
+  size_t index = 0;
+  ForEachCodePoint(text, [&](char32_t c) {
+    if (index >= end) return false;
+    if (index >= start) AppendUTF8(out, c);
+    ++index;
+    return true;
+  });
+  return out;
+}
+
+std::string ToUpper(std::string_view text, std::string_view locale) {
+  icu::UnicodeString s = ToUnicode(text);
+  if (locale.empty()) {
+    s.toUpper(icu::Locale::getRoot());
+  } else {
+    s.toUpper(icu::Locale(std::string(locale).c_str()));
+  }
+  return ToUTF8(s);
+}
+
+std::string ToLower(std::string_view text, std::string_view locale) {
+  icu::UnicodeString s = ToUnicode(text);
+  if (locale.empty()) {
+    s.toLower(icu::Locale::getRoot());
+  } else {
+    s.toLower(icu::Locale(std::string(locale).c_str()));
+  }
+  return ToUTF8(s);
+}
+
+std::string FoldCase(std::string_view text) {
+  icu::UnicodeString s = ToUnicode(text);
+  s.foldCase(U_FOLD_CASE_DEFAULT);
+  return ToUTF8(s);
+}
+
+bool IsInClass(char32_t codePoint, CharacterClass cls) {
+  const UChar32 c = static_cast<UChar32>(codePoint);
+  if (codePoint > 0x10FFFF) return false;
+  const uint32_t mask = U_GET_GC_MASK(c);
+  switch (cls) {
+    case CharacterClass::kLetter:
+      return (mask & U_GC_L_MASK) != 0;
+    case CharacterClass::kLetterOrMark:
+      return (mask & (U_GC_L_MASK | U_GC_M_MASK)) != 0;
+    case CharacterClass::kDecimalDigit:
+      return (mask & U_GC_ND_MASK) != 0;
+    case CharacterClass::kAlphanumeric:
+      return (mask & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+    case CharacterClass::kWhitespace:
+      return (mask & U_GC_ZS_MASK) != 0 || c == 0x09;
+    case CharacterClass::kWhitespaceAndNewline:
+      return (mask & U_GC_Z_MASK) != 0 || (c >= 0x09 && c <= 0x0D) || c == 0x85;
+    case CharacterClass::kNameCharacter:
+      return (mask & (U_GC_L_MASK | U_GC_ND_MASK)) != 0 || c == '_';
+  }
+  return false;
+}
+
+bool ConsistsOnlyOf(std::string_view text, CharacterClass cls) {
+  bool all = true;
+  ForEachCodePoint(text, [&](char32_t c) {
+    all = IsInClass(c, cls);
+    return all;
+  });
+  return all;
+}
+
+std::string Trim(std::string_view text, CharacterClass cls) {
+  std::u32string cps = ToUTF32(text);
+  size_t b = 0, e = cps.size();
+  while (b < e && IsInClass(cps[b], cls)) ++b;
+  while (e > b && IsInClass(cps[e - 1], cls)) --e;
+  return FromUTF32(std::u32string_view(cps).substr(b, e - b));
+}
+
+int CanonicalCompare(std::string_view a, std::string_view b) {
+  if (a == b) return 0;
+  icu::UnicodeString x = Normalize(ToUnicode(a), false);
+  icu::UnicodeString y = Normalize(ToUnicode(b), false);
+  return Sign(x.compare(y));
+}
+
+bool CanonicalEquals(std::string_view a, std::string_view b) { return CanonicalCompare(a, b) == 0; }
+
+int CaseInsensitiveCompare(std::string_view a, std::string_view b) {
+  auto key = [](std::string_view t) {
+    icu::UnicodeString s = Normalize(ToUnicode(t), false);
+    s.foldCase(U_FOLD_CASE_DEFAULT);
+    return Normalize(s, false);
+  };
+  return Sign(key(a).compare(key(b)));
+}
+
+std::string NormalizeNFC(std::string_view text) { return ToUTF8(Normalize(ToUnicode(text), true)); }
+
+std::string NormalizeNFD(std::string_view text) {
+  return ToUTF8(Normalize(ToUnicode(text), false));
+}
+
+}  // namespace fnd

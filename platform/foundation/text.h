@@ -1,0 +1,81 @@
+// Text helpers over ICU for UTF-8 strings: lengths and substrings in UTF-16 units or code points,
+// UTF-8 validation and conversion, case mapping, character classes, trimming and comparison.
+//
+// Every function takes UTF-8. Invalid UTF-8 is never an error here: each ill-formed sequence is
+// read as one U+FFFD REPLACEMENT CHARACTER (one UTF-16 unit, one code point), so lengths and
+// substrings agree with each other on any input. Use IsValidUTF8() to reject such input first.
+//
+// Thread safety: all functions are pure and may be called from any thread.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/error.h"
+
+namespace fnd {
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF).
+bool IsValidUTF8(std::string_view text);
+
+// The number of UTF-16 code units: a character outside the Basic Multilingual Plane counts 2.
+size_t UTF16Length(std::string_view text);
+// The number of Unicode code points (UTF-32 units).
+size_t CodePointLength(std::string_view text);
+
+// UTF-8 to UTF-16 and UTF-32; ill-formed input becomes U+FFFD as described above.
+std::u16string ToUTF16(std::string_view text);
+std::u32string ToUTF32(std::string_view text);
+// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD.
+std::string FromUTF16(std::u16string_view text);
+// UTF-32 to UTF-8. A surrogate or a value above U+10FFFF becomes U+FFFD.
+std::string FromUTF32(std::u32string_view text);
+
+// The text from UTF-16 unit `start`, at most `length` units long (both clamped to the text).
+// A code point is never split: a start that falls inside a surrogate pair moves forward past the
+// pair, and an end that falls inside one moves back before it, so the result may be one unit
+// shorter at either end than asked for.
+std::string SubstringUTF16(std::string_view text, size_t start, size_t length = std::string::npos);
+// The text from code point `start`, at most `length` code points long (clamped to the text).
+std::string SubstringCodePoints(std::string_view text, size_t start,
+                                size_t length = std::string::npos);
+
+// Full Unicode case mapping (one character may become several, "ß" upper-cases to "SS").
+// `locale` is an ICU locale id such as "tr" or "en_US"; empty means no locale rules.
+std::string ToUpper(std::string_view text, std::string_view locale = {});
+std::string ToLower(std::string_view text, std::string_view locale = {});
+// Full Unicode case folding, for comparisons that ignore case.
+std::string FoldCase(std::string_view text);
+
+// Character classes of one code point, as the platform's character sets define them.
+enum class CharacterClass {
+  kLetter,                // General category L* (letters, without combining marks).
+  kLetterOrMark,          // L* and M*: the platform's letter set with its non-base marks.
+  kDecimalDigit,          // Nd.
+  kAlphanumeric,          // L*, M* and N*.
+  kWhitespace,            // Zs and U+0009 TAB.
+  kWhitespaceAndNewline,  // Z*, U+0009 to U+000D and U+0085.
+  kNameCharacter,         // kLetter, kDecimalDigit and "_".
+};
+bool IsInClass(char32_t codePoint, CharacterClass cls);
+// True when every code point of the text is in the class. True for the empty text.
+bool ConsistsOnlyOf(std::string_view text, CharacterClass cls);
+// The text without leading and trailing code points of the class.
+std::string Trim(std::string_view text, CharacterClass cls = CharacterClass::kWhitespaceAndNewline);
+
+// Ordering like the platform's default string compare: canonically equivalent texts are equal
+// ("é" precomposed equals "e" + combining acute), otherwise UTF-16 code unit order; no locale,
+// case-sensitive. Returns -1, 0 or 1.
+int CanonicalCompare(std::string_view a, std::string_view b);
+bool CanonicalEquals(std::string_view a, std::string_view b);
+// Like CanonicalCompare after full case folding of both texts. Returns -1, 0 or 1.
+int CaseInsensitiveCompare(std::string_view a, std::string_view b);
+
+// Unicode normalisation forms C (composed) and D (decomposed).
+std::string NormalizeNFC(std::string_view text);
+std::string NormalizeNFD(std::string_view text);
+
+}  // namespace fnd

@@ -1,0 +1,616 @@
+#include "platform/flutter/standard_codec.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace flutter {
+
+static_assert(std::endian::native == std::endian::little,
+              "the channel format is little-endian and is copied as it stands");
+
+namespace {
+
+fnd::Error codecError(FlutterCodecErrorCode code, std::string description) {
+  return fnd::Error::withDescription(kFlutterCodecErrorDomain, code, std::move(description));
+}
+
+// Sizes above this do not fit the format's uint32 size field.
+constexpr size_t kMaxSize = std::numeric_limits<uint32_t>::max();
+
+template <typename T>
+void writeTyped(FlutterStandardWriter& writer, uint8_t type, const std::vector<T>& values) {
+  if (values.size() > kMaxSize) {
+    writer.fail(codecError(kFlutterCodecUnsupportedValue, "A typed list is too long to encode"));
+    return;
+  }
+  writer.writeByte(type);
+  writer.writeSize(static_cast<uint32_t>(values.size()));
+  writer.writeAlignment(sizeof(T));
+  writer.writeBytes(values.data(), values.size() * sizeof(T));
+}
+
+}  // namespace
+
+bool FlutterIsValidUTF8(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    unsigned char c = s[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length;
+    uint32_t min;
+    uint32_t cp;
+    if ((c & 0xe0) == 0xc0) {
+      length = 2;
+      min = 0x80;
+      cp = c & 0x1f;
+    } else if ((c & 0xf0) == 0xe0) {
+      length = 3;
+      min = 0x800;
+      cp = c & 0x0f;
+    } else if ((c & 0xf8) == 0xf0) {
+      length = 4;
+      min = 0x10000;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (n - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      unsigned char cc = s[i + k];
+      if ((cc & 0xc0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3f);
+    }
+    if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// FlutterStandardWriter
+
+FlutterStandardWriter::FlutterStandardWriter(fnd::Data* data) : data_(data) {}
+
+FlutterStandardWriter::~FlutterStandardWriter() = default;
+
+void FlutterStandardWriter::fail(fnd::Error error) {
+  if (failed_) return;
+  failed_ = true;
+  error_ = std::move(error);
+}
+
+void FlutterStandardWriter::writeByte(uint8_t value) { data_->push_back(value); }
+
+void FlutterStandardWriter::writeBytes(const void* bytes, size_t length) {
+  if (length == 0) return;
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  data_->insert(data_->end(), p, p + length);
+}
+
+void FlutterStandardWriter::writeData(const fnd::Data& data) {
+  writeBytes(data.data(), data.size());
+}
+
+void FlutterStandardWriter::writeSize(uint32_t size) {
+  if (size < 254) {
+    writeByte(static_cast<uint8_t>(size));
+  } else if (size <= 0xffff) {
+    writeByte(254);
+    uint16_t value = static_cast<uint16_t>(size);
+    writeBytes(&value, sizeof value);
+  } else {
+    writeByte(255);
+    writeBytes(&size, sizeof size);
+  }
+}
+
+void FlutterStandardWriter::writeAlignment(uint8_t alignment) {
+  if (alignment <= 1) return;
+  size_t mod = data_->size() % alignment;
+  if (mod) data_->insert(data_->end(), alignment - mod, 0);
+}
+
+void FlutterStandardWriter::writeUTF8(std::string_view text) {
+  if (text.size() > kMaxSize) {
+    fail(codecError(kFlutterCodecUnsupportedValue, "A string is too long to encode"));
+    return;
+  }
+  if (!FlutterIsValidUTF8(text)) {
+    fail(codecError(kFlutterCodecInvalidUTF8, "A string to encode is not valid UTF-8"));
+    return;
+  }
+  writeSize(static_cast<uint32_t>(text.size()));
+  writeBytes(text.data(), text.size());
+}
+
+void FlutterStandardWriter::writeInt32(int32_t value) { writeBytes(&value, sizeof value); }
+
+void FlutterStandardWriter::writeInt64(int64_t value) { writeBytes(&value, sizeof value); }
+
+void FlutterStandardWriter::writeFloat64(double value) { writeBytes(&value, sizeof value); }
+
+void FlutterStandardWriter::writeValue(const fnd::Value& value) {
+  if (failed_) return;
+  if (recursion_ >= kFlutterCodecMaxRecursion) {
+    fail(codecError(kFlutterCodecTooDeep, "Values nest too deeply to encode"));
+    return;
+  }
+  ++recursion_;
+  using Kind = fnd::Value::Kind;
+  switch (value.kind()) {
+    case Kind::kNull:
+      writeByte(kFlutterStandardFieldNil);
+      break;
+    case Kind::kBool:
+      writeByte(value.asBool() ? kFlutterStandardFieldTrue : kFlutterStandardFieldFalse);
+      break;
+    case Kind::kInt:
+      if (value.isInt64()) {
+        writeByte(kFlutterStandardFieldInt64);
+        writeInt64(value.asInt());
+      } else {
+        writeByte(kFlutterStandardFieldInt32);
+        writeInt32(static_cast<int32_t>(value.asInt()));
+      }
+      break;
+    case Kind::kDouble:
+      writeByte(kFlutterStandardFieldFloat64);
+      writeAlignment(8);
+      writeFloat64(value.asDouble());
+      break;
+    case Kind::kString:
+      writeByte(kFlutterStandardFieldString);
+      writeUTF8(*value.string());
+      break;
+    case Kind::kData:
+      writeTyped(*this, kFlutterStandardFieldUInt8Data, *value.data());
+      break;
+    case Kind::kInt32Array:
+      writeTyped(*this, kFlutterStandardFieldInt32Data, *value.int32Array());
+      break;
+    case Kind::kInt64Array:
+      writeTyped(*this, kFlutterStandardFieldInt64Data, *value.int64Array());
+      break;
+    case Kind::kFloat32Array:
+      writeTyped(*this, kFlutterStandardFieldFloat32Data, *value.float32Array());
+      break;
+    case Kind::kFloat64Array:
+      writeTyped(*this, kFlutterStandardFieldFloat64Data, *value.float64Array());
+      break;
+    case Kind::kArray:
+    case Kind::kDictionary: {
+      if (depth_ >= kFlutterCodecMaxDepth) {
+        fail(codecError(kFlutterCodecTooDeep, "Lists and maps nest more than " +
+                                                  std::to_string(kFlutterCodecMaxDepth) + " deep"));
+        break;
+      }
+      ++depth_;
+      if (const fnd::Array* array = value.array()) {
+        if (array->size() > kMaxSize) {
+          fail(codecError(kFlutterCodecUnsupportedValue, "A list is too long to encode"));
+        } else {
+          writeByte(kFlutterStandardFieldList);
+          writeSize(static_cast<uint32_t>(array->size()));
+          for (const fnd::Value& element : *array) {
+            writeValue(element);
+            if (failed_) break;
+          }
+        }
+      } else {
+        const fnd::Dictionary& map = *value.dictionary();
+        if (map.size() > kMaxSize) {
+          fail(codecError(kFlutterCodecUnsupportedValue, "A map is too long to encode"));
+        } else {
+          writeByte(kFlutterStandardFieldMap);
+          writeSize(static_cast<uint32_t>(map.size()));
+          for (const auto& [key, element] : map) {
+            writeValue(key);
+            writeValue(element);
+            if (failed_) break;
+          }
+        }
+      }
+      --depth_;
+      break;
+    }
+    case Kind::kDate:
+      fail(codecError(kFlutterCodecUnsupportedValue,
+                      "A date has no form in the standard message format"));
+      break;
+    case Kind::kRecord:
+      fail(codecError(kFlutterCodecUnsupportedValue,
+                      "No writer for a record of type " + (*value.record())->typeName()));
+      break;
+  }
+  --recursion_;
+}
+
+// FlutterStandardReader
+
+FlutterStandardReader::FlutterStandardReader(std::span<const uint8_t> data) : data_(data) {}
+
+FlutterStandardReader::~FlutterStandardReader() = default;
+
+void FlutterStandardReader::fail(fnd::Error error) {
+  if (failed_) return;
+  failed_ = true;
+  error_ = std::move(error);
+}
+
+bool FlutterStandardReader::require(size_t length) {
+  if (failed_) return false;
+  if (length > remaining()) {
+    fail(codecError(kFlutterCodecTruncated,
+                    "Message truncated: " + std::to_string(length) + " bytes needed at offset " +
+                        std::to_string(position_) + ", " + std::to_string(remaining()) + " left"));
+    return false;
+  }
+  return true;
+}
+
+uint8_t FlutterStandardReader::readByte() {
+  if (!require(1)) return 0;
+  return data_[position_++];
+}
+
+void FlutterStandardReader::readBytes(void* destination, size_t length) {
+  if (!require(length)) {
+    if (length) std::memset(destination, 0, length);
+    return;
+  }
+  if (length) std::memcpy(destination, data_.data() + position_, length);
+  position_ += length;
+}
+
+fnd::Data FlutterStandardReader::readData(size_t length) {
+  if (!require(length)) return {};
+  fnd::Data out(data_.begin() + position_, data_.begin() + position_ + length);
+  position_ += length;
+  return out;
+}
+
+uint32_t FlutterStandardReader::readSize() {
+  uint8_t first = readByte();
+  if (first < 254) return first;
+  if (first == 254) {
+    uint16_t value = 0;
+    readBytes(&value, sizeof value);
+    return value;
+  }
+  uint32_t value = 0;
+  readBytes(&value, sizeof value);
+  return value;
+}
+
+void FlutterStandardReader::readAlignment(uint8_t alignment) {
+  if (alignment <= 1) return;
+  size_t mod = position_ % alignment;
+  if (mod == 0) return;
+  if (require(alignment - mod)) position_ += alignment - mod;
+}
+
+std::string FlutterStandardReader::readUTF8() {
+  uint32_t length = readSize();
+  if (!require(length)) return {};
+  std::string_view text(reinterpret_cast<const char*>(data_.data() + position_), length);
+  if (!FlutterIsValidUTF8(text)) {
+    fail(codecError(kFlutterCodecInvalidUTF8,
+                    "String at offset " + std::to_string(position_) + " is not valid UTF-8"));
+    return {};
+  }
+  position_ += length;
+  return std::string(text);
+}
+
+int32_t FlutterStandardReader::readInt32() {
+  int32_t value = 0;
+  readBytes(&value, sizeof value);
+  return value;
+}
+
+int64_t FlutterStandardReader::readInt64() {
+  int64_t value = 0;
+  readBytes(&value, sizeof value);
+  return value;
+}
+
+double FlutterStandardReader::readFloat64() {
+  double value = 0;
+  readBytes(&value, sizeof value);
+  return value;
+}
+
+fnd::Value FlutterStandardReader::readValue() {
+  if (failed_) return {};
+  if (recursion_ >= kFlutterCodecMaxRecursion) {
+    fail(codecError(kFlutterCodecTooDeep,
+                    "Values nest too deeply at offset " + std::to_string(position_)));
+    return {};
+  }
+  uint8_t type = readByte();
+  if (failed_) return {};
+  ++recursion_;
+  fnd::Value value = readValueOfType(type);
+  --recursion_;
+  if (failed_) return {};
+  return value;
+}
+
+bool FlutterStandardReader::enterContainer() {
+  if (depth_ >= kFlutterCodecMaxDepth) {
+    fail(codecError(kFlutterCodecTooDeep, "Lists and maps nest more than " +
+                                              std::to_string(kFlutterCodecMaxDepth) +
+                                              " deep at offset " + std::to_string(position_)));
+    return false;
+  }
+  ++depth_;
+  return true;
+}
+
+template <typename T>
+fnd::Value FlutterStandardReader::readTypedList() {
+  uint32_t count = readSize();
+  readAlignment(sizeof(T));
+  size_t length = static_cast<size_t>(count) * sizeof(T);
+  if (!require(length)) return {};
+  std::vector<T> values(count);
+  if (length) std::memcpy(values.data(), data_.data() + position_, length);
+  position_ += length;
+  return fnd::Value(std::move(values));
+}
+
+fnd::Value FlutterStandardReader::readValueOfType(uint8_t type) {
+  if (failed_) return {};
+  switch (type) {
+    case kFlutterStandardFieldNil:
+      return {};
+    case kFlutterStandardFieldTrue:
+      return true;
+    case kFlutterStandardFieldFalse:
+      return false;
+    case kFlutterStandardFieldInt32:
+      return fnd::Value::Int32(readInt32());
+    case kFlutterStandardFieldInt64:
+      return fnd::Value::Int64(readInt64());
+    case kFlutterStandardFieldIntHex:
+    case kFlutterStandardFieldString:
+      return readUTF8();
+    case kFlutterStandardFieldFloat64:
+      readAlignment(8);
+      return readFloat64();
+    case kFlutterStandardFieldUInt8Data: {
+      uint32_t length = readSize();
+      return readData(length);
+    }
+    case kFlutterStandardFieldInt32Data:
+      return readTypedList<int32_t>();
+    case kFlutterStandardFieldInt64Data:
+      return readTypedList<int64_t>();
+    case kFlutterStandardFieldFloat64Data:
+      return readTypedList<double>();
+    case kFlutterStandardFieldFloat32Data:
+      return readTypedList<float>();
+    case kFlutterStandardFieldList: {
+      uint32_t count = readSize();
+      // Every element takes at least its type byte.
+      if (!require(count) || !enterContainer()) return {};
+      fnd::Array array;
+      for (uint32_t i = 0; i < count && !failed_; ++i) array.push_back(readValue());
+      --depth_;
+      return array;
+    }
+    case kFlutterStandardFieldMap: {
+      uint32_t count = readSize();
+      if (!require(2 * static_cast<size_t>(count)) || !enterContainer()) return {};
+      fnd::Dictionary map;
+      for (uint32_t i = 0; i < count && !failed_; ++i) {
+        fnd::Value key = readValue();
+        fnd::Value value = readValue();
+        map.set(std::move(key), std::move(value));
+      }
+      --depth_;
+      return map;
+    }
+    default:
+      fail(codecError(kFlutterCodecUnknownType, "Unknown type byte " + std::to_string(type) +
+                                                    " at offset " + std::to_string(position_ - 1)));
+      return {};
+  }
+}
+
+// FlutterStandardReaderWriter
+
+std::unique_ptr<FlutterStandardWriter> FlutterStandardReaderWriter::writerWithData(
+    fnd::Data* data) const {
+  return std::make_unique<FlutterStandardWriter>(data);
+}
+
+std::unique_ptr<FlutterStandardReader> FlutterStandardReaderWriter::readerWithData(
+    std::span<const uint8_t> data) const {
+  return std::make_unique<FlutterStandardReader>(data);
+}
+
+namespace {
+
+std::shared_ptr<const FlutterStandardReaderWriter> orStandard(
+    std::shared_ptr<const FlutterStandardReaderWriter> readerWriter) {
+  static const auto standard = std::make_shared<const FlutterStandardReaderWriter>();
+  return readerWriter ? std::move(readerWriter) : standard;
+}
+
+// Fails the reader when it has not consumed the whole message.
+void requireEnd(FlutterStandardReader& reader) {
+  if (reader.hasMore()) {
+    reader.fail(codecError(kFlutterCodecTrailingBytes,
+                           std::to_string(reader.remaining()) +
+                               " unexpected bytes after the message at offset " +
+                               std::to_string(reader.position())));
+  }
+}
+
+template <typename T>
+std::optional<T> finish(const FlutterStandardReader& reader, T value, fnd::Error* error) {
+  if (reader.failed()) {
+    fnd::SetError(error, reader.error());
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<fnd::Data> finish(const FlutterStandardWriter& writer, fnd::Data data,
+                                fnd::Error* error) {
+  if (writer.failed()) {
+    fnd::SetError(error, writer.error());
+    return std::nullopt;
+  }
+  return data;
+}
+
+}  // namespace
+
+// FlutterStandardMessageCodec
+
+FlutterStandardMessageCodec::FlutterStandardMessageCodec(
+    std::shared_ptr<const FlutterStandardReaderWriter> readerWriter)
+    : readerWriter_(orStandard(std::move(readerWriter))) {}
+
+std::shared_ptr<const FlutterStandardMessageCodec> FlutterStandardMessageCodec::sharedInstance() {
+  static const auto codec = std::make_shared<const FlutterStandardMessageCodec>();
+  return codec;
+}
+
+std::shared_ptr<const FlutterStandardMessageCodec>
+FlutterStandardMessageCodec::codecWithReaderWriter(
+    std::shared_ptr<const FlutterStandardReaderWriter> readerWriter) {
+  return std::make_shared<const FlutterStandardMessageCodec>(std::move(readerWriter));
+}
+
+std::optional<fnd::Data> FlutterStandardMessageCodec::encode(const fnd::Value& message,
+                                                             fnd::Error* error) const {
+  fnd::Data data;
+  if (message.isNull()) return data;
+  auto writer = readerWriter_->writerWithData(&data);
+  writer->writeValue(message);
+  return finish(*writer, std::move(data), error);
+}
+
+std::optional<fnd::Value> FlutterStandardMessageCodec::decode(std::span<const uint8_t> message,
+                                                              fnd::Error* error) const {
+  if (message.empty()) return fnd::Value();
+  auto reader = readerWriter_->readerWithData(message);
+  fnd::Value value = reader->readValue();
+  requireEnd(*reader);
+  return finish(*reader, std::move(value), error);
+}
+
+// FlutterStandardMethodCodec
+
+FlutterStandardMethodCodec::FlutterStandardMethodCodec(
+    std::shared_ptr<const FlutterStandardReaderWriter> readerWriter)
+    : readerWriter_(orStandard(std::move(readerWriter))) {}
+
+std::shared_ptr<const FlutterStandardMethodCodec> FlutterStandardMethodCodec::sharedInstance() {
+  static const auto codec = std::make_shared<const FlutterStandardMethodCodec>();
+  return codec;
+}
+
+std::shared_ptr<const FlutterStandardMethodCodec> FlutterStandardMethodCodec::codecWithReaderWriter(
+    std::shared_ptr<const FlutterStandardReaderWriter> readerWriter) {
+  return std::make_shared<const FlutterStandardMethodCodec>(std::move(readerWriter));
+}
+
+std::optional<fnd::Data> FlutterStandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call,
+                                                                      fnd::Error* error) const {
+  fnd::Data data;
+  auto writer = readerWriter_->writerWithData(&data);
+  writer->writeValue(call.method());
+  writer->writeValue(call.arguments());
+  return finish(*writer, std::move(data), error);
+}
+
+std::optional<FlutterMethodCall> FlutterStandardMethodCodec::decodeMethodCall(
+    std::span<const uint8_t> message, fnd::Error* error) const {
+  auto reader = readerWriter_->readerWithData(message);
+  fnd::Value method = reader->readValue();
+  if (!reader->failed() && !method.isString()) {
+    reader->fail(codecError(
+        kFlutterCodecBadMethodCall,
+        "Method name is a " + std::string(fnd::Value::kindName(method.kind())) + ", not a string"));
+  }
+  fnd::Value arguments = reader->readValue();
+  requireEnd(*reader);
+  return finish(*reader, FlutterMethodCall(method.asString(), std::move(arguments)), error);
+}
+
+std::optional<fnd::Data> FlutterStandardMethodCodec::encodeSuccessEnvelope(
+    const fnd::Value& result, fnd::Error* error) const {
+  fnd::Data data;
+  auto writer = readerWriter_->writerWithData(&data);
+  writer->writeByte(0);
+  writer->writeValue(result);
+  return finish(*writer, std::move(data), error);
+}
+
+std::optional<fnd::Data> FlutterStandardMethodCodec::encodeErrorEnvelope(
+    const FlutterError& flutterError, fnd::Error* error) const {
+  fnd::Data data;
+  auto writer = readerWriter_->writerWithData(&data);
+  writer->writeByte(1);
+  writer->writeValue(flutterError.code());
+  writer->writeValue(flutterError.message() ? fnd::Value(*flutterError.message()) : fnd::Value());
+  writer->writeValue(flutterError.details());
+  if (flutterError.stacktrace()) writer->writeValue(*flutterError.stacktrace());
+  return finish(*writer, std::move(data), error);
+}
+
+std::optional<fnd::Value> FlutterStandardMethodCodec::decodeEnvelope(
+    std::span<const uint8_t> envelope, fnd::Error* error) const {
+  if (envelope.empty()) {
+    fnd::SetError(error, codecError(kFlutterCodecBadEnvelope, "Empty envelope"));
+    return std::nullopt;
+  }
+  auto reader = readerWriter_->readerWithData(envelope);
+  uint8_t flag = reader->readByte();
+  fnd::Value result;
+  auto bad = [&](const std::string& what) {
+    if (!reader->failed()) {
+      reader->fail(codecError(kFlutterCodecBadEnvelope, "Invalid error envelope: " + what));
+    }
+  };
+  if (flag == 0) {
+    result = reader->readValue();
+  } else if (flag == 1) {
+    fnd::Value code = reader->readValue();
+    if (!code.isString()) bad("the code is not a string");
+    fnd::Value message = reader->readValue();
+    if (!message.isNull() && !message.isString()) bad("the message is not a string");
+    fnd::Value details = reader->readValue();
+    fnd::Value stacktrace;
+    if (reader->hasMore()) {
+      stacktrace = reader->readValue();
+      if (!stacktrace.isNull() && !stacktrace.isString()) bad("the stack trace is not a string");
+    }
+    if (!reader->failed()) {
+      result = fnd::Value(std::make_shared<FlutterError>(
+          code.asString(),
+          message.isString() ? std::optional<std::string>(message.asString()) : std::nullopt,
+          std::move(details),
+          stacktrace.isString() ? std::optional<std::string>(stacktrace.asString())
+                                : std::nullopt));
+    }
+  } else {
+    reader->fail(
+        codecError(kFlutterCodecBadEnvelope, "Unknown envelope flag " + std::to_string(flag)));
+  }
+  requireEnd(*reader);
+  return finish(*reader, std::move(result), error);
+}
+
+}  // namespace flutter

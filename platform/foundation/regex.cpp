@@ -185,13 +185,23 @@ std::optional<std::vector<RegexMatch>> Regex::allMatches(std::u16string_view tex
   return All(*compiled_->icu, FromUTF16View(text), timeLimit_, error);
 }
 
-std::optional<std::string> Regex::replaceAll(std::string_view text, std::string_view replacement,
-                                             Error* error) const {
+namespace {
+
+// ICU's own replaceAll() drops a time-out and answers the text unchanged, so the loop is ours.
+std::optional<std::string> Replace(const icu::RegexPattern& pattern, std::string_view text,
+                                   std::string_view replacement, bool all, int32_t limit,
+                                   Error* error) {
   icu::UnicodeString input = FromUTF8(text);
-  auto m = MakeMatcher(*compiled_->icu, input, timeLimit_, error);
+  const icu::UnicodeString templ = FromUTF8(replacement);
+  auto m = MakeMatcher(pattern, input, limit, error);
   if (!m) return std::nullopt;
+  icu::UnicodeString out;
   UErrorCode status = U_ZERO_ERROR;
-  icu::UnicodeString out = m->replaceAll(FromUTF8(replacement), status);
+  while (m->find(status) && U_SUCCESS(status)) {
+    m->appendReplacement(out, templ, status);
+    if (U_FAILURE(status) || !all) break;
+  }
+  if (U_SUCCESS(status)) m->appendTail(out);
   if (U_FAILURE(status)) {
     SetError(error, ErrorFromICU(status, "replace with regular expression"));
     return std::nullopt;
@@ -199,18 +209,16 @@ std::optional<std::string> Regex::replaceAll(std::string_view text, std::string_
   return ToUTF8(out);
 }
 
+}  // namespace
+
+std::optional<std::string> Regex::replaceAll(std::string_view text, std::string_view replacement,
+                                             Error* error) const {
+  return Replace(*compiled_->icu, text, replacement, true, timeLimit_, error);
+}
+
 std::optional<std::string> Regex::replaceFirst(std::string_view text, std::string_view replacement,
                                                Error* error) const {
-  icu::UnicodeString input = FromUTF8(text);
-  auto m = MakeMatcher(*compiled_->icu, input, timeLimit_, error);
-  if (!m) return std::nullopt;
-  UErrorCode status = U_ZERO_ERROR;
-  icu::UnicodeString out = m->replaceFirst(FromUTF8(replacement), status);
-  if (U_FAILURE(status)) {
-    SetError(error, ErrorFromICU(status, "replace with regular expression"));
-    return std::nullopt;
-  }
-  return ToUTF8(out);
+  return Replace(*compiled_->icu, text, replacement, false, timeLimit_, error);
 }
 
 std::string Regex::EscapedTemplate(std::string_view text) {

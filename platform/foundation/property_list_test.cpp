@@ -1,0 +1,166 @@
+#include "platform/foundation/property_list.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "platform/foundation/file_system.h"
+#include "platform/foundation/test_home.h"
+
+namespace fnd {
+namespace {
+
+class PropertyListTest : public testing::Test {
+ protected:
+  std::string Path(const std::string& name) { return JoinPath(home_.path(), name); }
+  ScopedTestHome home_;
+};
+
+Value Sample() {
+  return Value(Dictionary{
+      {"string", "h\u00e9llo <&> \U0001F600"},
+      {"int", int64_t{-5}},
+      {"big", int64_t{1} << 62},
+      {"real", 1.25},
+      {"yes", true},
+      {"no", false},
+      {"date", Date{1709622489}},
+      {"data", Data{0, 1, 2, 255}},
+      {"array", Array{1, "two", Array{}, Dictionary{}}},
+      {"nested", Dictionary{{"z", 1}, {"a", Dictionary{{"deep", "x"}}}}},
+      {"empty", ""},
+  });
+}
+
+TEST_F(PropertyListTest, RoundTripsEveryKindInBothFormats) {
+  for (auto format : {PropertyListFormat::kXML, PropertyListFormat::kBinary}) {
+    SCOPED_TRACE(format == PropertyListFormat::kXML ? "xml" : "binary");
+    Error error;
+    auto data = PropertyList::ToData(Sample(), format, &error);
+    ASSERT_TRUE(data) << error.description();
+    PropertyListFormat seen;
+    auto back = PropertyList::FromData(*data, &error, &seen);
+    ASSERT_TRUE(back) << error.description();
+    EXPECT_EQ(seen, format);
+    EXPECT_EQ(*back, Sample());
+    // Key order is kept.
+    EXPECT_EQ(back->dictionary()->keys().front(), Value("string"));
+  }
+}
+
+TEST_F(PropertyListTest, DatePrecision) {
+  const Value date(Date{1709622489.25});
+  auto bin = PropertyList::FromData(*PropertyList::ToData(date, PropertyListFormat::kBinary));
+  EXPECT_EQ(*bin, date);
+  auto xml = PropertyList::FromData(*PropertyList::ToData(date, PropertyListFormat::kXML));
+  EXPECT_EQ(*xml, Value(Date{1709622489}));  // XML dates hold whole seconds.
+  Error error;
+  EXPECT_FALSE(PropertyList::ToData(Value(Date{1e12}), PropertyListFormat::kXML, &error));
+  EXPECT_EQ(error.code(), PropertyList::kWriteInvalidError);
+}
+
+TEST_F(PropertyListTest, RefusesValuesAPlistCannotHold) {
+  struct Case {
+    const char* name;
+    Value value;
+  };
+  const Case cases[] = {
+      {"null", Value()},
+      {"null in array", Value(Array{1, Value()})},
+      {"int key", Value(Dictionary{{Value(1), "x"}})},
+      {"typed array", Value(std::vector<int32_t>{1})},
+      {"nested typed array", Value(Dictionary{{"a", Dictionary{{"b", std::vector<double>{1}}}}})},
+      {"NUL in string", Value(std::string("a\0b", 3))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Error error;
+    EXPECT_FALSE(PropertyList::IsValid(c.value, &error));
+    EXPECT_EQ(error.domain(), kCocoaErrorDomain);
+    EXPECT_EQ(error.code(), PropertyList::kWriteInvalidError);
+    EXPECT_FALSE(PropertyList::ToData(c.value));
+    EXPECT_FALSE(PropertyList::WriteFile(c.value, Path("bad.plist")));
+    EXPECT_FALSE(FileExists(Path("bad.plist")));
+  }
+  Error error;
+  PropertyList::IsValid(Value(Dictionary{{"a", Dictionary{{"b", std::vector<double>{1}}}}}),
+                        &error);
+  EXPECT_NE(error.localizedDescription().find("a/b"), std::string::npos);
+}
+
+TEST_F(PropertyListTest, CorruptDataIsAnErrorNeverACrash) {
+  auto valid = *PropertyList::ToData(Sample(), PropertyListFormat::kBinary);
+  auto xml = *PropertyList::ToData(Sample(), PropertyListFormat::kXML);
+  std::vector<std::string> inputs = {
+      "",
+      "garbage",
+      "bplist00",
+      "<?xml version=\"1.0\"?><plist><dict><key>a</key>",
+      std::string(reinterpret_cast<const char*>(valid.data()), valid.size() / 2),
+      std::string(reinterpret_cast<const char*>(xml.data()), xml.size() / 2),
+  };
+  // A binary array that contains itself.
+  inputs.push_back(std::string("bplist00\xa1\x00\x08", 11) + std::string(6, '\0') +
+                   std::string("\x01\x01", 2) + std::string(7, '\0') + "\x01" +
+                   std::string(15, '\0') + "\x0a");
+  for (const auto& input : inputs) {
+    Error error;
+    EXPECT_FALSE(PropertyList::FromData(input, &error)) << input;
+    EXPECT_EQ(error.code(), PropertyList::kReadCorruptError);
+  }
+  // Every truncation of a valid binary plist either parses or fails cleanly.
+  for (size_t n = 0; n < valid.size(); ++n) {
+    (void)PropertyList::FromData(Data(valid.begin(), valid.begin() + n));
+  }
+}
+
+TEST_F(PropertyListTest, NestingIsCapped) {
+  std::string deep = "<plist>";
+  for (int i = 0; i < 2000; ++i) deep += "<array>";
+  for (int i = 0; i < 2000; ++i) deep += "</array>";
+  deep += "</plist>";
+  Error error;
+  EXPECT_FALSE(PropertyList::FromData(deep, &error));
+  EXPECT_EQ(error.code(), PropertyList::kReadCorruptError);
+  Value v = Array{};
+  for (int i = 0; i < PropertyList::kMaxDepth + 5; ++i) v = Array{v};
+  EXPECT_FALSE(PropertyList::IsValid(v));
+}
+
+TEST_F(PropertyListTest, WritesFilesAtomicallyWithTheirMode) {
+  const std::string path = Path("out.plist");
+  ASSERT_TRUE(PropertyList::WriteFile(Sample(), path, PropertyListFormat::kXML, 0600));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(*PropertyList::ReadFile(path), Sample());
+  ASSERT_TRUE(PropertyList::WriteFile(Value(Array{1}), path, PropertyListFormat::kBinary, 0644));
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(*PropertyList::ReadFile(path), Value(Array{1}));
+  EXPECT_EQ(*ListDirectory(home_.path()), std::vector<std::string>{"out.plist"});  // No leftovers.
+
+  Error error;
+  EXPECT_FALSE(PropertyList::ReadFile(Path("missing.plist"), &error));
+  EXPECT_EQ(error.code(), PropertyList::kFileReadNoSuchFileError);
+  EXPECT_FALSE(PropertyList::WriteFile(Sample(), Path("no/such/dir/x.plist"),
+                                       PropertyListFormat::kXML, 0644, &error));
+  EXPECT_EQ(error.code(), PropertyList::kFileWriteUnknownError);
+  ASSERT_TRUE(WriteFileAtomically(path, "not a plist"));
+  EXPECT_FALSE(PropertyList::ReadFile(path, &error));
+  EXPECT_EQ(error.code(), PropertyList::kReadCorruptError);
+  EXPECT_EQ(error.userInfo().get(kFilePathErrorKey), Value(path));
+}
+
+TEST_F(PropertyListTest, FilesAreReadableByPlistutil) {
+  const std::string path = Path("tool.plist");
+  ASSERT_TRUE(PropertyList::WriteFile(Sample(), path, PropertyListFormat::kXML));
+  const std::string converted = Path("tool.bin");
+  const std::string command = "plistutil -i '" + path + "' -o '" + converted + "' -f bin";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(*PropertyList::ReadFile(converted), Sample());
+}
+
+}  // namespace
+}  // namespace fnd

@@ -1,0 +1,178 @@
+#include "platform/foundation/text.h"
+
+#include <gtest/gtest.h>
+
+namespace fnd {
+namespace {
+
+// "a", "é" (2 bytes), "€" (3 bytes), "😀" (4 bytes, a surrogate pair in UTF-16).
+constexpr const char* kMixed = "a\u00e9\u20ac\U0001F600b";
+
+TEST(TextTest, LengthsCountUnitsAndCodePoints) {
+  struct Case {
+    std::string text;
+    size_t utf16;
+    size_t codePoints;
+  };
+  const Case cases[] = {
+      {"", 0, 0},
+      {"abc", 3, 3},
+      {kMixed, 6, 5},
+      {"\U0001F600\U0001F600", 4, 2},
+      {"e\u0301", 2, 2},  // Combining marks are code points of their own.
+      // Ill-formed input: each maximal bad subpart is one U+FFFD.
+      {"a\xff"
+       "b",
+       3, 3},
+      {"\xe2\x82", 1, 1},      // Truncated 3-byte sequence.
+      {"\xed\xa0\x80", 3, 3},  // An encoded surrogate is three bad bytes.
+      {"\xc0\xaf", 2, 2},      // Overlong.
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(UTF16Length(c.text), c.utf16);
+    EXPECT_EQ(CodePointLength(c.text), c.codePoints);
+    EXPECT_EQ(ToUTF16(c.text).size(), c.utf16);
+    EXPECT_EQ(ToUTF32(c.text).size(), c.codePoints);
+  }
+}
+
+TEST(TextTest, ValidatesUTF8) {
+  EXPECT_TRUE(IsValidUTF8(""));
+  EXPECT_TRUE(IsValidUTF8(kMixed));
+  EXPECT_TRUE(IsValidUTF8(std::string("a\0b", 3)));
+  for (const char* bad : {"\xff", "\xe2\x82", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"}) {
+    EXPECT_FALSE(IsValidUTF8(bad)) << bad;
+  }
+}
+
+TEST(TextTest, ConvertsBetweenEncodings) {
+  EXPECT_EQ(FromUTF16(ToUTF16(kMixed)), kMixed);
+  EXPECT_EQ(FromUTF32(ToUTF32(kMixed)), kMixed);
+  EXPECT_EQ(ToUTF16("\U0001F600"), (std::u16string{0xD83D, 0xDE00}));
+  // Lone surrogates and out-of-range values become U+FFFD instead of invalid UTF-8.
+  EXPECT_EQ(FromUTF16(std::u16string{u'a', 0xD83D}), "a\uFFFD");
+  EXPECT_EQ(FromUTF16(std::u16string{0xDE00, u'b'}), "\uFFFDb");
+  EXPECT_EQ(FromUTF32(std::u32string{0x110000, 0xD800}), "\uFFFD\uFFFD");
+  EXPECT_EQ(ToUTF16("a\xff"), (std::u16string{u'a', 0xFFFD}));
+}
+
+TEST(TextTest, SubstringByUTF16NeverSplitsAPair) {
+  struct Case {
+    size_t start;
+    size_t length;
+    std::string expected;
+  };
+  // Units of kMixed: a=0 é=1 €=2 😀=3,4 b=5.
+  const Case cases[] = {
+      {0, 3, "a\u00e9\u20ac"},
+      {2, 3, "\u20ac\U0001F600"},
+      {3, 2, "\U0001F600"},
+      {4, 2, "b"},       // Start inside the pair moves past it.
+      {2, 2, "\u20ac"},  // End inside the pair moves before it.
+      {3, 1, ""},
+      {5, 100, "b"},
+      {6, 1, ""},
+      {100, 1, ""},
+      {0, std::string::npos, kMixed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << "+" << c.length);
+    EXPECT_EQ(SubstringUTF16(kMixed, c.start, c.length), c.expected);
+  }
+}
+
+TEST(TextTest, SubstringByCodePoints) {
+  EXPECT_EQ(SubstringCodePoints(kMixed, 3, 1), "\U0001F600");
+  EXPECT_EQ(SubstringCodePoints(kMixed, 1), "\u00e9\u20ac\U0001F600b");
+  EXPECT_EQ(SubstringCodePoints(kMixed, 0, 0), "");
+  EXPECT_EQ(SubstringCodePoints(kMixed, 9, 2), "");
+  // A forty-letter limit on letters that each take two UTF-16 units keeps all forty.
+  std::string wide;
+  for (int i = 0; i < 41; ++i) wide += "\U0001D400";
+  EXPECT_EQ(CodePointLength(SubstringCodePoints(wide, 0, 40)), 40u);
+  EXPECT_EQ(UTF16Length(SubstringCodePoints(wide, 0, 40)), 80u);
+  // Ill-formed input comes out well-formed.
+  EXPECT_EQ(SubstringCodePoints("a\xff"
+                                "b",
+                                1, 1),
+            "\uFFFD");
+}
+
+TEST(TextTest, MapsCase) {
+  EXPECT_EQ(ToUpper("stra\u00dfe"), "STRASSE");  // One character may become two.
+  EXPECT_EQ(ToLower("\u0130"), "i\u0307");       // Without locale rules.
+  EXPECT_EQ(ToLower("\u0130", "tr"), "i");       // With the Turkish rules.
+  EXPECT_EQ(ToUpper("i", "tr"), "\u0130");
+  EXPECT_EQ(ToUpper("usd"), "USD");
+  EXPECT_EQ(ToLower("DeNiEd"), "denied");
+  EXPECT_EQ(FoldCase("Stra\u00dfe"), "strasse");
+}
+
+TEST(TextTest, ClassifiesCharacters) {
+  struct Case {
+    char32_t c;
+    CharacterClass cls;
+    bool in;
+  };
+  const Case cases[] = {
+      {U'a', CharacterClass::kLetter, true},
+      {U'\u00e9', CharacterClass::kLetter, true},
+      {U'\u4e2d', CharacterClass::kLetter, true},
+      {U'\u0301', CharacterClass::kLetter, false},       // A combining mark is not a base letter...
+      {U'\u0301', CharacterClass::kLetterOrMark, true},  // ...but is in the platform's letter set.
+      {U'1', CharacterClass::kLetter, false},
+      {U'\u0663', CharacterClass::kDecimalDigit, true},   // Arabic-Indic three.
+      {U'\u00b2', CharacterClass::kDecimalDigit, false},  // Superscript two is No, not Nd.
+      {U'\u00b2', CharacterClass::kAlphanumeric, true},
+      {U'_', CharacterClass::kAlphanumeric, false},
+      {U'_', CharacterClass::kNameCharacter, true},
+      {U'-', CharacterClass::kNameCharacter, false},
+      {U' ', CharacterClass::kWhitespace, true},
+      {U'\t', CharacterClass::kWhitespace, true},
+      {U'\n', CharacterClass::kWhitespace, false},
+      {U'\n', CharacterClass::kWhitespaceAndNewline, true},
+      {U'\u0085', CharacterClass::kWhitespaceAndNewline, true},
+      {U'\u2028', CharacterClass::kWhitespaceAndNewline, true},
+      {U'\u3000', CharacterClass::kWhitespace, true},
+      {0x110000, CharacterClass::kLetter, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsInClass(c.c, c.cls), c.in) << std::hex << static_cast<uint32_t>(c.c);
+  }
+  EXPECT_TRUE(ConsistsOnlyOf("", CharacterClass::kDecimalDigit));
+  EXPECT_TRUE(ConsistsOnlyOf("0123\u0663", CharacterClass::kDecimalDigit));
+  EXPECT_FALSE(ConsistsOnlyOf("12a", CharacterClass::kDecimalDigit));
+  EXPECT_TRUE(ConsistsOnlyOf("event_name1", CharacterClass::kNameCharacter));
+  EXPECT_FALSE(ConsistsOnlyOf("event-name", CharacterClass::kNameCharacter));
+  EXPECT_FALSE(ConsistsOnlyOf("ab\xff", CharacterClass::kLetter));
+}
+
+TEST(TextTest, Trims) {
+  EXPECT_EQ(Trim(" \t\n\u3000 a b \u2029\r\u0085"), "a b");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(Trim(""), "");
+  EXPECT_EQ(Trim("\nx\n", CharacterClass::kWhitespace), "\nx\n");
+  EXPECT_EQ(Trim("007", CharacterClass::kDecimalDigit), "");
+  EXPECT_EQ(Trim("__a__", CharacterClass::kNameCharacter), "");
+}
+
+TEST(TextTest, ComparesCanonically) {
+  EXPECT_TRUE(CanonicalEquals("\u00e9", "e\u0301"));
+  EXPECT_EQ(CanonicalCompare("\u00e9", "e\u0301"), 0);
+  EXPECT_FALSE(CanonicalEquals("e", "E"));
+  EXPECT_EQ(CanonicalCompare("a", "b"), -1);
+  EXPECT_EQ(CanonicalCompare("b", "a"), 1);
+  EXPECT_EQ(CanonicalCompare("a", "ab"), -1);
+  // UTF-16 order, not code point order: U+FFFD sorts after a surrogate pair's lead unit.
+  EXPECT_EQ(CanonicalCompare("\U0001F600", "\uFFFD"), -1);
+  EXPECT_EQ(CaseInsensitiveCompare("HELLO", "hello"), 0);
+  EXPECT_EQ(CaseInsensitiveCompare("STRASSE", "stra\u00dfe"), 0);
+  EXPECT_EQ(CaseInsensitiveCompare("\u00c9", "e\u0301"), 0);
+  EXPECT_EQ(CaseInsensitiveCompare("a", "B"), -1);
+  EXPECT_EQ(NormalizeNFC("e\u0301"), "\u00e9");
+  EXPECT_EQ(NormalizeNFD("\u00e9"), "e\u0301");
+}
+
+}  // namespace
+}  // namespace fnd

@@ -1,0 +1,213 @@
+#include "analytics/foundation/persistent_dictionary.h"
+
+#include <utility>
+
+#include "analytics/foundation/console_log.h"
+#include "analytics/foundation/file_locations.h"
+#include "platform/foundation/file_system.h"
+#include "platform/foundation/property_list.h"
+
+namespace {
+
+constexpr const char* kCategory = "DuvUdiredururo";
+constexpr const char* kQueueLabel = "ZIVPersistentDictionary";
+constexpr double kWriteDelay = 1.0;
+
+void LogWarning(int64_t code, const std::string& message) {
+  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelWarning, kCategory, code, message);
+}
+
+void LogError(int64_t code, const std::string& message) {
+  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelError, kCategory, code, message);
+}
+
+bool IsNumber(const fnd::Value& value) { return value.isNumber() || value.isBool(); }
+
+}  // namespace
+
+bool ZIVWriteDictionaryToURL(const fnd::Dictionary& dictionary, const std::string& path) {
+  if (!fnd::PropertyList::WriteFile(fnd::Value(dictionary), path, fnd::PropertyListFormat::kXML,
+                                    0600)) {
+    LogError(43000, "Cannot persist configs to disk");
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<ZIVPersistentDictionary> ZIVPersistentDictionary::create(
+    const std::string& fileName, std::shared_ptr<dispatch::Clock> clock) {
+  if (fileName.empty()) return nullptr;
+  std::string path = ZIVFilePathForPersistentDictionaryName(fileName);
+  if (path.empty()) return nullptr;
+  if (!fnd::CreateDirectories(fnd::DirectoryName(path))) {
+    LogError(43004, "Cannot create subdirectories for config plist files.");
+    return nullptr;
+  }
+  fnd::Dictionary contents;
+  if (fnd::FileExists(path)) {
+    fnd::Error error;
+    std::optional<fnd::Value> loaded = fnd::PropertyList::ReadFile(path, &error);
+    if (loaded && loaded->isDictionary()) {
+      contents = *loaded->dictionary();
+    } else {
+      LogWarning(43005,
+                 "Cannot read config plist file; starting with empty configs. Error " +
+                     (loaded ? std::string("root is not a dictionary") : error.description()));
+    }
+  }
+  return std::shared_ptr<ZIVPersistentDictionary>(
+      new ZIVPersistentDictionary(std::move(path), std::move(contents), std::move(clock)));
+}
+
+ZIVPersistentDictionary::ZIVPersistentDictionary(std::string path, fnd::Dictionary contents,
+                                                 std::shared_ptr<dispatch::Clock> clock)
+    : path_(std::move(path)),
+      queue_(dispatch::Queue::create(kQueueLabel, dispatch::Qos::kUtility, std::move(clock))),
+      contents_(std::move(contents)) {}
+
+ZIVPersistentDictionary::~ZIVPersistentDictionary() { persistToDisk(); }
+
+bool ZIVPersistentDictionary::isAcceptedValue(const fnd::Value& value) {
+  const bool acceptedKind = value.isString() || IsNumber(value) || value.isArray() ||
+                            value.isDictionary() || value.isDate() || value.isData();
+  return acceptedKind && fnd::PropertyList::IsValid(value);
+}
+
+std::optional<fnd::Value> ZIVPersistentDictionary::objectForKey(const std::string& key) const {
+  if (key.empty()) {
+    LogWarning(43001, "Cannot get object for invalid config key.");
+    return std::nullopt;
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  const fnd::Value* value = contents_.find(fnd::Value(key));
+  if (!value) return std::nullopt;
+  return *value;
+}
+
+bool ZIVPersistentDictionary::setObject(const fnd::Value& value, const std::string& key) {
+  if (key.empty()) {
+    LogWarning(43002, "Cannot set object for invalid config key.");
+    return false;
+  }
+  if (!value.isNull() && !isAcceptedValue(value)) {
+    LogWarning(43003,
+               "Cannot set invalid object to config. Must be a string, number, array, "
+               "dictionary, date, or data. Value " +
+                   value.description());
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  const fnd::Value* stored = contents_.find(fnd::Value(key));
+  if (value.isNull()) {
+    if (!stored) return true;
+    contents_.erase(fnd::Value(key));
+  } else {
+    // Kinds are compared too: 1, 1.0 and true are different values in the file.
+    if (stored && *stored == value) return true;
+    contents_.set(fnd::Value(key), value);
+  }
+  scheduleWriteLocked();
+  return true;
+}
+
+int64_t ZIVPersistentDictionary::integerForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  return value && IsNumber(*value) ? value->asInt() : 0;
+}
+
+float ZIVPersistentDictionary::floatForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  return value && IsNumber(*value) ? static_cast<float>(value->asDouble()) : 0.0f;
+}
+
+double ZIVPersistentDictionary::doubleForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  return value && IsNumber(*value) ? value->asDouble() : 0.0;
+}
+
+bool ZIVPersistentDictionary::boolForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  return value && IsNumber(*value) ? value->asBool() : false;
+}
+
+std::optional<std::string> ZIVPersistentDictionary::stringForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->isString()) return std::nullopt;
+  return value->asString();
+}
+
+std::optional<fnd::Value> ZIVPersistentDictionary::numberForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !IsNumber(*value)) return std::nullopt;
+  return value;
+}
+
+std::optional<fnd::Array> ZIVPersistentDictionary::arrayForKey(const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->isArray()) return std::nullopt;
+  return *value->array();
+}
+
+std::optional<fnd::Dictionary> ZIVPersistentDictionary::dictionaryForKey(
+    const std::string& key) const {
+  auto value = objectForKey(key);
+  if (!value || !value->isDictionary()) return std::nullopt;
+  return *value->dictionary();
+}
+
+void ZIVPersistentDictionary::setInteger(int64_t value, const std::string& key) {
+  setObject(fnd::Value::Int64(value), key);
+}
+
+void ZIVPersistentDictionary::setFloat(float value, const std::string& key) {
+  setObject(fnd::Value(value), key);
+}
+
+void ZIVPersistentDictionary::setDouble(double value, const std::string& key) {
+  setObject(fnd::Value(value), key);
+}
+
+void ZIVPersistentDictionary::setBool(bool value, const std::string& key) {
+  setObject(fnd::Value(value), key);
+}
+
+void ZIVPersistentDictionary::clearAllData() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (contents_.empty()) return;
+  contents_.clear();
+  scheduleWriteLocked();
+}
+
+void ZIVPersistentDictionary::synchronize() { persistToDisk(); }
+
+bool ZIVPersistentDictionary::hasPendingWrite() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pendingWrite_;
+}
+
+uint64_t ZIVPersistentDictionary::writeCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return writeCount_;
+}
+
+void ZIVPersistentDictionary::scheduleWriteLocked() {
+  if (pendingWrite_) return;
+  pendingWrite_ = true;
+  std::weak_ptr<ZIVPersistentDictionary> weak = weak_from_this();
+  queue_->after(kWriteDelay, [weak] {
+    if (auto self = weak.lock()) self->persistToDisk();
+  });
+}
+
+void ZIVPersistentDictionary::persistToDisk() {
+  std::lock_guard<std::mutex> writeLock(writeMu_);
+  fnd::Dictionary copy;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!pendingWrite_) return;
+    copy = contents_;
+    pendingWrite_ = false;
+    ++writeCount_;
+  }
+  ZIVWriteDictionaryToURL(copy, path_);
+}

@@ -1,0 +1,734 @@
+#include "analytics/proto/nano_codec.h"
+
+#include <pb_common.h>
+#include <pb_decode.h>
+#include <pb_encode.h>
+
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analytics/proto/generated/apmpb_messages.h"
+#include "analytics/proto/nano_log.h"
+
+namespace {
+
+// Nesting depth of the decode and of the encode running on this thread. Both codecs recurse
+// through nanopb callbacks, which carry no context of their own.
+thread_local int decode_depth = 0;
+thread_local int encode_depth = 0;
+
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth) : depth_(depth) { ++depth_; }
+  ~DepthGuard() { --depth_; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+  bool tooDeep() const { return depth_ > kNanoMaxNestingDepth; }
+
+ private:
+  int& depth_;
+};
+
+// Zeroed, suitably aligned storage for one nanopb struct. Small structs stay on the stack.
+class PbStruct {
+ public:
+  explicit PbStruct(const ApmpbMessageDescriptor& d) : size_(d.nanopb_struct_size) {
+    if (size_ > sizeof(inline_)) {
+      heap_.resize((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+    }
+    clear();
+  }
+  PbStruct(const PbStruct&) = delete;
+  PbStruct& operator=(const PbStruct&) = delete;
+
+  void* get() { return heap_.empty() ? static_cast<void*>(inline_) : heap_.data(); }
+  void clear() { std::memset(get(), 0, size_); }
+
+ private:
+  size_t size_;
+  alignas(std::max_align_t) unsigned char inline_[256];
+  std::vector<std::max_align_t> heap_;
+};
+
+bool IsRepeated(uint32_t kind) { return (kind & kNanoKindRepeated) != 0; }
+bool IsStringLike(uint32_t kind) { return (kind & (kNanoKindString | kNanoKindBytes)) != 0; }
+bool IsMessage(uint32_t kind) { return (kind & kNanoKindMessage) != 0; }
+bool IsScalar(uint32_t kind) {
+  return !IsRepeated(kind) && !IsStringLike(kind) && !IsMessage(kind);
+}
+
+bool HasRepeatedField(const ApmpbMessageDescriptor& d) {
+  for (int32_t i = 0; i < d.field_count; ++i) {
+    if (IsRepeated(d.fields_type[i])) return true;
+  }
+  return false;
+}
+
+// The message whose nanopb table is `fields`, for log lines.
+const char* MessageNameFor(const pb_msgdesc_t* fields) {
+  for (const ApmpbMessageDescriptor* d : kAPMPBMessageDescriptors) {
+    if (d->nanopb_fields == fields) return d->message_id;
+  }
+  return "(unknown)";
+}
+
+// Calls `visit(iter, position)` for every field of the nanopb struct `pb`. Answers false when a
+// field's tag is not in the descriptor (tables out of step) or when `visit` answers false.
+template <typename Visit>
+bool ForEachField(const ApmpbMessageDescriptor& d, void* pb, Visit visit) {
+  pb_field_iter_t iter;
+  if (!pb_field_iter_begin(&iter, d.nanopb_fields, pb)) return true;
+  do {
+    int32_t position = d.positionForTag(iter.tag);
+    if (position < 0 || position >= d.field_count) return false;
+    if (!visit(iter, position)) return false;
+  } while (pb_field_iter_next(&iter));
+  return true;
+}
+
+uint64_t ReadScalar(const pb_field_iter_t& iter) {
+  switch (iter.data_size) {
+    case 1: {
+      uint8_t v;
+      std::memcpy(&v, iter.pData, 1);
+      return v;
+    }
+    case 4: {
+      uint32_t v;
+      std::memcpy(&v, iter.pData, 4);
+      return v;
+    }
+    case 8: {
+      uint64_t v;
+      std::memcpy(&v, iter.pData, 8);
+      return v;
+    }
+    default:
+      return 0;
+  }
+}
+
+void WriteScalar(const pb_field_iter_t& iter, uint64_t cell) {
+  switch (iter.data_size) {
+    case 1: {
+      uint8_t v = static_cast<uint8_t>(cell);
+      std::memcpy(iter.pData, &v, 1);
+      break;
+    }
+    case 4: {
+      uint32_t v = static_cast<uint32_t>(cell);
+      std::memcpy(iter.pData, &v, 4);
+      break;
+    }
+    case 8:
+      std::memcpy(iter.pData, &cell, 8);
+      break;
+    default:
+      break;
+  }
+}
+
+// The bytes of the current length-delimited element, consumed from `stream`. A buffer stream is
+// read in place; any other stream is copied into `copy`.
+bool TakeElement(pb_istream_t* stream, const uint8_t** bytes, size_t* length, std::string* copy) {
+  static const auto buffer_read = pb_istream_from_buffer(nullptr, 0).callback;
+  *length = stream->bytes_left;
+  if (stream->callback == buffer_read) {
+    *bytes = static_cast<const uint8_t*>(stream->state);
+    return pb_read(stream, nullptr, *length);
+  }
+  copy->assign(*length, '\0');
+  if (!pb_read(stream, reinterpret_cast<pb_byte_t*>(copy->data()), *length)) return false;
+  *bytes = reinterpret_cast<const uint8_t*>(copy->data());
+  return true;
+}
+
+bool SkipElement(pb_istream_t* stream) { return pb_read(stream, nullptr, stream->bytes_left); }
+
+// Reads a whole string element, refusing one above the size limit.
+bool ReadString(pb_istream_t* stream, std::string* out) {
+  size_t length = stream->bytes_left;
+  if (length > kNanoMaxStringLength) {
+    NanoLog("Unable to process proto stream. Buffer is too big. %zu > %d", length,
+            static_cast<int>(kNanoMaxStringLength));
+    return false;
+  }
+  out->assign(length, '\0');
+  if (!pb_read(stream, reinterpret_cast<pb_byte_t*>(out->data()), length)) {
+    out->clear();
+    return false;
+  }
+  return true;
+}
+
+// Decoder callback of a singular sub-message field; `*arg` is the parent record. The first
+// occurrence is decoded in pass 1 and kept; pass 2 and later occurrences skip it.
+bool DecodeSubmessage(pb_istream_t* stream, const pb_field_t* field, void** arg) {
+  auto* parent = arg ? static_cast<NanoMessageInfo*>(*arg) : nullptr;
+  int32_t position =
+      parent && parent->descriptor ? parent->descriptor->positionForTag(field->tag) : -1;
+  if (position < 0) {
+    NanoLog("<ERROR> %s decoder failed: Invalid arg parameter\n",
+            MessageNameFor(field->descriptor));
+    return false;
+  }
+  const ApmpbMessageDescriptor& pd = *parent->descriptor;
+  const ApmpbMessageDescriptor* sub = pd.fields[position].message;
+  std::unique_ptr<NanoField>& slot = parent->slots[static_cast<size_t>(position)];
+  if (slot) return SkipElement(stream);
+
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  std::string copy;
+  if (!TakeElement(stream, &bytes, &length, &copy)) {
+    NanoLog("<ERROR> %s decoder failed: Unable to extract buffer from stream\n", pd.message_id);
+    return false;
+  }
+  auto record = std::make_unique<NanoMessageInfo>();
+  if (!sub->init(record.get())) {
+    NanoLog("<ERROR> %s decoder failed: Unable to initialize MessageInfo\n", pd.message_id);
+    return false;
+  }
+  if (!sub->decode(bytes, length, record.get())) {
+    NanoLog("<ERROR> %s decoder failed: Unable to decode %s\n", pd.message_id, sub->message_id);
+    return false;
+  }
+  slot = std::make_unique<NanoField>(std::move(record));
+  return true;
+}
+
+// Encoder callback of a present singular sub-message field; `*arg` is the sub-message record.
+bool EncodeSubmessage(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* sub = arg ? static_cast<const NanoMessageInfo*>(*arg) : nullptr;
+  if (!sub || !sub->descriptor) PB_RETURN_ERROR(stream, "sub-message record is missing");
+  DepthGuard guard(encode_depth);
+  if (guard.tooDeep()) PB_RETURN_ERROR(stream, "messages nested too deeply");
+  PbStruct pb(*sub->descriptor);
+  if (!nano_message_set_encoders(*sub->descriptor, sub, pb.get())) {
+    PB_RETURN_ERROR(stream, "unable to set encoders");
+  }
+  if (!pb_encode_tag_for_field(stream, field)) return false;
+  return pb_encode_submessage(stream, sub->descriptor->nanopb_fields, pb.get());
+}
+
+// Storage for the cell of a scalar: creates the field, or reuses a present cell.
+uint64_t* CellFor(std::unique_ptr<NanoField>* slot) {
+  if (!*slot || !(*slot)->cell()) *slot = std::make_unique<NanoField>(uint64_t{0});
+  return (*slot)->cell();
+}
+
+void SetCell(std::unique_ptr<NanoField>* slot, uint64_t value, const char* type) {
+  if (!slot) {
+    NanoLog("<ERROR> Unable to set %s. Destination pointer is NULL", type);
+    return;
+  }
+  *CellFor(slot) = value;
+}
+
+bool CopyField(const NanoField& source, std::unique_ptr<NanoField>* destination);
+
+bool CopyItem(const NanoField* source, std::unique_ptr<NanoField>* destination) {
+  return source != nullptr && CopyField(*source, destination);
+}
+
+bool CopyField(const NanoField& source, std::unique_ptr<NanoField>* destination) {
+  if (const uint64_t* cell = source.cell()) {
+    *destination = std::make_unique<NanoField>(*cell);
+    return true;
+  }
+  if (const NanoString* string = source.string()) {
+    *destination = std::make_unique<NanoField>(*string);
+    return true;
+  }
+  if (std::holds_alternative<std::unique_ptr<NanoMessageInfo>>(source.value)) {
+    const NanoMessageInfo* message = source.message();
+    if (!message || !message->descriptor) return false;
+    std::unique_ptr<NanoMessageInfo> copy;
+    if (!message->descriptor->copy(&copy, message)) return false;
+    *destination = std::make_unique<NanoField>(std::move(copy));
+    return true;
+  }
+  const NanoArray* array = source.array();
+  if (!array) return false;
+  NanoArray* target = nullptr;
+  if (*destination && (*destination)->array()) {
+    target = (*destination)->array();
+  } else {
+    *destination = std::make_unique<NanoField>(NanoArray());
+    target = (*destination)->array();
+  }
+  nano_init_array_info(target);
+  if (!array->items || array->item_count == 0) return true;
+  target->items.emplace(array->item_count);
+  target->item_count = array->item_count;
+  for (uint32_t i = 0; i < array->item_count; ++i) {
+    const NanoField* item = i < array->items->size() ? (*array->items)[i].get() : nullptr;
+    if (!CopyItem(item, &(*target->items)[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- Message family
+
+bool nano_message_init(const ApmpbMessageDescriptor& d, NanoMessageInfo* info) {
+  if (!info) return false;
+  info->descriptor = &d;
+  info->slots.clear();
+  info->slots.resize(static_cast<size_t>(d.field_count));
+  for (int32_t i = 0; i < d.field_count; ++i) {
+    if (IsRepeated(d.fields_type[i])) {
+      info->slots[static_cast<size_t>(i)] = std::make_unique<NanoField>(NanoArray());
+    }
+  }
+  return true;
+}
+
+bool nano_message_alloc_arrays(const ApmpbMessageDescriptor& d, NanoMessageInfo* info) {
+  if (!info || info->descriptor != &d) return false;
+  for (int32_t i = 0; i < d.field_count; ++i) {
+    if (!IsRepeated(d.fields_type[i])) continue;
+    NanoField* field = info->field(i);
+    NanoArray* array = field ? field->array() : nullptr;
+    if (!array) {
+      NanoLog("<ERROR> Cannot allocate %s arrays. Missing params field (%s)\n", d.message_id,
+              d.fields[i].name);
+      return false;
+    }
+    array->fill_index = 0;
+    array->items.reset();
+    if (array->item_count > 0) array->items.emplace(array->item_count);
+  }
+  return true;
+}
+
+void nano_message_populate_info(const ApmpbMessageDescriptor& d, const void* pb,
+                                NanoMessageInfo* info) {
+  if (!pb || !info || info->descriptor != &d) return;
+  // The iterator wants a mutable struct; it is only read here.
+  ForEachField(d, const_cast<void*>(pb), [&](const pb_field_iter_t& iter, int32_t position) {
+    uint32_t kind = d.fields_type[position];
+    if (!IsScalar(kind) || iter.pSize == nullptr) return true;
+    bool present;
+    std::memcpy(&present, iter.pSize, sizeof(present));
+    if (present) *CellFor(&info->slots[static_cast<size_t>(position)]) = ReadScalar(iter);
+    return true;
+  });
+}
+
+bool nano_message_free_field(const ApmpbMessageDescriptor& d, NanoMessageInfo* info,
+                             int32_t position) {
+  if (!info || info->descriptor != &d) return false;
+  if (position < 0 || position >= d.field_count) {
+    NanoLog("<ERROR> %s: Cannot deallocate field %d: Unknown field\n", d.message_id, position);
+    return false;
+  }
+  std::unique_ptr<NanoField>& slot = info->slots[static_cast<size_t>(position)];
+  if (IsRepeated(d.fields_type[position])) {
+    if (slot && slot->array()) nano_init_array_info(slot->array());
+    return true;
+  }
+  slot.reset();
+  return true;
+}
+
+bool nano_message_free(const ApmpbMessageDescriptor& d, std::unique_ptr<NanoMessageInfo> info) {
+  (void)d;
+  return info != nullptr;  // The record and its whole tree go with `info`.
+}
+
+bool nano_message_copy(const ApmpbMessageDescriptor& d,
+                       std::unique_ptr<NanoMessageInfo>* destination,
+                       const NanoMessageInfo* source) {
+  if (!destination || !source || source->descriptor != &d) return false;
+  destination->reset();
+  *destination = std::make_unique<NanoMessageInfo>();
+  NanoMessageInfo* target = destination->get();
+  if (!nano_message_init(d, target)) return false;
+  for (int32_t i = 0; i < d.field_count; ++i) {
+    const NanoField* field = source->field(i);
+    if (!field) continue;
+    if (!CopyField(*field, &target->slots[static_cast<size_t>(i)])) return false;
+  }
+  return true;
+}
+
+bool nano_message_set_decoders(const ApmpbMessageDescriptor& d, void* pb, NanoMessageInfo* info) {
+  if (!pb || !info || info->descriptor != &d) return false;
+  return ForEachField(d, pb, [&](const pb_field_iter_t& iter, int32_t position) {
+    uint32_t kind = d.fields_type[position];
+    if (IsScalar(kind)) return true;
+    auto* callback = static_cast<pb_callback_t*>(iter.pData);
+    std::unique_ptr<NanoField>& slot = info->slots[static_cast<size_t>(position)];
+    if (IsRepeated(kind)) {
+      NanoArray* array = slot ? slot->array() : nullptr;
+      if (array) nano_init_array_info(array);
+      if (IsMessage(kind)) {
+        callback->funcs.decode = d.fields[position].message->decode_repeated;
+      } else if (IsStringLike(kind)) {
+        callback->funcs.decode = &nano_decode_repeated_string;
+      } else {
+        callback->funcs.decode = &nano_decode_repeated_uint64;
+      }
+      callback->arg = array;
+    } else if (IsStringLike(kind)) {
+      callback->funcs.decode = &nano_decode_string;
+      callback->arg = &slot;
+    } else {
+      callback->funcs.decode = &DecodeSubmessage;
+      callback->arg = info;
+    }
+    return true;
+  });
+}
+
+bool nano_message_decode(const ApmpbMessageDescriptor& d, const uint8_t* bytes, size_t length,
+                         NanoMessageInfo* info) {
+  if (!info) {
+    NanoLog("<ERROR> %s decoder failed: message_info is NULL\n", d.message_id);
+    return false;
+  }
+  DepthGuard guard(decode_depth);
+  if (guard.tooDeep()) {
+    NanoLog("<ERROR> %s decoder failed: Messages are nested more than %d deep\n", d.message_id,
+            kNanoMaxNestingDepth);
+    return false;
+  }
+  if (!bytes && length > 0) {
+    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, "buffer is NULL");
+    return false;
+  }
+  PbStruct pb(d);
+  if (!nano_message_set_decoders(d, pb.get(), info)) {
+    NanoLog("<ERROR> %s decoder failed: Unable to set decoders\n", d.message_id);
+    return false;
+  }
+  pb_istream_t first = pb_istream_from_buffer(bytes, length);
+  if (!pb_decode(&first, d.nanopb_fields, pb.get())) {
+    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, PB_GET_ERROR(&first));
+    return false;
+  }
+  if (HasRepeatedField(d) && !nano_message_alloc_arrays(d, info)) {
+    NanoLog("<ERROR> %s decoder failed: Unable to allocate arrays\n", d.message_id);
+    return false;
+  }
+  pb_istream_t second = pb_istream_from_buffer(bytes, length);
+  if (!pb_decode(&second, d.nanopb_fields, pb.get())) {
+    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, PB_GET_ERROR(&second));
+    return false;
+  }
+  nano_message_populate_info(d, pb.get(), info);
+  return true;
+}
+
+bool nano_message_decode_repeated(const ApmpbMessageDescriptor& d, pb_istream_t* stream,
+                                  const pb_field_t* field, void** arg) {
+  auto* array = arg ? static_cast<NanoArray*>(*arg) : nullptr;
+  if (!array) {
+    NanoLog("<ERROR> %s decoder failed: Invalid arg parameter\n", d.message_id);
+    return false;
+  }
+  if (!array->items) {  // Pass 1: count.
+    if (array->item_count == std::numeric_limits<uint32_t>::max()) return false;
+    ++array->item_count;
+    return SkipElement(stream);
+  }
+  const char* parent = MessageNameFor(field->descriptor);
+  if (array->fill_index >= array->items->size()) {
+    NanoLog("<ERROR> %s decoder failed: Unable to decode repeated %s\n", parent, d.message_id);
+    return false;
+  }
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  std::string copy;
+  if (!TakeElement(stream, &bytes, &length, &copy)) {
+    NanoLog("<ERROR> %s decoder failed: Unable to extract buffer from stream\n", parent);
+    return false;
+  }
+  auto item = std::make_unique<NanoMessageInfo>();
+  if (!d.init(item.get())) {
+    NanoLog("<ERROR> %s decoder failed: Unable to initialize MessageInfo\n", parent);
+    return false;
+  }
+  if (!d.decode(bytes, length, item.get())) {
+    NanoLog("<ERROR> %s decoder failed: Unable to decode repeated %s\n", parent, d.message_id);
+    return false;
+  }
+  (*array->items)[array->fill_index++] = std::make_unique<NanoField>(std::move(item));
+  return true;
+}
+
+bool nano_message_set_encoders(const ApmpbMessageDescriptor& d, const NanoMessageInfo* info,
+                               void* pb) {
+  if (!pb || !info || info->descriptor != &d) return false;
+  return ForEachField(d, pb, [&](const pb_field_iter_t& iter, int32_t position) {
+    uint32_t kind = d.fields_type[position];
+    const NanoField* field = info->field(position);
+    if (IsRepeated(kind)) {
+      const NanoArray* array = field ? field->array() : nullptr;
+      if (!array) {
+        NanoLog("<ERROR> %s Encoder: '%s' should have been allocated\n", d.message_id,
+                d.fields[position].name);
+        return false;
+      }
+      if (array->item_count == 0) return true;
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      if (IsMessage(kind)) {
+        callback->funcs.encode = d.fields[position].message->encode_repeated;
+      } else if (IsStringLike(kind)) {
+        callback->funcs.encode = &nano_encode_repeated_string;
+      } else {
+        callback->funcs.encode = &nano_encode_repeated_uint64;
+      }
+      callback->arg = const_cast<NanoArray*>(array);
+      return true;
+    }
+    if (!field) return true;
+    if (IsStringLike(kind)) {
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      callback->funcs.encode = &nano_encode_string;
+      callback->arg = const_cast<NanoString*>(field->string());
+    } else if (IsMessage(kind)) {
+      auto* callback = static_cast<pb_callback_t*>(iter.pData);
+      callback->funcs.encode = &EncodeSubmessage;
+      callback->arg = const_cast<NanoMessageInfo*>(field->message());
+    } else if (const uint64_t* cell = field->cell(); cell && iter.pSize) {
+      bool present = true;
+      std::memcpy(iter.pSize, &present, sizeof(present));
+      WriteScalar(iter, *cell);
+    }
+    return true;
+  });
+}
+
+int32_t nano_message_encode(const ApmpbMessageDescriptor& d, const NanoMessageInfo* info,
+                            fnd::Data* output) {
+  if (!output) return -1;
+  if (!info) {
+    NanoLog("<ERROR> %s encoder failed: message_info is NULL\n", d.message_id);
+    output->clear();
+    return -1;
+  }
+  DepthGuard guard(encode_depth);
+  PbStruct pb(d);
+  if (guard.tooDeep()) {
+    NanoLog("<ERROR> %s encoder failed: Messages are nested more than %d deep\n", d.message_id,
+            kNanoMaxNestingDepth);
+    output->clear();
+    return -1;
+  }
+  if (!nano_message_set_encoders(d, info, pb.get())) {
+    if (info->descriptor != &d) {
+      NanoLog("<ERROR> %s Encoder: Unable to set encoders\n", d.message_id);
+    }
+    output->clear();
+    return -1;
+  }
+  return nano_two_pass_encoding(d.nanopb_fields, pb.get(), output);
+}
+
+bool nano_message_encode_repeated(const ApmpbMessageDescriptor& d, pb_ostream_t* stream,
+                                  const pb_field_t* field, void* const* arg) {
+  const auto* array = arg ? static_cast<const NanoArray*>(*arg) : nullptr;
+  if (!array || !array->items) PB_RETURN_ERROR(stream, "repeated field is not allocated");
+  DepthGuard guard(encode_depth);
+  if (guard.tooDeep()) PB_RETURN_ERROR(stream, "messages nested too deeply");
+  PbStruct pb(d);
+  for (uint32_t i = 0; i < array->item_count; ++i) {
+    const NanoField* item = i < array->items->size() ? (*array->items)[i].get() : nullptr;
+    const NanoMessageInfo* message = item ? item->message() : nullptr;
+    if (!message || message->descriptor != &d) PB_RETURN_ERROR(stream, "repeated item is missing");
+    pb.clear();
+    if (!nano_message_set_encoders(d, message, pb.get())) {
+      PB_RETURN_ERROR(stream, "unable to set encoders");
+    }
+    if (!pb_encode_tag_for_field(stream, field)) return false;
+    if (!pb_encode_submessage(stream, d.nanopb_fields, pb.get())) return false;
+  }
+  return true;
+}
+
+// ---- Shared routines
+
+void nano_set_bool(std::unique_ptr<NanoField>* slot, bool value) {
+  SetCell(slot, value ? 1 : 0, "bool");
+}
+
+void nano_set_uint32(std::unique_ptr<NanoField>* slot, uint32_t value) {
+  SetCell(slot, value, "uint32");
+}
+
+void nano_set_uint64(std::unique_ptr<NanoField>* slot, uint64_t value) {
+  SetCell(slot, value, "uint64");
+}
+
+void nano_set_float(std::unique_ptr<NanoField>* slot, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  SetCell(slot, bits, "float");
+}
+
+void nano_set_double(std::unique_ptr<NanoField>* slot, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  SetCell(slot, bits, "double");
+}
+
+void nano_set_string(std::unique_ptr<NanoField>* slot, const uint8_t* bytes, size_t length) {
+  if (!slot) {
+    NanoLog("<ERROR> Unable to set string. Destination array is NULL");
+    return;
+  }
+  if (bytes == nullptr && length > 0) {
+    NanoLog("<ERROR> Unable to set string. Source bytes are NULL");
+    return;
+  }
+  if (!*slot || !(*slot)->string()) *slot = std::make_unique<NanoField>(NanoString());
+  (*slot)->string()->bytes.emplace(reinterpret_cast<const char*>(bytes), length);
+}
+
+void nano_free_string(NanoString* string) {
+  if (!string) {
+    NanoLog("<ERROR> Unable to dealloc string field. String struct is NULL");
+    return;
+  }
+  string->bytes.reset();
+}
+
+void nano_init_array_info(NanoArray* array) {
+  if (!array) {
+    NanoLog("<ERROR> Unable to initialize the array. Array pointer is NULL");
+    return;
+  }
+  array->items.reset();
+  array->item_count = 0;
+  array->fill_index = 0;
+}
+
+bool nano_decode_string(pb_istream_t* stream, const pb_field_t* field, void** arg) {
+  auto* slot = arg ? static_cast<std::unique_ptr<NanoField>*>(*arg) : nullptr;
+  if (!slot) {
+    NanoLog("<ERROR> %s decoder failed: Invalid arg parameter\n",
+            MessageNameFor(field->descriptor));
+    return false;
+  }
+  if (*slot) {
+    const NanoString* string = (*slot)->string();
+    if (string && string->bytes) return SkipElement(stream);
+    NanoLog("<ERROR> String decoder failed: string data is NULL");
+    return false;
+  }
+  std::string bytes;
+  if (!ReadString(stream, &bytes)) return false;
+  NanoString string;
+  string.bytes = std::move(bytes);
+  *slot = std::make_unique<NanoField>(std::move(string));
+  return true;
+}
+
+bool nano_decode_repeated_string(pb_istream_t* stream, const pb_field_t* field, void** arg) {
+  auto* array = arg ? static_cast<NanoArray*>(*arg) : nullptr;
+  if (!array) {
+    NanoLog("<ERROR> %s decoder failed: Invalid arg parameter\n",
+            MessageNameFor(field->descriptor));
+    return false;
+  }
+  if (!array->items) {
+    if (array->item_count == std::numeric_limits<uint32_t>::max()) return false;
+    ++array->item_count;
+    return SkipElement(stream);
+  }
+  if (array->fill_index >= array->items->size()) return false;
+  NanoString string;
+  string.bytes.emplace();
+  if (!ReadString(stream, &*string.bytes)) return false;
+  (*array->items)[array->fill_index++] = std::make_unique<NanoField>(std::move(string));
+  return true;
+}
+
+bool nano_decode_repeated_uint64(pb_istream_t* stream, const pb_field_t* field, void** arg) {
+  auto* array = arg ? static_cast<NanoArray*>(*arg) : nullptr;
+  if (!array) {
+    NanoLog("<ERROR> %s decoder failed: Invalid arg parameter\n",
+            MessageNameFor(field->descriptor));
+    return false;
+  }
+  if (stream->bytes_left == 0) return true;  // An empty packed run holds no items.
+  uint64_t value = 0;
+  if (!pb_decode_varint(stream, &value)) return false;
+  if (!array->items) {
+    if (array->item_count == std::numeric_limits<uint32_t>::max()) return false;
+    ++array->item_count;
+    return true;
+  }
+  if (array->fill_index >= array->items->size()) return false;
+  (*array->items)[array->fill_index++] = std::make_unique<NanoField>(value);
+  return true;
+}
+
+bool nano_encode_string(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* string = arg ? static_cast<const NanoString*>(*arg) : nullptr;
+  if (!string || !string->bytes) PB_RETURN_ERROR(stream, "string field has no bytes");
+  if (!pb_encode_tag_for_field(stream, field)) return false;
+  return pb_encode_string(stream, reinterpret_cast<const pb_byte_t*>(string->bytes->data()),
+                          string->bytes->size());
+}
+
+bool nano_encode_repeated_string(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* array = arg ? static_cast<const NanoArray*>(*arg) : nullptr;
+  if (!array || !array->items) PB_RETURN_ERROR(stream, "repeated field is not allocated");
+  for (uint32_t i = 0; i < array->item_count; ++i) {
+    const NanoField* item = i < array->items->size() ? (*array->items)[i].get() : nullptr;
+    const NanoString* string = item ? item->string() : nullptr;
+    if (!string || !string->bytes) PB_RETURN_ERROR(stream, "repeated item is missing");
+    if (!pb_encode_tag_for_field(stream, field)) return false;
+    if (!pb_encode_string(stream, reinterpret_cast<const pb_byte_t*>(string->bytes->data()),
+                          string->bytes->size())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool nano_encode_repeated_uint64(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* array = arg ? static_cast<const NanoArray*>(*arg) : nullptr;
+  if (!array || !array->items) PB_RETURN_ERROR(stream, "repeated field is not allocated");
+  for (uint32_t i = 0; i < array->item_count; ++i) {
+    const NanoField* item = i < array->items->size() ? (*array->items)[i].get() : nullptr;
+    const uint64_t* cell = item ? item->cell() : nullptr;
+    if (!cell) PB_RETURN_ERROR(stream, "repeated item is missing");
+    if (!pb_encode_tag(stream, PB_WT_VARINT, field->tag)) return false;
+    if (!pb_encode_varint(stream, *cell)) return false;
+  }
+  return true;
+}
+
+int32_t nano_two_pass_encoding(const pb_msgdesc_t* fields, const void* pb, fnd::Data* output) {
+  if (!output) return -1;
+  pb_ostream_t sizing = PB_OSTREAM_SIZING;
+  if (!fields || !pb || !pb_encode(&sizing, fields, pb)) {
+    NanoLog("<ERROR> Encoding failed: %s\n", PB_GET_ERROR(&sizing));
+    output->clear();
+    return -1;
+  }
+  if (sizing.bytes_written > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    NanoLog("<ERROR> Encoding failed: %zu bytes is too big\n", sizing.bytes_written);
+    output->clear();
+    return -1;
+  }
+  fnd::Data buffer(sizing.bytes_written);
+  pb_ostream_t stream = pb_ostream_from_buffer(buffer.data(), buffer.size());
+  if (!pb_encode(&stream, fields, pb)) {
+    NanoLog("<ERROR> Encoding failed: %s\n", PB_GET_ERROR(&stream));
+    output->clear();
+    return -1;
+  }
+  *output = std::move(buffer);
+  return static_cast<int32_t>(stream.bytes_written);
+}

@@ -15,6 +15,7 @@ namespace fnd {
 namespace {
 
 constexpr const char* kFallbackApplicationID = "quellmark";
+constexpr const char* kPreferencesFolder = "Preferences";
 constexpr mode_t kPreferencesFileMode = 0644;
 constexpr int64_t kInvalidAppIDError = 4;  // NSFileNoSuchFileError: there is no file to use.
 
@@ -180,7 +181,8 @@ std::string PreferencesFilePath(std::string_view appID) {
       id.find('\0') != std::string::npos) {
     return "";
   }
-  return JoinPath(PreferencesDirectory(), id + ".plist");
+  // The folder is made when the file is first written, not on every read.
+  return JoinPath(JoinPath(HomeDirectory(), kPreferencesFolder), id + ".plist");
 }
 
 std::optional<Value> PreferencesCopyAppValue(std::string_view key, std::string_view appID) {

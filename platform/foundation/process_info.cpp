@@ -165,4 +165,25 @@ OperatingSystemVersion ProcessInfo::ParseVersion(const std::string& text) {
   return v;
 }
 
+ScopedProcessInfoOverride::ScopedProcessInfoOverride(std::vector<std::string> arguments) {
+  ProcessInfo& info = ProcessInfo::processInfo();
+  savedArguments_ = info.arguments();
+  savedVersion_ = info.operatingSystemVersion();
+  savedVersionString_ = info.operatingSystemVersionString();
+  info.setArguments(std::move(arguments));
+}
+
+ScopedProcessInfoOverride::ScopedProcessInfoOverride(std::vector<std::string> arguments,
+                                                     OperatingSystemVersion version,
+                                                     std::string versionString)
+    : ScopedProcessInfoOverride(std::move(arguments)) {
+  ProcessInfo::processInfo().setOperatingSystemVersion(version, std::move(versionString));
+}
+
+ScopedProcessInfoOverride::~ScopedProcessInfoOverride() {
+  ProcessInfo& info = ProcessInfo::processInfo();
+  info.setArguments(std::move(savedArguments_));
+  info.setOperatingSystemVersion(savedVersion_, std::move(savedVersionString_));
+}
+
 }  // namespace fnd

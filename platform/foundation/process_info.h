@@ -71,4 +71,21 @@ class ProcessInfo {
   std::string osVersionString_;         // Guarded by mu_.
 };
 
+// For tests: replaces the shared instance's arguments (and, with the second form, its OS version)
+// for the object's lifetime, then puts back what was there.
+class ScopedProcessInfoOverride {
+ public:
+  explicit ScopedProcessInfoOverride(std::vector<std::string> arguments);
+  ScopedProcessInfoOverride(std::vector<std::string> arguments, OperatingSystemVersion version,
+                            std::string versionString);
+  ~ScopedProcessInfoOverride();
+  ScopedProcessInfoOverride(const ScopedProcessInfoOverride&) = delete;
+  ScopedProcessInfoOverride& operator=(const ScopedProcessInfoOverride&) = delete;
+
+ private:
+  std::vector<std::string> savedArguments_;
+  OperatingSystemVersion savedVersion_;
+  std::string savedVersionString_;
+};
+
 }  // namespace fnd

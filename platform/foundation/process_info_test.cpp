@@ -62,5 +62,24 @@ TEST(ProcessInfoTest, EnvironmentAndMachine) {
   EXPECT_EQ(&ProcessInfo::processInfo(), &ProcessInfo::processInfo());
 }
 
+TEST(ProcessInfoTest, ScopedOverrideRestoresTheSharedInstance) {
+  ProcessInfo& shared = ProcessInfo::processInfo();
+  const auto arguments = shared.arguments();
+  const auto version = shared.operatingSystemVersion();
+  {
+    ScopedProcessInfoOverride scoped({"app", "-flag"}, {10, 15, 0}, "Version 10.15");
+    EXPECT_TRUE(shared.hasArgument("-flag"));
+    EXPECT_EQ(shared.operatingSystemVersion(), (OperatingSystemVersion{10, 15, 0}));
+    {
+      ScopedProcessInfoOverride inner({"app"});
+      EXPECT_FALSE(shared.hasArgument("-flag"));
+      EXPECT_EQ(shared.operatingSystemVersionString(), "Version 10.15");
+    }
+    EXPECT_TRUE(shared.hasArgument("-flag"));
+  }
+  EXPECT_EQ(shared.arguments(), arguments);
+  EXPECT_EQ(shared.operatingSystemVersion(), version);
+}
+
 }  // namespace
 }  // namespace fnd

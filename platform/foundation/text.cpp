@@ -251,6 +251,121 @@ int CaseInsensitiveCompare(std::string_view a, std::string_view b) {
   return Sign(key(a).compare(key(b)));
 }
 
+namespace {
+
+// The comparison key of a stretch of text: NFD, then (when asked) case folded and NFD again.
+icu::UnicodeString SearchKey(const icu::UnicodeString& s, bool caseInsensitive) {
+  icu::UnicodeString key = Normalize(s, false);
+  if (caseInsensitive) {
+    key.foldCase(U_FOLD_CASE_DEFAULT);
+    key = Normalize(key, false);
+  }
+  return key;
+}
+
+bool IsCombining(UChar32 c) { return u_getCombiningClass(c) != 0; }
+
+}  // namespace
+
+TextRange FindString(std::u16string_view haystack, std::u16string_view needle, FindOptions options,
+                     size_t from, size_t length) {
+  const size_t total = haystack.size();
+  if (needle.empty() || from > total) return {};
+  const size_t end = length > total - from ? total : from + length;
+  const icu::UnicodeString hay(haystack.data(), static_cast<int32_t>(haystack.size()));
+  const int32_t rangeStart = static_cast<int32_t>(from);
+  const int32_t rangeEnd = static_cast<int32_t>(end);
+
+  if (options.literal && !options.caseInsensitive) {
+    const std::u16string_view window = haystack.substr(from, end - from);
+    size_t at = options.backwards ? window.rfind(needle) : window.find(needle);
+    if (at == std::u16string_view::npos) return {};
+    if (options.anchored && at != (options.backwards ? window.size() - needle.size() : 0)) {
+      return {};
+    }
+    return {from + at, needle.size()};
+  }
+
+  const icu::UnicodeString key =
+      SearchKey(icu::UnicodeString(needle.data(), static_cast<int32_t>(needle.size())),
+                options.caseInsensitive);
+  // Literal but case-insensitive: fold only, no normalisation.
+  auto keyOf = [&](int32_t b, int32_t e) {
+    icu::UnicodeString part(hay, b, e - b);
+    if (options.literal) {
+      part.foldCase(U_FOLD_CASE_DEFAULT);
+      return part;
+    }
+    return SearchKey(part, options.caseInsensitive);
+  };
+  const icu::UnicodeString literalKey = [&] {
+    icu::UnicodeString k(needle.data(), static_cast<int32_t>(needle.size()));
+    k.foldCase(U_FOLD_CASE_DEFAULT);
+    return k;
+  }();
+  const icu::UnicodeString& wanted = options.literal ? literalKey : key;
+  const bool checkMarks = !options.literal;
+
+  // Tries every start; for each, grows the end one code point at a time while the key of the
+  // stretch can still equal the needle's key.
+  auto matchAt = [&](int32_t b) -> int32_t {
+    if (checkMarks && IsCombining(hay.char32At(b)) && !IsCombining(wanted.char32At(0))) {
+      return -1;
+    }
+    for (int32_t e = hay.moveIndex32(b, 1); e <= rangeEnd; e = hay.moveIndex32(e, 1)) {
+      icu::UnicodeString k = keyOf(b, e);
+      if (k == wanted) {
+        if (checkMarks && e < rangeEnd && IsCombining(hay.char32At(e))) return -1;
+        return e;
+      }
+      // Appending text never shortens the key, so once longer than the needle's it cannot match.
+      if (k.length() > wanted.length()) return -1;
+      if (e == rangeEnd) break;
+    }
+    return -1;
+  };
+
+  if (!options.backwards) {
+    for (int32_t b = rangeStart; b < rangeEnd; b = hay.moveIndex32(b, 1)) {
+      if (int32_t e = matchAt(b); e >= 0) {
+        return {static_cast<size_t>(b), static_cast<size_t>(e - b)};
+      }
+      if (options.anchored) break;
+    }
+    return {};
+  }
+  for (int32_t b = rangeEnd; b > rangeStart;) {
+    b = hay.moveIndex32(b, -1);
+    if (b < rangeStart) break;
+    if (int32_t e = matchAt(b); e >= 0) {
+      if (options.anchored && e != rangeEnd) continue;
+      return {static_cast<size_t>(b), static_cast<size_t>(e - b)};
+    }
+  }
+  return {};
+}
+
+TextRange FindString(std::string_view haystack, std::string_view needle, FindOptions options,
+                     size_t from, size_t length) {
+  return FindString(std::u16string_view(ToUTF16(haystack)), std::u16string_view(ToUTF16(needle)),
+                    options, from, length);
+}
+
+bool HasPrefix(std::string_view text, std::string_view prefix, bool caseInsensitive) {
+  FindOptions o;
+  o.caseInsensitive = caseInsensitive;
+  o.anchored = true;
+  return FindString(text, prefix, o).found();
+}
+
+bool HasSuffix(std::string_view text, std::string_view suffix, bool caseInsensitive) {
+  FindOptions o;
+  o.caseInsensitive = caseInsensitive;
+  o.anchored = true;
+  o.backwards = true;
+  return FindString(text, suffix, o).found();
+}
+
 std::string NormalizeNFC(std::string_view text) { return ToUTF8(Normalize(ToUnicode(text), true)); }
 
 std::string NormalizeNFD(std::string_view text) {

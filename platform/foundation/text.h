@@ -74,6 +74,32 @@ bool CanonicalEquals(std::string_view a, std::string_view b);
 // Like CanonicalCompare after full case folding of both texts. Returns -1, 0 or 1.
 int CaseInsensitiveCompare(std::string_view a, std::string_view b);
 
+// Plain-text search like the platform's string search, over UTF-16 code units.
+struct FindOptions {
+  bool caseInsensitive = false;  // Full case folding on both sides.
+  bool literal = false;          // Code units compared exactly, no canonical equivalence.
+  bool backwards = false;        // The last occurrence instead of the first.
+  bool anchored = false;         // Only at the start (or, backwards, at the end) of the range.
+};
+// The UTF-16 range [location, length) of `needle` in the part of `haystack` that starts at unit
+// `from` and is at most `length` units long (both clamped). By default canonically equivalent
+// sequences match each other ("e" + U+0301 finds "é"), and a match never starts on a combining
+// mark nor ends before one, so "e" is not found inside "é". An empty needle is never found.
+// Returns {kNotFound, 0} when there is no match; kNotFound is static_cast<size_t>(-1).
+struct TextRange {
+  static constexpr size_t kNotFound = static_cast<size_t>(-1);
+  size_t location = kNotFound;
+  size_t length = 0;
+  bool found() const { return location != kNotFound; }
+  bool operator==(const TextRange&) const = default;
+};
+TextRange FindString(std::u16string_view haystack, std::u16string_view needle,
+                     FindOptions options = {}, size_t from = 0, size_t length = std::string::npos);
+TextRange FindString(std::string_view haystack, std::string_view needle, FindOptions options = {},
+                     size_t from = 0, size_t length = std::string::npos);
+bool HasPrefix(std::string_view text, std::string_view prefix, bool caseInsensitive = false);
+bool HasSuffix(std::string_view text, std::string_view suffix, bool caseInsensitive = false);
+
 // Unicode normalisation forms C (composed) and D (decomposed).
 std::string NormalizeNFC(std::string_view text);
 std::string NormalizeNFD(std::string_view text);

@@ -174,5 +174,53 @@ TEST(TextTest, ComparesCanonically) {
   EXPECT_EQ(NormalizeNFD("\u00e9"), "e\u0301");
 }
 
+TEST(TextTest, FindsPlainText) {
+  struct Case {
+    std::string haystack;
+    std::string needle;
+    FindOptions options;
+    TextRange expected;
+  };
+  const FindOptions none;
+  const FindOptions ci{.caseInsensitive = true};
+  const FindOptions back{.backwards = true};
+  const FindOptions literal{.literal = true};
+  const FindOptions prefix{.anchored = true};
+  const FindOptions suffix{.backwards = true, .anchored = true};
+  const Case cases[] = {
+      {"abcabc", "c", none, {2, 1}},
+      {"abcabc", "c", back, {5, 1}},
+      {"abcabc", "", none, {}},  // The empty text is never found.
+      {"abc", "x", none, {}},
+      {"a.b.c", ".", none, {1, 1}},
+      {"Hello", "hello", none, {}},
+      {"Hello", "hELLO", ci, {0, 5}},
+      {"STRASSE", "stra\u00dfe", ci, {0, 7}},
+      // Canonically equivalent forms find each other, in UTF-16 units of the haystack.
+      {"caf\u00e9!", "e\u0301", none, {3, 1}},
+      {"cafe\u0301!", "\u00e9", none, {3, 2}},
+      {"cafe\u0301!", "\u00e9", literal, {}},
+      {"cafe\u0301", "e", none, {}},  // Not inside a combined character.
+      {"\U0001F600ab", "ab", none, {2, 2}},
+      {"abc", "ab", prefix, {0, 2}},
+      {"xabc", "ab", prefix, {}},
+      {"abc", "bc", suffix, {1, 2}},
+      {"abcx", "bc", suffix, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.haystack + " / " + c.needle);
+    EXPECT_EQ(FindString(c.haystack, c.needle, c.options), c.expected);
+  }
+  // A search range limits where matches may lie.
+  EXPECT_EQ(FindString("abcabc", "c", none, 3), (TextRange{5, 1}));
+  EXPECT_EQ(FindString("abcabc", "c", back, 0, 4), (TextRange{2, 1}));
+  EXPECT_EQ(FindString("abcabc", "c", none, 7), TextRange{});
+  EXPECT_EQ(FindString(u"abcabc", u"bc", none), (TextRange{1, 2}));
+  EXPECT_TRUE(HasPrefix("Screen_view", "screen", true));
+  EXPECT_FALSE(HasPrefix("Screen_view", "screen"));
+  EXPECT_TRUE(HasSuffix("file.PLIST", ".plist", true));
+  EXPECT_FALSE(HasSuffix("file.plist", ".plistx"));
+}
+
 }  // namespace
 }  // namespace fnd

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/flutter/test_home.h"
+#include "platform/foundation/test_home.h"
 
 namespace flutter {
 namespace {
@@ -46,7 +46,10 @@ const FlutterStandardMethodCodec& methodCodec() {
   return *FlutterStandardMethodCodec::sharedInstance();
 }
 
-class StandardCodecTest : public TempHomeTest {};
+class StandardCodecTest : public ::testing::Test {
+ protected:
+  fnd::ScopedTestHome home_;
+};
 
 // Values written by hand from the published format, each checked both ways.
 TEST_F(StandardCodecTest, GoldenMessages) {

@@ -1,5 +1,7 @@
 #include "platform/foundation/preferences.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -51,19 +53,16 @@ class Domain {
   }
 
   // Merges the pending changes into what the file holds now and writes it; with no pending
-  // change, re-reads the file.
+  // change, re-reads the file. A file that exists but cannot be read (as opposed to one that is
+  // not a property list) is never overwritten: its keys would be lost.
   bool synchronize(Error* error) {
     std::lock_guard<std::mutex> lock(mu_);
     loaded_ = false;
-    loadLocked();
-    if (pending_.empty()) return true;
-    for (const auto& [k, v] : pending_) {
-      if (v) {
-        values_.set(k, *v);
-      } else {
-        values_.erase(k);
-      }
+    Error readError;
+    if (loadLocked(&readError) == Load::kUnreadable && !pending_.empty()) {
+      return SetError(error, std::move(readError));
     }
+    if (pending_.empty()) return true;
     Error writeError;
     if (!CreateDirectories(DirectoryName(path_), &writeError) ||
         !PropertyList::WriteFile(Value(values_), path_, PropertyListFormat::kXML,
@@ -80,21 +79,47 @@ class Domain {
   }
 
  private:
+  enum class Load { kOk, kCorrupt, kUnreadable };
+
+  // Reads the file into values_ and re-applies the pending changes. A corrupt or unreadable file
+  // gives empty values and one line on standard error per distinct file state.
   // REQUIRES: mu_ held.
-  void loadLocked() {
-    if (loaded_) return;
+  Load loadLocked(Error* error = nullptr) {
+    if (loaded_) return Load::kOk;
     loaded_ = true;
     values_.clear();
-    if (!FileExists(path_)) return;
-    Error error;
-    auto value = PropertyList::ReadFile(path_, &error);
-    if (value && value->isDictionary()) {
-      values_ = *value->dictionary();
-      return;
+    Load result = Load::kOk;
+    struct stat st;
+    if (stat(path_.c_str(), &st) == 0) {
+      Error readError;
+      auto value = PropertyList::ReadFile(path_, &readError);
+      if (value && value->isDictionary()) {
+        values_ = *value->dictionary();
+      } else {
+        result = value || readError.code() == PropertyList::kReadCorruptError ? Load::kCorrupt
+                                                                              : Load::kUnreadable;
+        const std::string reason =
+            value ? "its root is not a dictionary" : readError.localizedDescription();
+        const std::string state = std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
+                                  ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+                                  std::to_string(st.st_mtim.tv_nsec);
+        if (state != reportedState_) {
+          reportedState_ = state;
+          std::fprintf(stderr,
+                       "quellmark: preferences file %s is unreadable, using empty values: %s\n",
+                       path_.c_str(), reason.c_str());
+        }
+        if (!value) SetError(error, std::move(readError));
+      }
     }
-    std::string reason = value ? "its root is not a dictionary" : error.localizedDescription();
-    std::fprintf(stderr, "quellmark: preferences file %s is unreadable, using empty values: %s\n",
-                 path_.c_str(), reason.c_str());
+    for (const auto& [k, v] : pending_) {
+      if (v) {
+        values_.set(k, *v);
+      } else {
+        values_.erase(k);
+      }
+    }
+    return result;
   }
 
   const std::string path_;
@@ -103,6 +128,7 @@ class Domain {
   bool loaded_ = false;  // Guarded by mu_.
   Dictionary values_;    // Guarded by mu_: the file's values with the pending changes applied.
   std::map<std::string, std::optional<Value>> pending_;  // Guarded by mu_; nullopt = removed.
+  std::string reportedState_;  // Guarded by mu_: the bad file state last logged.
 };
 
 class Registry {

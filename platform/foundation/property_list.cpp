@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/foundation/file_system.h"
+#include "platform/foundation/text.h"
 
 namespace fnd {
 
@@ -63,6 +64,10 @@ plist_t ToNode(const Value& v, int depth, const std::string& path, Error* error)
         SetError(error, WriteError(path, "string holds a NUL character"));
         return nullptr;
       }
+      if (!IsValidUTF8(v.asString())) {
+        SetError(error, WriteError(path, "string is not valid UTF-8"));
+        return nullptr;
+      }
       return plist_new_string(v.asString().c_str());
     case Value::Kind::kData:
       return plist_new_data(reinterpret_cast<const char*>(v.data()->data()), v.data()->size());
@@ -104,8 +109,10 @@ plist_t ToNode(const Value& v, int depth, const std::string& path, Error* error)
           return nullptr;
         }
         const std::string& k = key.asString();
-        if (std::memchr(k.data(), '\0', k.size())) {
-          SetError(error, WriteError(path, "dictionary key holds a NUL character"));
+        if (std::memchr(k.data(), '\0', k.size()) || !IsValidUTF8(k)) {
+          SetError(error, WriteError(path,
+                                     "dictionary key holds a NUL character or is not "
+                                     "valid UTF-8"));
           return nullptr;
         }
         plist_t child = ToNode(value, depth + 1, ChildPath(path, k), error);

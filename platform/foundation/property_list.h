@@ -9,7 +9,8 @@
 // date must lie between 1933 and 2069 (plist dates are 32-bit seconds from 2001).
 //
 // Errors (domain kCocoaErrorDomain, codes below): a value that a plist cannot hold (null, a
-// non-string key, a record, a typed array, a date out of range, a string holding NUL) on writing;
+// non-string key, a record, a typed array, a date out of range, a string holding NUL or
+// invalid UTF-8) on writing;
 // data that is not a property list (corrupt, truncated, empty, too deep) on reading. Bad input
 // never aborts the process.
 //

@@ -72,6 +72,9 @@ TEST_F(PropertyListTest, RefusesValuesAPlistCannotHold) {
       {"typed array", Value(std::vector<int32_t>{1})},
       {"nested typed array", Value(Dictionary{{"a", Dictionary{{"b", std::vector<double>{1}}}}})},
       {"NUL in string", Value(std::string("a\0b", 3))},
+      // libplist's binary writer would silently cut such a string.
+      {"invalid UTF-8", Value(Array{"bad\xff"})},
+      {"invalid UTF-8 key", Value(Dictionary{{"k\xc0", 1}})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

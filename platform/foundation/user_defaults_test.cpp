@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <thread>
@@ -88,7 +89,7 @@ TEST_F(UserDefaultsTest, CorruptFileReadsEmptyWithOneLogLineAndIsRepairedByTheNe
   defaults.setInteger("fixed", 1);
   testing::internal::CaptureStderr();
   EXPECT_TRUE(defaults.synchronize());
-  testing::internal::GetCapturedStderr();  // The re-read before the merge logs again.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // The same bad file is logged once.
   EXPECT_EQ(*PropertyList::ReadFile(SuiteFile()), Value(Dictionary{{"fixed", 1}}));
 
   // A root that is not a dictionary is treated the same way.
@@ -212,6 +213,23 @@ TEST_F(UserDefaultsTest, LowLevelPreferences) {
   ASSERT_TRUE(PropertyList::WriteFile(Value(Dictionary{{"only", 1}}), SuiteFile()));
   ASSERT_TRUE(PreferencesAppSynchronize(kSuite));
   EXPECT_EQ(PreferencesCopyDomain(kSuite), (Dictionary{{"only", 1}}));
+}
+
+TEST_F(UserDefaultsTest, UnreadableFileIsNeverOverwritten) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not apply to root";
+  ASSERT_TRUE(PreferencesSetAppValue("theirs", Value(1), kSuite));
+  ASSERT_TRUE(PreferencesAppSynchronize(kSuite));
+  PreferencesResetCacheForTesting();
+  ASSERT_EQ(chmod(SuiteFile().c_str(), 0), 0);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(PreferencesSetAppValue("mine", Value(2), kSuite));
+  Error error;
+  EXPECT_FALSE(PreferencesAppSynchronize(kSuite, &error));
+  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+  ASSERT_EQ(chmod(SuiteFile().c_str(), 0644), 0);
+  EXPECT_EQ(*PropertyList::ReadFile(SuiteFile()), Value(Dictionary{{"theirs", 1}}));
+  ASSERT_TRUE(PreferencesAppSynchronize(kSuite));  // Readable again: merged, nothing lost.
+  EXPECT_EQ(*PropertyList::ReadFile(SuiteFile()), Value(Dictionary{{"theirs", 1}, {"mine", 2}}));
 }
 
 TEST_F(UserDefaultsTest, FailedWriteKeepsTheChangesPending) {

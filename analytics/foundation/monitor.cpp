@@ -342,10 +342,12 @@ void ZIVMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::str
     const std::string monitorContext = ZIVMonitorContextString(contexts);
     if (!monitorContext.empty()) context += "," + monitorContext;
     std::string key = monitoringDataKeyWithMessage(message, level, libraryVersion_);
-    queue_->async([weak, key = std::move(key), context = std::move(context)] {
+    // The event's time is taken now, not when the queue gets to it.
+    const double now = environment_.clock->wallTime();
+    queue_->async([weak, key = std::move(key), context = std::move(context), now] {
       auto self = weak.lock();
       if (!self) return;
-      self->sampledData_.insertOrUpdate(key, context, self->environment_.clock->wallTime());
+      self->sampledData_.insertOrUpdate(key, context, now);
       self->persistSampleOnQueue();
     });
   }

@@ -3,6 +3,7 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,8 +40,19 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   day = static_cast<int>(d);
 }
 
+// Instants further than this from 1970 (about 3 million years) are clamped to it, so that the
+// integer arithmetic below never overflows; a NaN counts as 1970.
+constexpr double kMaxSeconds = 1e14;
+
+double Clamp(double seconds) {
+  if (std::isnan(seconds)) return 0;
+  if (seconds > kMaxSeconds) return kMaxSeconds;
+  if (seconds < -kMaxSeconds) return -kMaxSeconds;
+  return seconds;
+}
+
 int64_t FloorDiv(double seconds, int64_t unit) {
-  return static_cast<int64_t>(std::floor(seconds / static_cast<double>(unit)));
+  return static_cast<int64_t>(std::floor(Clamp(seconds) / static_cast<double>(unit)));
 }
 
 Error ParseError(std::string_view text) {
@@ -50,6 +62,7 @@ Error ParseError(std::string_view text) {
 }
 
 std::string FormatWithOffset(double t, int32_t offset, int fractionalDigits) {
+  t = Clamp(t);
   if (fractionalDigits < 0) fractionalDigits = 0;
   if (fractionalDigits > 6) fractionalDigits = 6;
   const double local = t + offset;
@@ -173,6 +186,7 @@ int32_t TimeZone::secondsFromGMT(double secondsSince1970) const {
 }
 
 DateComponents ComponentsOf(double t, const TimeZone& zone) {
+  t = Clamp(t);
   DateComponents c;
   const double local = t + zone.secondsFromGMT(t);
   const int64_t days = FloorDiv(local, kSecondsPerDayInt);
@@ -209,10 +223,12 @@ double InstantOf(const DateComponents& c, const TimeZone& zone) {
 }
 
 int64_t DayNumber(double t, const TimeZone& zone) {
+  t = Clamp(t);
   return FloorDiv(t + zone.secondsFromGMT(t), kSecondsPerDayInt);
 }
 
 double StartOfDay(double t, const TimeZone& zone) {
+  t = Clamp(t);
   DateComponents c = ComponentsOf(t, zone);
   c.hour = c.minute = c.second = 0;
   c.fraction = 0;
@@ -223,6 +239,8 @@ double SecondsSinceStartOfDay(double t, const TimeZone& zone) { return t - Start
 
 double AddDays(double t, int64_t days, const TimeZone& zone) {
   DateComponents c = ComponentsOf(t, zone);
+  const int64_t maxDays = static_cast<int64_t>(kMaxSeconds / kSecondsPerDayInt);
+  days = std::clamp<int64_t>(days, -2 * maxDays, 2 * maxDays);
   int64_t target = DaysFromCivil(c.year, c.month, c.day) + days;
   CivilFromDays(target, c.year, c.month, c.day);
   return InstantOf(c, zone);

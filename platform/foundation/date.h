@@ -1,5 +1,6 @@
 // Calendar helpers for instants given as seconds since 1970-01-01 00:00:00 UTC (the platform's
 // date). Nothing here reads the clock: callers pass the instant (the clock lives in dispatch).
+// Instants beyond about three million years from 1970 are clamped; a NaN instant counts as 1970.
 //
 // Thread safety: free functions are pure; a TimeZone is immutable and may be shared.
 #pragma once

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+
 namespace fnd {
 namespace {
 
@@ -96,6 +99,18 @@ TEST(DateTest, DaylightSavingDaysAreNot24Hours) {
   // Month ends and leap years.
   EXPECT_EQ(FormatISO8601(AddDays(*ParseISO8601("2024-02-28T10:00:00Z"), 2, TimeZone::UTC())),
             "2024-03-01T10:00:00Z");
+}
+
+TEST(DateTest, NonFiniteAndHugeInstantsAreClamped) {
+  const double bad[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -1e300};
+  for (double t : bad) {
+    EXPECT_FALSE(FormatISO8601(t, Berlin(), 3).empty());
+    (void)DayNumber(t, TimeZone::UTC());
+    (void)StartOfDay(t, Berlin());
+    (void)AddDays(t, INT64_MAX, Berlin());
+    (void)ComponentsOf(t, TimeZone::UTC());
+  }
+  EXPECT_EQ(FormatISO8601(std::nan("")), "1970-01-01T00:00:00Z");
 }
 
 }  // namespace

@@ -14,6 +14,11 @@ namespace {
 
 constexpr int64_t kRegexPatternInvalidCode = 2048;  // The platform's formatting error.
 
+// ICU counts in 32-bit lengths; subjects past 2 GiB are cut there.
+int32_t ClampedLength(size_t size) {
+  return size > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(size);
+}
+
 uint32_t ToICUFlags(uint32_t options) {
   uint32_t flags = 0;
   if (options & Regex::kCaseInsensitive) flags |= UREGEX_CASE_INSENSITIVE;
@@ -27,11 +32,11 @@ uint32_t ToICUFlags(uint32_t options) {
 }
 
 icu::UnicodeString FromUTF8(std::string_view s) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), ClampedLength(s.size())));
 }
 
 icu::UnicodeString FromUTF16View(std::u16string_view s) {
-  return icu::UnicodeString(s.data(), static_cast<int32_t>(s.size()));
+  return icu::UnicodeString(s.data(), ClampedLength(s.size()));
 }
 
 std::string ToUTF8(const icu::UnicodeString& s) {

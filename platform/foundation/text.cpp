@@ -13,12 +13,17 @@ namespace {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
+// ICU counts in 32-bit lengths; text past 2 GiB is cut there.
+int32_t ClampedLength(size_t size) {
+  return size > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(size);
+}
+
 // Calls f(codePoint) for each code point; an ill-formed sequence (its maximal subpart) is one
 // U+FFFD, the same policy ICU's UTF-8 conversion uses.
 template <typename F>
 void ForEachCodePoint(std::string_view text, F&& f) {
   const uint8_t* s = reinterpret_cast<const uint8_t*>(text.data());
-  const int32_t n = static_cast<int32_t>(text.size());
+  const int32_t n = ClampedLength(text.size());
   int32_t i = 0;
   while (i < n) {
     UChar32 c;
@@ -40,8 +45,7 @@ void AppendUTF8(std::string& out, char32_t c) {
 
 icu::UnicodeString ToUnicode(std::string_view text) {
   // Larger texts than 2 GiB are not text this program handles; ICU lengths are 32-bit.
-  return icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), ClampedLength(text.size())));
 }
 
 std::string ToUTF8(const icu::UnicodeString& s) {
@@ -65,7 +69,7 @@ int Sign(int8_t c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
 bool IsValidUTF8(std::string_view text) {
   const uint8_t* s = reinterpret_cast<const uint8_t*>(text.data());
-  const int32_t n = static_cast<int32_t>(text.size());
+  const int32_t n = ClampedLength(text.size());
   if (text.size() > static_cast<size_t>(INT32_MAX)) return false;
   int32_t i = 0;
   while (i < n) {

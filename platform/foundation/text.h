@@ -4,6 +4,7 @@
 // Every function takes UTF-8. Invalid UTF-8 is never an error here: each ill-formed sequence is
 // read as one U+FFFD REPLACEMENT CHARACTER (one UTF-16 unit, one code point), so lengths and
 // substrings agree with each other on any input. Use IsValidUTF8() to reject such input first.
+// Texts longer than 2^31 - 1 bytes are cut at that length (ICU counts in 32 bits).
 //
 // Thread safety: all functions are pure and may be called from any thread.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,7 +16,7 @@ std::optional<double> ParseNumber(const std::string& s) {
   if (s.empty()) return std::nullopt;
   char* end = nullptr;
   double d = std::strtod(s.c_str(), &end);
-  if (end == s.c_str()) return std::nullopt;
+  if (end == s.c_str() || std::isnan(d)) return std::nullopt;
   return d;
 }
 

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +38,31 @@ std::string UserDefaults::applicationID() const {
 
 std::optional<Value> UserDefaults::objectForKey(std::string_view key) const {
   if (auto v = PreferencesCopyAppValue(key, applicationID())) return v;
+  std::vector<std::string> suites;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    suites = searchSuites_;
+  }
+  for (const auto& suite : suites) {
+    if (auto v = PreferencesCopyAppValue(key, suite)) return v;
+  }
   std::lock_guard<std::mutex> lock(mu_);
   if (const Value* v = registered_.find(std::string(key))) return *v;
   return std::nullopt;
+}
+
+void UserDefaults::addSuiteNamed(const std::string& suiteName) {
+  if (suiteName.empty() || suiteName == applicationID()) return;
+  std::lock_guard<std::mutex> lock(mu_);
+  if (std::find(searchSuites_.begin(), searchSuites_.end(), suiteName) == searchSuites_.end()) {
+    searchSuites_.push_back(suiteName);
+  }
+}
+
+void UserDefaults::removeSuiteNamed(const std::string& suiteName) {
+  std::lock_guard<std::mutex> lock(mu_);
+  searchSuites_.erase(std::remove(searchSuites_.begin(), searchSuites_.end(), suiteName),
+                      searchSuites_.end());
 }
 
 std::optional<std::string> UserDefaults::stringForKey(std::string_view key) const {
@@ -131,9 +154,15 @@ void UserDefaults::removeObjectForKey(std::string_view key) {
 
 Dictionary UserDefaults::dictionaryRepresentation() const {
   Dictionary out;
+  std::vector<std::string> suites;
   {
     std::lock_guard<std::mutex> lock(mu_);
     out = registered_;
+    suites = searchSuites_;
+  }
+  // Later layers win, so apply them from the lowest priority up.
+  for (auto it = suites.rbegin(); it != suites.rend(); ++it) {
+    for (const auto& [k, v] : PreferencesCopyDomain(*it)) out.set(k, v);
   }
   for (const auto& [k, v] : PreferencesCopyDomain(applicationID())) out.set(k, v);
   return out;

@@ -3,8 +3,9 @@
 // value set here is visible to every other store (and PreferencesCopyAppValue) of the same suite
 // at once, and reaches the file at synchronize() or at normal process exit.
 //
-// Lookups search the suite's domain first, then this object's registered defaults, which are never
-// stored.
+// Lookups search the suite's domain first, then the suites added with addSuiteNamed() in the
+// order they were added, then this object's registered defaults, which are never stored. Writes
+// always go to the object's own domain.
 //
 // Thread safety: every method may be called from any thread.
 #pragma once
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
@@ -67,6 +69,11 @@ class UserDefaults {
   // Adds to the registration domain; later registrations of a key win.
   void registerDefaults(const Dictionary& defaults);
 
+  // Adds a suite to (or removes it from) this object's search list. Adding the object's own
+  // domain, or a suite already in the list, does nothing.
+  void addSuiteNamed(const std::string& suiteName);
+  void removeSuiteNamed(const std::string& suiteName);
+
   // Writes pending changes to the file (or re-reads it when there are none).
   bool synchronize(Error* error = nullptr);
 
@@ -74,7 +81,8 @@ class UserDefaults {
   const std::string suiteName_;
 
   mutable std::mutex mu_;
-  Dictionary registered_;  // Guarded by mu_.
+  Dictionary registered_;                  // Guarded by mu_.
+  std::vector<std::string> searchSuites_;  // Guarded by mu_.
 };
 
 }  // namespace fnd

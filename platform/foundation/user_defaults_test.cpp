@@ -152,6 +152,27 @@ TEST_F(UserDefaultsTest, RegisteredDefaultsAreAFallbackAndNeverStored) {
   EXPECT_EQ(UserDefaults(kSuite).integerForKey("b"), 0);  // Registration is per object.
 }
 
+TEST_F(UserDefaultsTest, SearchListOfSuites) {
+  UserDefaults own("com.example.own");
+  UserDefaults first("com.example.first");
+  UserDefaults second("com.example.second");
+  first.setString("shared", "first");
+  second.setString("shared", "second");
+  second.setString("only", "second");
+  own.registerDefaults(Dictionary{{"only", "registered"}});
+  own.addSuiteNamed("com.example.first");
+  own.addSuiteNamed("com.example.second");
+  own.addSuiteNamed("com.example.first");  // Already there.
+  EXPECT_EQ(own.stringForKey("shared"), "first");
+  EXPECT_EQ(own.stringForKey("only"), "second");  // Suites come before registered defaults.
+  EXPECT_EQ(own.dictionaryRepresentation(), (Dictionary{{"only", "second"}, {"shared", "first"}}));
+  own.setString("shared", "own");  // Writes go to the object's own domain.
+  EXPECT_EQ(own.stringForKey("shared"), "own");
+  EXPECT_EQ(first.stringForKey("shared"), "first");
+  own.removeSuiteNamed("com.example.second");
+  EXPECT_EQ(own.stringForKey("only"), "registered");
+}
+
 TEST_F(UserDefaultsTest, StandardStoreUsesTheBundleIdentifier) {
   const std::string bundle = JoinPath(home_.path(), "Bundle");
   ASSERT_TRUE(CreateDirectories(bundle));

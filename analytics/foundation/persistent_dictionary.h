@@ -43,6 +43,8 @@ class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersisten
 
   // The file's path.
   const std::string& path() const { return path_; }
+  // The serial queue on which the delayed writes run.
+  const std::shared_ptr<dispatch::Queue>& queue() const { return queue_; }
 
   // The value for the key, or nullopt. An empty key logs 43001 and gives nullopt.
   std::optional<fnd::Value> objectForKey(const std::string& key) const;

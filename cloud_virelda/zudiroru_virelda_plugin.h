@@ -1,0 +1,12 @@
+// PLACEHOLDER for the Virelda document-database bridge: registering it sets up nothing yet. The
+// bridge's own work replaces this file (and its .cpp) with the real plugin; the entry point keeps
+// its name.
+#pragma once
+
+#include "platform/flutter/plugin.h"
+
+class FLTZudiroruVireldaPlugin {
+ public:
+  // Called once at start-up by RegisterGeneratedPlugins. PLACEHOLDER: installs no channel.
+  static void registerWithRegistrar(flutter::FlutterPluginRegistrar& registrar);
+};

@@ -1,0 +1,60 @@
+#include "macos/Runner/console_codec.h"
+
+#include "macos/Runner/json_notation.h"
+
+namespace runner {
+
+namespace {
+
+class TypedRecordWriter : public flutter::FlutterStandardWriter {
+ public:
+  using FlutterStandardWriter::FlutterStandardWriter;
+
+  void writeValue(const fnd::Value& value) override {
+    if (auto record = value.recordAs<TypedRecord>()) {
+      writeByte(record->type());
+      writeValue(record->fields());
+      return;
+    }
+    FlutterStandardWriter::writeValue(value);
+  }
+};
+
+class TypedRecordReader : public flutter::FlutterStandardReader {
+ public:
+  using FlutterStandardReader::FlutterStandardReader;
+
+  fnd::Value readValueOfType(uint8_t type) override {
+    if (type < 128) return FlutterStandardReader::readValueOfType(type);
+    fnd::Value fields = readValue();
+    if (failed()) return fnd::Value();
+    return fnd::Value(std::make_shared<TypedRecord>(type, std::move(fields)));
+  }
+};
+
+class TypedRecordReaderWriter : public flutter::FlutterStandardReaderWriter {
+ public:
+  std::unique_ptr<flutter::FlutterStandardWriter> writerWithData(fnd::Data* data) const override {
+    return std::make_unique<TypedRecordWriter>(data);
+  }
+  std::unique_ptr<flutter::FlutterStandardReader> readerWithData(
+      std::span<const uint8_t> data) const override {
+    return std::make_unique<TypedRecordReader>(data);
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<const flutter::FlutterStandardMessageCodec> ConsoleMessageCodec() {
+  static const auto codec = flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
+      std::make_shared<TypedRecordReaderWriter>());
+  return codec;
+}
+
+std::shared_ptr<const flutter::FlutterStandardMethodCodec> ConsoleMethodCodec() {
+  static const auto codec = flutter::FlutterStandardMethodCodec::codecWithReaderWriter(
+      std::make_shared<TypedRecordReaderWriter>());
+  return codec;
+}
+
+}  // namespace runner

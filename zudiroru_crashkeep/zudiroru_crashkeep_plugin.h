@@ -1,0 +1,11 @@
+// PLACEHOLDER for the crash-reporting bridge: registering it sets up nothing yet. The bridge's own
+// work replaces this file (and its .cpp) with the real plugin; the entry point keeps its name.
+#pragma once
+
+#include "platform/flutter/plugin.h"
+
+class FLTZudiroruCrashkeepPlugin {
+ public:
+  // Called once at start-up by RegisterGeneratedPlugins. PLACEHOLDER: installs no channel.
+  static void registerWithRegistrar(flutter::FlutterPluginRegistrar& registrar);
+};

@@ -984,6 +984,19 @@ bool ZIVSqliteStore::executeSQL(const std::string& sql, fnd::Error* error) {
   return executeSQLStatement(statement, error);
 }
 
+bool ZIVSqliteStore::executeSQL(const std::string& sql, const fnd::Array& parameterValues,
+                                fnd::Error* error) {
+  if (sql.empty()) return ZIVSetError(error, kBadArgument, "Received empty SQL string to execute");
+  if (!db_) return ZIVSetError(error, kBadState, NotOpenMessage("Execute SQL"));
+  sqlite3_stmt* statement = prepareSQL(sql, error);
+  if (!statement) return false;
+  if (!bindValues(parameterValues, statement, error)) {
+    sqlite3_finalize(statement);
+    return false;
+  }
+  return executeSQLStatement(statement, error);
+}
+
 bool ZIVSqliteStore::executeSQLStatement(sqlite3_stmt* statement, fnd::Error* error) {
   if (!statement) {
     return ZIVSetError(error, kBadArgument, "Execute SQL statement failed. Statement is NULL.");

@@ -217,6 +217,9 @@ class ZIVSqliteStore {
   sqlite3_stmt* prepareSQL(const std::string& sql, fnd::Error* error = nullptr);
   // Prepares, steps once and finalizes; success when the step is SQLITE_DONE.
   [[nodiscard]] bool executeSQL(const std::string& sql, fnd::Error* error = nullptr);
+  // The same with the parameters bound.
+  [[nodiscard]] bool executeSQL(const std::string& sql, const fnd::Array& parameterValues,
+                                fnd::Error* error = nullptr);
   // Steps once and finalizes the statement, in success and failure alike.
   [[nodiscard]] bool executeSQLStatement(sqlite3_stmt* statement, fnd::Error* error = nullptr);
   // Clears the statement's bindings and binds every value. A value that cannot be bound makes the

@@ -51,6 +51,29 @@ bool RemoveTree(const std::string& path, Error* error) {
   return true;
 }
 
+// Copies the user attributes (the backup-exclusion mark among them) of the file being replaced to
+// its replacement, so that an atomic rewrite does not drop them.
+void CopyUserAttributes(const std::string& from, int toFd) {
+  ssize_t size = listxattr(from.c_str(), nullptr, 0);
+  if (size <= 0) return;  // No file, no attributes, or no attribute support: nothing to keep.
+  std::string names(static_cast<size_t>(size), '\0');
+  size = listxattr(from.c_str(), names.data(), names.size());
+  if (size <= 0) return;
+  names.resize(static_cast<size_t>(size));
+  for (size_t start = 0; start < names.size();) {
+    std::string name = names.c_str() + start;
+    start += name.size() + 1;
+    if (name.rfind("user.", 0) != 0) continue;
+    ssize_t length = getxattr(from.c_str(), name.c_str(), nullptr, 0);
+    if (length < 0) continue;
+    std::string value(static_cast<size_t>(length), '\0');
+    length = getxattr(from.c_str(), name.c_str(), value.data(), value.size());
+    if (length < 0) continue;
+    // Best effort: the new file is still written when an attribute cannot be copied.
+    (void)fsetxattr(toFd, name.c_str(), value.data(), static_cast<size_t>(length), 0);
+  }
+}
+
 std::string TemporarySibling(const std::string& path) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   char suffix[32];
@@ -210,6 +233,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
     }
     done += static_cast<size_t>(n);
   }
+  CopyUserAttributes(path, fd);
   if (fsync(fd) != 0) return abandon(errno);
   if (close(fd) != 0) {
     int err = errno;

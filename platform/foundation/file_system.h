@@ -53,7 +53,8 @@ std::optional<std::vector<std::string>> ListDirectory(const std::string& path,
 // Reads a whole file.
 std::optional<Data> ReadFileData(const std::string& path, Error* error = nullptr);
 // Writes atomically: a temporary file beside the target with `mode`, fsync, rename. The folder
-// must exist. On failure the old file (if any) is untouched and no temporary file is left.
+// must exist. The replaced file's "user." extended attributes (such as the backup-exclusion mark)
+// are carried over. On failure the old file (if any) is untouched and no temporary file is left.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0644,
                          Error* error = nullptr);
 

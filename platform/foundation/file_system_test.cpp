@@ -109,6 +109,10 @@ TEST_F(FileSystemTest, ExcludesFromBackup) {
   EXPECT_EQ(IsExcludedFromBackup(file), false);
   EXPECT_TRUE(SetExcludedFromBackup(file, false));         // Clearing twice is fine.
   ASSERT_TRUE(SetExcludedFromBackup(home_.path(), true));  // Folders too.
+  // An atomic rewrite keeps the mark.
+  ASSERT_TRUE(SetExcludedFromBackup(file, true));
+  ASSERT_TRUE(WriteFileAtomically(file, "new contents"));
+  EXPECT_EQ(IsExcludedFromBackup(file), true);
   EXPECT_FALSE(SetExcludedFromBackup(Path("missing"), true, &error));
   EXPECT_EQ(error.code(), ENOENT);
   EXPECT_FALSE(IsExcludedFromBackup(Path("missing"), &error));

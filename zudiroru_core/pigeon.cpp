@@ -156,6 +156,15 @@ std::unique_ptr<flutter::FlutterStandardReader> PigeonCodecReaderWriter::readerW
   return std::make_unique<PigeonReader>(data, types_);
 }
 
+void SetUpPigeonChannel(const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
+                        std::string_view name, std::string_view suffix,
+                        std::shared_ptr<const flutter::FlutterMessageCodec> codec,
+                        flutter::FlutterMessageHandler handler) {
+  auto channel = flutter::FlutterBasicMessageChannel::messageChannelWithName(
+      PigeonChannelName(name, suffix), messenger, std::move(codec));
+  channel->setMessageHandler(std::move(handler));
+}
+
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> PigeonCodec(
     std::vector<PigeonType> types) {
   return flutter::FlutterStandardMessageCodec::codecWithReaderWriter(

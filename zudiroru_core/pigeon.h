@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/flutter/binary_messenger.h"
+#include "platform/flutter/channels.h"
 #include "platform/flutter/codec.h"
 #include "platform/flutter/standard_codec.h"
 #include "platform/foundation/value.h"
@@ -116,6 +118,13 @@ class PigeonCodecReaderWriter : public flutter::FlutterStandardReaderWriter {
  private:
   const std::vector<PigeonType> types_;
 };
+
+// Installs `handler` on the basic message channel PigeonChannelName(name, suffix) with `codec`;
+// a null handler clears the channel instead. What every generated set-up function does per method.
+void SetUpPigeonChannel(const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
+                        std::string_view name, std::string_view suffix,
+                        std::shared_ptr<const flutter::FlutterMessageCodec> codec,
+                        flutter::FlutterMessageHandler handler);
 
 // A standard message codec over a PigeonCodecReaderWriter of these types.
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> PigeonCodec(

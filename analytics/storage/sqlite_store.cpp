@@ -97,7 +97,10 @@ std::unique_ptr<ZIVSqliteStore> ZIVSqliteStore::initWithDatabasePath(const std::
   std::unique_ptr<ZIVSqliteStore> store(new ZIVSqliteStore(path));
   fnd::Error attemptError;
   if (store->openAndValidate(&attemptError)) return store;
-  // The file cannot be used: start once more from an empty one.
+  // The file cannot be used: start once more from an empty one. Its rows are lost, which the
+  // log line says.
+  ZIVStorageLog(1, 34010, "Database could not be opened or failed validation. Recreating it. Error",
+                {ZIVErrorContext(attemptError)});
   if (!store->closeAndDeleteDatabase() || !store->openAndValidate(&attemptError)) {
     fnd::SetError(error, attemptError);
     return nullptr;

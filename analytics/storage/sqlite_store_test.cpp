@@ -93,9 +93,14 @@ TEST(SqliteStoreOpenTest, UnusableFilesAreReplacedByAnEmptyDatabase) {
            auto store = ZIVSqliteStore::initWithDatabasePath(path);
            ASSERT_NE(store, nullptr);
            ASSERT_TRUE(store->executeSQL("CREATE TABLE t (a TEXT NOT NULL)"));
-           for (int i = 0; i < 200; ++i) {
-             ASSERT_TRUE(store->upsertRecord({{"a", std::string(100, 'a' + i % 26)}}, "t"));
-           }
+           ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+             for (int i = 0; i < 200; ++i) {
+               if (!store->upsertRecord({{"a", std::string(100, 'a' + i % 26)}}, "t")) {
+                 return false;
+               }
+             }
+             return true;
+           }));
          }
          std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2 + 100);
        }},

@@ -283,9 +283,13 @@ void FlutterEventChannel::setStreamHandler(std::shared_ptr<FlutterStreamHandler>
       uint64_t generation = 0;
       if (!state->advance(&generation)) return reply({});
       state->active = true;
-      FlutterEventSink sink = [state, generation, codec, name,
+      // The stream handler keeps the sink and the state keeps the handler: the sink keeps the
+      // state weakly so that the three do not keep each other alive.
+      std::weak_ptr<StreamState> weakState = state;
+      FlutterEventSink sink = [weakState, generation, codec, name,
                                weakMessenger](const fnd::Value& event) {
-        if (state->generation.load() != generation) return;
+        auto current = weakState.lock();
+        if (!current || current->generation.load() != generation) return;
         auto messenger = weakMessenger.lock();
         if (!messenger) return;
         if (event == FlutterEndOfEventStream()) {

@@ -26,8 +26,8 @@ struct Group::State {
       }
       if (--count > 0) return;
       due.swap(notifications);
+      cv.notify_all();  // Under the lock: a woken waiter may destroy the group at once.
     }
-    cv.notify_all();
     for (auto& [queue, block] : due) queue->async(std::move(block));
   }
 };

@@ -146,7 +146,7 @@ class Pool {
   void enqueue(QueueCore* core, std::function<void()> block) {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(Job{core, std::move(block)});
-    if (idle_ == 0 && threads_ < kMaxThreads) {
+    if (static_cast<int>(jobs_.size()) > idle_ && threads_ < kMaxThreads) {  // All busy.
       ++threads_;
       ++idle_;
       std::thread([this] { loop(); }).detach();

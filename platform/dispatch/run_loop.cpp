@@ -87,7 +87,11 @@ bool RunLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds)
     std::function<void()> block;
     {
       std::unique_lock<std::mutex> lock(core.mutex);
-      if (!core.cv.wait_until(lock, deadline, [&] { return !core.items.empty(); })) {
+      // `done` may turn true on another thread without any block: look again every millisecond.
+      const auto slice =
+          std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+      if (!core.cv.wait_until(lock, slice, [&] { return !core.items.empty(); })) {
+        if (std::chrono::steady_clock::now() < deadline) continue;
         lock.unlock();
         return done && done();
       }

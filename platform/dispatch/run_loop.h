@@ -36,8 +36,9 @@ class RunLoop {
   size_t runUntilIdle();
 
   // Runs main-queue blocks, waiting for new ones, until `done()` is true (checked before the
-  // first and after every block). Returns false when `timeoutSeconds` of real time pass first;
-  // the time-out is a safety net for tests, not a way to measure time.
+  // first block, after every block and every millisecond while idle, since another thread may
+  // make it true). Returns false when `timeoutSeconds` of real time pass first; the time-out is a
+  // safety net for tests, not a way to measure time.
   bool runUntil(const std::function<bool()>& done, double timeoutSeconds = 30);
 
  private:

@@ -23,14 +23,11 @@ Semaphore::Semaphore(int64_t value, std::shared_ptr<Clock> clock)
 Semaphore::~Semaphore() = default;
 
 bool Semaphore::signal() {
-  bool woke;
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    ++state_->value;
-    woke = state_->waiters > 0;
-  }
+  // Notifies under the lock: a woken waiter may destroy the semaphore as soon as it returns.
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  ++state_->value;
   state_->cv.notify_one();
-  return woke;
+  return state_->waiters > 0;
 }
 
 WaitResult Semaphore::wait(double timeout) {
@@ -43,6 +40,7 @@ WaitResult Semaphore::wait(double timeout) {
   if (!(timeout > 0)) return WaitResult::kTimedOut;  // Also NaN.
 
   // The time-out is a deadline on the clock that wakes this waiter; a shared flag says it came.
+  ++s->waiters;  // Counted from here, so that a signal while the deadline is set up wakes us.
   std::shared_ptr<Clock> clock;
   std::shared_ptr<bool> expired;
   Clock::TimerId timer = 0;
@@ -59,7 +57,6 @@ WaitResult Semaphore::wait(double timeout) {
     });
     lock.lock();
   }
-  ++s->waiters;
   s->cv.wait(lock, [&] { return s->value > 0 || (expired && *expired); });
   --s->waiters;
   WaitResult result = WaitResult::kTimedOut;

@@ -191,11 +191,18 @@ uint64_t ZIVPersistentDictionary::writeCount() const {
 }
 
 void ZIVPersistentDictionary::scheduleWriteLocked() {
-  if (pendingWrite_) return;
   pendingWrite_ = true;
+  if (writeArmed_) return;
+  writeArmed_ = true;
   std::weak_ptr<ZIVPersistentDictionary> weak = weak_from_this();
   queue_->after(kWriteDelay, [weak] {
-    if (auto self = weak.lock()) self->persistToDisk();
+    auto self = weak.lock();
+    if (!self) return;
+    {
+      std::lock_guard<std::mutex> lock(self->mu_);
+      self->writeArmed_ = false;
+    }
+    self->persistToDisk();
   });
 }
 
@@ -207,7 +214,12 @@ void ZIVPersistentDictionary::persistToDisk() {
     if (!pendingWrite_) return;
     copy = contents_;
     pendingWrite_ = false;
-    ++writeCount_;
   }
-  ZIVWriteDictionaryToURL(copy, path_);
+  const bool written = ZIVWriteDictionaryToURL(copy, path_);
+  std::lock_guard<std::mutex> lock(mu_);
+  if (written) {
+    ++writeCount_;
+  } else {
+    pendingWrite_ = true;
+  }
 }

@@ -75,9 +75,9 @@ class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersisten
   // Writes a pending change now; does nothing when everything is written.
   void synchronize();
 
-  // True while a change waits to be written.
+  // True while a change waits to be written (also after a failed write).
   bool hasPendingWrite() const;
-  // How many times the contents were written to the file.
+  // How many times the contents were written to the file successfully.
   uint64_t writeCount() const;
 
   // True for the kinds of value the dictionary accepts.
@@ -87,9 +87,11 @@ class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersisten
   ZIVPersistentDictionary(std::string path, fnd::Dictionary contents,
                           std::shared_ptr<dispatch::Clock> clock);
 
-  // Arms the delayed write unless one is pending. REQUIRES: mu_ held.
+  // Marks the contents changed and arms the delayed write unless one is armed.
+  // REQUIRES: mu_ held.
   void scheduleWriteLocked();
-  // Writes the contents when a change is pending.
+  // Writes the contents when they hold a change the file lacks. A failed write leaves the change
+  // pending, so that synchronize(), the next armed write or the destructor tries again.
   void persistToDisk();
 
   // Constant after construction.
@@ -98,8 +100,9 @@ class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersisten
 
   mutable std::mutex mu_;
   fnd::Dictionary contents_;   // Guarded by mu_.
-  bool pendingWrite_ = false;  // Guarded by mu_.
-  uint64_t writeCount_ = 0;    // Guarded by mu_.
+  bool pendingWrite_ = false;  // Guarded by mu_; the file lacks a change.
+  bool writeArmed_ = false;    // Guarded by mu_; a delayed write is queued.
+  uint64_t writeCount_ = 0;    // Guarded by mu_; successful writes.
 
   // Serialises file writes, so that an older copy never lands after a newer one.
   std::mutex writeMu_;

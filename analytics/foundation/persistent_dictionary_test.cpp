@@ -176,6 +176,14 @@ TEST_F(PersistentDictionaryTest, WriteAndFolderFailuresAreLogged) {
   EXPECT_EQ(lines[0].message, "Cannot persist configs to disk");
   EXPECT_EQ(lines[0].level, kZIVConsoleLevelError);
   EXPECT_EQ(dictionary->objectForKey("k"), fnd::Value(1)) << "the value stays in memory";
+  EXPECT_TRUE(dictionary->hasPendingWrite()) << "and waits for the next try";
+  EXPECT_EQ(dictionary->writeCount(), 0u);
+  ASSERT_TRUE(fnd::RemoveItem(dictionary->path()));
+  dictionary->synchronize();
+  EXPECT_FALSE(dictionary->hasPendingWrite());
+  auto file = ReadFile(*dictionary);
+  ASSERT_TRUE(file && file->isDictionary());
+  EXPECT_EQ(file->dictionary()->get("k"), fnd::Value(1));
 
   // The engine folder cannot be made when a file stands in its way.
   const std::string rivado = fnd::JoinPath(fnd::ApplicationSupportDirectory(), "Rivado");

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 
+#include "platform/foundation/binary_plist.h"
 #include "platform/foundation/file_system.h"
 #include "platform/foundation/text.h"
 
@@ -134,6 +135,20 @@ plist_t ToNode(const Value& v, int depth, const std::string& path, Error* error)
   return nullptr;
 }
 
+// The text of a string or key node. REQUIRES: the node is a PLIST_STRING or a PLIST_KEY.
+std::string NodeText(plist_t node) {
+  if (plist_get_node_type(node) == PLIST_STRING) {
+    uint64_t length = 0;
+    const char* s = plist_get_string_ptr(node, &length);
+    return std::string(s ? s : "", s ? length : 0);
+  }
+  char* key = nullptr;
+  plist_get_key_val(node, &key);
+  std::string out = key ? key : "";
+  free(key);
+  return out;
+}
+
 // plist node -> Value. nullopt and *error on a node we cannot read.
 std::optional<Value> FromNode(plist_t node, int depth, Error* error) {
   if (depth > PropertyList::kMaxDepth) {
@@ -157,11 +172,8 @@ std::optional<Value> FromNode(plist_t node, int depth, Error* error) {
       return Value(d);
     }
     case PLIST_STRING:
-    case PLIST_KEY: {
-      uint64_t length = 0;
-      const char* s = plist_get_string_ptr(node, &length);
-      return Value(std::string(s ? s : "", s ? length : 0));
-    }
+    case PLIST_KEY:
+      return Value(NodeText(node));
     case PLIST_DATA: {
       uint64_t length = 0;
       const char* p = plist_get_data_ptr(node, &length);
@@ -195,15 +207,19 @@ std::optional<Value> FromNode(plist_t node, int depth, Error* error) {
       plist_dict_new_iter(node, &it);
       if (!it) return Value(std::move(out));
       for (;;) {
-        char* key = nullptr;
+        // The key is read from its own node: libplist asserts (aborts) when asked for the key
+        // of a malformed binary dictionary whose key node is not a string.
         plist_t child = nullptr;
-        plist_dict_next_item(node, it, &key, &child);
-        if (!child) {
-          free(key);
-          break;
+        plist_dict_next_item(node, it, nullptr, &child);
+        if (!child) break;
+        plist_t keyNode = plist_dict_item_get_key(child);
+        const plist_type keyType = keyNode ? plist_get_node_type(keyNode) : PLIST_NONE;
+        if (keyType != PLIST_KEY && keyType != PLIST_STRING) {
+          free(it);
+          SetError(error, ReadError("dictionary key is not a string"));
+          return std::nullopt;
         }
-        std::string k = key ? key : "";
-        free(key);
+        std::string k = NodeText(keyNode);
         auto value = FromNode(child, depth + 1, error);
         if (!value) {
           free(it);
@@ -238,22 +254,25 @@ std::optional<Value> PropertyList::FromData(std::string_view data, Error* error,
     SetError(error, ReadError("data too large"));
     return std::nullopt;
   }
-  const uint32_t length = static_cast<uint32_t>(data.size());
-  const bool binary = plist_is_binary(data.data(), length) != 0;
-  plist_t raw = nullptr;
-  if (binary) {
-    plist_from_bin(data.data(), length, &raw);
-  } else {
-    plist_from_xml(data.data(), length, &raw);
+  if (IsBinaryPropertyList(data)) {
+    std::string reason;
+    auto value = ParseBinaryPropertyList(data, kMaxDepth, &reason);
+    if (!value) {
+      SetError(error, ReadError("malformed binary property list: " + reason));
+      return std::nullopt;
+    }
+    if (format) *format = PropertyListFormat::kBinary;
+    return value;
   }
+  plist_t raw = nullptr;
+  plist_from_xml(data.data(), static_cast<uint32_t>(data.size()), &raw);
   PlistPtr root(raw);
   if (!root) {
-    SetError(error,
-             ReadError(binary ? "malformed binary property list" : "not an XML property list"));
+    SetError(error, ReadError("not an XML property list"));
     return std::nullopt;
   }
   auto value = FromNode(root.get(), 0, error);
-  if (value && format) *format = binary ? PropertyListFormat::kBinary : PropertyListFormat::kXML;
+  if (value && format) *format = PropertyListFormat::kXML;
   return value;
 }
 

@@ -40,7 +40,7 @@ class UserDefaults {
   // The app id whose file backs this store: the suite name, or the current application's id.
   std::string applicationID() const;
 
-  // The value for a key (domain first, then registered defaults), or nullopt.
+  // The value for a key along the search order above, or nullopt.
   std::optional<Value> objectForKey(std::string_view key) const;
   // The value when of that kind, else nullopt.
   std::optional<std::string> stringForKey(std::string_view key) const;
@@ -56,7 +56,8 @@ class UserDefaults {
   // Stores a property-list value. Anything else (null, record, typed array, non-string key) is
   // refused with false and an error, and nothing changes.
   bool setObject(std::string_view key, const Value& value, Error* error = nullptr);
-  // A string holding NUL cannot be stored; it is refused with a line on standard error.
+  // A string holding NUL or invalid UTF-8 cannot be stored; it is refused with a line on
+  // standard error.
   void setString(std::string_view key, std::string value);
   void setInteger(std::string_view key, int64_t value);
   void setDouble(std::string_view key, double value);

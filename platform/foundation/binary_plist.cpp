@@ -14,6 +14,10 @@ constexpr std::string_view kMagic = "bplist00";
 constexpr size_t kTrailerSize = 32;
 // Seconds from 1970-01-01 to 2001-01-01, the epoch of plist dates.
 constexpr double kPlistEpochOffset = 978307200.0;
+// Shared objects make a small file stand for a huge tree (each array naming the previous one
+// twice doubles it). Trees larger than this, counted with repeats, are refused so that whoever
+// walks the result later cannot be made to work forever.
+constexpr uint64_t kMaxExpandedObjects = 10'000'000;
 
 class Reader {
  public:
@@ -67,6 +71,7 @@ class Reader {
     }
     states_.assign(count, State::kUnseen);
     values_.resize(count);
+    sizes_.assign(count, 0);
     return object(top, 0);
   }
 
@@ -100,14 +105,22 @@ class Reader {
 
   std::optional<Value> object(uint64_t index, int depth) {
     if (depth > maxDepth_) return fail("nesting too deep");
-    if (states_[index] == State::kDone) return values_[index];
     if (states_[index] == State::kInProgress) return fail("reference cycle");
-    states_[index] = State::kInProgress;
-    std::optional<Value> v = parseObject(offsets_[index], depth);
-    if (!v) return std::nullopt;
-    states_[index] = State::kDone;
-    values_[index] = *v;
-    return v;
+    if (states_[index] == State::kUnseen) {
+      states_[index] = State::kInProgress;
+      const uint64_t before = expanded_;
+      expanded_ = 1;
+      std::optional<Value> v = parseObject(offsets_[index], depth);
+      if (!v) return std::nullopt;
+      states_[index] = State::kDone;
+      values_[index] = std::move(*v);
+      sizes_[index] = expanded_;
+      expanded_ = before;
+    }
+    // The object counts with its whole tree each time it is referenced.
+    expanded_ += sizes_[index];
+    if (expanded_ > kMaxExpandedObjects) return fail("too many objects");
+    return values_[index];
   }
 
   std::optional<Value> parseObject(uint64_t at, int depth) {
@@ -232,6 +245,8 @@ class Reader {
   std::vector<uint64_t> offsets_;
   std::vector<State> states_;
   std::vector<Value> values_;
+  std::vector<uint64_t> sizes_;  // Objects in each parsed object's tree, counted with repeats.
+  uint64_t expanded_ = 0;        // Objects in the tree being parsed so far.
   std::string reason_;
 };
 

@@ -111,6 +111,27 @@ TEST_F(PropertyListTest, CorruptDataIsAnErrorNeverACrash) {
   inputs.push_back(std::string("bplist00\xd1\x01\x02\x10\x05\x10\x06\x08\x0b\x0d", 18) +
                    std::string(6, '\0') + std::string("\x01\x01", 2) + std::string(7, '\0') +
                    "\x03" + std::string(15, '\0') + "\x0f");
+  // 64 arrays, each holding the previous one twice: a 200-byte file standing for 2^64 objects.
+  {
+    std::string bomb = "bplist00\xa0";  // Object 0: an empty array.
+    std::vector<size_t> offsets = {8};
+    for (int i = 1; i <= 64; ++i) {
+      offsets.push_back(bomb.size());
+      bomb += '\xa2';
+      bomb += static_cast<char>(i - 1);
+      bomb += static_cast<char>(i - 1);
+    }
+    const size_t table = bomb.size();
+    for (size_t o : offsets) {
+      bomb += static_cast<char>(o >> 8);
+      bomb += static_cast<char>(o & 0xff);
+    }
+    bomb += std::string(6, '\0') + "\x02\x01" + std::string(7, '\0') + "\x41" +
+            std::string(7, '\0') + "\x40" + std::string(6, '\0');
+    bomb += static_cast<char>(table >> 8);
+    bomb += static_cast<char>(table & 0xff);
+    inputs.push_back(bomb);
+  }
   for (const auto& input : inputs) {
     Error error;
     EXPECT_FALSE(PropertyList::FromData(input, &error)) << input;

@@ -63,7 +63,7 @@ class ZIVValue : public fnd::Record {
 
   // A new value of the same kind sharing the same underlying object.
   ZIVValuePtr copy() const;
-  // This value as an fnd::Value (a record that points to it).
+  // This value as an fnd::Value: a record holding an equal value.
   fnd::Value asObject() const;
 
   // fnd::Record.

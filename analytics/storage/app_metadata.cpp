@@ -35,6 +35,16 @@ void ZIVAppMetadata::incrementLastDeliveryIndex() {
   ++lastDeliveryIndex_;
 }
 
+namespace {
+
+// Counters wrap like the 32-bit integers they are, without the undefined behaviour of a signed
+// overflow.
+int32_t WrappingAdd(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+}  // namespace
+
 void ZIVDailyCounts::resetWithNewDay(int32_t day) {
   day_ = day;
   conversionsCount_ = 0;
@@ -52,9 +62,9 @@ void ZIVDailyCounts::startDay(int32_t day) {
 void ZIVDailyCounts::incrementCountsForCurrentDay(int32_t day, bool isPublicEvent,
                                                   bool isConversion, int32_t effectiveEventCount) {
   startDay(day);
-  if (isConversion) ++conversionsCount_;
-  allEventsCount_ += effectiveEventCount;
-  if (isPublicEvent) publicEventsCount_ += effectiveEventCount;
+  if (isConversion) conversionsCount_ = WrappingAdd(conversionsCount_, 1);
+  allEventsCount_ = WrappingAdd(allEventsCount_, effectiveEventCount);
+  if (isPublicEvent) publicEventsCount_ = WrappingAdd(publicEventsCount_, effectiveEventCount);
 }
 
 void ZIVDailyCounts::incrementCountsForCurrentDay(int32_t day, bool isPublicEvent,
@@ -64,18 +74,18 @@ void ZIVDailyCounts::incrementCountsForCurrentDay(int32_t day, bool isPublicEven
 
 void ZIVDailyCounts::incrementErrorEventsCountForCurrentDay(int32_t day) {
   startDay(day);
-  ++allEventsCount_;
-  ++errorEventsCount_;
+  allEventsCount_ = WrappingAdd(allEventsCount_, 1);
+  errorEventsCount_ = WrappingAdd(errorEventsCount_, 1);
 }
 
 void ZIVDailyCounts::incrementRealtimeCountsForCurrentDay(int32_t day) {
   startDay(day);
-  ++realtimeCount_;
+  realtimeCount_ = WrappingAdd(realtimeCount_, 1);
 }
 
 void ZIVDailyCounts::incrementDCURealtimeCountsForCurrentDay(int32_t day) {
   startDay(day);
-  ++dcuRealtimeCount_;
+  dcuRealtimeCount_ = WrappingAdd(dcuRealtimeCount_, 1);
 }
 
 void ZIVDailyCounts::decrementAllEventsCount() {

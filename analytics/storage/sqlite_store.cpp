@@ -501,27 +501,35 @@ std::optional<std::map<std::string, std::string>> ZIVSqliteStore::columnInfoForT
 
 // ---- Records.
 
-sqlite3_stmt* ZIVSqliteStore::upsertStatementForRecord(const Record& record,
-                                                       const std::string& table,
-                                                       fnd::Error* error) {
+std::optional<std::string> ZIVSqliteStore::upsertSQLForRecord(const Record& record,
+                                                              const std::string& table,
+                                                              fnd::Array* values,
+                                                              fnd::Error* error) {
   std::string keys = "INSERT OR REPLACE INTO " + table + " (";
   std::string placeholders;
-  fnd::Array values;
   for (const auto& [key, value] : record) {
     if (!IsStorableValue(value)) {
       ZIVStorageLog(4, 34020, "Record has value of unexpected type", {key, value});
       ZIVSetError(error, kBadArgument,
                   "Failed to bind parameter of unexpected type to upsert statement");
-      return nullptr;
+      return std::nullopt;
     }
     keys += key.asString() + ", ";
     placeholders += "?, ";
-    values.push_back(value);
+    values->push_back(value);
   }
   keys.replace(keys.size() - 2, 2, ") VALUES (");
   placeholders.replace(placeholders.size() - 2, 2, ");");
-  std::string sql = keys + placeholders;
-  sqlite3_stmt* statement = prepareSQL(sql, error);
+  return keys + placeholders;
+}
+
+sqlite3_stmt* ZIVSqliteStore::upsertStatementForRecord(const Record& record,
+                                                       const std::string& table,
+                                                       fnd::Error* error) {
+  fnd::Array values;
+  std::optional<std::string> sql = upsertSQLForRecord(record, table, &values, error);
+  if (!sql) return nullptr;
+  sqlite3_stmt* statement = prepareSQL(*sql, error);
   if (!statement) return nullptr;
   if (!bindValues(values, statement, error)) {
     sqlite3_finalize(statement);
@@ -536,9 +544,13 @@ bool ZIVSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (table.empty())
     return ZIVSetError(error, kBadArgument, "Received empty table name for upsert");
   if (!db_) return ZIVSetError(error, kBadState, NotOpenMessage("Upsert record"));
-  sqlite3_stmt* statement = upsertStatementForRecord(record, table, error);
+  // The same columns give the same text, so the prepared statement is reused from the cache.
+  fnd::Array values;
+  std::optional<std::string> sql = upsertSQLForRecord(record, table, &values, error);
+  if (!sql) return false;
+  sqlite3_stmt* statement = statementForQuery(*sql, &values, error);
   if (!statement) return false;
-  return executeSQLStatement(statement, error);
+  return stepStatementToDone(statement, *sql, "execute statement", error);
 }
 
 sqlite3_stmt* ZIVSqliteStore::updateStatementForRecord(const Record& record,

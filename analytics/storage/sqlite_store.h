@@ -257,6 +257,9 @@ class ZIVSqliteStore {
   explicit ZIVSqliteStore(std::string path);
 
   bool openAndValidate(fnd::Error* error);
+  // The INSERT OR REPLACE text for the record's columns; its values are appended to *values.
+  std::optional<std::string> upsertSQLForRecord(const Record& record, const std::string& table,
+                                                fnd::Array* values, fnd::Error* error);
   bool validateDatabase(fnd::Error* error);
   bool ensureTableInternal(const std::string& name, const ElementaryColumnInfo& elementary,
                            const AddOnColumnInfo& addOn, fnd::Error* error);

@@ -1,0 +1,38 @@
+#include "macos/Runner/launch_options.h"
+
+namespace runner {
+
+std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& arguments,
+                                                std::string* error) {
+  auto fail = [error](std::string message) -> std::optional<LaunchOptions> {
+    if (error) *error = std::move(message);
+    return std::nullopt;
+  };
+  LaunchOptions options;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    std::string flag = arguments[i];
+    std::optional<std::string> value;
+    if (size_t eq = flag.find('='); flag.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = flag.substr(eq + 1);
+      flag = flag.substr(0, eq);
+    }
+    std::optional<std::string>* target = nullptr;
+    if (flag == "--bundle") {
+      target = &options.bundlePath;
+    } else if (flag == "--dart") {
+      target = &options.dartScript;
+    } else {
+      return fail("unknown argument \"" + arguments[i] + "\"");
+    }
+    if (*target) return fail(flag + " given twice");
+    if (!value) {
+      if (i + 1 >= arguments.size()) return fail(flag + " needs a value");
+      value = arguments[++i];
+    }
+    if (value->empty()) return fail(flag + " needs a non-empty value");
+    *target = std::move(value);
+  }
+  return options;
+}
+
+}  // namespace runner

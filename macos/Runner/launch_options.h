@@ -1,0 +1,30 @@
+// The command line of the quellmark executable:
+//
+//   quellmark [--bundle DIR] [--dart FILE|-]
+//
+// --bundle points the main bundle at DIR (Info.plist and the default options file); --dart runs
+// the Dart console (dart_console.h) on FILE, or on standard input for "-". Each flag may be given
+// once; "--flag=value" is accepted too.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace runner {
+
+struct LaunchOptions {
+  std::optional<std::string> bundlePath;
+  std::optional<std::string> dartScript;  // "-" for standard input.
+  bool operator==(const LaunchOptions&) const = default;
+};
+
+// The usage line printed on a bad command line.
+inline constexpr const char* kUsage = "usage: quellmark [--bundle DIR] [--dart FILE|-]";
+
+// Parses the arguments (the program name first). nullopt, with a message naming the problem in
+// *error when given, for an unknown argument, a flag without its value, or a flag given twice.
+std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& arguments,
+                                                std::string* error = nullptr);
+
+}  // namespace runner

@@ -1,0 +1,97 @@
+#include "macos/Runner/quellmark_main.h"
+
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "macos/Runner/app_delegate.h"
+#include "macos/Runner/dart_console.h"
+#include "macos/Runner/launch_options.h"
+#include "macos/Runner/main_flutter_window.h"
+#include "platform/dispatch/queue.h"
+#include "platform/flutter/engine.h"
+#include "platform/flutter/view_controller.h"
+#include "platform/foundation/bundle.h"
+
+namespace runner {
+
+namespace {
+
+// The engine shown by the first window whose content is a Flutter view controller, or null.
+std::shared_ptr<flutter::FlutterEngine> MainEngine(appkit::Application& application) {
+  for (const auto& window : application.windows()) {
+    auto controller =
+        std::dynamic_pointer_cast<flutter::FlutterViewController>(window->contentViewController());
+    if (controller) return controller->engine();
+  }
+  return nullptr;
+}
+
+// What runs once the application has launched: the console, if any, then the main window closes.
+void AfterLaunch(appkit::Application& application, std::istream* script, std::ostream& out,
+                 std::ostream& err) {
+  if (script) {
+    if (auto engine = MainEngine(application)) {
+      DartConsole console(engine->dart(), out);
+      console.run(*script);
+    } else {
+      err << "quellmark: no Flutter engine to run the console on\n";
+    }
+  }
+  // Closing the main window ends the application (AppDelegate says so). Copy: closing edits it.
+  std::vector<std::shared_ptr<appkit::Window>> windows = application.windows();
+  for (const auto& window : windows) window->close();
+  if (windows.empty()) application.terminate();
+}
+
+}  // namespace
+
+appkit::MainInterface QuellmarkMainInterface() {
+  appkit::MainInterface interface;
+  interface.makeDelegate = [] { return std::make_shared<AppDelegate>(); };
+  interface.makeWindows.push_back([] {
+    auto window = std::make_shared<MainFlutterWindow>(kMainWindowFrame);
+    window->setTitle(kMainWindowTitle);
+    return window;
+  });
+  return interface;
+}
+
+int QuellmarkMain(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                  std::ostream& err, appkit::Application* application) {
+  std::vector<std::string> arguments(argv, argv + argc);
+  std::string error;
+  auto options = ParseLaunchOptions(arguments, &error);
+  if (!options) {
+    err << "quellmark: " << error << "\n" << kUsage << "\n";
+    return 2;
+  }
+  std::ifstream file;
+  std::istream* script = nullptr;
+  if (options->dartScript) {
+    if (*options->dartScript == "-") {
+      script = &in;
+    } else {
+      file.open(*options->dartScript);
+      if (!file) {
+        err << "quellmark: cannot open the console script " << *options->dartScript << "\n";
+        return 1;
+      }
+      script = &file;
+    }
+  }
+  if (options->bundlePath) fnd::Bundle::setMainBundlePath(*options->bundlePath);
+
+  appkit::Application& app = application ? *application : appkit::Application::sharedApplication();
+  fnd::NotificationCenter::Observer launched = app.notificationCenter().addObserver(
+      appkit::kApplicationDidFinishLaunchingNotification, &app,
+      [&app, script, &out, &err](const fnd::Notification&) {
+        dispatch::Queue::main()->async(
+            [&app, script, &out, &err] { AfterLaunch(app, script, out, err); });
+      });
+  return appkit::ApplicationMain(argc, argv, QuellmarkMainInterface(), &app);
+}
+
+}  // namespace runner

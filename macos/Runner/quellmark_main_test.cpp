@@ -1,0 +1,171 @@
+#include "macos/Runner/quellmark_main.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "macos/Runner/app_delegate.h"
+#include "macos/Runner/json_notation.h"
+#include "macos/Runner/launch_options.h"
+#include "macos/Runner/main_flutter_window.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/flutter/engine.h"
+#include "platform/flutter/view_controller.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/test_home.h"
+#include "platform/vendor/core/davodu.h"
+#include "zudiroru_core/core_host_api.h"
+#include "zudiroru_core/pigeon.h"
+
+namespace runner {
+namespace {
+
+TEST(LaunchOptionsTest, CommandLines) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<LaunchOptions> expected;
+  } cases[] = {
+      {{"quellmark"}, LaunchOptions{}},
+      {{"quellmark", "--bundle", "res", "--dart", "-"}, LaunchOptions{"res", "-"}},
+      {{"quellmark", "--dart=script.jsonl"}, LaunchOptions{std::nullopt, "script.jsonl"}},
+      {{"quellmark", "--bundle"}, std::nullopt},
+      {{"quellmark", "--bundle="}, std::nullopt},
+      {{"quellmark", "--dart", "a", "--dart", "b"}, std::nullopt},
+      {{"quellmark", "--verbose"}, std::nullopt},
+      {{"quellmark", "extra"}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    auto parsed = ParseLaunchOptions(c.args, &error);
+    EXPECT_EQ(parsed, c.expected) << c.args.back();
+    if (!c.expected) {
+      EXPECT_FALSE(error.empty()) << c.args.back();
+    }
+  }
+}
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DAVOdu::resetForTesting();
+    bundle_ = home_.path() + "/Bundle";
+    ::mkdir(bundle_.c_str(), 0755);
+    ASSERT_TRUE(fnd::PropertyList::WriteFile(
+        fnd::Value(fnd::Dictionary{{"RIVADO_APP_ID", "1:9:ios:9"}, {"API_KEY", "shell-key"}}),
+        bundle_ + "/RivadoService-Info.plist"));
+    fnd::Bundle::setMainBundlePath(bundle_);
+    // The core plugin's shared instance configures the default app only the first time it is made
+    // in a process; configure it here so that every test starts alike.
+    ASSERT_TRUE(DAVOdu::configure());
+  }
+  void TearDown() override {
+    dispatch::RunLoop::main().runUntilIdle();
+    fnd::Bundle::setMainBundlePath("");
+    DAVOdu::resetForTesting();
+  }
+
+  int Run(std::vector<std::string> args, const std::string& input = "") {
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::istringstream in(input);
+    return QuellmarkMain(static_cast<int>(argv.size()), argv.data(), in, out_, err_, app_.get());
+  }
+
+  fnd::ScopedTestHome home_;
+  std::string bundle_;
+  std::shared_ptr<appkit::Application> app_ = appkit::Application::create();
+  std::ostringstream out_, err_;
+};
+
+TEST_F(ShellTest, TheDelegateEndsTheApplicationWithItsLastWindow) {
+  AppDelegate delegate;
+  EXPECT_TRUE(delegate.applicationShouldTerminateAfterLastWindowClosed(*app_));
+  EXPECT_TRUE(delegate.applicationSupportsSecureRestorableState(*app_));
+
+  app_->setDelegate(std::make_shared<AppDelegate>());
+  auto window = std::make_shared<MainFlutterWindow>(kMainWindowFrame);
+  app_->addWindow(window);
+  window->awakeFromNib();
+  app_->finishLaunching();
+  window->close();
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_TRUE(app_->isTerminated());
+}
+
+TEST_F(ShellTest, AwakeFromNibKeepsTheFrameAndRegistersEveryPlugin) {
+  const appkit::Rect frame{{10, 20}, {1024, 333}};
+  auto window = std::make_shared<MainFlutterWindow>(frame);
+  app_->addWindow(window);
+  window->awakeFromNib();
+
+  EXPECT_EQ(window->frame(), frame);
+  auto controller =
+      std::dynamic_pointer_cast<flutter::FlutterViewController>(window->contentViewController());
+  ASSERT_NE(controller, nullptr);
+  for (const char* key :
+       {"AudioSessionPlugin", "FLTZudiroruVireldaPlugin", "ZudiroruAnalyticsPlugin",
+        "FLTZudiroruAuthPlugin", "FLTZudiroruCorePlugin", "FLTZudiroruCrashkeepPlugin",
+        "FLTZudiroruMessagingPlugin", "ZudiroruRemoteConfigPlugin",
+        "FlutterLocalNotificationsPlugin", "FLTRivadoSignInPlugin", "JustAudioPlugin",
+        "FPPPackageInfoPlusPlugin", "PathProviderPlugin", "PurchasesFlutterPlugin",
+        "SharePlusMacosPlugin", "SharedPreferencesPlugin", "SignInWithApplePlugin",
+        "UrlLauncherPlugin"}) {
+    EXPECT_TRUE(controller->hasPlugin(key)) << key;
+  }
+  // The core plugin answers on the controller's engine.
+  auto reply = controller->engine()->dart().sendMessage(
+      zudiroru::PigeonChannelName(kZudiroruCoreOptionsFromResourceChannel), fnd::Value(),
+      ZudiroruCoreGetCodec());
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_EQ(reply->message(ZudiroruCoreGetCodec()), fnd::Value(fnd::Array{fnd::Value()}));
+  window->close();
+}
+
+TEST_F(ShellTest, WithoutAConsoleTheProgramLaunchesAndEnds) {
+  EXPECT_EQ(Run({"quellmark", "--bundle", bundle_}), 0);
+  EXPECT_TRUE(app_->isTerminated());
+  EXPECT_TRUE(app_->windows().empty());
+  EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(ShellTest, TheConsoleTalksToTheLaunchedApplication) {
+  const std::string core = "dev.flutter.pigeon.zudiroru_core_platform_interface.";
+  std::string script = R"({"send": ")" + core +
+                       R"(ZudiroruCoreHostApi.initializeCore", "message": null})"
+                       "\n"
+                       R"({"send": ")" +
+                       core +
+                       R"(ZudiroruAppHostApi.delete", "hex": "0c0100"})"
+                       "\n"
+                       "garbage\n"
+                       R"({"quit": true})"
+                       "\n"
+                       R"({"send": "never", "message": 1})"
+                       "\n";
+  EXPECT_EQ(Run({"quellmark", "--bundle", bundle_, "--dart", "-"}, script), 0);
+  EXPECT_TRUE(app_->isTerminated());
+
+  std::vector<std::string> lines;
+  std::istringstream printed(out_.str());
+  for (std::string line; std::getline(printed, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << out_.str();
+  Json cores = Json::parse(lines[0]);
+  EXPECT_EQ(cores["reply"][0][0]["$fields"][0], "[DEFAULT]");
+  EXPECT_EQ(cores["reply"][0][0]["$fields"][1]["$fields"][0], "shell-key");
+  EXPECT_EQ(lines[1], R"({"channel":")" + core + R"(ZudiroruAppHostApi.delete","hex":"0c0100"})");
+  EXPECT_EQ(Json::parse(lines[2])["line"], 3);
+}
+
+TEST_F(ShellTest, BadCommandLinesEndBeforeLaunching) {
+  EXPECT_EQ(Run({"quellmark", "--nope"}), 2);
+  EXPECT_NE(err_.str().find(kUsage), std::string::npos);
+  EXPECT_EQ(Run({"quellmark", "--dart", home_.path() + "/missing.jsonl"}), 1);
+  EXPECT_FALSE(app_->isFinishedLaunching());
+}
+
+}  // namespace
+}  // namespace runner

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/dispatch/deadline_set.h"
 
 namespace dispatch {
 
@@ -41,8 +43,7 @@ class RealClock : public Clock {
       return 0;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    const TimerId id = nextId_++;
-    entries_.emplace(id, Entry{base, deadline, std::move(fire)});
+    const TimerId id = deadlines_.add(base, deadline, std::move(fire));
     if (!thread_.joinable()) thread_ = std::thread([this] { loop(); });
     cv_.notify_all();
     return id;
@@ -51,48 +52,28 @@ class RealClock : public Clock {
   bool cancelTimer(TimerId id) override {
     std::function<void()> dropped;  // Destroyed outside the lock.
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(id);
-    if (it == entries_.end()) return false;
-    dropped = std::move(it->second.fire);
-    entries_.erase(it);
-    return true;
+    dropped = deadlines_.take(id);
+    return dropped != nullptr;
   }
 
  private:
-  struct Entry {
-    Base base;
-    double deadline;
-    std::function<void()> fire;
-  };
-
   // The timer thread: fires due entries (earliest first, ties by id) and sleeps until the next
   // one. Sleeps are capped so that a jump of the wall time, or a machine suspend, is noticed.
   void loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      if (entries_.empty()) {
+      if (deadlines_.empty()) {
         cv_.wait(lock);
         continue;
       }
       const double up = uptime();
-      const double wall = wallTime();
-      auto best = entries_.end();
-      double bestRemaining = 0;
-      for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        const double remaining =
-            it->second.deadline - (it->second.base == Base::kUptime ? up : wall);
-        if (best == entries_.end() || remaining < bestRemaining) {
-          best = it;
-          bestRemaining = remaining;
-        }
-      }
-      if (bestRemaining > 0) {
-        const double wait = std::min(bestRemaining, 1.0);
-        cv_.wait_for(lock, std::chrono::duration<double>(wait));
+      const std::optional<detail::DeadlineSet::Next> next = deadlines_.next(up, wallTime());
+      const double remaining = next->dueUptime - up;
+      if (remaining > 0) {
+        cv_.wait_for(lock, std::chrono::duration<double>(std::min(remaining, 1.0)));
         continue;
       }
-      std::function<void()> fire = std::move(best->second.fire);
-      entries_.erase(best);
+      std::function<void()> fire = deadlines_.take(next->id);
       lock.unlock();
       try {
         fire();
@@ -107,8 +88,7 @@ class RealClock : public Clock {
   std::mutex mutex_;
   std::condition_variable cv_;
   // Guarded by mutex_.
-  TimerId nextId_ = 1;
-  std::map<TimerId, Entry> entries_;
+  detail::DeadlineSet deadlines_;
   std::thread thread_;  // Started with the first deadline; never joined.
 };
 

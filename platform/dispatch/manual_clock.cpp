@@ -31,11 +31,7 @@ Clock::TimerId ManualClock::scheduleAt(Base base, double deadline, std::function
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const double now = base == Base::kUptime ? uptime_ : wallTime_;
-    if (deadline > now) {
-      const TimerId id = nextId_++;
-      entries_.emplace(id, Entry{base, deadline, std::move(fire)});
-      return id;
-    }
+    if (deadline > now) return deadlines_.add(base, deadline, std::move(fire));
   }
   fire();
   return 0;
@@ -44,16 +40,13 @@ Clock::TimerId ManualClock::scheduleAt(Base base, double deadline, std::function
 bool ManualClock::cancelTimer(TimerId id) {
   std::function<void()> dropped;  // Destroyed outside the lock.
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(id);
-  if (it == entries_.end()) return false;
-  dropped = std::move(it->second.fire);
-  entries_.erase(it);
-  return true;
+  dropped = deadlines_.take(id);
+  return dropped != nullptr;
 }
 
 size_t ManualClock::pendingTimerCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return entries_.size();
+  return deadlines_.size();
 }
 
 void ManualClock::advance(double seconds) {
@@ -87,32 +80,19 @@ void ManualClock::fireDueUpTo(double target) {
     std::function<void()> fire;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      // The entry that comes due first, measured in boot time: a wall deadline is due when the
-      // boot time has moved by its distance from the current wall time.
-      auto best = entries_.end();
-      double bestDue = 0;
-      for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        const Entry& e = it->second;
-        const double due =
-            e.base == Base::kUptime ? e.deadline : uptime_ + (e.deadline - wallTime_);
-        if (best == entries_.end() || due < bestDue) {  // Ties keep the lower id: map order.
-          best = it;
-          bestDue = due;
-        }
-      }
-      if (best == entries_.end() || bestDue > target + kTolerance) {
+      const std::optional<detail::DeadlineSet::Next> next = deadlines_.next(uptime_, wallTime_);
+      if (!next || next->dueUptime > target + kTolerance) {
         if (target > uptime_) {
           wallTime_ += target - uptime_;
           uptime_ = target;
         }
         return;
       }
-      if (bestDue > uptime_) {  // Stop the clock at this deadline while it fires.
-        wallTime_ += bestDue - uptime_;
-        uptime_ = bestDue;
+      if (next->dueUptime > uptime_) {  // Stop the clock at this deadline while it fires.
+        wallTime_ += next->dueUptime - uptime_;
+        uptime_ = next->dueUptime;
       }
-      fire = std::move(best->second.fire);
-      entries_.erase(best);
+      fire = deadlines_.take(next->id);
     }
     try {
       fire();

@@ -11,10 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <mutex>
 
 #include "platform/dispatch/clock.h"
+#include "platform/dispatch/deadline_set.h"
 
 namespace dispatch {
 
@@ -43,11 +43,6 @@ class ManualClock : public Clock {
   size_t pendingTimerCount() const;
 
  private:
-  struct Entry {
-    Base base;
-    double deadline;
-    std::function<void()> fire;
-  };
   // Fires, in order, every entry due at or before the boot time `target`, stepping the clock.
   void fireDueUpTo(double target);
 
@@ -57,8 +52,7 @@ class ManualClock : public Clock {
   // Guarded by mutex_.
   double wallTime_;
   double uptime_;
-  TimerId nextId_ = 1;
-  std::map<TimerId, Entry> entries_;
+  detail::DeadlineSet deadlines_;
 };
 
 }  // namespace dispatch

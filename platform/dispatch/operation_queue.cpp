@@ -9,6 +9,11 @@
 
 namespace dispatch {
 
+namespace {
+// The operation queue whose operation the calling thread is running, or null.
+thread_local const void* tRunningOperationQueue = nullptr;
+}  // namespace
+
 struct OperationQueue::State {
   std::string name;              // Constant.
   std::shared_ptr<Queue> queue;  // Constant.
@@ -44,6 +49,7 @@ void OperationQueue::startNextLocked(const std::shared_ptr<State>& state) {
   state->waiting.pop_front();
   state->running = true;
   state->queue->async([state, operation = std::move(operation)]() mutable {
+    const void* outer = std::exchange(tRunningOperationQueue, state.get());
     try {
       operation();
     } catch (const std::exception& e) {
@@ -53,6 +59,7 @@ void OperationQueue::startNextLocked(const std::shared_ptr<State>& state) {
       std::fprintf(stderr, "dispatch: operation on queue \"%s\" threw an exception\n",
                    state->name.c_str());
     }
+    tRunningOperationQueue = outer;
     operation = nullptr;
     {
       std::lock_guard<std::mutex> lock(state->mutex);
@@ -91,9 +98,9 @@ size_t OperationQueue::operationCount() const {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  if (queue_->isCurrent()) {
+  if (tRunningOperationQueue == state_.get()) {
     std::fprintf(stderr,
-                 "dispatch: waitUntilAllOperationsAreFinished called on queue \"%s\" itself; "
+                 "dispatch: waitUntilAllOperationsAreFinished called from an operation of \"%s\"; "
                  "not waiting\n",
                  name_.c_str());
     return;

@@ -92,6 +92,23 @@ TEST_F(OperationQueueTest, WaitingFromInsideAnOperationDoesNotHang) {
   EXPECT_TRUE(returned);
 }
 
+TEST_F(OperationQueueTest, WaitingFromAnotherBlockOfTheSameUnderlyingQueueWaits) {
+  // Operations on a global queue; the wait comes from another block of that global queue, which
+  // is not an operation and so must really wait.
+  OperationQueue queue("ops", true, Queue::global());
+  std::atomic<bool> ran{false}, waited{false};
+  queue.addOperation([&] { ran = true; });
+  Semaphore done;
+  Queue::global()->async([&] {
+    queue.waitUntilAllOperationsAreFinished();
+    waited = ran.load();
+    done.signal();
+  });
+  queue.setSuspended(false);
+  ASSERT_EQ(done.wait(), WaitResult::kSuccess);
+  EXPECT_TRUE(waited);
+}
+
 TEST_F(OperationQueueTest, DestroyingDropsWaitingOperations) {
   auto underlying = Queue::create("under");
   bool ran = false;

@@ -136,6 +136,8 @@ class Application : public std::enable_shared_from_this<Application> {
   void terminateIfLastWindowClosed();
 
   fnd::NotificationCenter* const center_;  // Constant; not owned.
+
+  // Main thread only.
   std::shared_ptr<ApplicationDelegate> delegate_;
   std::vector<std::shared_ptr<Window>> windows_;
   bool finishedLaunching_ = false;

@@ -42,6 +42,7 @@ class ViewController {
  private:
   friend class Window;
 
+  // Main thread only.
   Size preferredContentSize_ = kDefaultContentSize;
   std::string title_;
   bool viewLoaded_ = false;

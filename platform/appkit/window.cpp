@@ -8,7 +8,7 @@
 namespace appkit {
 
 Window::Window(Rect contentRect, uint64_t styleMask, BackingStoreType backing, bool defer)
-    : frame_(contentRect), styleMask_(styleMask), backing_(backing) {
+    : styleMask_(styleMask), backing_(backing), frame_(contentRect) {
   (void)defer;  // Nothing is drawn, so there is no window device to defer.
 }
 

@@ -95,10 +95,13 @@ class Window : public std::enable_shared_from_this<Window> {
   // The centre of the window's application, else the default centre.
   fnd::NotificationCenter& notificationCenter() const;
 
-  Rect frame_;
-  std::string title_;
+  // Constant after construction.
   const uint64_t styleMask_;
   const BackingStoreType backing_;
+
+  // Main thread only.
+  Rect frame_;
+  std::string title_;
   std::shared_ptr<ViewController> contentViewController_;
   int displayCount_ = 0;
   bool visible_ = false;

@@ -124,7 +124,9 @@ TEST_F(DispatchTest, ScopedClocksNestAndRestore) {
   EXPECT_EQ(Clock::current(), clock_);
 }
 
-TEST(RealClockTest, TellsSystemTimeAndFiresDeadlines) {
+using RealClockTest = DispatchTest;
+
+TEST_F(RealClockTest, TellsSystemTimeAndFiresDeadlines) {
   auto real = Clock::real();
   EXPECT_NEAR(real->wallTime(), static_cast<double>(std::time(nullptr)), 2.0);
   const double up = real->uptime();

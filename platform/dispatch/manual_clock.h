@@ -5,7 +5,7 @@
 // drains the queue (a sync on it, or RunLoop::main().runUntilIdle() for the main queue).
 //
 // Thread safety: every method may be called from any thread; concurrent advance() calls are
-// serialised.
+// serialised. A deadline's callback must not call advance() or setWallTime() itself.
 #pragma once
 
 #include <cstddef>

@@ -116,6 +116,7 @@ TEST_F(QueueTest, IsCurrentOnlyInsideTheQueuesBlocks) {
 
 TEST_F(QueueTest, ThrowingBlocksAreCaughtAndTheQueueGoesOn) {
   auto queue = Queue::create("q");
+  testing::internal::CaptureStderr();
   queue->async([] { throw std::runtime_error("boom"); });
   queue->async([] { throw 42; });
   queue->sync([] { throw std::logic_error("sync boom"); });  // Not passed to the caller.
@@ -126,6 +127,17 @@ TEST_F(QueueTest, ThrowingBlocksAreCaughtAndTheQueueGoesOn) {
   queue->async(nullptr);  // Ignored.
   queue->sync(nullptr);
   queue->after(1, nullptr);
+  const std::string log = testing::internal::GetCapturedStderr();
+  for (const char* line : {
+           "dispatch: block on queue \"q\" threw an exception: boom\n",
+           "dispatch: block on queue \"q\" threw an exception\n",
+           "dispatch: block on queue \"q\" threw an exception: sync boom\n",
+           "dispatch: block on queue \"com.apple.root.default-qos\" threw an exception: global\n",
+           "dispatch: null block passed to async on queue \"q\"; ignored\n",
+           "dispatch: null block passed to after on queue \"q\"; ignored\n",
+       }) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
 }
 
 TEST_F(QueueTest, AfterEnqueuesInDueOrderWhenTheClockAdvances) {

@@ -269,6 +269,14 @@ icu::UnicodeString SearchKey(const icu::UnicodeString& s, bool caseInsensitive) 
 
 bool IsCombining(UChar32 c) { return u_getCombiningClass(c) != 0; }
 
+bool IsNFD(const icu::UnicodeString& s) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* n = icu::Normalizer2::getNFDInstance(status);
+  if (U_FAILURE(status) || n == nullptr) return false;
+  const bool normalized = n->isNormalized(s, status);
+  return U_SUCCESS(status) && normalized;
+}
+
 }  // namespace
 
 TextRange FindString(std::u16string_view haystack, std::u16string_view needle, FindOptions options,
@@ -288,6 +296,34 @@ TextRange FindString(std::u16string_view haystack, std::u16string_view needle, F
       return {};
     }
     return {from + at, needle.size()};
+  }
+
+  // Text already in NFD (as all ASCII text is) needs no normalising: canonical equivalence is then
+  // code-unit equality, with the combining-mark rule at both ends.
+  const icu::UnicodeString needleText(needle.data(), static_cast<int32_t>(needle.size()));
+  if (!options.caseInsensitive && IsNFD(hay) && IsNFD(needleText)) {
+    const std::u16string_view window = haystack.substr(from, end - from);
+    const bool needleStartsWithMark = IsCombining(needleText.char32At(0));
+    auto acceptable = [&](size_t at) {
+      const int32_t b = static_cast<int32_t>(from + at);
+      const int32_t e = b + static_cast<int32_t>(needle.size());
+      if (IsCombining(hay.char32At(b)) && !needleStartsWithMark) return false;
+      return !(e < rangeEnd && IsCombining(hay.char32At(e)));
+    };
+    if (!options.backwards) {
+      for (size_t at = window.find(needle); at != std::u16string_view::npos;
+           at = window.find(needle, at + 1)) {
+        if (options.anchored && at != 0) break;
+        if (acceptable(at)) return {from + at, needle.size()};
+      }
+      return {};
+    }
+    for (size_t at = window.rfind(needle); at != std::u16string_view::npos;
+         at = at == 0 ? std::u16string_view::npos : window.rfind(needle, at - 1)) {
+      if (options.anchored && at + needle.size() != window.size()) break;
+      if (acceptable(at)) return {from + at, needle.size()};
+    }
+    return {};
   }
 
   const icu::UnicodeString key =

@@ -201,6 +201,10 @@ TEST(TextTest, FindsPlainText) {
       {"cafe\u0301!", "\u00e9", none, {3, 2}},
       {"cafe\u0301!", "\u00e9", literal, {}},
       {"cafe\u0301", "e", none, {}},  // Not inside a combined character.
+      {"cafe\u0301 e", "e", none, {6, 1}},
+      {"cafe\u0301 e", "e", back, {6, 1}},
+      {"e\u0301 cafe\u0301", "e\u0301", back, {6, 2}},
+      {"abc", "\u0301", none, {}},
       {"\U0001F600ab", "ab", none, {2, 2}},
       {"abc", "ab", prefix, {0, 2}},
       {"xabc", "ab", prefix, {}},
@@ -216,6 +220,9 @@ TEST(TextTest, FindsPlainText) {
   EXPECT_EQ(FindString("abcabc", "c", back, 0, 4), (TextRange{2, 1}));
   EXPECT_EQ(FindString("abcabc", "c", none, 7), TextRange{});
   EXPECT_EQ(FindString(u"abcabc", u"bc", none), (TextRange{1, 2}));
+  // A precomposed haystack takes the normalising path; ranges stay in its own units.
+  EXPECT_EQ(FindString("\u00e9 cafe\u0301", "e\u0301", back), (TextRange{5, 2}));
+  EXPECT_EQ(FindString("\u00e9 cafe\u0301", "e\u0301", none), (TextRange{0, 1}));
   EXPECT_TRUE(HasPrefix("Screen_view", "screen", true));
   EXPECT_FALSE(HasPrefix("Screen_view", "screen"));
   EXPECT_TRUE(HasSuffix("file.PLIST", ".plist", true));

@@ -8,8 +8,10 @@
 // have not started are dropped (never run), and delayed blocks and timer sources aimed at the
 // queue are dropped when they come due. A block already running finishes first: letting go on
 // another thread waits for it (so that thread must not be one the block waits for); letting go
-// inside the queue's own block does not wait. A block that throws
-// is caught at the queue boundary and logged to stderr; the queue keeps running.
+// inside the queue's own block does not wait.
+//
+// A block that throws is caught at the queue boundary and logged to stderr; the queue keeps
+// running.
 //
 // Thread safety: every method may be called from any thread.
 #pragma once
@@ -67,11 +69,12 @@ class Queue {
 
   // Runs `block` on the queue and waits for it to finish. On a serial queue the block runs after
   // every block submitted before it and before every block submitted after it, on the calling
-  // thread; on the main queue it runs on the main thread; on a global queue it runs at once on
-  // the calling thread. A sync onto a queue the calling thread is already running (directly or
-  // through nested syncs) is detected and runs `block` inline instead of waiting forever.
-  // An exception thrown by `block` is caught and logged, not passed to the caller.
-  // REQUIRES: for the main queue, someone drains the main run loop, or this is a main thread.
+  // thread (so a sync from the main thread runs its block on the main thread); on the main queue
+  // it runs on the main thread; on a global queue it runs at once on the calling thread. A sync
+  // onto a queue the calling thread is already running (directly or through nested syncs) is
+  // detected and runs `block` inline instead of waiting forever. An exception thrown by `block` is
+  // caught and logged, not passed to the caller. REQUIRES: for the main queue, someone drains the
+  // main run loop, or this is a main thread.
   void sync(const Block& block);
 
   // Enqueues `block` once `delay` seconds of boot time have passed on the queue's clock. A delay

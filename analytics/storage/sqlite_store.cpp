@@ -1063,11 +1063,7 @@ bool ZIVSqliteStore::bindValues(const fnd::Array& values, sqlite3_stmt* statemen
         break;
     }
     if (rc != SQLITE_OK) {
-      if (db_) {
-        setDatabaseError(error, "bind values");
-      } else {
-        ZIVSetError(error, 3, "Database operation \"bind values\" failed");
-      }
+      setDatabaseError(error, "bind values");
       allBound = false;
     }
   }

@@ -1,0 +1,3 @@
+#include "platform/vendor/utilities/app_environment_util.h"
+
+bool RVLAppEnvironmentUtil::isFromAppStore() { return false; }

@@ -1,0 +1,231 @@
+#include "platform/vendor/utilities/network.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/semaphore.h"
+#include "platform/foundation/test_home.h"
+#include "platform/security/gzip.h"
+
+namespace {
+
+fnd::Data Bytes(const std::string& text) { return fnd::Data(text.begin(), text.end()); }
+
+// Answers every request with a scripted result, at once, and keeps the requests.
+class ScriptedTransport : public ZUZOzuriviTransport {
+ public:
+  void performRequest(ZUZOzuriviRequest request, Done done) override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      requests_.push_back(request);
+    }
+    done(result);
+  }
+  std::vector<ZUZOzuriviRequest> requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+  }
+  ZUZOzuriviTransportResult result;
+
+ private:
+  std::mutex mu_;
+  std::vector<ZUZOzuriviRequest> requests_;
+};
+
+struct Answer {
+  std::optional<ZUZOzuriviHTTPResponse> response;
+  std::optional<fnd::Data> data;
+  std::optional<fnd::Error> error;
+  bool onQueue = false;
+};
+
+class NetworkTest : public ::testing::Test {
+ protected:
+  // The handler's arguments, once it has run on `queue_`.
+  ZUZOzurivi::CompletionHandler Capture(Answer* answer) {
+    return [this, answer](const std::optional<ZUZOzuriviHTTPResponse>& response,
+                          const std::optional<fnd::Data>& data,
+                          const std::optional<fnd::Error>& error) {
+      *answer = {response, data, error, queue_->isCurrent()};
+      done_.signal();
+    };
+  }
+  void Wait() { ASSERT_EQ(done_.wait(), dispatch::WaitResult::kSuccess); }
+
+  fnd::ScopedTestHome home_;
+  std::shared_ptr<dispatch::Queue> queue_ = dispatch::Queue::create("test.network");
+  dispatch::Semaphore done_{0, dispatch::Clock::real()};
+};
+
+TEST_F(NetworkTest, PostSendsGzippedBodyAndAnswersOnTheGivenQueue) {
+  auto transport = std::make_shared<ScriptedTransport>();
+  transport->result.response = ZUZOzuriviHTTPResponse{204, "https://h/x", {}};
+  ZUZOzurivi network("h", transport);
+  EXPECT_EQ(network.reachabilityHost(), "h");
+
+  Answer answer;
+  network.postURL("https://h/x", Bytes("payload"), queue_, false, Capture(&answer));
+  Wait();
+  ASSERT_EQ(transport->requests().size(), 1u);
+  const ZUZOzuriviRequest request = transport->requests()[0];
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.url, "https://h/x");
+  EXPECT_EQ(request.headers, (ZUZOzuriviHeaders{{"Content-Encoding", "gzip"},
+                                                {"Content-Type", "application/octet-stream"}}));
+  fnd::Data inflated;
+  ASSERT_TRUE(security::Gunzip(request.body, 1 << 20, &inflated));
+  EXPECT_EQ(inflated, Bytes("payload"));
+
+  EXPECT_TRUE(answer.onQueue);
+  ASSERT_TRUE(answer.response);
+  EXPECT_EQ(answer.response->statusCode, kZUZOzuriviHTTPStatusNoContent);
+  EXPECT_EQ(answer.data, fnd::Data());
+  EXPECT_FALSE(answer.error);
+}
+
+TEST_F(NetworkTest, TransportErrorsAndBadURLsAnswerWithAnErrorAndNoData) {
+  auto transport = std::make_shared<ScriptedTransport>();
+  transport->result.error =
+      fnd::Error::withDescription(kZUZOzuriviErrorDomain, kZUZOzuriviErrorTransport, "down");
+  ZUZOzurivi network("h", transport);
+
+  Answer answer;
+  network.getURL("https://h/config", {{"If-None-Match", "x"}}, queue_, false, Capture(&answer));
+  Wait();
+  EXPECT_EQ(transport->requests().at(0).headers, (ZUZOzuriviHeaders{{"If-None-Match", "x"}}));
+  EXPECT_FALSE(answer.response);
+  EXPECT_FALSE(answer.data);
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorTransport);
+
+  for (const char* url : {"", "ftp://h/x", "file:///etc/passwd", "https://"}) {
+    network.postURL(url, Bytes("p"), queue_, false, Capture(&answer));
+    Wait();
+    ASSERT_TRUE(answer.error) << url;
+    EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorInvalidURL) << url;
+  }
+  EXPECT_EQ(transport->requests().size(), 1u);  // Bad URLs never reach the transport.
+}
+
+TEST(NetworkCurlErrorTest, CurlCodesBecomeNetworkErrors) {
+  fnd::Error error = ZUZOzuriviErrorFromCurlCode(7, "Connection refused");
+  EXPECT_EQ(error.domain(), kZUZOzuriviErrorDomain);
+  EXPECT_EQ(error.code(), kZUZOzuriviErrorTransport);
+  EXPECT_EQ(error.userInfo().get(kZUZOzuriviCurlCodeKey), fnd::Value(int64_t{7}));
+  EXPECT_NE(error.localizedDescription().find("Connection refused"), std::string::npos);
+  EXPECT_EQ(ZUZOzuriviErrorFromCurlCode(3, "").code(), kZUZOzuriviErrorInvalidURL);
+}
+
+// A one-shot HTTP server on 127.0.0.1: accepts one connection, reads one request and writes
+// `reply`.
+class LoopbackServer {
+ public:
+  explicit LoopbackServer(std::string reply) : reply_(std::move(reply)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(listener_, 1);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~LoopbackServer() {
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  // The request as received. REQUIRES: the client has had its answer.
+  std::string request() {
+    if (thread_.joinable()) thread_.join();
+    return request_;
+  }
+
+ private:
+  void Serve() {
+    int connection = accept(listener_, nullptr, nullptr);
+    if (connection < 0) return;
+    char buffer[4096];
+    size_t wanted = std::string::npos;
+    while (request_.size() < wanted) {
+      ssize_t n = recv(connection, buffer, sizeof(buffer), 0);
+      if (n <= 0) break;
+      request_.append(buffer, static_cast<size_t>(n));
+      size_t end = request_.find("\r\n\r\n");
+      if (end != std::string::npos && wanted == std::string::npos) {
+        size_t bodyLength = 0;
+        size_t at = request_.find("Content-Length: ");
+        if (at != std::string::npos && at < end)
+          bodyLength = std::strtoul(&request_[at + 16], 0, 10);
+        wanted = end + 4 + bodyLength;
+      }
+    }
+    size_t sent = 0;
+    while (sent < reply_.size()) {
+      ssize_t n = send(connection, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    close(connection);
+  }
+
+  const std::string reply_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::string request_;
+  std::thread thread_;
+};
+
+TEST_F(NetworkTest, CurlTransportTalksHTTPOverLoopback) {
+  LoopbackServer server(
+      "HTTP/1.1 429 Too Many Requests\r\nContent-Length: 5\r\nX-Test: yes\r\n"
+      "Connection: close\r\n\r\nslow!");
+  ZUZOzurivi network("127.0.0.1");
+  Answer answer;
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/sdk-exp";
+  network.postURL(url, Bytes("request body"), queue_, false, Capture(&answer));
+  Wait();
+
+  ASSERT_TRUE(answer.response) << (answer.error ? answer.error->description() : "");
+  EXPECT_EQ(answer.response->statusCode, kZUZOzuriviHTTPStatusCodeCannotAcceptTraffic);
+  EXPECT_EQ(answer.data, Bytes("slow!"));
+  EXPECT_NE(std::find(answer.response->headers.begin(), answer.response->headers.end(),
+                      std::make_pair(std::string("X-Test"), std::string("yes"))),
+            answer.response->headers.end());
+
+  const std::string request = server.request();
+  EXPECT_EQ(request.rfind("POST /sdk-exp HTTP/1.1\r\n", 0), 0u) << request;
+  EXPECT_NE(request.find("Content-Encoding: gzip\r\n"), std::string::npos);
+  const std::string body = request.substr(request.find("\r\n\r\n") + 4);
+  fnd::Data inflated;
+  ASSERT_TRUE(security::Gunzip(Bytes(body), 1 << 20, &inflated));
+  EXPECT_EQ(inflated, Bytes("request body"));
+}
+
+TEST_F(NetworkTest, CurlTransportRefusesOversizedReplies) {
+  LoopbackServer server("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" +
+                        std::string(100, 'x'));
+  ZUZOzurivi network("127.0.0.1", std::make_shared<ZUZOzuriviCurlTransport>(10));
+  Answer answer;
+  network.getURL("http://127.0.0.1:" + std::to_string(server.port()) + "/", {}, queue_, false,
+                 Capture(&answer));
+  Wait();
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorResponseTooLarge);
+  EXPECT_FALSE(answer.data);
+  (void)server.request();
+}
+
+}  // namespace

@@ -21,6 +21,29 @@ namespace {
 thread_local int decode_depth = 0;
 thread_local int encode_depth = 0;
 
+// The sizes of the sub-messages of the encode running on this thread. The sizing pass records
+// each sub-message's size in the order it meets them; the writing pass meets them in the same
+// order and reads the sizes back, so that every sub-message is sized once instead of once per
+// level above it.
+struct EncodePlan {
+  std::vector<std::pair<const NanoMessageInfo*, size_t>> sizes;
+  size_t cursor = 0;
+};
+thread_local EncodePlan* encode_plan = nullptr;
+
+// Installs a fresh plan for one top-level encode and restores the previous one after it.
+class EncodePlanScope {
+ public:
+  EncodePlanScope() : previous_(std::exchange(encode_plan, &plan_)) {}
+  ~EncodePlanScope() { encode_plan = previous_; }
+  EncodePlanScope(const EncodePlanScope&) = delete;
+  EncodePlanScope& operator=(const EncodePlanScope&) = delete;
+
+ private:
+  EncodePlan plan_;
+  EncodePlan* previous_;
+};
+
 class DepthGuard {
  public:
   explicit DepthGuard(int& depth) : depth_(depth) { ++depth_; }
@@ -202,18 +225,63 @@ bool DecodeSubmessage(pb_istream_t* stream, const pb_field_t* field, void** arg)
   return true;
 }
 
+// Writes `sub`, a record of type `d`, as the field's tag and a length-delimited sub-message.
+// On a sizing stream the size is computed (once, then read from the plan); on a writing stream
+// the sub-message is written straight into the stream after its planned size.
+bool EncodeNested(pb_ostream_t* stream, const pb_field_t* field, const ApmpbMessageDescriptor& d,
+                  const NanoMessageInfo* sub, PbStruct* pb) {
+  DepthGuard guard(encode_depth);
+  if (guard.tooDeep()) PB_RETURN_ERROR(stream, "messages nested too deeply");
+  pb->clear();
+  if (!nano_message_set_encoders(d, sub, pb->get())) {
+    PB_RETURN_ERROR(stream, "unable to set encoders");
+  }
+  EncodePlan* plan = encode_plan;
+  if (!plan) {
+    if (!pb_encode_tag_for_field(stream, field)) return false;
+    return pb_encode_submessage(stream, d.nanopb_fields, pb->get());
+  }
+  if (stream->callback == nullptr) {  // Sizing.
+    size_t index = plan->sizes.size();
+    plan->sizes.emplace_back(sub, 0);
+    pb_ostream_t sizing = PB_OSTREAM_SIZING;
+    if (!pb_encode(&sizing, d.nanopb_fields, pb->get())) {
+      stream->errmsg = sizing.errmsg;
+      return false;
+    }
+    plan->sizes[index].second = sizing.bytes_written;
+    if (!pb_encode_tag_for_field(stream, field)) return false;
+    if (!pb_encode_varint(stream, sizing.bytes_written)) return false;
+    return pb_write(stream, nullptr, sizing.bytes_written);
+  }
+  if (plan->cursor >= plan->sizes.size() || plan->sizes[plan->cursor].first != sub) {
+    PB_RETURN_ERROR(stream, "sub-message was not sized");
+  }
+  size_t size = plan->sizes[plan->cursor++].second;
+  if (!pb_encode_tag_for_field(stream, field)) return false;
+  if (!pb_encode_varint(stream, size)) return false;
+  if (stream->bytes_written + size > stream->max_size) PB_RETURN_ERROR(stream, "stream full");
+  pb_ostream_t substream = PB_OSTREAM_SIZING;
+  substream.callback = stream->callback;
+  substream.state = stream->state;
+  substream.max_size = size;
+  bool ok = pb_encode(&substream, d.nanopb_fields, pb->get());
+  stream->bytes_written += substream.bytes_written;
+  stream->state = substream.state;
+  if (!ok) {
+    stream->errmsg = substream.errmsg;
+    return false;
+  }
+  if (substream.bytes_written != size) PB_RETURN_ERROR(stream, "submsg size changed");
+  return true;
+}
+
 // Encoder callback of a present singular sub-message field; `*arg` is the sub-message record.
 bool EncodeSubmessage(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
   const auto* sub = arg ? static_cast<const NanoMessageInfo*>(*arg) : nullptr;
   if (!sub || !sub->descriptor) PB_RETURN_ERROR(stream, "sub-message record is missing");
-  DepthGuard guard(encode_depth);
-  if (guard.tooDeep()) PB_RETURN_ERROR(stream, "messages nested too deeply");
   PbStruct pb(*sub->descriptor);
-  if (!nano_message_set_encoders(*sub->descriptor, sub, pb.get())) {
-    PB_RETURN_ERROR(stream, "unable to set encoders");
-  }
-  if (!pb_encode_tag_for_field(stream, field)) return false;
-  return pb_encode_submessage(stream, sub->descriptor->nanopb_fields, pb.get());
+  return EncodeNested(stream, field, *sub->descriptor, sub, &pb);
 }
 
 // Storage for the cell of a scalar: creates the field, or reuses a present cell.
@@ -516,6 +584,7 @@ int32_t nano_message_encode(const ApmpbMessageDescriptor& d, const NanoMessageIn
     return -1;
   }
   DepthGuard guard(encode_depth);
+  EncodePlanScope plan;
   PbStruct pb(d);
   if (guard.tooDeep()) {
     NanoLog("<ERROR> %s encoder failed: Messages are nested more than %d deep\n", d.message_id,
@@ -537,19 +606,12 @@ bool nano_message_encode_repeated(const ApmpbMessageDescriptor& d, pb_ostream_t*
                                   const pb_field_t* field, void* const* arg) {
   const auto* array = arg ? static_cast<const NanoArray*>(*arg) : nullptr;
   if (!array || !array->items) PB_RETURN_ERROR(stream, "repeated field is not allocated");
-  DepthGuard guard(encode_depth);
-  if (guard.tooDeep()) PB_RETURN_ERROR(stream, "messages nested too deeply");
   PbStruct pb(d);
   for (uint32_t i = 0; i < array->item_count; ++i) {
     const NanoField* item = i < array->items->size() ? (*array->items)[i].get() : nullptr;
     const NanoMessageInfo* message = item ? item->message() : nullptr;
     if (!message || message->descriptor != &d) PB_RETURN_ERROR(stream, "repeated item is missing");
-    pb.clear();
-    if (!nano_message_set_encoders(d, message, pb.get())) {
-      PB_RETURN_ERROR(stream, "unable to set encoders");
-    }
-    if (!pb_encode_tag_for_field(stream, field)) return false;
-    if (!pb_encode_submessage(stream, d.nanopb_fields, pb.get())) return false;
+    if (!EncodeNested(stream, field, d, message, &pb)) return false;
   }
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/proto/generated/measurement.pb.h"
 #include "analytics/proto/messages.h"
 #include "analytics/proto/test_support.h"
 
@@ -171,6 +172,23 @@ TEST_F(NanoCodecTest, DecodeStringIntoARecordWithoutBytesFails) {
 
 TEST_F(NanoCodecTest, TwoPassEncodingWithoutOutput) {
   EXPECT_EQ(nano_two_pass_encoding(apmpb_event_descriptor.nanopb_fields, nullptr, nullptr), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NanoCodecTest, EncodersFilledByHandGiveTheSameBytes) {
+  const fnd::Data bytes =
+      Bytes({0x0a, 0x08, 0x0a, 0x01, 'p', 0x32, 0x03, 0x0a, 0x01, 'q', 0x12, 0x01, 'e'});
+  ASSERT_TRUE(apmpb_decode_event(bytes.data(), bytes.size(), &event_));
+  duvudiredururo_Event pb = duvudiredururo_Event_init_zero;
+  ASSERT_TRUE(apmpb_set_event_encoders(&event_, &pb));
+  fnd::Data out;
+  EXPECT_EQ(nano_two_pass_encoding(duvudiredururo_Event_fields, &pb, &out),
+            static_cast<int32_t>(bytes.size()));
+  EXPECT_EQ(out, bytes);
+  EXPECT_FALSE(apmpb_set_event_encoders(nullptr, &pb));
 }
 
 }  // namespace

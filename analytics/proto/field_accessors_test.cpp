@@ -93,7 +93,7 @@ TEST_F(FieldAccessorsTest, WrongKindLogsTheKindAndChangesNothing) {
       {"BOOL", kName, [](APMPBEvent* e, int32_t p) { NANOSetBool(e, p, 1); }},
       {"INT32", kTime, [](APMPBEvent* e, int32_t p) { EXPECT_EQ(NANOGetInt32(e, p), 0); }},
       {"INT32", kTime, [](APMPBEvent* e, int32_t p) { NANOSetInt32(e, p, 1); }},
-      {"INT64", APMPBEvent::kEventInt325,
+      {"INT64", APMPBEvent::kEventInt32_5,
        [](APMPBEvent* e, int32_t p) { EXPECT_EQ(NANOGetInt64(e, p), 0); }},
       {"INT64", kName, [](APMPBEvent* e, int32_t p) { NANOSetInt64(e, p, 1); }},
       {"DOUBLE", kTime, [](APMPBEvent* e, int32_t p) { EXPECT_EQ(NANOGetDouble(e, p), 0.0); }},

@@ -55,7 +55,13 @@ def snake_case(name):
 
 
 def camel_case(name):
-    return "".join(part[:1].upper() + part[1:] for part in name.split("_") if part)
+    """event_int32_5 -> EventInt32_5: a part that starts with a digit keeps its underscore."""
+    out = ""
+    for part in (p for p in name.split("_") if p):
+        if part[0].isdigit() and out:
+            out += "_"
+        out += part[:1].upper() + part[1:]
+    return out
 
 
 class Message:

@@ -353,7 +353,7 @@ TEST(MessagesTest, GoldenBytes) {
          auto c = APMPBMeasurementConfig::initWithMessageInfo(nullptr);
          NANOSetString(c.get(), APMPBMeasurementConfig::kTag14Value, "x");
          auto region = APMPBRegion::initWithMessageInfo(nullptr);
-         NANOSetString(region.get(), APMPBRegion::kRegionString1, "r");
+         NANOSetString(region.get(), APMPBRegion::kRegionString_1, "r");
          NANOSetMessage(c.get(), APMPBMeasurementConfig::kRegion, region.get());
          fnd::Array values = {fnd::Value(7)};
          NANOSetArray(c.get(), APMPBMeasurementConfig::kTag20Values, &values);

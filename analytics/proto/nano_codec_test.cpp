@@ -52,8 +52,8 @@ TEST_F(NanoCodecTest, SettersOnANullSlotLog) {
 }
 
 TEST_F(NanoCodecTest, SettersStoreCells) {
-  nano_set_uint32(&slot(APMPBEvent::kEventInt325), 0xFFFFFFFFu);
-  EXPECT_EQ(*event_.field(APMPBEvent::kEventInt325)->cell(), 0xFFFFFFFFu);
+  nano_set_uint32(&slot(APMPBEvent::kEventInt32_5), 0xFFFFFFFFu);
+  EXPECT_EQ(*event_.field(APMPBEvent::kEventInt32_5)->cell(), 0xFFFFFFFFu);
   nano_set_string(&slot(APMPBEvent::kName), reinterpret_cast<const uint8_t*>("abc"), 3);
   nano_set_string(&slot(APMPBEvent::kName), reinterpret_cast<const uint8_t*>("xy"), 2);
   EXPECT_EQ(event_.field(APMPBEvent::kName)->string()->bytes, "xy");

@@ -7,44 +7,11 @@
 #include <utility>
 
 #include "analytics/proto/nano_log.h"
+#include "platform/foundation/text.h"
 
 namespace {
 
 constexpr const char* kNotInitialized = "ProtocolBuffer message hasn't been initialized. ";
-
-// True for well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUTF8(std::string_view text) {
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t extra;
-    uint32_t min;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i <= extra) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
 
 const char* IdOf(const NANOMessageBase* message) {
   const char* id = message ? message->messageID() : nullptr;
@@ -102,7 +69,7 @@ void StoreCell(NanoMessageInfo* info, int32_t position, uint64_t value) {
 }
 
 std::optional<std::string> Utf8Text(const NanoString* string) {
-  if (!string || !string->bytes || !IsValidUTF8(*string->bytes)) return std::nullopt;
+  if (!string || !string->bytes || !fnd::IsValidUTF8(*string->bytes)) return std::nullopt;
   return *string->bytes;
 }
 

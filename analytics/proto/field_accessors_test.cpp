@@ -223,10 +223,15 @@ TEST_F(FieldAccessorsTest, StringsAreUtf8AndOnlyStringsAreStored) {
   EXPECT_FALSE(NANOHasField(event_.get(), APMPBEvent::kName));
 
   // Bytes that are not UTF-8 read as nothing, though the field is present.
-  auto decoded = APMPBEvent::initWithBuffer(Bytes({0x12, 0x02, 0xC3, 0x28}));
-  ASSERT_NE(decoded, nullptr);
-  EXPECT_TRUE(NANOHasField(decoded.get(), APMPBEvent::kName));
-  EXPECT_EQ(NANOGetString(decoded.get(), APMPBEvent::kName), std::nullopt);
+  for (const fnd::Data& bad : {Bytes({0xC3, 0x28}), Bytes({0xC0, 0xAF}), Bytes({0xED, 0xA0, 0x80}),
+                               Bytes({0xF4, 0x90, 0x80, 0x80}), Bytes({0xE2, 0x82})}) {
+    fnd::Data bytes = {0x12, static_cast<uint8_t>(bad.size())};
+    bytes.insert(bytes.end(), bad.begin(), bad.end());
+    auto decoded = APMPBEvent::initWithBuffer(bytes);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_TRUE(NANOHasField(decoded.get(), APMPBEvent::kName));
+    EXPECT_EQ(NANOGetString(decoded.get(), APMPBEvent::kName), std::nullopt) << Hex(bad);
+  }
 }
 
 TEST_F(FieldAccessorsTest, GetMessageAnswersAnIndependentCopy) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -784,7 +785,14 @@ int32_t nano_two_pass_encoding(const pb_msgdesc_t* fields, const void* pb, fnd::
     output->clear();
     return -1;
   }
-  fnd::Data buffer(sizing.bytes_written);
+  fnd::Data buffer;
+  try {
+    buffer.resize(sizing.bytes_written);
+  } catch (const std::bad_alloc&) {
+    NanoLog("<ERROR> Encoding failed: unable to allocate %zu bytes\n", sizing.bytes_written);
+    output->clear();
+    return -1;
+  }
   pb_ostream_t stream = pb_ostream_from_buffer(buffer.data(), buffer.size());
   if (!pb_encode(&stream, fields, pb)) {
     NanoLog("<ERROR> Encoding failed: %s\n", PB_GET_ERROR(&stream));

@@ -15,6 +15,13 @@
 #include "analytics/proto/generated/apmpb_messages.h"
 #include "analytics/proto/nano_log.h"
 
+// The packaged nanopb library is built with PB_ENABLE_MALLOC and with 16-bit field sizes (no
+// PB_FIELD_32BIT); its structs must be laid out here exactly as there.
+#ifndef PB_ENABLE_MALLOC
+#error "PB_ENABLE_MALLOC must be defined to match the packaged nanopb library"
+#endif
+static_assert(sizeof(pb_size_t) == 2, "the packaged nanopb library uses 16-bit pb_size_t");
+
 namespace {
 
 // Nesting depth of the decode and of the encode running on this thread. Both codecs recurse

@@ -8,6 +8,9 @@ namespace runner {
 
 namespace {
 
+// Deeper JSON is refused before it can exhaust the stack; the channel codec allows no deeper.
+constexpr int kMaxJsonDepth = 128;
+
 constexpr const char* kTypeKey = "$type";
 constexpr const char* kFieldsKey = "$fields";
 constexpr const char* kInt64Key = "$int64";
@@ -93,7 +96,9 @@ std::optional<fnd::Value> TypedArray(const Json& j, const char* tag, Convert con
   return fnd::Value(std::move(out));
 }
 
-std::optional<fnd::Value> FromTagged(const Json& json, std::string* error) {
+std::optional<fnd::Value> FromJson(const Json& json, int depth, std::string* error);
+
+std::optional<fnd::Value> FromTagged(const Json& json, int depth, std::string* error) {
   const std::string& tag = json.begin().key();
   if (json.contains(kTypeKey) || json.contains(kFieldsKey)) {
     if (json.size() != 2 || !json.contains(kTypeKey) || !json.contains(kFieldsKey)) {
@@ -103,7 +108,7 @@ std::optional<fnd::Value> FromTagged(const Json& json, std::string* error) {
     if (!type || *type < 128 || *type > 255) {
       return Fail(error, "\"$type\" must be an integer from 128 to 255");
     }
-    auto fields = ValueFromJson(json.at(kFieldsKey), error);
+    auto fields = FromJson(json.at(kFieldsKey), depth + 1, error);
     if (!fields) return std::nullopt;
     return fnd::Value(std::make_shared<TypedRecord>(static_cast<uint8_t>(*type), *fields));
   }
@@ -136,9 +141,9 @@ std::optional<fnd::Value> FromTagged(const Json& json, std::string* error) {
       if (!pair.is_array() || pair.size() != 2) {
         return Fail(error, "\"$map\" needs an array of [key, value] pairs");
       }
-      auto key = ValueFromJson(pair[0], error);
+      auto key = FromJson(pair[0], depth + 1, error);
       if (!key) return std::nullopt;
-      auto value = ValueFromJson(pair[1], error);
+      auto value = FromJson(pair[1], depth + 1, error);
       if (!value) return std::nullopt;
       dict.set(std::move(*key), std::move(*value));
     }
@@ -166,7 +171,12 @@ std::string TypedRecord::description() const {
   return "<" + std::to_string(type_) + " " + fields_.description() + ">";
 }
 
-std::optional<fnd::Value> ValueFromJson(const Json& json, std::string* error) {
+namespace {
+
+std::optional<fnd::Value> FromJson(const Json& json, int depth, std::string* error) {
+  if (depth > kMaxJsonDepth) {
+    return Fail(error, "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+  }
   switch (json.type()) {
     case Json::value_t::null:
       return fnd::Value();
@@ -186,7 +196,7 @@ std::optional<fnd::Value> ValueFromJson(const Json& json, std::string* error) {
       fnd::Array out;
       out.reserve(json.size());
       for (const Json& e : json) {
-        auto v = ValueFromJson(e, error);
+        auto v = FromJson(e, depth + 1, error);
         if (!v) return std::nullopt;
         out.push_back(std::move(*v));
       }
@@ -194,11 +204,11 @@ std::optional<fnd::Value> ValueFromJson(const Json& json, std::string* error) {
     }
     case Json::value_t::object: {
       for (auto it = json.begin(); it != json.end(); ++it) {
-        if (!it.key().empty() && it.key()[0] == '$') return FromTagged(json, error);
+        if (!it.key().empty() && it.key()[0] == '$') return FromTagged(json, depth, error);
       }
       fnd::Dictionary dict;
       for (auto it = json.begin(); it != json.end(); ++it) {
-        auto v = ValueFromJson(it.value(), error);
+        auto v = FromJson(it.value(), depth + 1, error);
         if (!v) return std::nullopt;
         dict.set(fnd::Value(it.key()), std::move(*v));
       }
@@ -209,6 +219,12 @@ std::optional<fnd::Value> ValueFromJson(const Json& json, std::string* error) {
       break;
   }
   return Fail(error, "unsupported JSON value");
+}
+
+}  // namespace
+
+std::optional<fnd::Value> ValueFromJson(const Json& json, std::string* error) {
+  return FromJson(json, 0, error);
 }
 
 Json JsonFromValue(const fnd::Value& value) {

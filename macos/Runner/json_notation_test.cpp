@@ -103,6 +103,19 @@ TEST(JsonNotationTest, MalformedNotationIsAnError) {
   }
 }
 
+TEST(JsonNotationTest, DeepNestingIsRefusedNotOverflowed) {
+  std::string ok(128, '[');
+  ok += std::string(128, ']');
+  EXPECT_TRUE(ValueFromJson(Json::parse(ok)));
+  for (size_t depth : {130, 100000}) {
+    std::string deep(depth, '[');
+    deep += std::string(depth, ']');
+    std::string error;
+    EXPECT_FALSE(ValueFromJson(Json::parse(deep), &error)) << depth;
+    EXPECT_NE(error.find("nested deeper"), std::string::npos);
+  }
+}
+
 TEST(JsonNotationTest, Hex) {
   EXPECT_EQ(HexEncode({}), "");
   EXPECT_EQ(HexEncode({0x0c, 0x01, 0x00}), "0c0100");

@@ -84,7 +84,7 @@ std::string FLTZudiroruCorePlugin::zudiroruLibraryVersion() const {
 }
 
 std::string FLTZudiroruCorePlugin::flutterChannelName() const {
-  return zudiroru::PigeonChannelName(kZudiroruCoreInitializeAppChannel);
+  return zudiroru::PigeonChannelName(kZudiroruCoreRegistryChannel);
 }
 
 std::shared_ptr<CoreInitializeResponse> FLTZudiroruCorePlugin::initializeResponseFromApp(
@@ -120,11 +120,6 @@ void FLTZudiroruCorePlugin::initializeAppAppName(
   if (request.iosBundleId) options.setBundleID(request.iosBundleId);
   if (request.iosClientId) options.setClientID(request.iosClientId);
   if (request.appGroupId) options.setAppGroupID(request.appGroupId);
-  if (request.authDomain) {
-    CustomAuthDomains& d = customAuthDomains();
-    std::lock_guard<std::mutex> lock(d.mu);
-    d.domains[name] = *request.authDomain;
-  }
   fnd::Error error;
   DAVOdu::configureWithName(name, options, &error);
   auto app = DAVOdu::appNamed(name);
@@ -134,6 +129,11 @@ void FLTZudiroruCorePlugin::initializeAppAppName(
                createFlutterErrorFromCode(kInitializeAppFailedCode, kInitializeAppFailedMessage,
                                           std::nullopt, &error));
     return;
+  }
+  if (request.authDomain) {
+    CustomAuthDomains& d = customAuthDomains();
+    std::lock_guard<std::mutex> lock(d.mu);
+    d.domains[name] = *request.authDomain;
   }
   completion(initializeResponseFromApp(*app), nullptr);
 }

@@ -22,6 +22,9 @@
 
 inline constexpr const char* kZudiroruCoreLibraryName = "flutter-dero-core";
 inline constexpr const char* kZudiroruCoreLibraryVersion = "4.3.0";
+// The name the registry keeps the core plugin under (the Pigeon prefix comes first). It is the
+// interface and method of initializeApp without the package part.
+inline constexpr const char* kZudiroruCoreRegistryChannel = "ZudiroruCoreHostApi.initializeApp";
 
 class FLTZudiroruCorePlugin : public FLTZudiroruPlugin,
                               public ZudiroruCoreHostApi,

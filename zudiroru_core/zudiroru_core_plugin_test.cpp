@@ -18,8 +18,8 @@ namespace {
 using fnd::Array;
 using fnd::Value;
 
-constexpr const char* kCoreChannel =
-    "dev.flutter.pigeon.zudiroru_core_platform_interface.ZudiroruCoreHostApi.initializeApp";
+// The registry's key for the core plugin, under which its (empty) constants reach Dart.
+constexpr const char* kCoreChannel = "dev.flutter.pigeon.ZudiroruCoreHostApi.initializeApp";
 
 // A bridge whose reinitialisation answers only when the test says so.
 class SlowBridge : public FLTZudiroruPlugin {
@@ -160,6 +160,9 @@ TEST_F(CorePluginTest, InitializeAppConfiguresANewAppFromDartOptions) {
                    "com.example.two", "group.two"}));
   EXPECT_EQ(FLTZudiroruCorePlugin::getCustomDomain("second"), "two.auth.example");
   EXPECT_EQ(FLTZudiroruCorePlugin::getCustomDomain("unknown"), std::nullopt);
+  // An app that could not be configured leaves no domain behind.
+  Send(kZudiroruCoreInitializeAppChannel, Value(Array{"refused", Options(nullptr, "x.example")}));
+  EXPECT_EQ(FLTZudiroruCorePlugin::getCustomDomain("refused"), std::nullopt);
 
   // The same name again answers the existing app and ignores what was sent.
   Value again =

@@ -94,8 +94,8 @@ TEST_F(DartConsoleTest, CoreChannelsInJson) {
             std::string(R"({"channel":")") + kPrefix +
                 R"(ZudiroruCoreHostApi.initializeApp","reply":[{"$type":130,"$fields":["second",)"
                 R"({"$type":129,"$fields":["k2","1:2:ios:2","22",null,null,null,null,null,null,)"
-                R"(null,null,null,null,null]},true,{")" +
-                kPrefix + R"(ZudiroruCoreHostApi.initializeApp":{}}]}]})");
+                R"(null,null,null,null,null]},true,)"
+                R"({"dev.flutter.pigeon.ZudiroruCoreHostApi.initializeApp":{}}]}]})");
   EXPECT_EQ(lines[2],
             std::string(R"({"channel":")") + kPrefix +
                 R"(ZudiroruAppHostApi.setAutomaticDataCollectionEnabled","reply":[null]})");

@@ -243,10 +243,10 @@ void ZIVConsentSettingsUtil::write(std::function<void(State&)> block) {
   queue_->async([state = state_, block = std::move(block)] { block(*state); });
 }
 
-template <typename Result, typename Read>
-Result ZIVConsentSettingsUtil::read(Read&& read) const {
+template <typename Result, typename Reader>
+Result ZIVConsentSettingsUtil::read(Reader&& reader) const {
   Result result{};
-  queue_->sync([&] { result = read(static_cast<const State&>(*state_)); });
+  queue_->sync([&] { result = reader(static_cast<const State&>(*state_)); });
   return result;
 }
 

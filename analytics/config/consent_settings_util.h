@@ -201,8 +201,8 @@ class ZIVConsentSettingsUtil {
   // Queues a write on the consent queue.
   void write(std::function<void(State&)> block);
   // Runs a read on the consent queue and waits for it.
-  template <typename Result, typename Read>
-  Result read(Read&& read) const;
+  template <typename Result, typename Reader>
+  Result read(Reader&& reader) const;
 
   // Constant after construction. The state is shared with the blocks queued on the queue, so a
   // block never outlives what it touches.

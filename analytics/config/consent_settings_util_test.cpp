@@ -21,6 +21,8 @@ using UtilSetup = std::function<void(ZIVConsentSettingsUtil&)>;
 
 class ConsentSettingsUtilTest : public ::testing::Test {
  protected:
+  ~ConsentSettingsUtilTest() override { fnd::Bundle::setMainBundlePath(""); }
+
   fnd::ScopedTestHome home_;
 };
 
@@ -55,11 +57,11 @@ TEST_F(ConsentSettingsUtilTest, StatusesCompareCaseInsensitivelyAndOnlyAsStrings
     bool equal;
   };
   const Case cases[] = {
-      {Value("denied"), "denied", true},     {Value("DENIED"), "denied", true},
-      {Value("Granted"), "GRANTED", true},   {Value("granted"), "denied", false},
-      {Value(), "denied", false},            {Value(2), "denied", false},
-      {Value(true), "granted", false},       {Value(""), "", true},
-      {Value("denied "), "denied", false},   {Value(fnd::Array{"denied"}), "denied", false},
+      {Value("denied"), "denied", true},   {Value("DENIED"), "denied", true},
+      {Value("Granted"), "GRANTED", true}, {Value("granted"), "denied", false},
+      {Value(), "denied", false},          {Value(2), "denied", false},
+      {Value(true), "granted", false},     {Value(""), "", true},
+      {Value("denied "), "denied", false}, {Value(fnd::Array{"denied"}), "denied", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ZIVIsConsentSettingEqualToValue(c.value, c.status), c.equal)
@@ -77,8 +79,9 @@ TEST_F(ConsentSettingsUtilTest, RegionalRuleAppliesOnlyToTheTwoAdTypes) {
   EXPECT_EQ(ZIVRegionalConsentStatusForType("ad_user_data", std::nullopt), Value("denied"));
   EXPECT_EQ(ZIVRegionalConsentStatusForType("ad_personalization", Dictionary{}), Value("denied"));
   EXPECT_EQ(ZIVRegionalConsentStatusForType("ad_storage", std::nullopt), Value("granted"));
-  EXPECT_EQ(ZIVRegionalConsentStatusForType("ad_user_data", Dictionary{{"ad_user_data", "granted"}}),
-            Value("granted"));
+  EXPECT_EQ(
+      ZIVRegionalConsentStatusForType("ad_user_data", Dictionary{{"ad_user_data", "granted"}}),
+      Value("granted"));
 }
 
 TEST_F(ConsentSettingsUtilTest, PlistValuesBecomeStatuses) {
@@ -139,14 +142,11 @@ TEST_F(ConsentSettingsUtilTest, SettingsFromPlistTakeOnlyWhatTheKeysGive) {
     EXPECT_EQ(ZIVConsentSettingsUtil::consentSettingsFromPlist(), c.expected)
         << Value(c.info).description();
   }
-  fnd::Bundle::setMainBundlePath("");
 }
 
 TEST_F(ConsentSettingsUtilTest, SettingsFromDictionaryKeepOnlyKnownTypes) {
-  Dictionary given{{"other", "granted"},
-                   {"ad_personalization", "denied"},
-                   {"ad_storage", 1},
-                   {7, "granted"}};
+  Dictionary given{
+      {"other", "granted"}, {"ad_personalization", "denied"}, {"ad_storage", 1}, {7, "granted"}};
   EXPECT_EQ(ZIVConsentSettingsUtil::consentSettingsFromDictionary(given),
             (Dictionary{{"ad_storage", 1}, {"ad_personalization", "denied"}}));
   EXPECT_EQ(ZIVConsentSettingsUtil::consentSettingsFromDictionary(Dictionary{}), Dictionary{});
@@ -199,16 +199,18 @@ TEST_F(ConsentSettingsUtilTest, DiagnosticsShowWhereEachStatusCameFrom) {
       {"unknown source", [&](auto& u) { u.updateSettings(allGranted, 100); }, "10000"},
       {"regional user data",
        [](auto& u) {
-         u.updateSettings(Dictionary{{"ad_user_data", "eu_consent_policy"},
-                                     {"ad_storage", "eu_consent_policy"}},
-                          30);
+         u.updateSettings(
+             Dictionary{{"ad_user_data", "eu_consent_policy"}, {"ad_storage", "eu_consent_policy"}},
+             30);
        },
        "15989"},
       {"delegated user data",
-       [](auto& u) { u.setDelegatedSettings(Dictionary{{"ad_user_data", "ad_storage"}}); },
+       [](auto& u) {
+         u.setDelegatedSettings(Dictionary{{"ad_user_data", "ad_storage"}});
+       },
        "19929"},
-      {"defaults skip the storage types",
-       [&](auto& u) { u.setDefaultSettings(allGranted); }, "19911"},
+      {"defaults skip the storage types", [&](auto& u) { u.setDefaultSettings(allGranted); },
+       "19911"},
       {"digits of earlier sources stay",
        [&](auto& u) {
          u.updateSettings(adStorage, 30);
@@ -294,8 +296,8 @@ TEST_F(ConsentSettingsUtilTest, AdUserDataDeniedFollowsExplicitRegionalDelegated
        std::nullopt, defaultDenied, false},
       {"a number is no status", Dictionary{{"ad_user_data", 2}}, std::nullopt, std::nullopt,
        std::nullopt, false},
-      {"regional without default", Dictionary{{"ad_user_data", "eu_consent_policy"}},
-       std::nullopt, std::nullopt, std::nullopt, true},
+      {"regional without default", Dictionary{{"ad_user_data", "eu_consent_policy"}}, std::nullopt,
+       std::nullopt, std::nullopt, true},
       {"regional granted", Dictionary{{"ad_user_data", "eu_consent_policy"}},
        Dictionary{{"ad_user_data", "granted"}}, std::nullopt, std::nullopt, false},
       {"delegate denied", Dictionary{{"ad_storage", "denied"}}, std::nullopt, delegateToAdStorage,
@@ -364,16 +366,15 @@ TEST_F(ConsentSettingsUtilTest, SourcePriority) {
     bool higher;
   };
   const Case cases[] = {
-      {5, 10, true, true},    {10, 5, true, true},     {10, 20, false, false},
-      {100, 5, false, true},  {100, 40, false, true},  {30, 30, true, true},
-      {20, 30, false, false}, {30, 20, false, true},   {5, 20, false, false},
+      {5, 10, true, true},    {10, 5, true, true},    {10, 20, false, false},
+      {100, 5, false, true},  {100, 40, false, true}, {30, 30, true, true},
+      {20, 30, false, false}, {30, 20, false, true},  {5, 20, false, false},
   };
   for (const Case& c : cases) {
     ZIVConsentSettingsUtil util;
     util.setConsentSource(c.current);
     EXPECT_EQ(util.isConsentSourceEqualPriority(c.given), c.equal) << c.current << "/" << c.given;
-    EXPECT_EQ(util.isConsentSourceHigherPriority(c.given), c.higher)
-        << c.current << "/" << c.given;
+    EXPECT_EQ(util.isConsentSourceHigherPriority(c.given), c.higher) << c.current << "/" << c.given;
   }
 }
 
@@ -458,8 +459,8 @@ TEST_F(ConsentSettingsUtilTest, WritesFromManyThreadsAreAllKept) {
       for (int i = 0; i < 50; ++i) {
         util.updateSettings(Dictionary{{"k" + std::to_string(t) + "_" + std::to_string(i), i}});
         // A reader sees the writes its own thread queued before it.
-        ASSERT_TRUE(util.consentSettings()->contains("k" + std::to_string(t) + "_" +
-                                                     std::to_string(i)));
+        ASSERT_TRUE(
+            util.consentSettings()->contains("k" + std::to_string(t) + "_" + std::to_string(i)));
       }
     });
   }

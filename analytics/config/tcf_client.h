@@ -112,6 +112,7 @@ class APMTCFClient {
   // Constant after construction.
   const APMTCFEngineHooks engine_;
 
+  // Used only on the engine's worker queue.
   APMTCFData tcfData_;
   ZIVUserDefaults userDefaults_;
   bool isDMARegion_ = true;

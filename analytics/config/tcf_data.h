@@ -152,8 +152,12 @@ class APMTCFData {
   bool isPurposeOneGrantedWithSpecialTreatment() const;
 
  private:
-  ZIVUserDefaults* userDefaults_;  // The process's shared store; never null.
+  // Constant after construction: the process's shared store, which lives as long as the process.
+  ZIVUserDefaults* const userDefaults_;
+
+  // Set at construction.
   bool isTCFDataEnabled_;
+  // The CMP's values, each replaced by readFromUserDefaults().
   std::optional<fnd::Value> isAdvertiserConsentModeEnabled_;
   std::optional<std::string> vendorConsents_;
   std::optional<std::string> vendorLegitimateInterests_;

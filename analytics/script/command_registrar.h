@@ -1,0 +1,51 @@
+// APMPCommandRegistrar: maps each command code to the evaluator that owns it. The shared
+// instance registers, in order, the bitwise, comparison, control, logical, loop, math and
+// variable families; a later registration of a code replaces an earlier one. Codes that no
+// evaluator owns go to the function evaluator, which calls a script function of that name.
+//
+// Thread safety: the shared instance is made once and read-only afterwards.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "analytics/script/command_evaluator.h"
+#include "analytics/script/runtime_value.h"
+
+// Looks the code up as a variable in the scope: a function value is invoked with the unevaluated
+// arguments and the scope; anything else gives undefined without an error (and nothing is
+// evaluated).
+class APMPFunctionEvaluator final : public APMPCommandEvaluator {
+ public:
+  APMPValueRef evaluateCommand(const std::u16string& command, const APMPValueList& arguments,
+                               const APMPScopeRef& scope, APMPError* error) const override;
+};
+
+class APMPCommandRegistrar {
+ public:
+  static const APMPCommandRegistrar& sharedInstance();
+
+  // An empty registrar; the shared instance adds the seven families.
+  APMPCommandRegistrar();
+  APMPCommandRegistrar(const APMPCommandRegistrar&) = delete;
+  APMPCommandRegistrar& operator=(const APMPCommandRegistrar&) = delete;
+
+  // Stores the evaluator under every code of its allSupportedCommands().
+  void registerEvaluator(const std::shared_ptr<const APMPCommandEvaluator>& evaluator);
+
+  // See APMPEvaluator::evaluateStatement() (evaluator.h).
+  APMPValueRef evaluateStatement(const APMPValueRef& statement, const APMPScopeRef& scope,
+                                 APMPError* error) const;
+
+  // The evaluator registered for a code, or null.
+  const APMPCommandEvaluator* evaluatorForCommand(const std::u16string& command) const;
+  // Every registered code.
+  std::vector<std::u16string> allCommands() const;
+
+ private:
+  std::unordered_map<std::u16string, std::shared_ptr<const APMPCommandEvaluator>>
+      commandEvaluators_;
+  APMPFunctionEvaluator functionEvaluator_;
+};

@@ -1,0 +1,97 @@
+#include "analytics/script/function_value.h"
+
+#include <limits>
+
+#include "analytics/script/evaluator.h"
+#include "analytics/script/map_value.h"
+#include "analytics/script/object_manager.h"
+#include "analytics/script/release_queue.h"
+#include "analytics/script/scope.h"
+
+APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
+                                     std::vector<std::u16string> parameterNames,
+                                     APMPValueList statements, APMPScopeRef definingScope)
+    : APMPRuntimeValue(kKind),
+      functionName_(std::move(functionName)),
+      parameters_(std::move(parameterNames)),
+      statements_(std::move(statements)),
+      definingScope_(definingScope ? std::move(definingScope) : APMPScope::create()) {}
+
+APMPFunctionValue::APMPFunctionValue(std::u16string functionName)
+    : APMPFunctionValue(std::move(functionName), {}, {}, APMPScope::create()) {}
+
+APMPFunctionValue::~APMPFunctionValue() {
+  APMPReleaseAllLater(statements_);
+  APMPReleaseLater(std::move(definingScope_));
+}
+
+APMPValueRef APMPFunctionValue::invokeWithArguments(const APMPValueList& arguments,
+                                                    const APMPScopeRef& scope, APMPError* error) {
+  APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
+  if (*error) return APMPUndefined();
+  return invokeWithEvaluatedArguments(values, error);
+}
+
+APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList& arguments,
+                                                             APMPError* error) {
+  // The body may drop the last outside reference to this function (by reassigning its name), so
+  // the function and what it owns stay alive until the call ends.
+  auto self = shared_from_this();
+  APMPScopeRef definingScope = definingScope_ ? definingScope_ : APMPScope::create();
+  APMPValueList statements = statements_;
+  APMPScopeRef callScope = definingScope->createChildScope();
+  for (size_t i = 0; i < parameters_.size(); ++i) {
+    callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), parameters_[i]);
+  }
+  APMPValueRef result = APMPEvaluator::executeStatements(statements, callScope, error);
+  if (*error) return APMPUndefined();
+  if (auto control = APMPCast<APMPControlValue>(result); control && control->isReturn()) {
+    return control->data();
+  }
+  return result;
+}
+
+std::u16string APMPFunctionValue::stringValueOrError(APMPError*) const { return functionName_; }
+
+double APMPFunctionValue::doubleValueOrError(APMPError*) const {
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool APMPFunctionValue::booleanValueOrError(APMPError*) const { return true; }
+
+APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
+                                              const APMPValueList& arguments,
+                                              const APMPScopeRef& scope, APMPError* error) {
+  auto self = shared_from_this();
+  bool handled = false;
+  APMPValueRef result =
+      APMPApplyPropertyMethod(propertyMap_, name, arguments, scope, &handled, error);
+  if (handled) return result;
+  return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+}
+
+void APMPFunctionValue::mark(APMPMarker& marker) {
+  if (mark_) return;
+  mark_ = true;
+  for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
+  for (const auto& statement : statements_) marker.markValue(statement);
+  marker.markScope(definingScope_);
+}
+
+void APMPFunctionValue::sweep() {
+  if (mark_) {
+    mark_ = false;
+    return;
+  }
+  APMPReleaseAllLater(statements_);
+  APMPReleaseLater(std::move(definingScope_));
+  definingScope_ = nullptr;
+  propertyMap_.clear();
+}
+
+bool APMPFunctionValue::isEqualAtDepth(const APMPRuntimeValue& other, int) const {
+  if (this == &other) return true;
+  if (!other.isFunction()) return false;
+  return !functionName_.empty() &&
+         functionName_ == static_cast<const APMPFunctionValue&>(other).functionName_;
+}

@@ -1,0 +1,76 @@
+// APMPFunctionValue: a script function (a name, parameter names, statements and the scope it was
+// defined in, which gives closures) with named properties. Native functions of host modules and
+// of event editing subclass it, override invokeWithArguments() and have no parameters, no
+// statements and a fresh parentless defining scope.
+//
+// Thread safety: none; used by the script's thread only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analytics/script/property_map.h"
+#include "analytics/script/runtime_value.h"
+
+class APMPFunctionValue : public APMPRuntimeValue {
+ public:
+  static constexpr Kind kKind = Kind::kFunction;
+  // A script function. Programs make them through
+  // APMPObjectManager::functionValueWithFunctionName() so that the collector tracks them.
+  APMPFunctionValue(std::u16string functionName, std::vector<std::u16string> parameterNames,
+                    APMPValueList statements, APMPScopeRef definingScope);
+  // A native function: no parameters, no statements, a fresh parentless defining scope.
+  explicit APMPFunctionValue(std::u16string functionName);
+  ~APMPFunctionValue() override;
+
+  const std::u16string& functionName() const { return functionName_; }
+  const std::vector<std::u16string>& parameterNames() const { return parameters_; }
+  const APMPValueList& statements() const { return statements_; }
+  const APMPScopeRef& definingScope() const { return definingScope_; }
+
+  // Named properties.
+  bool hasProperty(const std::u16string& name) const { return propertyMap_.hasName(name); }
+  void setValue(APMPValueRef value, const std::u16string& name) {
+    propertyMap_.setValue(std::move(value), name);
+  }
+  APMPValueRef valueForProperty(const std::u16string& name) const {
+    return propertyMap_.valueForName(name);
+  }
+  void removeValueForProperty(const std::u16string& name) { propertyMap_.removeValueForName(name); }
+  std::vector<std::u16string> allPropertyNames() const { return propertyMap_.allNames(); }
+  const APMPPropertyMap& propertyMap() const { return propertyMap_; }
+
+  // Evaluates the argument nodes in `scope` (APMPEvaluateArguments), then calls
+  // invokeWithEvaluatedArguments(). Native functions override this.
+  virtual APMPValueRef invokeWithArguments(const APMPValueList& arguments,
+                                           const APMPScopeRef& scope, APMPError* error);
+  // Runs the body in a child scope of the defining scope whose parameters hold the arguments
+  // (undefined when missing, extra ones dropped). A return value yields its data; any other
+  // result (break and continue included) is returned as it is.
+  APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& arguments, APMPError* error);
+
+  // Its name, NaN, true.
+  std::u16string stringValueOrError(APMPError* error) const override;
+  double doubleValueOrError(APMPError* error) const override;
+  bool booleanValueOrError(APMPError* error) const override;
+  // As for maps (APMPApplyPropertyMethod).
+  APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                             const APMPScopeRef& scope, APMPError* error) override;
+
+  bool isMarked() const { return mark_; }
+  void mark(APMPMarker& marker) override;
+  void sweep() override;
+
+ protected:
+  // The same object, or a non-empty name equal to the other's.
+  bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
+
+ private:
+  friend class APMPMarker;
+  const std::u16string functionName_;
+  std::vector<std::u16string> parameters_;
+  APMPValueList statements_;
+  APMPScopeRef definingScope_;
+  APMPPropertyMap propertyMap_;
+  bool mark_ = false;
+};

@@ -1,0 +1,83 @@
+#include "analytics/script/map_value.h"
+
+#include <limits>
+
+#include "analytics/script/function_value.h"
+#include "analytics/script/object_manager.h"
+#include "analytics/script/runtime_limits.h"
+
+APMPMapValue::~APMPMapValue() = default;
+
+std::u16string APMPMapValue::stringValueOrError(APMPError*) const {
+  return std::u16string(APMPMapValueToString);
+}
+
+double APMPMapValue::doubleValueOrError(APMPError*) const {
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool APMPMapValue::booleanValueOrError(APMPError*) const { return true; }
+
+APMPValueRef APMPApplyPropertyMethod(const APMPPropertyMap& map, const std::u16string& name,
+                                     const APMPValueList& arguments, const APMPScopeRef& scope,
+                                     bool* handled, APMPError* error) {
+  *handled = true;
+  if (map.hasName(name)) {
+    auto function = APMPCast<APMPFunctionValue>(map.valueForName(name));
+    if (!function) {
+      APMPSetError(error, APMPErrorCodeUnknownMethod);
+      return APMPUndefined();
+    }
+    return function->invokeWithArguments(arguments, scope, error);
+  }
+  if (name == APMPHasOwnPropertyMethodName) {
+    if (arguments.size() != 1) {
+      APMPSetError(error, APMPErrorCodeArgumentCount);
+      return APMPUndefined();
+    }
+    std::u16string key = arguments[0]->stringValueOrError(error);
+    if (*error) return APMPUndefined();
+    return APMPBooleanValue::booleanValueWithBool(map.hasName(key));
+  }
+  *handled = false;
+  return APMPUndefined();
+}
+
+APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
+                                         const APMPScopeRef& scope, APMPError* error) {
+  // Keep the receiver alive while a property function runs: it may drop the last reference.
+  auto self = shared_from_this();
+  bool handled = false;
+  APMPValueRef result =
+      APMPApplyPropertyMethod(propertyMap_, name, arguments, scope, &handled, error);
+  if (handled) return result;
+  return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+}
+
+void APMPMapValue::mark(APMPMarker& marker) {
+  if (mark_) return;
+  mark_ = true;
+  for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
+}
+
+void APMPMapValue::sweep() {
+  if (mark_) {
+    mark_ = false;
+    return;
+  }
+  propertyMap_.clear();
+}
+
+bool APMPMapValue::isEqualAtDepth(const APMPRuntimeValue& other, int depth) const {
+  if (this == &other) return true;
+  if (!other.isMap() || depth >= APMPMaximumNestingDepth) return false;
+  const auto& o = static_cast<const APMPMapValue&>(other);
+  if (o.propertyMap_.count() != propertyMap_.count()) return false;
+  for (const auto& entry : propertyMap_.entries()) {
+    if (!o.propertyMap_.hasName(entry.first)) return false;
+    if (!EqualAtDepth(*entry.second, *o.propertyMap_.valueForName(entry.first), depth + 1)) {
+      return false;
+    }
+  }
+  return true;
+}

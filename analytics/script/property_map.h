@@ -1,0 +1,57 @@
+// APMPPropertyMap: the named properties of a map, array or function value, and the variables of
+// a scope. Names keep the order in which they were first written. A map can be made immutable as
+// a whole, and single names can be made immutable; a write or removal they block is silently
+// ignored.
+//
+// Thread safety: none; used by the script's thread only.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "analytics/script/runtime_value.h"
+
+class APMPPropertyMap {
+ public:
+  APMPPropertyMap() = default;
+  ~APMPPropertyMap();
+  APMPPropertyMap(const APMPPropertyMap&) = delete;
+  APMPPropertyMap& operator=(const APMPPropertyMap&) = delete;
+
+  bool hasName(const std::u16string& name) const;
+  // The value, or undefined when the name is absent.
+  APMPValueRef valueForName(const std::u16string& name) const;
+  // Writes unless the map or the name is immutable.
+  void setValue(APMPValueRef value, const std::u16string& name);
+  // Writes like setValue(), then makes the name immutable.
+  void setImmutableValue(APMPValueRef value, const std::u16string& name);
+  // Removes under the same guard as setValue().
+  void removeValueForName(const std::u16string& name);
+  void makeImmutable() { immutable_ = true; }
+  bool isImmutable() const { return immutable_; }
+  bool isImmutableName(const std::u16string& name) const {
+    return immutableProperties_.count(name) != 0;
+  }
+  // The names, in first-write order.
+  std::vector<std::u16string> allNames() const;
+  size_t count() const { return entries_.size(); }
+  // The values, in the order of allNames().
+  const std::vector<std::pair<std::u16string, APMPValueRef>>& entries() const { return entries_; }
+
+  // Drops every entry (and the immutable names); used by the collector's sweep.
+  void clear();
+
+ private:
+  bool writable(const std::u16string& name) const {
+    return !immutable_ && immutableProperties_.count(name) == 0;
+  }
+
+  std::vector<std::pair<std::u16string, APMPValueRef>> entries_;
+  std::unordered_map<std::u16string, size_t> index_;
+  std::unordered_set<std::u16string> immutableProperties_;
+  bool immutable_ = false;
+};

@@ -1,0 +1,37 @@
+#include "analytics/script/work_meter.h"
+
+#include <string>
+
+#include "analytics/script/evaluator.h"
+#include "analytics/script/scope.h"
+
+bool APMPChargeInstructions(const APMPScopeRef& scope, int64_t instructions, APMPError* error) {
+  if (instructions <= 0) return true;
+  const std::u16string name(APMPInstructionCounterVariableName);
+  double number = scope->valueForName(name)->doubleValueOrError(error);
+  if (*error) return false;
+  const int64_t count = APMPToInt32(number);
+  const int64_t total = count + instructions;
+  if (count >= APMPInstructionCountHardLimit || total > APMPInstructionCountHardLimit) {
+    if (count < APMPInstructionCountHardLimit) {
+      scope->setValue(APMPNumberValue::numberWithDouble(APMPInstructionCountHardLimit), name);
+    }
+    return APMPSetError(error, APMPErrorCodeInstructionLimit);
+  }
+  scope->setValue(APMPNumberValue::numberWithDouble(static_cast<double>(total)), name);
+  return true;
+}
+
+bool APMPWorkMeter::add(size_t units, APMPError* error) {
+  pending_ += units % unitsPerInstruction_;
+  size_t instructions = units / unitsPerInstruction_ + pending_ / unitsPerInstruction_;
+  pending_ %= unitsPerInstruction_;
+  if (instructions == 0) return true;
+  return APMPChargeInstructions(scope_, static_cast<int64_t>(instructions), error);
+}
+
+bool APMPChargeWork(const APMPScopeRef& scope, size_t units, size_t unitsPerInstruction,
+                    APMPError* error) {
+  APMPWorkMeter meter(scope, unitsPerInstruction);
+  return meter.add(units, error);
+}

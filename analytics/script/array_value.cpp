@@ -370,15 +370,13 @@ void APMPArrayValue::sortUsingFunctionValue(const std::shared_ptr<APMPFunctionVa
 }
 
 void APMPArrayValue::mark(APMPMarker& marker) {
-  if (mark_) return;
-  mark_ = true;
   for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
   for (const auto& element : elements_) marker.markValue(element);
 }
 
 void APMPArrayValue::sweep() {
-  if (mark_) {
-    mark_ = false;
+  if (marked_) {
+    marked_ = false;
     return;
   }
   propertyMap_.clear();

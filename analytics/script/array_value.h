@@ -101,7 +101,6 @@ class APMPArrayValue final : public APMPRuntimeValue {
   void sortUsingFunctionValue(const std::shared_ptr<APMPFunctionValue>& function,
                               const APMPScopeRef& scope, APMPError* error);
 
-  bool isMarked() const { return mark_; }
   void mark(APMPMarker& marker) override;
   void sweep() override;
 
@@ -110,12 +109,10 @@ class APMPArrayValue final : public APMPRuntimeValue {
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
 
  private:
-  friend class APMPMarker;
   std::u16string joinAtDepth(std::u16string_view separator, int depth, APMPError* error) const;
 
   APMPValueList elements_;
   APMPPropertyMap propertyMap_;
-  bool mark_ = false;
 };
 
 // The index a key names when it is a zero-or-positive integer (APMPIsZeroOrPositiveInteger),

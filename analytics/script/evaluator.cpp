@@ -48,6 +48,16 @@ bool APMPAssertArgumentsAtMost(const APMPValueList& arguments, size_t n, APMPErr
 }
 
 int32_t APMPIncrementInstructionCounter(const APMPScopeRef& scope, APMPError* error) {
+  if (APMPScope* owner = scope->instructionCounterScope()) {
+    int32_t count = owner->instructionCount();
+    if (count >= APMPInstructionCountHardLimit) {
+      APMPSetError(error, APMPErrorCodeInstructionLimit);
+      return count;
+    }
+    owner->setInstructionCount(count + 1);
+    return count + 1;
+  }
+  // A chain outside any runtime counts in the script variable.
   const std::u16string name(APMPInstructionCounterVariableName);
   double number = scope->valueForName(name)->doubleValueOrError(error);
   if (*error) return 0;

@@ -43,8 +43,11 @@ bool APMPHasExpectedArgumentLength(const APMPValueList& arguments, size_t n, APM
 bool APMPAssertArgumentsAtLeast(const APMPValueList& arguments, size_t n, APMPError* error);
 bool APMPAssertArgumentsAtMost(const APMPValueList& arguments, size_t n, APMPError* error);
 
-// Reads the counter through the chain (missing reads as 0). At the hard limit it fails with
-// code 18 and leaves the counter; otherwise it stores count + 1 with setValue() and returns it.
+// Reads the count, fails with code 18 (count unchanged) at the hard limit, otherwise stores
+// count + 1 and returns it. The count is the hidden counter of the nearest scope that has one
+// (the runtime's root scope, see APMPScope::enableInstructionCounter()), so that no program can
+// reset it by assigning a variable; a chain without one counts in the variable
+// "runtime.counter", read through the chain (missing reads as 0) and written with setValue().
 int32_t APMPIncrementInstructionCounter(const APMPScopeRef& scope, APMPError* error);
 
 // ECMAScript ToInt32 / ToUint32: NaN and infinities give 0; otherwise truncation toward zero

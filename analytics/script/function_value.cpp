@@ -71,16 +71,14 @@ APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
 }
 
 void APMPFunctionValue::mark(APMPMarker& marker) {
-  if (mark_) return;
-  mark_ = true;
   for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
   for (const auto& statement : statements_) marker.markValue(statement);
   marker.markScope(definingScope_);
 }
 
 void APMPFunctionValue::sweep() {
-  if (mark_) {
-    mark_ = false;
+  if (marked_) {
+    marked_ = false;
     return;
   }
   APMPReleaseAllLater(statements_);

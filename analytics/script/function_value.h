@@ -57,7 +57,6 @@ class APMPFunctionValue : public APMPRuntimeValue {
   APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                              const APMPScopeRef& scope, APMPError* error) override;
 
-  bool isMarked() const { return mark_; }
   void mark(APMPMarker& marker) override;
   void sweep() override;
 
@@ -66,11 +65,9 @@ class APMPFunctionValue : public APMPRuntimeValue {
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
 
  private:
-  friend class APMPMarker;
   const std::u16string functionName_;
   std::vector<std::u16string> parameters_;
   APMPValueList statements_;
   APMPScopeRef definingScope_;
   APMPPropertyMap propertyMap_;
-  bool mark_ = false;
 };

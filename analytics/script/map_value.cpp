@@ -55,14 +55,12 @@ APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPV
 }
 
 void APMPMapValue::mark(APMPMarker& marker) {
-  if (mark_) return;
-  mark_ = true;
   for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
 }
 
 void APMPMapValue::sweep() {
-  if (mark_) {
-    mark_ = false;
+  if (marked_) {
+    marked_ = false;
     return;
   }
   propertyMap_.clear();

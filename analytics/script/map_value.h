@@ -39,8 +39,6 @@ class APMPMapValue final : public APMPRuntimeValue {
   APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                              const APMPScopeRef& scope, APMPError* error) override;
 
-  // The collector's flag: set while a pass has reached this map, cleared by the sweep.
-  bool isMarked() const { return mark_; }
   void mark(APMPMarker& marker) override;
   void sweep() override;
 
@@ -49,9 +47,7 @@ class APMPMapValue final : public APMPRuntimeValue {
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
 
  private:
-  friend class APMPMarker;
   APMPPropertyMap propertyMap_;
-  bool mark_ = false;
 };
 
 // The property-call rule shared by maps and functions: a function property is invoked, another

@@ -1,5 +1,7 @@
 #include "analytics/script/object_manager.h"
 
+#include <atomic>
+
 #include "analytics/script/array_value.h"
 #include "analytics/script/function_value.h"
 #include "analytics/script/map_value.h"
@@ -11,19 +13,18 @@ void APMPMarker::markValue(const APMPValueRef& value) {
   if (!value) return;
   switch (value->kind()) {
     case APMPRuntimeValue::Kind::kMap:
-      if (static_cast<const APMPMapValue&>(*value).mark_) return;
-      break;
     case APMPRuntimeValue::Kind::kArray:
-      if (static_cast<const APMPArrayValue&>(*value).mark_) return;
-      break;
     case APMPRuntimeValue::Kind::kFunction:
-      if (static_cast<const APMPFunctionValue&>(*value).mark_) return;
-      break;
     case APMPRuntimeValue::Kind::kControl:
       break;
     default:
       return;  // Nothing else keeps a container alive.
   }
+  // The epoch, not the flag, tells whether this pass has been here: values that the manager does
+  // not track (native functions) are never swept, so their flag is never cleared.
+  if (value->markEpoch_ == epoch_) return;
+  value->markEpoch_ = epoch_;
+  value->marked_ = true;
   pending_.push_back(value.get());
 }
 
@@ -52,7 +53,7 @@ namespace {
 template <typename T>
 std::shared_ptr<T> Track(std::shared_ptr<T> value, const APMPScopeRef& scope) {
   if (scope) {
-    if (APMPObjectManager* manager = scope->objectManager()) manager->addObject(value);
+    if (auto manager = scope->objectManager()) manager->addObject(value);
   }
   return value;
 }
@@ -113,9 +114,12 @@ void APMPObjectManager::addObject(const std::shared_ptr<APMPRuntimeValue>& objec
 }
 
 void APMPObjectManager::collectGarbage() {
-  ++epoch_;
+  // Pass numbers are unique in the process, so no value can carry a stale one from another
+  // manager's pass.
+  static std::atomic<uint64_t> passes{0};
+  uint64_t epoch = ++passes;
   std::vector<std::shared_ptr<APMPMarkable>> roots = this->roots();
-  APMPMarker marker(epoch_);
+  APMPMarker marker(epoch);
   for (const auto& root : roots) {
     if (auto value = std::dynamic_pointer_cast<APMPRuntimeValue>(root)) {
       marker.markValue(value);

@@ -30,6 +30,7 @@ struct APMPRange;
 // The work list of one marking pass. Objects push what they keep alive; the manager drains it.
 class APMPMarker {
  public:
+  // `epoch` must differ from every earlier pass (see APMPObjectManager).
   explicit APMPMarker(uint64_t epoch) : epoch_(epoch) {}
   void markValue(const APMPValueRef& value);
   void markScope(const APMPScopeRef& scope);
@@ -76,5 +77,4 @@ class APMPObjectManager {
  private:
   std::vector<std::weak_ptr<APMPMarkable>> roots_;
   std::vector<std::weak_ptr<APMPRuntimeValue>> objects_;
-  uint64_t epoch_ = 0;
 };

@@ -121,9 +121,12 @@ class APMPRuntimeValue : public APMPMarkable,
     return isEqualAtDepth(other, 0);
   }
 
-  // Collector hooks: nothing in the base.
+  // Collector hooks: nothing in the base. mark() hands what the value keeps alive to the marker.
   void mark(APMPMarker& marker) override;
   void sweep() override {}
+
+  // Set on a container while a collection pass has reached it; the sweep clears it again.
+  bool isMarked() const { return marked_; }
 
  protected:
   explicit APMPRuntimeValue(Kind kind) : kind_(kind) {}
@@ -136,8 +139,13 @@ class APMPRuntimeValue : public APMPMarkable,
     return a.isEqualAtDepth(b, depth);
   }
 
+  // Set by the marker; read and cleared by the sweep of tracked containers.
+  bool marked_ = false;
+
  private:
+  friend class APMPMarker;
   const Kind kind_;
+  uint64_t markEpoch_ = 0;  // The pass that last reached this value.
 };
 
 // The value cast to T when it is of T's kind, else null.

@@ -56,9 +56,16 @@ void APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
   contents_.setValue(std::move(value), name);
 }
 
-APMPObjectManager* APMPScope::objectManager() const {
+std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
   for (const APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (scope->objectManager_) return scope->objectManager_;
+    if (!scope->objectManager_.expired()) return scope->objectManager_.lock();
+  }
+  return nullptr;
+}
+
+APMPScope* APMPScope::instructionCounterScope() {
+  for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
+    if (scope->hasInstructionCounter_) return scope;
   }
   return nullptr;
 }

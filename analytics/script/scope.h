@@ -46,10 +46,21 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   // This scope's own variables.
   const APMPPropertyMap& contents() const { return contents_; }
 
-  // This scope's manager, else the parent's; null when the chain has none. The manager is not
-  // owned: its owner (the runtime) outlives the evaluations that use it.
-  APMPObjectManager* objectManager() const;
-  void setObjectManager(APMPObjectManager* manager) { objectManager_ = manager; }
+  // This scope's manager, else the parent's; null when the chain has none or its manager is gone.
+  // The scope does not own the manager (the runtime does).
+  std::shared_ptr<APMPObjectManager> objectManager() const;
+  void setObjectManager(const std::shared_ptr<APMPObjectManager>& manager) {
+    objectManager_ = manager;
+  }
+
+  // The instruction counter of the runtime (evaluator.h). The runtime's root scope keeps it for
+  // every scope below, in a field that no script can name, so a program cannot reset its own
+  // count. enableInstructionCounter() gives this scope one (starting at 0);
+  // instructionCounterScope() is the nearest scope of the chain that has one, or null.
+  void enableInstructionCounter() { hasInstructionCounter_ = true; }
+  APMPScope* instructionCounterScope();
+  int32_t instructionCount() const { return instructionCount_; }
+  void setInstructionCount(int32_t count) { instructionCount_ = count; }
 
   // Marks the values of this scope's own variables (not the parent's).
   void mark(APMPMarker& marker) override;
@@ -60,6 +71,8 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
 
   APMPScopeRef parentScope_;
   APMPPropertyMap contents_;
-  APMPObjectManager* objectManager_ = nullptr;
+  std::weak_ptr<APMPObjectManager> objectManager_;
   uint64_t markEpoch_ = 0;  // The collection pass that last marked this scope.
+  bool hasInstructionCounter_ = false;
+  int32_t instructionCount_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "analytics/script/work_meter.h"
 
+#include <algorithm>
 #include <string>
 
 #include "analytics/script/evaluator.h"
@@ -27,7 +28,9 @@ bool APMPWorkMeter::add(size_t units, APMPError* error) {
   size_t instructions = units / unitsPerInstruction_ + pending_ / unitsPerInstruction_;
   pending_ %= unitsPerInstruction_;
   if (instructions == 0) return true;
-  return APMPChargeInstructions(scope_, static_cast<int64_t>(instructions), error);
+  // More than the whole limit fails the same way as the limit plus one.
+  const size_t most = static_cast<size_t>(APMPInstructionCountHardLimit) + 1;
+  return APMPChargeInstructions(scope_, static_cast<int64_t>(std::min(instructions, most)), error);
 }
 
 bool APMPChargeWork(const APMPScopeRef& scope, size_t units, size_t unitsPerInstruction,

@@ -1,0 +1,379 @@
+#include "analytics/script/operators.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "analytics/script/array_value.h"
+#include "analytics/script/commands.h"
+#include "analytics/script/evaluator.h"
+#include "analytics/script/runtime_limits.h"
+#include "analytics/script/work_meter.h"
+#include "platform/foundation/text.h"
+
+namespace {
+
+APMPValueRef Number(double value) { return APMPNumberValue::numberWithDouble(value); }
+const APMPValueRef& Boolean(bool value) { return APMPBooleanValue::booleanValueWithBool(value); }
+
+// Converting an array joins all its elements and converting a string scans it: both are charged
+// by their size before the work is done.
+bool ChargeConversion(const APMPValueRef& value, const APMPScopeRef& scope, APMPError* error) {
+  if (auto array = APMPCast<APMPArrayValue>(value)) {
+    return APMPChargeWork(scope, array->count(), APMPElementsPerInstruction, error);
+  }
+  if (auto string = APMPCast<APMPStringValue>(value)) {
+    return APMPChargeWork(scope, string->value().size(), APMPCodeUnitsPerInstruction, error);
+  }
+  return true;
+}
+
+bool ChargeConversions(const APMPValueRef& a, const APMPValueRef& b, const APMPScopeRef& scope,
+                       APMPError* error) {
+  return ChargeConversion(a, scope, error) && ChargeConversion(b, scope, error);
+}
+
+// Both number forms, first then second. False with the error when one fails.
+bool NumberPair(const APMPValueList& values, const APMPScopeRef& scope, double* a, double* b,
+                APMPError* error) {
+  if (!ChargeConversions(values[0], values[1], scope, error)) return false;
+  *a = values[0]->doubleValueOrError(error);
+  if (*error) return false;
+  *b = values[1]->doubleValueOrError(error);
+  return !*error;
+}
+
+// Type rank of loose equality: 0 undefined and null, 1 number and boolean, 2 string, 3 the rest.
+int TypeRank(const APMPValueRef& value) {
+  switch (value->kind()) {
+    case APMPRuntimeValue::Kind::kUndefined:
+    case APMPRuntimeValue::Kind::kNull:
+      return 0;
+    case APMPRuntimeValue::Kind::kNumber:
+    case APMPRuntimeValue::Kind::kBoolean:
+      return 1;
+    case APMPRuntimeValue::Kind::kString:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+// Arithmetic.
+
+// Both operands as numbers, first then second, combined by `operation`.
+using BinaryOperation = double (*)(double, double);
+
+APMPValueRef Binary(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error,
+                    BinaryOperation operation) {
+  if (!APMPHasExpectedArgumentLength(values, 2, error)) return APMPUndefined();
+  double a = 0;
+  double b = 0;
+  if (!NumberPair(values, scope, &a, &b, error)) return APMPUndefined();
+  return Number(operation(a, b));
+}
+
+APMPValueRef Add(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  if (!APMPHasExpectedArgumentLength(values, 2, error)) return APMPUndefined();
+  if (!APMPIsNonNullObjectOrString(values[0]) && !APMPIsNonNullObjectOrString(values[1])) {
+    return Binary(values, scope, error, [](double a, double b) { return a + b; });
+  }
+  if (!ChargeConversions(values[0], values[1], scope, error)) return APMPUndefined();
+  std::u16string first = values[0]->stringValueOrError(error);
+  if (*error) return APMPUndefined();
+  std::u16string second = values[1]->stringValueOrError(error);
+  if (*error) return APMPUndefined();
+  if (first.size() + second.size() > APMPMaximumStringLength) {
+    APMPSetError(error, APMPErrorCodeResourceLimit);
+    return APMPUndefined();
+  }
+  first += second;
+  return APMPMakeString(std::move(first), error);
+}
+
+APMPValueRef Subtract(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error, [](double a, double b) { return a - b; });
+}
+
+APMPValueRef Multiply(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error, [](double a, double b) { return a * b; });
+}
+
+APMPValueRef Divide(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error, [](double a, double b) { return a / b; });
+}
+
+// fmod: the sign of the dividend; NaN for a zero divisor or an infinite dividend; the dividend
+// for an infinite divisor.
+APMPValueRef Modulus(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error, [](double a, double b) { return std::fmod(a, b); });
+}
+
+APMPValueRef Negate(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  if (!APMPHasExpectedArgumentLength(values, 1, error)) return APMPUndefined();
+  if (!ChargeConversion(values[0], scope, error)) return APMPUndefined();
+  double a = values[0]->doubleValueOrError(error);
+  if (*error) return APMPUndefined();
+  return Number(-a);
+}
+
+// The tree passes the updated value; the command yields it.
+APMPValueRef PreChange(const APMPValueList& values, const APMPScopeRef&, APMPError* error) {
+  if (!APMPHasExpectedArgumentLength(values, 1, error)) return APMPUndefined();
+  return values[0];
+}
+
+// The tree passes the value read before the update, then the update; the command yields the
+// former.
+APMPValueRef PostChange(const APMPValueList& values, const APMPScopeRef&, APMPError* error) {
+  if (!APMPHasExpectedArgumentLength(values, 2, error)) return APMPUndefined();
+  return values[0];
+}
+
+// Comparison. The evaluator has checked that there are exactly two values.
+
+APMPValueRef Equals(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  if (!ChargeConversions(values[0], values[1], scope, error)) return APMPUndefined();
+  bool equal = APMPLooseEqualityCompare(values[0], values[1], error);
+  if (*error) return APMPUndefined();
+  return Boolean(equal);
+}
+
+APMPValueRef NotEquals(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  APMPValueRef equal = Equals(values, scope, error);
+  if (*error) return APMPUndefined();
+  bool flag = equal->booleanValueOrError(error);
+  if (*error) return APMPUndefined();
+  return Boolean(!flag);
+}
+
+APMPValueRef Identity(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error,
+                      bool wanted) {
+  if (values[0]->isString() && values[1]->isString() &&
+      !ChargeConversions(values[0], values[1], scope, error)) {
+    return APMPUndefined();
+  }
+  bool equal = APMPStrictEqualityCompare(values[0], values[1], error);
+  if (*error) return APMPUndefined();
+  return Boolean(equal == wanted);
+}
+
+APMPValueRef IdentityEquals(const APMPValueList& values, const APMPScopeRef& scope,
+                            APMPError* error) {
+  return Identity(values, scope, error, true);
+}
+
+APMPValueRef IdentityNotEquals(const APMPValueList& values, const APMPScopeRef& scope,
+                               APMPError* error) {
+  return Identity(values, scope, error, false);
+}
+
+// Compare(first, second) for LessThan and LessThanEquals, Compare(second, first) for
+// GreaterThan and GreaterThanEquals; true when the result is -1 (or 0 when `orEqual`).
+APMPValueRef Relation(const APMPValueRef& first, const APMPValueRef& second,
+                      const APMPScopeRef& scope, APMPError* error, bool orEqual) {
+  if (!ChargeConversions(first, second, scope, error)) return APMPUndefined();
+  int order = APMPCompareValues(first, second, error);
+  if (*error) return APMPUndefined();
+  return Boolean(order == -1 || (orEqual && order == 0));
+}
+
+APMPValueRef LessThan(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Relation(values[0], values[1], scope, error, false);
+}
+
+APMPValueRef LessThanEquals(const APMPValueList& values, const APMPScopeRef& scope,
+                            APMPError* error) {
+  return Relation(values[0], values[1], scope, error, true);
+}
+
+APMPValueRef GreaterThan(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Relation(values[1], values[0], scope, error, false);
+}
+
+APMPValueRef GreaterThanEquals(const APMPValueList& values, const APMPScopeRef& scope,
+                               APMPError* error) {
+  return Relation(values[1], values[0], scope, error, true);
+}
+
+// Logical. The handlers receive the unevaluated nodes.
+
+// Evaluates a node and its boolean form. False with the error on failure.
+bool EvaluateTruth(const APMPValueRef& node, const APMPScopeRef& scope, APMPValueRef* value,
+                   APMPError* error) {
+  *value = APMPEvaluator::evaluateStatement(node, scope, error);
+  if (*error) return false;
+  bool truth = (*value)->booleanValueOrError(error);
+  return !*error && truth;
+}
+
+APMPValueRef AndOr(const APMPValueList& nodes, const APMPScopeRef& scope, APMPError* error,
+                   bool isAnd) {
+  if (!APMPHasExpectedArgumentLength(nodes, 2, error)) return APMPUndefined();
+  APMPValueRef first;
+  bool truth = EvaluateTruth(nodes[0], scope, &first, error);
+  if (*error) return APMPUndefined();
+  if (truth != isAnd) return first;
+  APMPValueRef second = APMPEvaluator::evaluateStatement(nodes[1], scope, error);
+  if (*error) return APMPUndefined();
+  return second;
+}
+
+APMPValueRef And(const APMPValueList& nodes, const APMPScopeRef& scope, APMPError* error) {
+  return AndOr(nodes, scope, error, true);
+}
+
+APMPValueRef Or(const APMPValueList& nodes, const APMPScopeRef& scope, APMPError* error) {
+  return AndOr(nodes, scope, error, false);
+}
+
+APMPValueRef Not(const APMPValueList& nodes, const APMPScopeRef& scope, APMPError* error) {
+  if (!APMPHasExpectedArgumentLength(nodes, 1, error)) return APMPUndefined();
+  APMPValueRef value;
+  bool truth = EvaluateTruth(nodes[0], scope, &value, error);
+  if (*error) return APMPUndefined();
+  return Boolean(!truth);
+}
+
+// Bitwise. The result is a 32-bit integer held exactly in a double.
+
+// Shift counts use the low five bits of ToUint32.
+uint32_t ShiftCount(double b) { return APMPToUInt32(b) & 31u; }
+
+APMPValueRef BitwiseAnd(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error,
+                [](double a, double b) -> double { return APMPToInt32(a) & APMPToInt32(b); });
+}
+
+APMPValueRef BitwiseOr(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error,
+                [](double a, double b) -> double { return APMPToInt32(a) | APMPToInt32(b); });
+}
+
+APMPValueRef BitwiseXor(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  return Binary(values, scope, error,
+                [](double a, double b) -> double { return APMPToInt32(a) ^ APMPToInt32(b); });
+}
+
+APMPValueRef BitwiseLeftShift(const APMPValueList& values, const APMPScopeRef& scope,
+                              APMPError* error) {
+  return Binary(values, scope, error, [](double a, double b) -> double {
+    // Shifted as unsigned so that bits leaving the top are dropped, then read as signed.
+    return static_cast<int32_t>(APMPToUInt32(a) << ShiftCount(b));
+  });
+}
+
+APMPValueRef BitwiseRightShift(const APMPValueList& values, const APMPScopeRef& scope,
+                               APMPError* error) {
+  return Binary(values, scope, error,
+                [](double a, double b) -> double { return APMPToInt32(a) >> ShiftCount(b); });
+}
+
+APMPValueRef BitwiseUnsignedRightShift(const APMPValueList& values, const APMPScopeRef& scope,
+                                       APMPError* error) {
+  return Binary(values, scope, error,
+                [](double a, double b) -> double { return APMPToUInt32(a) >> ShiftCount(b); });
+}
+
+APMPValueRef BitwiseNot(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
+  if (!APMPHasExpectedArgumentLength(values, 1, error)) return APMPUndefined();
+  if (!ChargeConversion(values[0], scope, error)) return APMPUndefined();
+  double a = values[0]->doubleValueOrError(error);
+  if (*error) return APMPUndefined();
+  return Number(~APMPToInt32(a));
+}
+
+std::u16string Code(std::u16string_view code) { return std::u16string(code); }
+
+}  // namespace
+
+bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs, APMPError* error) {
+  const int lhsRank = TypeRank(lhs);
+  const int rhsRank = TypeRank(rhs);
+  const APMPValueRef& low = rhsRank < lhsRank ? rhs : lhs;
+  const APMPValueRef& high = rhsRank < lhsRank ? lhs : rhs;
+  switch (TypeRank(low)) {
+    case 0:
+      return TypeRank(high) == 0;
+    case 1: {
+      double a = low->doubleValueOrError(error);
+      if (*error) return false;
+      double b = high->doubleValueOrError(error);
+      if (*error) return false;
+      return APMPNumberEquals(a, b);
+    }
+    case 2: {
+      std::u16string a = low->stringValueOrError(error);
+      if (*error) return false;
+      std::u16string b = high->stringValueOrError(error);
+      if (*error) return false;
+      return APMPStringEquals(a, b);
+    }
+    default:
+      return low.get() == high.get();
+  }
+}
+
+int APMPCompareValues(const APMPValueRef& lhs, const APMPValueRef& rhs, APMPError* error) {
+  if (APMPIsNonNullObjectOrString(lhs) && APMPIsNonNullObjectOrString(rhs)) {
+    std::u16string a = lhs->stringValueOrError(error);
+    if (*error) return 0;
+    std::u16string b = rhs->stringValueOrError(error);
+    if (*error) return 0;
+    return fnd::CanonicalCompare(fnd::FromUTF16(a), fnd::FromUTF16(b));
+  }
+  double a = lhs->doubleValueOrError(error);
+  if (*error) return 0;
+  double b = rhs->doubleValueOrError(error);
+  if (*error) return 0;
+  if (a < b) return -1;
+  if (a == b) return 0;
+  return 1;
+}
+
+std::unordered_map<std::u16string, APMPCommandHandler> APMPMathCommandHandlers() {
+  return {
+      {Code(APMPCommandAdd), Add},
+      {Code(APMPCommandDivide), Divide},
+      {Code(APMPCommandModulus), Modulus},
+      {Code(APMPCommandMultiply), Multiply},
+      {Code(APMPCommandNegate), Negate},
+      {Code(APMPCommandPostDecrement), PostChange},
+      {Code(APMPCommandPostIncrement), PostChange},
+      {Code(APMPCommandPreDecrement), PreChange},
+      {Code(APMPCommandPreIncrement), PreChange},
+      {Code(APMPCommandSubtract), Subtract},
+  };
+}
+
+std::unordered_map<std::u16string, APMPCommandHandler> APMPComparisonCommandHandlers() {
+  return {
+      {Code(APMPCommandEquals), Equals},
+      {Code(APMPCommandGreaterThan), GreaterThan},
+      {Code(APMPCommandGreaterThanEquals), GreaterThanEquals},
+      {Code(APMPCommandIdentityEquals), IdentityEquals},
+      {Code(APMPCommandIdentityNotEquals), IdentityNotEquals},
+      {Code(APMPCommandLessThan), LessThan},
+      {Code(APMPCommandLessThanEquals), LessThanEquals},
+      {Code(APMPCommandNotEquals), NotEquals},
+  };
+}
+
+std::unordered_map<std::u16string, APMPCommandHandler> APMPLogicalCommandHandlers() {
+  return {
+      {Code(APMPCommandAnd), And},
+      {Code(APMPCommandNot), Not},
+      {Code(APMPCommandOr), Or},
+  };
+}
+
+std::unordered_map<std::u16string, APMPCommandHandler> APMPBitwiseCommandHandlers() {
+  return {
+      {Code(APMPCommandBitwiseAnd), BitwiseAnd},
+      {Code(APMPCommandBitwiseLeftShift), BitwiseLeftShift},
+      {Code(APMPCommandBitwiseNot), BitwiseNot},
+      {Code(APMPCommandBitwiseOr), BitwiseOr},
+      {Code(APMPCommandBitwiseRightShift), BitwiseRightShift},
+      {Code(APMPCommandBitwiseUnsignedRightShift), BitwiseUnsignedRightShift},
+      {Code(APMPCommandBitwiseXor), BitwiseXor},
+  };
+}

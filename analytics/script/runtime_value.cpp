@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -19,6 +20,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// Decimal style: at most 17 significant digits of the exact binary value, rounded half-up
+// (1.1 prints as 1.1000000000000001).
 const icu::number::LocalizedNumberFormatter& DecimalFormatter() {
   static const icu::number::LocalizedNumberFormatter formatter =
       icu::number::NumberFormatter::withLocale(icu::Locale("en_US"))
@@ -27,11 +30,13 @@ const icu::number::LocalizedNumberFormatter& DecimalFormatter() {
   return formatter;
 }
 
+// Scientific style: the digits of the shortest text that reads back as the same double (1e-7
+// prints as 1E-7, later rewritten to 1e-7).
 const icu::number::LocalizedNumberFormatter& ScientificFormatter() {
   static const icu::number::LocalizedNumberFormatter formatter =
       icu::number::NumberFormatter::withLocale(icu::Locale("en_US"))
           .notation(icu::number::Notation::scientific())
-          .precision(icu::number::Precision::minMaxSignificantDigits(1, 17))
+          .precision(icu::number::Precision::unlimited())
           .roundingMode(UNUM_ROUND_HALFUP);
   return formatter;
 }
@@ -39,6 +44,15 @@ const icu::number::LocalizedNumberFormatter& ScientificFormatter() {
 std::u16string ToU16(const icu::UnicodeString& text) {
   return std::u16string(reinterpret_cast<const char16_t*>(text.getBuffer()),
                         static_cast<size_t>(text.length()));
+}
+
+// The exact decimal value of a finite double (glibc prints every digit exactly), so that the
+// formatter rounds the true value half-up rather than the shortest text that reads back.
+std::string ExactDecimal(double value) {
+  char buffer[800];
+  int length = std::snprintf(buffer, sizeof buffer, "%.767e", value);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) return std::to_string(value);
+  return std::string(buffer, static_cast<size_t>(length));
 }
 
 bool IsTrimmed(char16_t unit) {
@@ -207,7 +221,8 @@ std::u16string APMPNumberToString(double value) {
       }
     }
   } else {
-    text = ToU16(DecimalFormatter().formatDouble(value, status).toString(status));
+    text = ToU16(
+        DecimalFormatter().formatDecimal(ExactDecimal(value), status).toString(status));
   }
   if (U_FAILURE(status)) return u"NaN";
   std::u16string result;

@@ -312,8 +312,9 @@ class APMPControlValue final : public APMPRuntimeValue {
 };
 
 // Number to text: "NaN", "Infinity", "-Infinity", "0" for either zero; otherwise the en_US
-// number formatter with half-up rounding: scientific ("1e+21", "1e-7") when |x| >= 1e21 or
-// |x| < 1e-6, else decimal with at most 17 significant digits and no grouping.
+// number formatter: scientific with the shortest digits that read back ("1e+21", "1e-7") when
+// |x| >= 1e21 or |x| < 1e-6, else decimal with at most 17 significant digits of the exact value,
+// rounded half-up, without grouping ("1.1000000000000001", "1234567").
 std::u16string APMPNumberToString(double value);
 // Text to number: trimmed of whitespace and newlines; "" gives 0; "NaN", "Infinity" and
 // "-Infinity" as named; otherwise the whole text must scan as one decimal double, else NaN.

@@ -183,8 +183,10 @@ TEST_F(DartConsoleTest, MalformedLinesPrintAnErrorAndTheConsoleGoesOn) {
   EXPECT_EQ(Json::parse(lines.back())["reply"], Json::parse("[null]"));
 }
 
-TEST_F(DartConsoleTest, QuitStopsReading) {
-  auto lines = Run(R"({"quit": true})"
+TEST_F(DartConsoleTest, WaitPrintsNothingAndQuitStopsReading) {
+  auto lines = Run(R"({"wait": 0})"
+                   "\n"
+                   R"({"quit": true})"
                    "\n"
                    R"({"send": "c", "message": 1})"
                    "\n");

@@ -8,18 +8,31 @@
 
 bool APMPChargeInstructions(const APMPScopeRef& scope, int64_t instructions, APMPError* error) {
   if (instructions <= 0) return true;
+  // The same counter as APMPIncrementInstructionCounter(): the hidden count of the runtime's
+  // root scope, or the script variable for a chain outside any runtime.
+  APMPScope* owner = scope->instructionCounterScope();
   const std::u16string name(APMPInstructionCounterVariableName);
-  double number = scope->valueForName(name)->doubleValueOrError(error);
-  if (*error) return false;
-  const int64_t count = APMPToInt32(number);
+  int64_t count = 0;
+  if (owner) {
+    count = owner->instructionCount();
+  } else {
+    double number = scope->valueForName(name)->doubleValueOrError(error);
+    if (*error) return false;
+    count = APMPToInt32(number);
+  }
+  auto store = [&](int64_t value) {
+    if (owner) {
+      owner->setInstructionCount(static_cast<int32_t>(value));
+    } else {
+      scope->setValue(APMPNumberValue::numberWithDouble(static_cast<double>(value)), name);
+    }
+  };
   const int64_t total = count + instructions;
   if (count >= APMPInstructionCountHardLimit || total > APMPInstructionCountHardLimit) {
-    if (count < APMPInstructionCountHardLimit) {
-      scope->setValue(APMPNumberValue::numberWithDouble(APMPInstructionCountHardLimit), name);
-    }
+    if (count < APMPInstructionCountHardLimit) store(APMPInstructionCountHardLimit);
     return APMPSetError(error, APMPErrorCodeInstructionLimit);
   }
-  scope->setValue(APMPNumberValue::numberWithDouble(static_cast<double>(total)), name);
+  store(total);
   return true;
 }
 

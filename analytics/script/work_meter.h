@@ -21,10 +21,11 @@ inline constexpr size_t APMPElementsPerInstruction = 256;    // Elements copied,
 inline constexpr size_t APMPCodeUnitsPerInstruction = 4096;  // UTF-16 units scanned or copied.
 inline constexpr size_t APMPBindingsPerInstruction = 16;     // Variables bound by a loop.
 
-// Adds `instructions` to the counter read through the scope chain (a missing counter reads as 0)
-// and stores the sum with setValue(), like APMPIncrementInstructionCounter(). When the sum would
-// pass APMPInstructionCountHardLimit the counter is set to the limit and the call fails with
-// code 18. A conversion error of the counter is passed on. Charging 0 does nothing.
+// Adds `instructions` to the instruction count that APMPIncrementInstructionCounter() keeps for
+// the scope's chain (the runtime's hidden counter, or the script variable outside a runtime).
+// When the sum would pass APMPInstructionCountHardLimit the count is set to the limit and the
+// call fails with code 18. A conversion error of the variable is passed on. Charging 0 does
+// nothing.
 [[nodiscard]] bool APMPChargeInstructions(const APMPScopeRef& scope, int64_t instructions,
                                           APMPError* error);
 

@@ -221,8 +221,7 @@ std::u16string APMPNumberToString(double value) {
       }
     }
   } else {
-    text = ToU16(
-        DecimalFormatter().formatDecimal(ExactDecimal(value), status).toString(status));
+    text = ToU16(DecimalFormatter().formatDecimal(ExactDecimal(value), status).toString(status));
   }
   if (U_FAILURE(status)) return u"NaN";
   std::u16string result;

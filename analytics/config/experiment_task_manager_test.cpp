@@ -15,55 +15,13 @@ namespace {
 
 using apme_test::APMETest;
 using apme_test::Describe;
+using apme_test::EncodedResponse;
 using apme_test::Experiment;
 using apme_test::Flag;
+using apme_test::kFetchURL;
 using apme_test::RecordValue;
+using apme_test::ScriptedTransport;
 using apme_test::Snapshot;
-
-constexpr const char* kFetchURL = "https://experiments.test/sdk-exp";
-
-// Answers each request with the next scripted result (or the default one) and keeps the requests.
-class ScriptedTransport : public ZUZOzuriviTransport {
- public:
-  void performRequest(ZUZOzuriviRequest request, Done done) override {
-    ZUZOzuriviTransportResult result;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      requests_.push_back(std::move(request));
-      if (answers_.empty()) {
-        result = fallback_;
-      } else {
-        result = answers_.front();
-        answers_.pop_front();
-      }
-    }
-    done(std::move(result));
-  }
-  static ZUZOzuriviTransportResult Answer(int64_t status, fnd::Data body = {}) {
-    ZUZOzuriviTransportResult result;
-    result.response = ZUZOzuriviHTTPResponse{status, kFetchURL, {}};
-    result.body = std::move(body);
-    return result;
-  }
-  void push(ZUZOzuriviTransportResult result) {
-    std::lock_guard<std::mutex> lock(mu_);
-    answers_.push_back(std::move(result));
-  }
-  void setFallback(ZUZOzuriviTransportResult result) {
-    std::lock_guard<std::mutex> lock(mu_);
-    fallback_ = std::move(result);
-  }
-  std::vector<ZUZOzuriviRequest> requests() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return requests_;
-  }
-
- private:
-  std::mutex mu_;
-  std::deque<ZUZOzuriviTransportResult> answers_;
-  ZUZOzuriviTransportResult fallback_ = Answer(204);
-  std::vector<ZUZOzuriviRequest> requests_;
-};
 
 class RecordingDelegate : public APMETaskManagerDelegate {
  public:
@@ -98,14 +56,6 @@ class RecordingDelegate : public APMETaskManagerDelegate {
   std::optional<bool> shouldFetch;
 };
 
-fnd::Data EncodedResponse(const std::vector<std::shared_ptr<APMESnapshot>>& snapshots) {
-  auto response = APMPBExperimentResponse::initWithBuffer(nullptr);
-  fnd::Array items;
-  for (const auto& snapshot : snapshots) items.push_back(RecordValue(snapshot->proto()));
-  NANOSetArray(response.get(), APMPBExperimentResponse::kSnapshots, &items);
-  return *response->protoBuffer();
-}
-
 std::shared_ptr<APMPBSdkResponse> SdkAnswer(const std::string& name, std::optional<int32_t> status,
                                             std::shared_ptr<APMESnapshot> snapshot) {
   auto answer = APMPBSdkResponse::initWithBuffer(nullptr);
@@ -115,56 +65,26 @@ std::shared_ptr<APMPBSdkResponse> SdkAnswer(const std::string& name, std::option
   return answer;
 }
 
-class TaskManagerTest : public APMETest {
+class TaskManagerTest : public apme_test::APMEWorkerTest {
  protected:
   void SetUp() override {
     auto property = APMESDKProperty::initWithName(fnd::Value("duv_udiredururo"));
     property->setDiversionKey("dk");
     builder_->addSDKProperty(property);
-    init_ = clock_->wallTime();
     Make();
   }
-  void TearDown() override { Drain(); }
 
   // A task manager over the fixture's parts (a restart when one existed before).
   void Make() {
-    taskManager_ = APMETaskManager::initWithQueue(queue_, alarm_, network_, storage_, path_, init_,
-                                                  clock_, builder_, kFetchURL);
+    taskManager_ = MakeTaskManager();
     taskManager_->setDelegate(delegate_);
-  }
-  // Every hop between the worker queue and the network object has run.
-  void Drain() {
-    for (int i = 0; i < 4; ++i) queue_->sync([] {});
   }
   void Start() {
     taskManager_->startTaskManager();
     Drain();
   }
-  std::optional<double> Alarm() const { return alarm_->scheduledTimestamp(); }
-  // Moves the clock to the pending alarm and lets everything it starts run.
-  void Fire() {
-    std::optional<double> at = Alarm();
-    ASSERT_TRUE(at);
-    clock_->advance(*at - clock_->wallTime());
-    Drain();
-  }
-  std::optional<double> Stored(const char* key) const {
-    auto value = storage_->numberForKey(key);
-    return value ? std::optional<double>(value->asDouble()) : std::nullopt;
-  }
 
-  std::shared_ptr<dispatch::Queue> queue_ =
-      dispatch::Queue::create("test.experiments.worker", dispatch::Qos::kUtility, clock_);
-  std::shared_ptr<ZIVAlarm> alarm_ =
-      std::make_shared<ZIVAlarm>(queue_, "ZIVExperimentAlarm", ZIVMeasurement::monitor(), clock_);
-  std::shared_ptr<ScriptedTransport> transport_ = std::make_shared<ScriptedTransport>();
-  std::shared_ptr<ZUZOzurivi> network_ = std::make_shared<ZUZOzurivi>("host", transport_);
-  std::shared_ptr<ZIVUserDefaults> storage_ = std::make_shared<ZIVUserDefaults>("test.experiments");
-  std::shared_ptr<APMEExperimentRequestBuilder> builder_ =
-      std::make_shared<APMEExperimentRequestBuilder>();
   std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
-  std::string path_ = home_.path() + "/" + kAPMEDatabaseName;
-  double init_ = 0;
   std::shared_ptr<APMETaskManager> taskManager_;
 };
 

@@ -1,5 +1,6 @@
 #include "analytics/script/array_command_evaluator.h"
 
+#include "analytics/script/array_methods.h"
 #include "analytics/script/evaluator.h"
 
 const APMPArrayCommandEvaluator& APMPArrayCommandEvaluator::sharedInstance() {
@@ -7,7 +8,7 @@ const APMPArrayCommandEvaluator& APMPArrayCommandEvaluator::sharedInstance() {
   return *instance;
 }
 
-APMPArrayCommandEvaluator::APMPArrayCommandEvaluator() = default;
+APMPArrayCommandEvaluator::APMPArrayCommandEvaluator() : handlers_(APMPArrayMethodHandlers()) {}
 
 APMPValueRef APMPArrayCommandEvaluator::evaluateCommand(
     const std::u16string& name, const std::shared_ptr<APMPArrayValue>& array,

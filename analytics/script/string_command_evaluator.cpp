@@ -1,13 +1,14 @@
 #include "analytics/script/string_command_evaluator.h"
 
 #include "analytics/script/evaluator.h"
+#include "analytics/script/string_methods.h"
 
 const APMPStringCommandEvaluator& APMPStringCommandEvaluator::sharedInstance() {
   static const APMPStringCommandEvaluator* instance = new APMPStringCommandEvaluator();
   return *instance;
 }
 
-APMPStringCommandEvaluator::APMPStringCommandEvaluator() = default;
+APMPStringCommandEvaluator::APMPStringCommandEvaluator() : handlers_(APMPStringMethodHandlers()) {}
 
 APMPValueRef APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name,
                                                          const std::u16string& text,

@@ -1,5 +1,6 @@
 #include "analytics/config/experiment_task_manager.h"
 
+#include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <exception>
@@ -130,6 +131,7 @@ void APMETaskManager::startTaskManager() {
 }
 
 void APMETaskManager::startTaskManagerOnWorkerQueue() {
+  assert(workerQueue_->isCurrent());
   ZIVScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
   stopped_ = false;
   database_ = APMEDatabase::initWithPath(databasePath_, clock_);
@@ -139,6 +141,7 @@ void APMETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void APMETaskManager::fetchAllSnapshotsOnWorkerQueue() {
+  assert(workerQueue_->isCurrent());
   APMEDatabase& database = *database_;
   const bool started = database.performTransaction([&database] {
     fnd::Error error;
@@ -199,6 +202,7 @@ double APMETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccessf
 }
 
 void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
+  assert(workerQueue_->isCurrent());
   ZIVScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
   if (stopped_) return;
   double target = fetchTimeFromLastSuccessfulTimestamp(
@@ -249,6 +253,7 @@ void APMETaskManager::removeFetchTimestamps() {
 }
 
 void APMETaskManager::postponeFetchExperiments() {
+  assert(workerQueue_->isCurrent());
   persistedStorage_->setDouble(now(), kAPMEFetchSuccessTimestampKey);
   persistedStorage_->removeObjectForKey(kAPMEFetchFailureTimestampKey);
   persistedStorage_->removeObjectForKey(kAPMEFetchBackoffTimestampKey);
@@ -257,6 +262,7 @@ void APMETaskManager::postponeFetchExperiments() {
 }
 
 void APMETaskManager::fetchExperiments() {
+  assert(workerQueue_->isCurrent());
   std::shared_ptr<APMPBExperimentRequest> request = requestBuilder_->request();
   std::optional<fnd::Data> body = request ? request->protoBuffer() : std::nullopt;
   APMELog(8, 820001, "Fetching new experiments. Request",
@@ -295,6 +301,7 @@ void APMETaskManager::fetchExperiments() {
 void APMETaskManager::handleFetchingExperimentsResponse(
     const std::optional<ZUZOzuriviHTTPResponse>& response, const std::optional<fnd::Data>& data,
     const std::optional<fnd::Error>& error) {
+  assert(workerQueue_->isCurrent());
   if (stopped_) return;  // Cleared while the request was in flight.
   const double current = now();
   const int64_t status = response ? response->statusCode : 0;

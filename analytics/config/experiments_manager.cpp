@@ -1,6 +1,7 @@
 #include "analytics/config/experiments_manager.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cfloat>
 #include <cmath>
 
@@ -258,6 +259,7 @@ fnd::Value APMEManager::flagValueForFlagName(const fnd::Value& flagName,
 
 fnd::Value APMEManager::flagValueOnSerialQueue(const std::string& flagName,
                                                const std::string& sdkName) {
+  assert(serialQueue_->isCurrent());
   const fnd::Value sdk(sdkName);
   const fnd::Value flag(flagName);
   if (!registeredClientsBySDKName_.count(sdkName)) {
@@ -332,6 +334,7 @@ bool APMEManager::activateSnapshotOfSDK(const fnd::Value& sdkName, fnd::Error* e
 }
 
 bool APMEManager::activateSnapshotOnSerialQueue(const std::string& sdkName) {
+  assert(serialQueue_->isCurrent());
   std::shared_ptr<APMESnapshot> pending =
       pendingSnapshotsBySDKName_.objectForKey(sdkName).value_or(nullptr);
   if (!pending) {

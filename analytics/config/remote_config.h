@@ -55,6 +55,14 @@ inline constexpr const char* ZIVRemoteConfigUploadHost = "app-measurement.rivado
 inline constexpr const char* ZIVRemoteConfigSecondUploadHost = "app-analytics.rivadoapis.com";
 inline constexpr int64_t ZIVAppDataConsentStatusSecondHost = 3;
 
+// Experiment flags that override settings. The first three are copied from the client when a
+// snapshot is activated; the last is read from the client at each call.
+inline constexpr const char* ZIVExperimentFlagCustomerTypeEnabled = "customer_type_enabled";
+inline constexpr const char* ZIVExperimentFlagPSMSessionStartEnabled = "psm_session_start_enabled";
+inline constexpr const char* ZIVExperimentFlagPSMGroupIDEnabled = "psm_group_id_enabled";
+inline constexpr const char* ZIVExperimentFlagSessionStitchingTokenFeature =
+    "session_stitching_token_feature_enabled";
+
 // The event-editing runtime as the settings use it: three host modules are installed, then the
 // first program is loaded.
 class ZIVRemoteConfigEventEditing {
@@ -367,8 +375,11 @@ class ZIVRemoteConfig : public APMEExperimentObserverDelegate,
   // Builds the event-editing runtime for the programs; false when it could not be started.
   bool startEventEditing(const fnd::Array& programs);
   void parseConsentConfig(const APMPBConsentConfig& consentConfig);
-  // An experiment flag as a boolean, when the flag is known.
+  // A copied experiment flag as a boolean, when the flag is known.
   std::optional<bool> experimentFlag(const std::string& name) const;
+  // A flag value as a boolean: a number by its value, a string as NSString's boolValue reads it;
+  // nullopt for null and other kinds.
+  static std::optional<bool> boolFromFlagValue(const fnd::Value& value);
 
   ZIVMonitor& monitor() const;
   std::shared_ptr<const ZIVRemoteConfigServices> services() const;

@@ -17,9 +17,9 @@
 #include "analytics/script/runtime_value.h"
 
 // Units of native work that cost one instruction.
-inline constexpr size_t APMPElementsPerInstruction = 256;    // Elements copied, moved or compared.
-inline constexpr size_t APMPCodeUnitsPerInstruction = 4096;  // UTF-16 units scanned or copied.
-inline constexpr size_t APMPBindingsPerInstruction = 16;     // Variables bound by a loop.
+inline constexpr size_t APMPElementsPerInstruction = 64;    // Elements copied, moved or compared.
+inline constexpr size_t APMPCodeUnitsPerInstruction = 256;  // UTF-16 units scanned or copied.
+inline constexpr size_t APMPBindingsPerInstruction = 16;    // Variables bound by a loop.
 
 // Adds `instructions` to the instruction count that APMPIncrementInstructionCounter() keeps for
 // the scope's chain (the runtime's hidden counter, or the script variable outside a runtime).

@@ -101,8 +101,8 @@ uint64_t StableStringHash(const std::string& string) {
   auto mix = [&result](const char16_t* p, size_t count) {
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
-      result = result * 67503105u + p[i] * 16974593u + p[i + 1] * 66049u + p[i + 2] * 257u +
-               p[i + 3];
+      result =
+          result * 67503105u + p[i] * 16974593u + p[i + 1] * 66049u + p[i + 2] * 257u + p[i + 3];
     }
     for (; i < count; ++i) result = result * 257u + p[i];
   };
@@ -123,8 +123,8 @@ bool IsAbsoluteURL(const std::string& text) {
   for (size_t i = 0; i < colon; ++i) {
     char c = text[i];
     bool ok = std::isalpha(static_cast<unsigned char>(c)) ||
-              (i > 0 && (std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
-                         c == '.'));
+              (i > 0 &&
+               (std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'));
     if (!ok) return false;
   }
   size_t hostStart = colon + 3;
@@ -258,8 +258,8 @@ std::shared_ptr<ZIVRemoteConfig> ZIVRemoteConfig::initWithAppID(
     log.logWithLevel(1, 29001, "Cannot init remote configuration without valid database");
     return nullptr;
   }
-  return initWithAppID(appID, database, std::shared_ptr<APMPBMeasurementConfig>(),
-                       persistedConfig, experimentManager, std::move(environment));
+  return initWithAppID(appID, database, std::shared_ptr<APMPBMeasurementConfig>(), persistedConfig,
+                       experimentManager, std::move(environment));
 }
 
 std::shared_ptr<ZIVRemoteConfig> ZIVRemoteConfig::initWithAppID(
@@ -417,8 +417,8 @@ void ZIVRemoteConfig::parseRemoteConfigFromMeasurementConfig(
     auto eventConfig = item.recordAs<APMPBEventConfig>();
     std::string name = NANOGetString(eventConfig.get(), APMPBEventConfig::kName).value_or("");
     if (name.empty()) {
-      monitor().logWithLevel(
-          5, 29013, "Cannot cache event configuration with an empty configuration name");
+      monitor().logWithLevel(5, 29013,
+                             "Cannot cache event configuration with an empty configuration name");
       continue;
     }
     std::string key = services()->internalEventNameForPublicName(name).value_or(name);
@@ -426,13 +426,13 @@ void ZIVRemoteConfig::parseRemoteConfigFromMeasurementConfig(
   }
 
   if (NANOHasField(config.get(), APMPBMeasurementConfig::kVersion)) {
-    monitor().logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
-                           fnd::Value::Int64(NANOGetInt64(config.get(),
-                                                          APMPBMeasurementConfig::kVersion)));
+    monitor().logWithLevel(
+        7, 29014, "Successfully parsed a configuration. Version",
+        fnd::Value::Int64(NANOGetInt64(config.get(), APMPBMeasurementConfig::kVersion)));
   }
 
-  auto programs = NANOGetArray(config.get(), APMPBMeasurementConfig::kPrograms,
-                               &APMPBProgram::messageClass());
+  auto programs =
+      NANOGetArray(config.get(), APMPBMeasurementConfig::kPrograms, &APMPBProgram::messageClass());
   if (programs && !programs->empty() && !startEventEditing(*programs)) return;
 
   auto dataControls = NANOGetArray(config.get(), APMPBMeasurementConfig::kDataControls,
@@ -456,8 +456,8 @@ void ZIVRemoteConfig::parseRemoteConfigFromMeasurementConfig(
     parseConsentConfig(*consentConfig);
   }
 
-  if (auto psm = NANOGetMessage<APMPBPsmSetting>(config.get(),
-                                                 APMPBMeasurementConfig::kPsmSetting)) {
+  if (auto psm =
+          NANOGetMessage<APMPBPsmSetting>(config.get(), APMPBMeasurementConfig::kPsmSetting)) {
     const std::pair<int32_t, const char*> fields[] = {
         {APMPBPsmSetting::kLEmailFirstOpen, kPSMPrefixEmailKey},
         {APMPBPsmSetting::kLPhoneFirstOpen, kPSMPrefixPhoneKey},
@@ -682,7 +682,8 @@ std::optional<fnd::Value> ZIVRemoteConfig::numberFromString(const std::string& s
   size_t i = 0;
   if (i < string.size() && (string[i] == '+' || string[i] == '-')) ++i;
   size_t intDigits = 0;
-  while (i + intDigits < string.size() && std::isdigit(static_cast<unsigned char>(string[i + intDigits]))) {
+  while (i + intDigits < string.size() &&
+         std::isdigit(static_cast<unsigned char>(string[i + intDigits]))) {
     ++intDigits;
   }
   size_t j = i + intDigits;
@@ -743,8 +744,7 @@ std::optional<fnd::Value> ZIVRemoteConfig::numberFromCacheWithKey(
 }
 
 double ZIVRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key,
-                                                              double defaultValue,
-                                                              double maxValue,
+                                                              double defaultValue, double maxValue,
                                                               double minValue) const {
   auto milliseconds = [](const fnd::Value& number) -> std::optional<fnd::Value> {
     return fnd::Value(static_cast<double>(Int64FromNumber(number)) / 1000.0);

@@ -213,8 +213,8 @@ class ZIVRemoteConfig : public APMEExperimentObserverDelegate,
   // 32-bit and 64-bit forms (a fraction is truncated). The last form has no bounds.
   int32_t intValueFromCacheWithKey(const std::string& key, int32_t defaultValue, int32_t maxValue,
                                    int32_t minValue) const;
-  int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue,
-                                     int64_t maxValue, int64_t minValue) const;
+  int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue, int64_t maxValue,
+                                     int64_t minValue) const;
   int64_t int64ValueFromCacheWithKey(const std::string& key, int64_t defaultValue) const;
   // True exactly when the value reads as 1 (bounds 0 and 1).
   bool boolValueFromCacheWithKey(const std::string& key, bool defaultValue) const;

@@ -24,9 +24,11 @@ struct Row {
   std::function<double(const ZIVRemoteConfig&)> read;
 };
 
-#define ROW(getter, key, form, def, min, max) \
-  Row{#getter, key, form, def, min, max,      \
-      [](const ZIVRemoteConfig& c) { return static_cast<double>(c.getter()); }}
+#define ROW(getter, key, form, def, min, max)                                    \
+  Row {                                                                          \
+#getter, key, form, def, min, max,                                           \
+        [](const ZIVRemoteConfig& c) { return static_cast<double>(c.getter()); } \
+  }
 #define FLAG(getter, key, def) ROW(getter, key, Form::kBool, def, 0, 1)
 
 // Every row of the settings table, written out independently of the code.
@@ -35,8 +37,8 @@ const std::vector<Row>& Table() {
       ROW(uploadingBackoffInterval, "measurement.upload.backoff_period", Form::kInterval, 43200,
           3600, 604800),
       ROW(maxAudienceCount, "measurement.audience.max_count", Form::kInt32, 100, 0, 500),
-      ROW(maxFiltersPerAudience, "measurement.audience.filter_max_count_per_audience",
-          Form::kInt32, 10, 0, 100),
+      ROW(maxFiltersPerAudience, "measurement.audience.filter_max_count_per_audience", Form::kInt32,
+          10, 0, 100),
       ROW(maxFilterResultCount, "measurement.audience.filter_result_max_count", Form::kInt32, 200,
           0, 2000),
       ROW(maxParametersPerFilter, "measurement.audience.parameter_max_count_filter", Form::kInt32,
@@ -49,8 +51,7 @@ const std::vector<Row>& Table() {
       FLAG(gateIDFAOnATTMASEnabled, "measurement.attmas_gate", 0),
       ROW(monitoringSamplePeriod, "measurement.monitoring.sample_period_millis", Form::kInterval,
           86400, 0, 604800),
-      FLAG(isNetworkBackgroundSessionEnabled, "measurement.network.background_session_enabled",
-           0),
+      FLAG(isNetworkBackgroundSessionEnabled, "measurement.network.background_session_enabled", 0),
       ROW(networkTimeout, "measurement.network.network_timeout", Form::kInterval, 60, 30, 3600),
       ROW(sessionDefaultTimeoutInterval, "measurement.session.default_timeout_interval",
           Form::kInterval, 1800, 0, 86400),
@@ -74,8 +75,8 @@ const std::vector<Row>& Table() {
           100, 25, 100),
       ROW(maxEventNameCardinality, "measurement.upload.max_event_name_cardinality", Form::kInt32,
           2000, 500, 2000),
-      ROW(maxPublicEventParams, "measurement.upload.max_public_event_params", Form::kInt32, 100,
-          25, 100),
+      ROW(maxPublicEventParams, "measurement.upload.max_public_event_params", Form::kInt32, 100, 25,
+          100),
       ROW(maxEventsStored, "measurement.store.max_stored_events_per_app", Form::kInt32, 100000, 0,
           1000000),
       ROW(uploadingInterval, "measurement.upload.interval", Form::kInterval, 3600, 15, 86400),
@@ -93,20 +94,19 @@ const std::vector<Row>& Table() {
           Form::kInt32, 10, 0, 10),
       ROW(uploadingDebugModeInterval, "measurement.upload.debug_upload_interval", Form::kInterval,
           1, 1, 15),
-      ROW(uploadingRealTimeInterval, "measurement.upload.realtime_upload_interval",
-          Form::kInterval, 10, 10, 15),
+      ROW(uploadingRealTimeInterval, "measurement.upload.realtime_upload_interval", Form::kInterval,
+          10, 10, 15),
       FLAG(blocklistInternal, "measurement.upload.blacklist_internal", 0),
       FLAG(blocklistPublic, "measurement.upload.blacklist_public", 0),
       FLAG(isEventSamplingEnabled, "measurement.event_sampling_enabled", 0),
       ROW(analyticsAccountTimeZoneOffsetMinutes, "measurement.account.time_zone_offset_minutes",
           Form::kInt32, 0, -900, 900),
       FLAG(checksumEnabled, "measurement.quality.checksum", 0),
-      FLAG(appInBackgroundParameterEnabled, "measurement.lifecycle.app_in_background_parameter",
-           1),
+      FLAG(appInBackgroundParameterEnabled, "measurement.lifecycle.app_in_background_parameter", 1),
       ROW(maxItemScopedCustomParameters, "measurement.upload.max_item_scoped_custom_parameters",
           Form::kInt32, 27, 10, 35),
-      ROW(maxPublicEventParameterValueLength,
-          "measurement.upload.max_event_parameter_value_length", Form::kInt32, 500, 100, 500),
+      ROW(maxPublicEventParameterValueLength, "measurement.upload.max_event_parameter_value_length",
+          Form::kInt32, 500, 100, 500),
       ROW(maxRealtimeDCUEventCountPerDay, "measurement.dma.dcu_event_max_realtime_daily_count",
           Form::kInt32, 1, 0, 10),
       ROW(maxPSMStartCount, "measurement.psm_start_count", Form::kInt32, 3, 0, 10),
@@ -121,22 +121,21 @@ const std::vector<Row>& Table() {
       ROW(PSMSessionStartHashPrefixBitLengthPhone, "measurement.psm_session_prefix_phone",
           Form::kInt32, 11, 6, 18),
       FLAG(PSMGroupIDEnabled, "measurement.psm_group_id_enabled", 1),
-      ROW(PSMGroupIDHashPrefixBitLengthEmail, "measurement.psm_group_id_prefix_email",
-          Form::kInt32, 22, 6, 30),
+      ROW(PSMGroupIDHashPrefixBitLengthEmail, "measurement.psm_group_id_prefix_email", Form::kInt32,
+          22, 6, 30),
       FLAG(adsOnDeviceConversionFeatureEnabled, "measurement.odm2_enabled", 0),
       FLAG(isDeferredDeepLinkEnabled, "measurement.ddl.enabled", 1),
       ROW(maxDeferredDeepLinkRetryCount, "measurement.ddl.retry_count", Form::kInt32, 5, 0, 10),
-      ROW(attributionCacheTTLInterval, "measurement.attribution.cache.ttl", Form::kInterval,
-          604800, 86400, 2592000),
-      ROW(remoteConfigCacheTimeInterval, "measurement.config.cache_time", Form::kInterval, 3600,
-          60, 86400),
+      ROW(attributionCacheTTLInterval, "measurement.attribution.cache.ttl", Form::kInterval, 604800,
+          86400, 2592000),
+      ROW(remoteConfigCacheTimeInterval, "measurement.config.cache_time", Form::kInterval, 3600, 60,
+          86400),
       FLAG(sessionStitchingTokenFeatureEnabled, "measurement.session_stitching_token_enabled", 0),
-      FLAG(SKANUpdateConversionValueEnabled, "measurement.skan.update_conversion_value_enabled",
-           0),
+      FLAG(SKANUpdateConversionValueEnabled, "measurement.skan.update_conversion_value_enabled", 0),
       ROW(SKANInitialCVFetchDelay, "measurement.skan.initial_cv_fetch_delay_sec", Form::kInterval,
           120, 30, 3600),
-      ROW(SKANCVFetchRetryInterval, "measurement.skan.cv_fetch_retry_interval_sec",
-          Form::kInterval, 120, 30, 3600),
+      ROW(SKANCVFetchRetryInterval, "measurement.skan.cv_fetch_retry_interval_sec", Form::kInterval,
+          120, 30, 3600),
       ROW(SKANCVFetchRetryLimit, "measurement.skan.cv_fetch_retry_limit", Form::kInt32, 4, 1, 10),
       ROW(SKANFirstWindowCVFetchDelay, "measurement.skan.first_window.initial_cv_fetch_delay_sec",
           Form::kInterval, 20, 1, 3600),
@@ -237,7 +236,7 @@ TEST_F(RemoteConfigTableTest, BundlesPerIterationIsACountSentThroughTheIntervalL
     const char* sent;
     int32_t expected;
   } cases[] = {
-      {nullptr, 100}, {"5000", 5},      {"5999", 5},      {"500", 100},
+      {nullptr, 100}, {"5000", 5},         {"5999", 5},       {"500", 100},
       {"1000", 1},    {"10000000", 10000}, {"10001000", 100}, {"x", 100},
   };
   for (const Case& c : cases) {

@@ -50,7 +50,8 @@ inline void SetEventRules(APMPBMeasurementConfig* config, const std::vector<Even
     if (!rule.name.empty()) {
       NANOSetString(message.get(), APMPBEventConfig::kName, fnd::Value(rule.name));
     }
-    if (rule.blocklisted) NANOSetBool(message.get(), APMPBEventConfig::kBlocklisted, *rule.blocklisted);
+    if (rule.blocklisted)
+      NANOSetBool(message.get(), APMPBEventConfig::kBlocklisted, *rule.blocklisted);
     if (rule.customConversion) {
       NANOSetBool(message.get(), APMPBEventConfig::kCustomConversion, *rule.customConversion);
     }
@@ -62,8 +63,7 @@ inline void SetEventRules(APMPBMeasurementConfig* config, const std::vector<Even
   NANOSetArray(config, APMPBMeasurementConfig::kEventConfigs, &items);
 }
 
-inline void SetDataControls(APMPBMeasurementConfig* config,
-                            const std::vector<std::string>& names) {
+inline void SetDataControls(APMPBMeasurementConfig* config, const std::vector<std::string>& names) {
   fnd::Array items;
   for (const auto& name : names) {
     auto control = APMPBDataControl::initWithBuffer(nullptr);

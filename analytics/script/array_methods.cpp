@@ -69,8 +69,11 @@ APMPValueRef ForEachHelper(const ArrayRef& receiver, const APMPValueList& argume
   ArrayRef mapped;     // map
   if (walk == Walk::kMap) mapped = APMPObjectManager::arrayValueWithScope(scope);
   for (size_t i = 0; i < n; ++i) {
-    if (!meter.add(1, error)) return APMPUndefined();
-    if (!IsPresent(*receiver, i)) continue;
+    // A call counts its own instructions; a skipped hole is charged.
+    if (!IsPresent(*receiver, i)) {
+      if (!meter.add(1, error)) return APMPUndefined();
+      continue;
+    }
     APMPValueRef element = receiver->elements()[i];
     APMPValueRef index = Number(static_cast<double>(i));
     APMPValueRef result = function->invokeWithArguments({element, index, receiver}, scope, error);
@@ -157,8 +160,10 @@ APMPValueRef ReduceHelper(const ArrayRef& receiver, const APMPValueList& argumen
     i += step;
   }
   for (; inWalk(i); i += step) {
-    if (!meter.add(1, error)) return APMPUndefined();
-    if (!IsPresent(*receiver, static_cast<size_t>(i))) continue;
+    if (!IsPresent(*receiver, static_cast<size_t>(i))) {
+      if (!meter.add(1, error)) return APMPUndefined();
+      continue;
+    }
     APMPValueRef element = receiver->elements()[static_cast<size_t>(i)];
     accumulator = function->invokeWithArguments(
         {accumulator, element, Number(static_cast<double>(i)), receiver}, scope, error);

@@ -79,10 +79,12 @@ APMPValueRef While(const APMPValueList& nodes, const APMPScopeRef& scope, APMPEr
 
 // Declares in `to` every name of `names` with the value that `from` finds for it. Copies are
 // mutable. False with the error when a name has no string form or the work limit is reached.
+// The per-iteration copy is charged only for long name lists, which no counting loop of a real
+// program has: an iteration already counts its condition.
 bool CopyVariables(const APMPArrayValue& names, const APMPScopeRef& from, const APMPScopeRef& to,
-                   APMPWorkMeter* meter, APMPError* error) {
+                   APMPError* error) {
   const APMPValueList list = names.allElements();
-  if (!meter->add(list.size(), error)) return false;
+  if (!APMPChargeWork(from, list.size(), APMPBindingsPerInstruction, error)) return false;
   for (const auto& element : list) {
     std::u16string name = element->stringValueOrError(error);
     if (*error) return false;
@@ -101,15 +103,14 @@ APMPValueRef ForLet(const APMPValueList& nodes, const APMPScopeRef& scope, APMPE
   auto bodyArray = EvaluateArray(nodes[3], scope, error);
   if (!bodyArray) return APMPUndefined();
   const APMPValueList body = bodyArray->allElements();
-  APMPWorkMeter meter(scope, APMPBindingsPerInstruction);
   APMPScopeRef iteration = scope->createChildScope();
-  if (!CopyVariables(*names, scope, iteration, &meter, error)) return APMPUndefined();
+  if (!CopyVariables(*names, scope, iteration, error)) return APMPUndefined();
   APMPValueRef result = APMPUndefined();
   while (true) {
     if (!EvaluateCondition(nodes[1], iteration, error)) return APMPUndefined();
     if (!RunIteration(body, iteration, &result, error)) return result;
     APMPScopeRef next = scope->createChildScope();
-    if (!CopyVariables(*names, iteration, next, &meter, error)) return APMPUndefined();
+    if (!CopyVariables(*names, iteration, next, error)) return APMPUndefined();
     APMPEvaluator::evaluateStatement(nodes[2], next, error);
     if (*error) return APMPUndefined();
     iteration = std::move(next);
@@ -227,10 +228,12 @@ APMPValueRef KeyOrItemLoop(const APMPValueList& nodes, const APMPScopeRef& scope
   auto bodyArray = APMPCast<APMPArrayValue>(values[2]);
   if (!bodyArray) return Fail(error, APMPErrorCodeArgumentKind);
   const APMPValueList body = bodyArray->allElements();
+  // An iteration whose body evaluates nothing counts no instruction, so its bindings are
+  // charged instead; otherwise the body's evaluations bound the loop.
   APMPWorkMeter meter(scope, APMPBindingsPerInstruction);
   APMPValueRef result = APMPUndefined();
   for (size_t i = 0; i < items.count(); ++i) {
-    if (!meter.add(1, error)) return APMPUndefined();
+    if (body.empty() && !meter.add(1, error)) return APMPUndefined();
     APMPScopeRef iteration = scope;
     switch (binding) {
       case Binding::kAssign:

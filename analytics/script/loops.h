@@ -12,8 +12,9 @@
 // string nor an array with 16.
 //
 // Loops have no iteration limit of their own: every evaluation they make counts against the
-// instruction limit, and iterations that evaluate nothing (an empty body over a long array) and
-// the variables that ForLet copies are charged through APMPWorkMeter, so no loop runs unbounded.
+// instruction limit. The work that evaluates nothing is charged through APMPWorkMeter: the items
+// taken from a long array, the bindings of iterations whose body is empty, and long name lists
+// copied by ForLet. So no loop runs unbounded, and ordinary loops count only their evaluations.
 //
 // Thread safety: the table holds plain functions without state.
 #pragma once

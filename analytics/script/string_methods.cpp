@@ -155,7 +155,7 @@ APMPValueRef Match(const Text& text, const APMPValueList& arguments, const APMPS
     if (*error) return APMPUndefined();
   }
   if (pattern.empty()) return APMPObjectManager::arrayValueWithArray({String(Text())}, scope);
-  if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
+  if (!ChargeText(scope, text.size() + pattern.size(), error)) return APMPUndefined();
   std::optional<fnd::RegexMatch> match = FirstMatch(pattern, text, error);
   if (!match) return APMPUndefined();
   if (!match->range().found()) return APMPNull();
@@ -170,7 +170,7 @@ APMPValueRef Search(const Text& text, const APMPValueList& arguments, const APMP
   Text pattern = SearchText(arguments, error);
   if (*error) return APMPUndefined();
   if (pattern.empty()) return Number(0);
-  if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
+  if (!ChargeText(scope, text.size() + pattern.size(), error)) return APMPUndefined();
   std::optional<fnd::RegexMatch> match = FirstMatch(pattern, text, error);
   if (!match) return APMPUndefined();
   const fnd::Range range = match->range();

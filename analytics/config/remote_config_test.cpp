@@ -50,10 +50,17 @@ class RemoteConfigTest : public ZIVFoundationTest {
  protected:
   RemoteConfigTest() {
     persisted_ = ZIVPersistedConfig::create("com.rivado.measurement.rc", clock_);
-    fnd::Error error;
-    database_ = ZIVDatabase::initWithDatabaseName(ZIVDatabaseFileName, persisted_, &error,
-                                                  {nullptr, clock_});
-    EXPECT_TRUE(database_) << error.description();
+  }
+
+  // The analytics database, opened on first use.
+  const std::shared_ptr<ZIVDatabase>& database() {
+    if (!database_) {
+      fnd::Error error;
+      database_ = ZIVDatabase::initWithDatabaseName(ZIVDatabaseFileName, persisted_, &error,
+                                                    {nullptr, clock_});
+      EXPECT_TRUE(database_) << error.description();
+    }
+    return database_;
   }
 
   ZIVRemoteConfigEnvironment Environment() {
@@ -70,7 +77,7 @@ class RemoteConfigTest : public ZIVFoundationTest {
   }
   // A settings store over the fixture's database, loading what the database holds.
   std::shared_ptr<ZIVRemoteConfig> Make() {
-    return ZIVRemoteConfig::initWithAppID(kAppID, database_, persisted_,
+    return ZIVRemoteConfig::initWithAppID(kAppID, database(), persisted_,
                                           std::shared_ptr<APMEManager>(), Environment());
   }
   // A settings store without database that applies `config` at once.
@@ -87,7 +94,7 @@ class RemoteConfigTest : public ZIVFoundationTest {
 };
 
 TEST_F(RemoteConfigTest, CheckedConstructionRefusesMissingAppIDOrDatabase) {
-  EXPECT_EQ(ZIVRemoteConfig::initWithAppID("", database_, persisted_,
+  EXPECT_EQ(ZIVRemoteConfig::initWithAppID("", database(), persisted_,
                                            std::shared_ptr<APMEManager>(), Environment()),
             nullptr);
   ExpectLogged(sharedLog_, 1, 29000,
@@ -172,7 +179,7 @@ TEST_F(RemoteConfigTest, UpdatesAreStoredAndReloadedFromTheDatabase) {
 TEST_F(RemoteConfigTest, AStoreFailureWithAnErrorIsReportedAndNothingChanges) {
   // An empty app ID matches a message without one, which the database refuses to store.
   auto config =
-      ZIVRemoteConfig::initWithAppID("", database_, std::shared_ptr<APMPBMeasurementConfig>(),
+      ZIVRemoteConfig::initWithAppID("", database(), std::shared_ptr<APMPBMeasurementConfig>(),
                                      persisted_, std::shared_ptr<APMEManager>(), Environment());
   ASSERT_TRUE(config);
   EXPECT_FALSE(config->isDefaultInstance());
@@ -185,12 +192,12 @@ TEST_F(RemoteConfigTest, AStoreFailureWithAnErrorIsReportedAndNothingChanges) {
 }
 
 TEST_F(RemoteConfigTest, ACorruptStoredConfigurationIsLoggedAndDefaultsRemain) {
-  ASSERT_TRUE(database_->sqliteStore());
+  ASSERT_TRUE(database()->sqliteStore());
   auto config = Make();
   ASSERT_TRUE(
       config->updateMeasurementConfig(Config(kAppID, {{"measurement.upload.interval", "60000"}})));
-  ASSERT_TRUE(
-      database_->sqliteStore()->executeSQL("UPDATE app_metadata SET remote_config_data = X'FFFF'"));
+  ASSERT_TRUE(database()->sqliteStore()->executeSQL(
+      "UPDATE app_metadata SET remote_config_data = X'FFFF'"));
   sharedLog_.clear();
   auto reloaded = Make();
   ASSERT_TRUE(reloaded);
@@ -474,7 +481,7 @@ TEST_F(RemoteConfigTest, UploadURLFollowsSubdomainAndConsentStatus) {
 }
 
 TEST_F(RemoteConfigTest, ConfigurationURLCarriesTheEncodedAppIDAndVersions) {
-  auto config = Make();
+  auto config = MakeWith(Config(kAppID));
   EXPECT_EQ(config->remoteConfigURLWithPlatform("macos", 120500, 0),
             "https://app-measurement.rivadoapis.com/config/app/1:1234:macos:abcd?platform=macos&"
             "runtime_version=0&zuz_version=120500");
@@ -482,7 +489,8 @@ TEST_F(RemoteConfigTest, ConfigurationURLCarriesTheEncodedAppIDAndVersions) {
   ExpectLogged(sharedLog_, 2, 29010,
                "Cannot create a URL to fetch a configuration with empty platform");
 
-  auto odd = ZIVRemoteConfig::initWithAppID("a b/c?d#é", database_, persisted_,
+  auto odd = ZIVRemoteConfig::initWithAppID("a b/c?d#é", std::shared_ptr<ZIVDatabase>(),
+                                            Config("a b/c?d#é"), persisted_,
                                             std::shared_ptr<APMEManager>(), Environment());
   EXPECT_EQ(odd->remoteConfigURLWithPlatform("mac os", 1, 2),
             "https://app-measurement.rivadoapis.com/config/app/a%20b%2Fc%3Fd%23%C3%A9?"
@@ -608,7 +616,7 @@ TEST_F(RemoteConfigTest, NumbersFromStrings) {
   for (const Case& c : cases) {
     EXPECT_EQ(ZIVRemoteConfig::numberFromString(c.text), c.number) << c.text;
   }
-  auto config = Make();
+  auto config = MakeWith(Config(kAppID));
   sharedLog_.clear();
   EXPECT_EQ(config->numberFromCacheWithKey("", fnd::Value(1), std::nullopt, std::nullopt),
             std::nullopt);

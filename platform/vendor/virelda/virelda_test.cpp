@@ -1,0 +1,240 @@
+#include "platform/vendor/virelda/virelda.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/test_home.h"
+
+namespace {
+
+using fnd::Array;
+using fnd::Dictionary;
+using fnd::Value;
+
+class VireldaSdkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DAVOdu::resetForTesting();
+    DEVVireldaTesting::resetForTesting();
+    DEVOptions options("1:1:ios:1", "sender");
+    ASSERT_TRUE(DAVOdu::configureWithOptions(options));
+    virelda_ = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "(default)");
+    ASSERT_NE(virelda_, nullptr);
+  }
+  void TearDown() override {
+    dispatch::RunLoop::main().runUntilIdle();
+    DEVVireldaTesting::resetForTesting();
+    DAVOdu::resetForTesting();
+  }
+
+  // Runs an operation and waits for its completion on the main queue (the default callback
+  // queue).
+  std::optional<fnd::Error> Wait(std::function<void(DEVVoidCompletion)> op) {
+    bool done = false;
+    std::optional<fnd::Error> outcome;
+    op([&](const std::optional<fnd::Error>& e) {
+      outcome = e;
+      done = true;
+    });
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return done; }));
+    return outcome;
+  }
+  std::vector<std::string> Paths(const std::shared_ptr<DEVQuery>& q, int64_t source = 0) {
+    bool done = false;
+    std::vector<std::string> paths;
+    q->getDocumentsWithSource(source, [&](auto snapshot, const auto& e) {
+      EXPECT_FALSE(e) << e->description();
+      if (snapshot) {
+        for (const auto& d : snapshot->documents()) paths.push_back(d->reference()->path());
+      }
+      done = true;
+    });
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return done; }));
+    return paths;
+  }
+  void Put(const std::string& path, Dictionary data) {
+    DEVVireldaTesting::putDocument(DAVOdu::kDefaultAppName, "(default)", path, std::move(data));
+  }
+  static std::shared_ptr<DEVFieldPath> Field(const char* name) {
+    return DEVFieldPath::initWithFields({name});
+  }
+  static Value Sentinel(std::shared_ptr<DEVFieldValue> v) {
+    return Value(std::shared_ptr<fnd::Record>(std::move(v)));
+  }
+
+  fnd::ScopedTestHome home_;
+  std::shared_ptr<DEVVirelda> virelda_;
+};
+
+TEST_F(VireldaSdkTest, InstancesArePerAppAndDatabaseUntilTerminated) {
+  EXPECT_EQ(DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "(default)"), virelda_);
+  EXPECT_NE(DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "other"), virelda_);
+  fnd::Error error;
+  EXPECT_EQ(DEVVirelda::vireldaForApp(nullptr, "(default)", &error), nullptr);
+  EXPECT_EQ(error.code(), DEVVireldaErrorCodeInvalidArgument);
+
+  EXPECT_FALSE(Wait([&](auto c) { virelda_->terminateWithCompletion(c); }));
+  auto fresh = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "(default)");
+  EXPECT_NE(fresh, virelda_);
+  auto after =
+      Wait([&](auto c) { virelda_->documentWithPath("a/b")->deleteDocumentWithCompletion(c); });
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->code(), DEVVireldaErrorCodeFailedPrecondition);
+}
+
+TEST_F(VireldaSdkTest, PathsAreChecked) {
+  struct Case {
+    const char* path;
+    bool document;
+    bool collection;
+  } cases[] = {{"users/ada", true, false},       {"users", false, true},
+               {"users/ada/posts", false, true}, {"", false, false},
+               {"users//ada", false, false},     {"/users", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(virelda_->documentWithPath(c.path) != nullptr, c.document) << c.path;
+    EXPECT_EQ(virelda_->collectionWithPath(c.path) != nullptr, c.collection) << c.path;
+  }
+  EXPECT_EQ(virelda_->collectionGroupWithID("a/b"), nullptr);
+}
+
+TEST_F(VireldaSdkTest, WritesResolveSentinelsAndMerge) {
+  DEVVireldaTesting::setServerTime(1700000000.5);
+  auto ref = virelda_->documentWithPath("c/d");
+  ASSERT_FALSE(Wait([&](auto c) {
+    ref->setData(Dictionary{{"n", 1},
+                            {"tags", Array{"a"}},
+                            {"m", Dictionary{{"x", 1}, {"y", 2}}},
+                            {"when", fnd::Date{2.25}}},
+                 c);
+  }));
+  ASSERT_FALSE(Wait([&](auto c) {
+    ref->updateData(
+        Dictionary{{"n", Sentinel(DEVFieldValue::fieldValueForIntegerIncrement(4))},
+                   {"tags", Sentinel(DEVFieldValue::fieldValueForArrayUnion({"a", "b"}))},
+                   {"m.x", Sentinel(DEVFieldValue::fieldValueForDelete())},
+                   {"at", Sentinel(DEVFieldValue::fieldValueForServerTimestamp())}},
+        c);
+  }));
+  auto data = DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/d");
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->get("n"), Value::Int64(5));
+  EXPECT_EQ(data->get("tags"), Value(Array{"a", "b"}));
+  EXPECT_EQ(data->get("m"), Value(Dictionary{{"y", 2}}));
+  EXPECT_EQ(
+      data->get("at"),
+      Value(std::shared_ptr<fnd::Record>(DEVTimestamp::initWithSeconds(1700000000, 500000000))));
+  EXPECT_EQ(data->get("when"),
+            Value(std::shared_ptr<fnd::Record>(DEVTimestamp::initWithSeconds(2, 250000000))));
+
+  // Merge keeps untouched fields; merge fields write only the listed ones.
+  ASSERT_FALSE(Wait([&](auto c) {
+    ref->setData(Dictionary{{"m", Dictionary{{"z", 3}}}}, true, c);
+  }));
+  ASSERT_FALSE(Wait([&](auto c) {
+    ref->setData(Dictionary{{"n", 9}, {"q", 1}}, {Field("n")}, c);
+  }));
+  data = DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/d");
+  EXPECT_EQ(data->get("m"), Value(Dictionary{{"y", 2}, {"z", 3}}));
+  EXPECT_EQ(data->get("n"), Value(9));
+  EXPECT_FALSE(data->contains("q"));
+
+  // A plain set refuses the delete sentinel; an update needs an existing document.
+  auto e = Wait([&](auto c) {
+    ref->setData(Dictionary{{"n", Sentinel(DEVFieldValue::fieldValueForDelete())}}, c);
+  });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->code(), DEVVireldaErrorCodeInvalidArgument);
+  e = Wait([&](auto c) {
+    virelda_->documentWithPath("c/none")->updateData(Dictionary{{"a", 1}}, c);
+  });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->code(), DEVVireldaErrorCodeNotFound);
+}
+
+TEST_F(VireldaSdkTest, QueriesFilterOrderBoundAndLimit) {
+  Put("c/a", {{"n", 1}, {"tags", Array{"x"}}});
+  Put("c/b", {{"n", 2}, {"tags", Array{"y"}}});
+  Put("c/c", {{"n", 3}, {"tags", Array{"x", "y"}}});
+  Put("c/d", {{"other", true}});
+  Put("c/a/sub/e", {{"n", 10}});
+  Put("d/sub/sub/f", {{"n", 11}});
+  auto base = virelda_->collectionWithPath("c");
+  auto ordered = base->queryOrderedByFieldPath(Field("n"), false);
+  struct Case {
+    const char* name;
+    std::shared_ptr<DEVQuery> query;
+    std::vector<std::string> paths;
+  } cases[] = {
+      {"all", base, {"c/a", "c/b", "c/c", "c/d"}},
+      {"==", base->queryWhereFieldPath(Field("n"), "==", 2), {"c/b"}},
+      {"!= skips missing", base->queryWhereFieldPath(Field("n"), "!=", 2), {"c/a", "c/c"}},
+      {">=", base->queryWhereFieldPath(Field("n"), ">=", 2.0), {"c/b", "c/c"}},
+      {"array-contains",
+       base->queryWhereFieldPath(Field("tags"), "array-contains", "x"),
+       {"c/a", "c/c"}},
+      {"in", base->queryWhereFieldPath(Field("n"), "in", Array{1, 3}), {"c/a", "c/c"}},
+      {"not-in", base->queryWhereFieldPath(Field("n"), "not-in", Array{1, 3}), {"c/b"}},
+      {"doc id", base->queryWhereFieldPath(DEVFieldPath::documentID(), "==", "b"), {"c/b"}},
+      {"or",
+       base->queryWhereFilter(DEVFilter::orFilterWithFilters(
+           {DEVFilter::filterWhereFieldPath(Field("n"), "==", 1),
+            DEVFilter::filterWhereFieldPath(Field("other"), "==", true)})),
+       {"c/a", "c/d"}},
+      {"descending", base->queryOrderedByFieldPath(Field("n"), true), {"c/c", "c/b", "c/a"}},
+      {"start after", ordered->queryStartingAfterValues({1}), {"c/b", "c/c"}},
+      {"end before", ordered->queryEndingBeforeValues({3}), {"c/a", "c/b"}},
+      {"limit", ordered->queryLimitedTo(2), {"c/a", "c/b"}},
+      {"limit to last", ordered->queryLimitedToLast(2), {"c/b", "c/c"}},
+      {"group", virelda_->collectionGroupWithID("sub"), {"c/a/sub/e", "d/sub/sub/f"}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NE(c.query, nullptr) << c.name;
+    EXPECT_EQ(Paths(c.query), c.paths) << c.name;
+  }
+  fnd::Error error;
+  EXPECT_EQ(base->queryWhereFieldPath(Field("n"), "in", Array{}, &error), nullptr);
+  EXPECT_EQ(base->queryWhereFieldPath(Field("n"), "IN", Array{1}, &error), nullptr);
+  EXPECT_EQ(base->queryStartingAtValues({1}, &error), nullptr);
+}
+
+TEST_F(VireldaSdkTest, BatchesApplyAllOrNothing) {
+  Put("c/a", {{"n", 1}});
+  auto batch = virelda_->batch();
+  batch->setData(Dictionary{{"n", 2}}, virelda_->documentWithPath("c/b"));
+  batch->updateData(Dictionary{{"n", 5}}, virelda_->documentWithPath("c/missing"));
+  auto e = Wait([&](auto c) { batch->commitWithCompletion(c); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->code(), DEVVireldaErrorCodeNotFound);
+  EXPECT_FALSE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/b"));
+}
+
+TEST_F(VireldaSdkTest, AggregatesAndFaults) {
+  Put("c/a", {{"n", 1}});
+  Put("c/b", {{"n", 2.5}});
+  auto count = DEVAggregateField::aggregateFieldForCount();
+  auto sum = DEVAggregateField::aggregateFieldForSumOfField("n");
+  auto avg = DEVAggregateField::aggregateFieldForAverageOfField("missing");
+  bool done = false;
+  virelda_->collectionWithPath("c")
+      ->aggregate({count, sum, avg})
+      ->aggregationWithSource(0, [&](auto snapshot, const auto& error) {
+        ASSERT_FALSE(error);
+        EXPECT_EQ(snapshot->count(), 2);
+        EXPECT_EQ(snapshot->valueForAggregateField(*sum), Value(3.5));
+        EXPECT_TRUE(snapshot->valueForAggregateField(*avg).isNull());
+        done = true;
+      });
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return done; }));
+
+  DEVVireldaTesting::setFault([](std::string_view op, std::string_view path) {
+    return op == "delete" && path == "c/a" ? std::optional<fnd::Error>(DEVVireldaError(7, "denied"))
+                                           : std::nullopt;
+  });
+  auto e =
+      Wait([&](auto c) { virelda_->documentWithPath("c/a")->deleteDocumentWithCompletion(c); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->code(), 7);
+  EXPECT_TRUE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/a"));
+}
+
+}  // namespace

@@ -15,31 +15,46 @@ namespace {
 APMPValueRef Number(double value) { return APMPNumberValue::numberWithDouble(value); }
 const APMPValueRef& Boolean(bool value) { return APMPBooleanValue::booleanValueWithBool(value); }
 
-// Converting an array joins all its elements and converting a string scans it: both are charged
-// by their size before the work is done.
-bool ChargeConversion(const APMPValueRef& value, const APMPScopeRef& scope, APMPError* error) {
-  if (auto array = APMPCast<APMPArrayValue>(value)) {
-    return APMPChargeWork(scope, array->count(), APMPElementsPerInstruction, error);
-  }
+// Conversions of operands that charge their work against the instruction limit: a string is
+// charged by its length, an array by its element count before it is joined and by the length of
+// the joined text after (which also counts arrays nested inside it). An array's number is the
+// number of its joined text, as for every array.
+
+bool ToText(const APMPValueRef& value, const APMPScopeRef& scope, std::u16string* text,
+            APMPError* error) {
   if (auto string = APMPCast<APMPStringValue>(value)) {
-    return APMPChargeWork(scope, string->value().size(), APMPCodeUnitsPerInstruction, error);
+    if (!APMPChargeWork(scope, string->value().size(), APMPCodeUnitsPerInstruction, error)) {
+      return false;
+    }
+    *text = string->value();
+    return true;
   }
-  return true;
+  if (auto array = APMPCast<APMPArrayValue>(value)) {
+    if (!APMPChargeWork(scope, array->count(), APMPElementsPerInstruction, error)) return false;
+    *text = array->stringValueOrError(error);
+    if (*error) return false;
+    return APMPChargeWork(scope, text->size(), APMPCodeUnitsPerInstruction, error);
+  }
+  *text = value->stringValueOrError(error);
+  return !*error;
 }
 
-bool ChargeConversions(const APMPValueRef& a, const APMPValueRef& b, const APMPScopeRef& scope,
-                       APMPError* error) {
-  return ChargeConversion(a, scope, error) && ChargeConversion(b, scope, error);
+bool ToNumber(const APMPValueRef& value, const APMPScopeRef& scope, double* number,
+              APMPError* error) {
+  if (value->isArray() || value->isString()) {
+    std::u16string text;
+    if (!ToText(value, scope, &text, error)) return false;
+    *number = APMPStringToNumber(text);
+    return true;
+  }
+  *number = value->doubleValueOrError(error);
+  return !*error;
 }
 
 // Both number forms, first then second. False with the error when one fails.
 bool NumberPair(const APMPValueList& values, const APMPScopeRef& scope, double* a, double* b,
                 APMPError* error) {
-  if (!ChargeConversions(values[0], values[1], scope, error)) return false;
-  *a = values[0]->doubleValueOrError(error);
-  if (*error) return false;
-  *b = values[1]->doubleValueOrError(error);
-  return !*error;
+  return ToNumber(values[0], scope, a, error) && ToNumber(values[1], scope, b, error);
 }
 
 // Type rank of loose equality: 0 undefined and null, 1 number and boolean, 2 string, 3 the rest.
@@ -77,11 +92,11 @@ APMPValueRef Add(const APMPValueList& values, const APMPScopeRef& scope, APMPErr
   if (!APMPIsNonNullObjectOrString(values[0]) && !APMPIsNonNullObjectOrString(values[1])) {
     return Binary(values, scope, error, [](double a, double b) { return a + b; });
   }
-  if (!ChargeConversions(values[0], values[1], scope, error)) return APMPUndefined();
-  std::u16string first = values[0]->stringValueOrError(error);
-  if (*error) return APMPUndefined();
-  std::u16string second = values[1]->stringValueOrError(error);
-  if (*error) return APMPUndefined();
+  std::u16string first;
+  std::u16string second;
+  if (!ToText(values[0], scope, &first, error) || !ToText(values[1], scope, &second, error)) {
+    return APMPUndefined();
+  }
   if (first.size() + second.size() > APMPMaximumStringLength) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return APMPUndefined();
@@ -110,9 +125,8 @@ APMPValueRef Modulus(const APMPValueList& values, const APMPScopeRef& scope, APM
 
 APMPValueRef Negate(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
   if (!APMPHasExpectedArgumentLength(values, 1, error)) return APMPUndefined();
-  if (!ChargeConversion(values[0], scope, error)) return APMPUndefined();
-  double a = values[0]->doubleValueOrError(error);
-  if (*error) return APMPUndefined();
+  double a = 0;
+  if (!ToNumber(values[0], scope, &a, error)) return APMPUndefined();
   return Number(-a);
 }
 
@@ -132,8 +146,7 @@ APMPValueRef PostChange(const APMPValueList& values, const APMPScopeRef&, APMPEr
 // Comparison. The evaluator has checked that there are exactly two values.
 
 APMPValueRef Equals(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
-  if (!ChargeConversions(values[0], values[1], scope, error)) return APMPUndefined();
-  bool equal = APMPLooseEqualityCompare(values[0], values[1], error);
+  bool equal = APMPLooseEqualityCompare(values[0], values[1], scope, error);
   if (*error) return APMPUndefined();
   return Boolean(equal);
 }
@@ -148,9 +161,10 @@ APMPValueRef NotEquals(const APMPValueList& values, const APMPScopeRef& scope, A
 
 APMPValueRef Identity(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error,
                       bool wanted) {
-  if (values[0]->isString() && values[1]->isString() &&
-      !ChargeConversions(values[0], values[1], scope, error)) {
-    return APMPUndefined();
+  // Two strings are compared unit by unit.
+  if (values[0]->isString() && values[1]->isString()) {
+    size_t units = static_cast<const APMPStringValue&>(*values[0]).value().size();
+    if (!APMPChargeWork(scope, units, APMPCodeUnitsPerInstruction, error)) return APMPUndefined();
   }
   bool equal = APMPStrictEqualityCompare(values[0], values[1], error);
   if (*error) return APMPUndefined();
@@ -171,8 +185,7 @@ APMPValueRef IdentityNotEquals(const APMPValueList& values, const APMPScopeRef& 
 // GreaterThan and GreaterThanEquals; true when the result is -1 (or 0 when `orEqual`).
 APMPValueRef Relation(const APMPValueRef& first, const APMPValueRef& second,
                       const APMPScopeRef& scope, APMPError* error, bool orEqual) {
-  if (!ChargeConversions(first, second, scope, error)) return APMPUndefined();
-  int order = APMPCompareValues(first, second, error);
+  int order = APMPCompareValues(first, second, scope, error);
   if (*error) return APMPUndefined();
   return Boolean(order == -1 || (orEqual && order == 0));
 }
@@ -276,9 +289,8 @@ APMPValueRef BitwiseUnsignedRightShift(const APMPValueList& values, const APMPSc
 
 APMPValueRef BitwiseNot(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
   if (!APMPHasExpectedArgumentLength(values, 1, error)) return APMPUndefined();
-  if (!ChargeConversion(values[0], scope, error)) return APMPUndefined();
-  double a = values[0]->doubleValueOrError(error);
-  if (*error) return APMPUndefined();
+  double a = 0;
+  if (!ToNumber(values[0], scope, &a, error)) return APMPUndefined();
   return Number(~APMPToInt32(a));
 }
 
@@ -286,7 +298,8 @@ std::u16string Code(std::u16string_view code) { return std::u16string(code); }
 
 }  // namespace
 
-bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs, APMPError* error) {
+bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs,
+                              const APMPScopeRef& scope, APMPError* error) {
   const int lhsRank = TypeRank(lhs);
   const int rhsRank = TypeRank(rhs);
   const APMPValueRef& low = rhsRank < lhsRank ? rhs : lhs;
@@ -295,17 +308,15 @@ bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs, 
     case 0:
       return TypeRank(high) == 0;
     case 1: {
-      double a = low->doubleValueOrError(error);
-      if (*error) return false;
-      double b = high->doubleValueOrError(error);
-      if (*error) return false;
+      double a = 0;
+      double b = 0;
+      if (!ToNumber(low, scope, &a, error) || !ToNumber(high, scope, &b, error)) return false;
       return APMPNumberEquals(a, b);
     }
     case 2: {
-      std::u16string a = low->stringValueOrError(error);
-      if (*error) return false;
-      std::u16string b = high->stringValueOrError(error);
-      if (*error) return false;
+      std::u16string a;
+      std::u16string b;
+      if (!ToText(low, scope, &a, error) || !ToText(high, scope, &b, error)) return false;
       return APMPStringEquals(a, b);
     }
     default:
@@ -313,18 +324,17 @@ bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs, 
   }
 }
 
-int APMPCompareValues(const APMPValueRef& lhs, const APMPValueRef& rhs, APMPError* error) {
+int APMPCompareValues(const APMPValueRef& lhs, const APMPValueRef& rhs, const APMPScopeRef& scope,
+                      APMPError* error) {
   if (APMPIsNonNullObjectOrString(lhs) && APMPIsNonNullObjectOrString(rhs)) {
-    std::u16string a = lhs->stringValueOrError(error);
-    if (*error) return 0;
-    std::u16string b = rhs->stringValueOrError(error);
-    if (*error) return 0;
+    std::u16string a;
+    std::u16string b;
+    if (!ToText(lhs, scope, &a, error) || !ToText(rhs, scope, &b, error)) return 0;
     return fnd::CanonicalCompare(fnd::FromUTF16(a), fnd::FromUTF16(b));
   }
-  double a = lhs->doubleValueOrError(error);
-  if (*error) return 0;
-  double b = rhs->doubleValueOrError(error);
-  if (*error) return 0;
+  double a = 0;
+  double b = 0;
+  if (!ToNumber(lhs, scope, &a, error) || !ToNumber(rhs, scope, &b, error)) return 0;
   if (a < b) return -1;
   if (a == b) return 0;
   return 1;

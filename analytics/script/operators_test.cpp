@@ -216,6 +216,11 @@ TEST_F(OperatorsTest, ConvertingHugeOperandsIsChargedAgainstTheInstructionLimit)
                    (While true (Undefined) false (Quote (Equals (Get "s") "y"))))"),
             "error 18");
   EXPECT_EQ(runtime.getInstructionCount(), APMPInstructionCountHardLimit);
+  // An array nested in a one-element array is charged by the text its join makes.
+  EXPECT_EQ(script_test::Run(R"((Var "a" "b") (Assign "b" (CreateArray))
+                   (SetProperty (Get "b") "length" 50000) (Assign "a" (CreateArray (Get "b")))
+                   (While true (Undefined) false (Quote (Subtract (Get "a") 1))))"),
+            "error 18");
 }
 
 }  // namespace

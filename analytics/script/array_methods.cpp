@@ -48,6 +48,22 @@ int64_t RelativeIndex(double index, int64_t length) {
   return Clamp(index, 0, length);
 }
 
+// Charges a strict-equality search from `from` to `to` (exclusive): every element, and for a
+// string search value the texts of the same length that it may have to compare unit by unit.
+bool ChargeSearch(const APMPArrayValue& array, const APMPValueRef& search, size_t from, size_t to,
+                  const APMPScopeRef& scope, APMPError* error) {
+  if (!APMPChargeWork(scope, to - from, APMPElementsPerInstruction, error)) return false;
+  auto text = APMPCast<APMPStringValue>(search);
+  if (!text || text->value().empty()) return true;
+  const size_t length = text->value().size();
+  size_t units = 0;
+  for (size_t i = from; i < to; ++i) {
+    auto element = APMPCast<APMPStringValue>(array.elements()[i]);
+    if (element && element->value().size() == length) units += length;
+  }
+  return APMPChargeWork(scope, units, APMPCodeUnitsPerInstruction, error);
+}
+
 // True when index i is below the current count and holds no hole.
 bool IsPresent(const APMPArrayValue& array, size_t i) {
   return i < array.count() && !array.elements()[i]->isHole();
@@ -221,7 +237,10 @@ APMPValueRef IndexOf(const ArrayRef& receiver, const APMPValueList& arguments,
   }
   if (start >= static_cast<double>(length)) return Number(-1);
   int64_t from = RelativeIndex(start, length);
-  if (!ChargeElements(scope, static_cast<size_t>(length - from), error)) return APMPUndefined();
+  if (!ChargeSearch(*receiver, search, static_cast<size_t>(from), static_cast<size_t>(length),
+                    scope, error)) {
+    return APMPUndefined();
+  }
   int64_t found = receiver->indexOfValue(search, from, error);
   if (*error) return APMPUndefined();
   return Number(static_cast<double>(found));
@@ -243,19 +262,23 @@ APMPValueRef LastIndexOf(const ArrayRef& receiver, const APMPValueList& argument
   }
   if (start < 0) return Number(-1);
   int64_t from = Clamp(start, 0, std::max<int64_t>(length - 1, 0));
-  if (!ChargeElements(scope, static_cast<size_t>(from), error)) return APMPUndefined();
+  if (length > 0 &&
+      !ChargeSearch(*receiver, search, 0, static_cast<size_t>(from) + 1, scope, error)) {
+    return APMPUndefined();
+  }
   int64_t found = receiver->lastIndexOfValue(search, from, error);
   if (*error) return APMPUndefined();
   return Number(static_cast<double>(found));
 }
 
-// The receiver's elements joined by `separator`, as a new string value.
+// The receiver's elements joined by `separator`, as a new string value. The joined text is
+// charged like elements, since arrays nested in the receiver are joined too.
 APMPValueRef JoinWith(const ArrayRef& receiver, std::u16string_view separator,
                       const APMPScopeRef& scope, APMPError* error) {
   if (!ChargeElements(scope, receiver->count(), error)) return APMPUndefined();
   std::u16string text = receiver->stringValueWithSeparator(separator, error);
   if (*error) return APMPUndefined();
-  if (!APMPChargeWork(scope, text.size(), APMPCodeUnitsPerInstruction, error)) {
+  if (!APMPChargeWork(scope, text.size(), APMPElementsPerInstruction, error)) {
     return APMPUndefined();
   }
   return APMPMakeString(std::move(text), error);
@@ -383,15 +406,17 @@ APMPValueRef Sort(const ArrayRef& receiver, const APMPValueList& arguments,
   const size_t rounds = static_cast<size_t>(std::ceil(std::log2(static_cast<double>(n))));
   if (!ChargeElements(scope, n * rounds, error)) return APMPUndefined();
   if (!function) {
-    size_t units = 0;
+    size_t units = 0;   // Code units of texts.
+    size_t joined = 0;  // Joined text of arrays, charged like elements (as in join).
     for (const auto& element : receiver->elements()) {
       if (auto string = APMPCast<APMPStringValue>(element)) units += string->value().size();
       if (element->isArray()) {
         APMPError ignored;  // The sort itself reports a failing conversion.
-        units += element->stringValueOrError(&ignored).size();
+        joined += element->stringValueOrError(&ignored).size();
       }
     }
-    if (!APMPChargeWork(scope, units * rounds, APMPCodeUnitsPerInstruction, error)) {
+    if (!APMPChargeWork(scope, units * rounds, APMPCodeUnitsPerInstruction, error) ||
+        !APMPChargeWork(scope, joined * rounds, APMPElementsPerInstruction, error)) {
       return APMPUndefined();
     }
   }

@@ -17,8 +17,9 @@ const APMPValueRef& Boolean(bool value) { return APMPBooleanValue::booleanValueW
 
 // Conversions of operands that charge their work against the instruction limit: a string is
 // charged by its length, an array by its element count before it is joined and by the length of
-// the joined text after (which also counts arrays nested inside it). An array's number is the
-// number of its joined text, as for every array.
+// the joined text after, like elements, since every separator in it stands for an element (this
+// also counts the arrays nested inside it). An array's number is the number of its joined text,
+// as for every array.
 
 bool ToText(const APMPValueRef& value, const APMPScopeRef& scope, std::u16string* text,
             APMPError* error) {
@@ -33,7 +34,7 @@ bool ToText(const APMPValueRef& value, const APMPScopeRef& scope, std::u16string
     if (!APMPChargeWork(scope, array->count(), APMPElementsPerInstruction, error)) return false;
     *text = array->stringValueOrError(error);
     if (*error) return false;
-    return APMPChargeWork(scope, text->size(), APMPCodeUnitsPerInstruction, error);
+    return APMPChargeWork(scope, text->size(), APMPElementsPerInstruction, error);
   }
   *text = value->stringValueOrError(error);
   return !*error;

@@ -37,9 +37,13 @@ std::unordered_map<std::u16string, APMPCommandHandler> APMPComparisonCommandHand
 std::unordered_map<std::u16string, APMPCommandHandler> APMPLogicalCommandHandlers();
 std::unordered_map<std::u16string, APMPCommandHandler> APMPBitwiseCommandHandlers();
 
-// Loose equality (the Equals command): false with the error when a conversion fails.
-bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs, APMPError* error);
+// Loose equality (the Equals command): false with the error when a conversion fails. Long texts
+// and arrays converted on the way are charged to the instruction count of `scope`'s chain
+// (work_meter.h).
+bool APMPLooseEqualityCompare(const APMPValueRef& lhs, const APMPValueRef& rhs,
+                              const APMPScopeRef& scope, APMPError* error);
 
 // The ordering of the relational operators: -1 when lhs comes first, 0 when equal, 1 otherwise
-// (a NaN gives 1). 0 with the error when a conversion fails.
-int APMPCompareValues(const APMPValueRef& lhs, const APMPValueRef& rhs, APMPError* error);
+// (a NaN gives 1). 0 with the error when a conversion fails. Charged like the equality above.
+int APMPCompareValues(const APMPValueRef& lhs, const APMPValueRef& rhs, const APMPScopeRef& scope,
+                      APMPError* error);

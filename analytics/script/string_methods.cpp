@@ -1,5 +1,6 @@
 #include "analytics/script/string_methods.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -26,6 +27,16 @@ APMPValueRef String(Text text) { return APMPStringValue::stringWithString(std::m
 // Charges a scan or copy of `units` code units.
 bool ChargeText(const APMPScopeRef& scope, size_t units, APMPError* error) {
   return APMPChargeWork(scope, units, APMPCodeUnitsPerInstruction, error);
+}
+
+// Charges a plain search for `search` in `text`: a scan of the text, and more for a long search
+// text, since a search may compare it again at every position.
+bool ChargeSearch(const APMPScopeRef& scope, const Text& text, const Text& search,
+                  APMPError* error) {
+  const size_t factor = std::max<size_t>(1, search.size() / 32);
+  const size_t most = APMPMaximumStringLength * APMPCodeUnitsPerInstruction;
+  size_t units = text.size() > most / factor ? most : text.size() * factor;
+  return ChargeText(scope, units, error);
 }
 
 // APMPToInteger of the value's number form. NaN with the error on failure.
@@ -100,7 +111,7 @@ APMPValueRef IndexOf(const Text& text, const APMPValueList& arguments, const APM
     from = Clamp(position, 0, text.size());
   }
   if (search.empty()) return Number(-1);
-  if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
+  if (!ChargeSearch(scope, text, search, error)) return APMPUndefined();
   fnd::TextRange range = fnd::FindString(text, search, {}, from);
   return Number(range.found() ? static_cast<double>(range.location) : -1);
 }
@@ -120,7 +131,7 @@ APMPValueRef LastIndexOf(const Text& text, const APMPValueList& arguments,
   const size_t p = Clamp(position, 0, text.size());
   // An occurrence must start at or before p, so it lies within the first p + |search| units.
   const size_t window = std::min(text.size(), p + search.size());
-  if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
+  if (!ChargeSearch(scope, text, search, error)) return APMPUndefined();
   fnd::FindOptions options;
   options.backwards = true;
   fnd::TextRange range = fnd::FindString(text, search, options, 0, window);
@@ -182,7 +193,7 @@ APMPValueRef Replace(const Text& text, const APMPValueList& arguments, const APM
   if (!APMPAssertArgumentsAtMost(arguments, 2, error)) return APMPUndefined();
   Text search = SearchText(arguments, error);
   if (*error) return APMPUndefined();
-  if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
+  if (!ChargeSearch(scope, text, search, error)) return APMPUndefined();
   // The empty search text matches at the start, with length 0.
   fnd::TextRange range{0, 0};
   if (!search.empty()) {
@@ -217,7 +228,7 @@ size_t SliceBound(double value, size_t length) {
   return Clamp(value, 0, length);
 }
 
-APMPValueRef Slice(const Text& text, const APMPValueList& arguments, const APMPScopeRef&,
+APMPValueRef Slice(const Text& text, const APMPValueList& arguments, const APMPScopeRef& scope,
                    APMPError* error) {
   if (!APMPAssertArgumentsAtMost(arguments, 2, error)) return APMPUndefined();
   size_t start = 0;
@@ -233,10 +244,11 @@ APMPValueRef Slice(const Text& text, const APMPValueList& arguments, const APMPS
     end = SliceBound(value, text.size());
   }
   if (end <= start) return String(Text());
+  if (!ChargeText(scope, end - start, error)) return APMPUndefined();
   return String(text.substr(start, end - start));
 }
 
-APMPValueRef Substring(const Text& text, const APMPValueList& arguments, const APMPScopeRef&,
+APMPValueRef Substring(const Text& text, const APMPValueList& arguments, const APMPScopeRef& scope,
                        APMPError* error) {
   if (!APMPAssertArgumentsAtMost(arguments, 2, error)) return APMPUndefined();
   size_t start = 0;
@@ -252,6 +264,7 @@ APMPValueRef Substring(const Text& text, const APMPValueList& arguments, const A
     end = Clamp(value, 0, text.size());
   }
   if (end < start) std::swap(start, end);
+  if (!ChargeText(scope, end - start, error)) return APMPUndefined();
   return String(text.substr(start, end - start));
 }
 
@@ -280,7 +293,7 @@ APMPValueRef Split(const Text& text, const APMPValueList& arguments, const APMPS
   }
   APMPValueList pieces;
   if (limit > 0) {
-    if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
+    if (!ChargeSearch(scope, text, separator, error)) return APMPUndefined();
     APMPWorkMeter meter(scope, APMPElementsPerInstruction);
     if (separator.empty()) {
       for (size_t i = 0; i < text.size() && pieces.size() < limit; ++i) {
@@ -332,9 +345,10 @@ APMPValueRef ToLocaleUpperCase(const Text& t, const APMPValueList& a, const APMP
   return MapCase(t, a, s, e, true, true);
 }
 
-APMPValueRef ToString(const Text& text, const APMPValueList& arguments, const APMPScopeRef&,
+APMPValueRef ToString(const Text& text, const APMPValueList& arguments, const APMPScopeRef& scope,
                       APMPError* error) {
   if (!APMPHasExpectedArgumentLength(arguments, 0, error)) return APMPUndefined();
+  if (!ChargeText(scope, text.size(), error)) return APMPUndefined();
   return String(text);
 }
 

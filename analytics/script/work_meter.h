@@ -17,7 +17,7 @@
 #include "analytics/script/runtime_value.h"
 
 // Units of native work that cost one instruction.
-inline constexpr size_t APMPElementsPerInstruction = 64;    // Elements copied, moved or compared.
+inline constexpr size_t APMPElementsPerInstruction = 16;    // Elements copied, moved or compared.
 inline constexpr size_t APMPCodeUnitsPerInstruction = 256;  // UTF-16 units scanned or copied.
 inline constexpr size_t APMPBindingsPerInstruction = 16;    // Variables bound by a loop.
 

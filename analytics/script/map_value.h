@@ -10,7 +10,7 @@
 #include "analytics/script/property_map.h"
 #include "analytics/script/runtime_value.h"
 
-class APMPMapValue final : public APMPRuntimeValue {
+class APMPMapValue : public APMPRuntimeValue {
  public:
   static constexpr Kind kKind = Kind::kMap;
   APMPMapValue() : APMPRuntimeValue(kKind) {}

@@ -1,0 +1,92 @@
+// The plain values of the remote-configuration SDK: fetch settings, one parameter's value with its
+// source, a custom signal, and the keys of a real-time update.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <variant>
+
+#include "platform/foundation/value.h"
+
+// Where a parameter's value comes from.
+enum DEVRemoteConfigSource : int64_t {
+  DEVRemoteConfigSourceRemote = 0,   // Fetched and activated.
+  DEVRemoteConfigSourceDefault = 1,  // Set by the app with setDefaults.
+  DEVRemoteConfigSourceStatic = 2,   // Neither: the empty value.
+};
+
+enum DEVRemoteConfigFetchStatus : int64_t {
+  DEVRemoteConfigFetchStatusNoFetchYet = 0,
+  DEVRemoteConfigFetchStatusSuccess = 1,
+  DEVRemoteConfigFetchStatusFailure = 2,
+  DEVRemoteConfigFetchStatusThrottled = 3,
+};
+
+enum DEVRemoteConfigFetchAndActivateStatus : int64_t {
+  DEVRemoteConfigFetchAndActivateStatusSuccessFetchedFromRemote = 0,
+  DEVRemoteConfigFetchAndActivateStatusSuccessUsingPreFetchedData = 1,
+  DEVRemoteConfigFetchAndActivateStatusError = 2,
+};
+
+// How fetches behave; both in seconds.
+class DEVRemoteConfigSettings {
+ public:
+  double fetchTimeout() const { return fetchTimeout_; }
+  void setFetchTimeout(double seconds) { fetchTimeout_ = seconds; }
+  // A fetch within this time of the last successful one answers from the cache.
+  double minimumFetchInterval() const { return minimumFetchInterval_; }
+  void setMinimumFetchInterval(double seconds) { minimumFetchInterval_ = seconds; }
+
+ private:
+  double fetchTimeout_ = 60;
+  double minimumFetchInterval_ = 43200;
+};
+
+// One parameter's value: its bytes (UTF-8 text for text values) and where it came from.
+class DEVRemoteConfigValue {
+ public:
+  DEVRemoteConfigValue(fnd::Data data, DEVRemoteConfigSource source)
+      : data_(std::move(data)), source_(source) {}
+
+  const fnd::Data& dataValue() const { return data_; }
+  std::string stringValue() const { return std::string(data_.begin(), data_.end()); }
+  DEVRemoteConfigSource source() const { return source_; }
+
+ private:
+  fnd::Data data_;
+  DEVRemoteConfigSource source_;
+};
+
+// A custom signal value: text, a whole number or a floating-point number.
+class CustomSignalValue {
+ public:
+  static CustomSignalValue string(std::string value) { return CustomSignalValue(std::move(value)); }
+  static CustomSignalValue integer(int64_t value) { return CustomSignalValue(value); }
+  static CustomSignalValue floatingPoint(double value) { return CustomSignalValue(value); }
+
+  const std::variant<std::string, int64_t, double>& value() const { return value_; }
+  bool operator==(const CustomSignalValue&) const = default;
+
+ private:
+  explicit CustomSignalValue(std::variant<std::string, int64_t, double> value)
+      : value_(std::move(value)) {}
+  std::variant<std::string, int64_t, double> value_;
+};
+
+// What a real-time update changed.
+class DEVRemoteConfigUpdate {
+ public:
+  explicit DEVRemoteConfigUpdate(std::set<std::string> updatedKeys)
+      : updatedKeys_(std::move(updatedKeys)) {}
+  const std::set<std::string>& updatedKeys() const { return updatedKeys_; }
+
+ private:
+  std::set<std::string> updatedKeys_;
+};
+
+// The bytes the SDK keeps for a default or template value: text as UTF-8, bytes as they are,
+// booleans as "1" or "0", numbers in decimal (floating-point in the shortest exact form), lists
+// and maps as JSON, anything else by its description.
+fnd::Data DEVRemoteConfigDataFromValue(const fnd::Value& value);

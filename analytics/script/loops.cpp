@@ -142,6 +142,8 @@ class LoopItems {
   }
 
   size_t count() const { return count_; }
+  // True when the items were copied from a container rather than made on demand.
+  bool copied() const { return mode_ == Mode::kValues; }
   APMPValueRef at(size_t i) const {
     switch (mode_) {
       case Mode::kValues:
@@ -203,22 +205,6 @@ bool ForOfItems(const APMPValueRef& subject, LoopItems* items, APMPError* error)
   return APMPSetError(error, APMPErrorCodeNotIterable);
 }
 
-// The number of elements of an array, or of properties of a map or function; 0 otherwise.
-size_t ContainerSize(const APMPValueRef& value) {
-  switch (value->kind()) {
-    case APMPRuntimeValue::Kind::kArray: {
-      const auto& array = static_cast<const APMPArrayValue&>(*value);
-      return array.count() + array.propertyMap().count();
-    }
-    case APMPRuntimeValue::Kind::kMap:
-      return static_cast<const APMPMapValue&>(*value).propertyMap().count();
-    case APMPRuntimeValue::Kind::kFunction:
-      return static_cast<const APMPFunctionValue&>(*value).propertyMap().count();
-    default:
-      return 0;
-  }
-}
-
 enum class Binding { kAssign, kConst, kLet };
 
 // The key and item loops: variable name, subject, body.
@@ -230,15 +216,15 @@ APMPValueRef KeyOrItemLoop(const APMPValueList& nodes, const APMPScopeRef& scope
   const std::u16string name = values[0]->stringValueOrError(error);
   if (*error) return APMPUndefined();
   const APMPValueRef& subject = values[1];
-  // Taking the items copies the elements or property names of a container (a string's items
-  // are made one at a time).
-  if (!APMPChargeWork(scope, ContainerSize(subject), APMPElementsPerInstruction, error)) {
-    return APMPUndefined();
-  }
   LoopItems items;
   if (keys) {
     items = ForInItems(subject);
   } else if (!ForOfItems(subject, &items, error)) {
+    return APMPUndefined();
+  }
+  // Taking the items copied the elements or property names of a container (a string's items are
+  // made one at a time).
+  if (items.copied() && !APMPChargeWork(scope, items.count(), APMPElementsPerInstruction, error)) {
     return APMPUndefined();
   }
   auto bodyArray = APMPCast<APMPArrayValue>(values[2]);

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "analytics/script/method_test_support.h"
 #include "analytics/script/evaluator.h"
+#include "analytics/script/method_test_support.h"
 #include "analytics/script/runtime.h"
 
 namespace {

@@ -268,12 +268,12 @@ APMPValueRef Substring(const Text& text, const APMPValueList& arguments, const A
   return String(text.substr(start, end - start));
 }
 
-// Appends one piece of a split; false with APMPErrorCodeResourceLimit past the array maximum.
-bool AddPiece(APMPValueList* pieces, Text piece, APMPError* error) {
-  if (pieces->size() >= APMPMaximumArrayLength) {
+// Appends one part of a split; false with APMPErrorCodeResourceLimit past the array maximum.
+bool AddPart(APMPValueList* parts, Text part, APMPError* error) {
+  if (parts->size() >= APMPMaximumArrayLength) {
     return APMPSetError(error, APMPErrorCodeResourceLimit);
   }
-  pieces->push_back(String(std::move(piece)));
+  parts->push_back(String(std::move(part)));
   return true;
 }
 
@@ -291,22 +291,22 @@ APMPValueRef Split(const Text& text, const APMPValueList& arguments, const APMPS
     if (*error) return APMPUndefined();
     limit = APMPToUInt32(number);
   }
-  APMPValueList pieces;
+  APMPValueList parts;
   if (limit > 0) {
     if (!ChargeSearch(scope, text, separator, error)) return APMPUndefined();
     APMPWorkMeter meter(scope, APMPElementsPerInstruction);
     if (separator.empty()) {
-      for (size_t i = 0; i < text.size() && pieces.size() < limit; ++i) {
-        if (!meter.add(1, error) || !AddPiece(&pieces, text.substr(i, 1), error)) {
+      for (size_t i = 0; i < text.size() && parts.size() < limit; ++i) {
+        if (!meter.add(1, error) || !AddPart(&parts, text.substr(i, 1), error)) {
           return APMPUndefined();
         }
       }
     } else {
       size_t start = 0;
-      while (pieces.size() < limit) {
+      while (parts.size() < limit) {
         size_t at = text.find(separator, start);
         size_t end = at == Text::npos ? text.size() : at;
-        if (!meter.add(1, error) || !AddPiece(&pieces, text.substr(start, end - start), error)) {
+        if (!meter.add(1, error) || !AddPart(&parts, text.substr(start, end - start), error)) {
           return APMPUndefined();
         }
         if (at == Text::npos) break;
@@ -314,7 +314,7 @@ APMPValueRef Split(const Text& text, const APMPValueList& arguments, const APMPS
       }
     }
   }
-  return APMPObjectManager::arrayValueWithArray(std::move(pieces), scope);
+  return APMPObjectManager::arrayValueWithArray(std::move(parts), scope);
 }
 
 // Case mapping through UTF-8; `locale` empty for no locale rules.

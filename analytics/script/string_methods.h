@@ -18,7 +18,7 @@
 // A count outside a method's range fails with 9; conversion errors pass through. A pattern that
 // does not compile, or a match that exceeds the regular-expression work limit, fails with the
 // error of platform/foundation/regex.h (not a runtime code). Results longer than
-// APMPMaximumStringLength, or splits into more than APMPMaximumArrayLength pieces, fail with
+// APMPMaximumStringLength, or splits into more than APMPMaximumArrayLength parts, fail with
 // APMPErrorCodeResourceLimit; scans of long texts are charged against the instruction limit
 // (work_meter.h).
 //

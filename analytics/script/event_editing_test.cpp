@@ -352,6 +352,28 @@ TEST(EventEditingTest, CallbacksSurviveCollections) {
   EXPECT_EQ(function->statements().size(), 3u);  // Not swept.
 }
 
+TEST(EventEditingTest, HostileProgramsGetErrors) {
+  // An endless loop in a callback stops at the instruction limit; the next event has a fresh
+  // budget and fails the same way instead of hanging.
+  auto editing = Load(Callback("edit", "(While true (Undefined) false (Quote 1))"));
+  for (int i = 0; i < 2; ++i) {
+    Handled handled = Handle(*editing);
+    EXPECT_FALSE(handled.result);
+    EXPECT_EQ(handled.error, "runtime 18");
+  }
+  // Endless recursion stops at the nesting limit.
+  auto recursive =
+      Load("(DefineFunction \"f\" (CreateArray) (Return (@f))) " + Callback("edit", "(@f)"));
+  EXPECT_EQ(Handle(*recursive).error, "runtime 19");
+  // A program tree nested too deeply does not load.
+  std::string deep = "1";
+  for (int i = 0; i < 300; ++i) deep = "(Block " + deep + ")";
+  APMPEventEditing nested;
+  fnd::Error error;
+  EXPECT_FALSE(nested.loadProgram(*MakeProgram(deep), &error));
+  EXPECT_EQ(ErrorText(error), "runtime 19");
+}
+
 TEST(EditingCallbackHandlerTest, AtMostAThousandCallbacks) {
   APMPEditingCallbackHandler handler;
   auto callback = std::make_shared<APMPFunctionValue>(u"f");

@@ -2,6 +2,7 @@
 # folder's CMakeLists.txt; their tests join the folder's test executable.
 target_sources(analytics PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/remote_config.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/remote_config_event_editing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/remote_config_table.cpp
 )
 

@@ -96,8 +96,9 @@ class ZIVRemoteConfigServices {
     (void)name;
     return std::nullopt;
   }
-  // A new event-editing runtime, or null when none can be made.
-  virtual std::shared_ptr<ZIVRemoteConfigEventEditing> makeEventEditing() const { return nullptr; }
+  // A new event-editing runtime, or null when none can be made. The default is a
+  // ZIVScriptEventEditing over the scripting runtime (remote_config_event_editing.h).
+  virtual std::shared_ptr<ZIVRemoteConfigEventEditing> makeEventEditing() const;
 };
 
 // Installs the process's services (null goes back to the defaults). The engine calls it once.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analytics/config/experiments_test_support.h"
+#include "analytics/config/remote_config_event_editing.h"
 #include "analytics/config/remote_config_test_support.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/test_support.h"
@@ -447,6 +448,40 @@ TEST_F(RemoteConfigTest, AProgramThatFailsToLoadLeavesControlsAndConsentAsTheyWe
     EXPECT_EQ(config->dataControls(), std::vector<std::string>{"kept"});
     EXPECT_EQ(config->consentDefaults(), (fnd::Dictionary{{"analytics_storage", "denied"}}));
   }
+}
+
+TEST_F(RemoteConfigTest, TheScriptingRuntimeLoadsProgramsOrRefusesThem) {
+  auto entity = [](int32_t type) {
+    auto node = APMPBRuntimeEntity::initWithBuffer(nullptr);
+    NANOSetInt32(node.get(), APMPBRuntimeEntity::kType, type);
+    NANOSetString(node.get(), APMPBRuntimeEntity::kStringValue, fnd::Value("text"));
+    return rc_test::Record(node);
+  };
+  auto withProgram = [](int32_t type, const fnd::Value& node) {
+    auto message = Config(kAppID, {});
+    rc_test::SetDataControls(message.get(), {std::to_string(type)});
+    auto program = APMPBProgram::initWithBuffer(nullptr);
+    fnd::Array entities{node};
+    NANOSetArray(program.get(), APMPBProgram::kEntities, &entities);
+    fnd::Array programs{rc_test::Record(program)};
+    NANOSetArray(message.get(), APMPBMeasurementConfig::kPrograms, &programs);
+    return message;
+  };
+  // A string literal is a valid program.
+  auto config = MakeWith(withProgram(1, entity(1)));
+  auto editing = std::dynamic_pointer_cast<ZIVScriptEventEditing>(config->eventEditing());
+  ASSERT_TRUE(editing);
+  EXPECT_EQ(sharedLog_.withCode(29027).size(), 1u);
+  EXPECT_EQ(config->dataControls(), std::vector<std::string>{"1"});
+
+  // An entity of no known type cannot run.
+  config->parseRemoteConfigFromMeasurementConfig(withProgram(99, entity(99)));
+  ASSERT_EQ(sharedLog_.withCode(29026).size(), 1u);
+  EXPECT_EQ(sharedLog_.withCode(29026)[0].level, 1);
+  ASSERT_EQ(sharedLog_.withCode(29026)[0].contexts.size(), 1u);
+  EXPECT_TRUE(ZIVErrorFromContext(sharedLog_.withCode(29026)[0].contexts[0]));
+  EXPECT_EQ(config->eventEditing(), nullptr);
+  EXPECT_EQ(config->dataControls(), std::vector<std::string>{"1"});
 }
 
 TEST_F(RemoteConfigTest, UploadURLFollowsSubdomainAndConsentStatus) {

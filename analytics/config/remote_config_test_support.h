@@ -89,7 +89,8 @@ inline void SetSGTM(APMPBMeasurementConfig* config, const std::string& url,
   NANOSetMessage(config, APMPBMeasurementConfig::kSgtmSetting, sgtm.get());
 }
 
-// Engine services whose answers a test sets.
+// Engine services whose answers a test sets. Without a factory, event editing is the real
+// scripting runtime.
 class TestServices : public ZIVRemoteConfigServices {
  public:
   bool hasSharedInstance() const override { return hasShared; }
@@ -105,7 +106,7 @@ class TestServices : public ZIVRemoteConfigServices {
     return it->second;
   }
   std::shared_ptr<ZIVRemoteConfigEventEditing> makeEventEditing() const override {
-    return editingFactory ? editingFactory() : nullptr;
+    return editingFactory ? editingFactory() : ZIVRemoteConfigServices::makeEventEditing();
   }
 
   bool hasShared = false;

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libnanopb-dev nanopb
+  libsqlite3-dev libnanopb-dev nanopb protobuf-compiler python3-protobuf
   zlib1g-dev libssl-dev libcurl4-openssl-dev
   libplist-dev libplist-utils libicu-dev uuid-dev
   nlohmann-json3-dev

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -273,7 +274,7 @@ TEST_F(RemoteConfigPluginTest, UpdateStream) {
   testing::internal::CaptureStdout();
   Config().publishRealtimeError(fnd::Error::withDescription("d", 1, "connection lost"));
   Config().ensureInitializedWithCompletionHandler(nullptr);
-  bool drained = false;
+  std::atomic<bool> drained = false;  // Set on the SDK's queue.
   Config().ensureInitializedWithCompletionHandler([&](auto) { drained = true; });
   ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return drained; }));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),

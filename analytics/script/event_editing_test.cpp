@@ -374,6 +374,26 @@ TEST(EventEditingTest, HostileProgramsGetErrors) {
   EXPECT_EQ(ErrorText(error), "runtime 19");
 }
 
+TEST(EventEditingTest, ProgramsSurviveTheWire) {
+  // As delivered: encoded inside the configuration, decoded, loaded, then run on events.
+  auto built = MakeProgram(
+      std::string(kPrelude) +
+          "(DefineFunction \"rule\" (CreateArray \"r\") (@reg 0 (Fn \"cb\" (CreateArray \"e\") " +
+          Call("setParamValue", "\"tag\" (GetProperty (Get \"r\") \"tag\")") +
+          " (Return 0)) (CreateObject \"type\" \"edit\")))",
+      {{"rule", "(CreateObject \"tag\" \"wired\")"}});
+  std::optional<fnd::Data> bytes = built->protoBuffer();
+  ASSERT_TRUE(bytes);
+  auto decoded = APMPBProgram::initWithBuffer(*bytes);
+  ASSERT_TRUE(decoded);
+  APMPEventEditing editing;
+  fnd::Error error;
+  ASSERT_TRUE(editing.loadProgram(*decoded, &error)) << error.description();
+  Handled handled = Handle(editing);
+  EXPECT_TRUE(handled.result);
+  EXPECT_EQ(handled.parameters.get(fnd::Value("tag")), fnd::Value("wired"));
+}
+
 TEST(EditingCallbackHandlerTest, AtMostAThousandCallbacks) {
   APMPEditingCallbackHandler handler;
   auto callback = std::make_shared<APMPFunctionValue>(u"f");

@@ -276,7 +276,7 @@ TEST_F(RemoteConfigPluginTest, UpdateStream) {
   Config().ensureInitializedWithCompletionHandler(nullptr);
   std::atomic<bool> drained = false;  // Set on the SDK's queue.
   Config().ensureInitializedWithCompletionHandler([&](auto) { drained = true; });
-  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return drained; }));
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return drained.load(); }));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Remote Config update error: connection lost\n");
   EXPECT_EQ(engine_.dart().events(kStream).size(), 1u);

@@ -15,7 +15,11 @@ void APMPMarker::markValue(const APMPValueRef& value) {
     case APMPRuntimeValue::Kind::kMap:
     case APMPRuntimeValue::Kind::kArray:
     case APMPRuntimeValue::Kind::kFunction:
+      break;
     case APMPRuntimeValue::Kind::kControl:
+      // Only a return value carries data. Break and continue are process-wide shared instances,
+      // which a pass must not write to (another runtime may be collecting on another thread).
+      if (!static_cast<const APMPControlValue&>(*value).isReturn()) return;
       break;
     default:
       return;  // Nothing else keeps a container alive.

@@ -43,8 +43,9 @@ class IdentifiersTest : public ::testing::Test {
     environment.identitySupport = std::make_shared<FakeIdentitySupport>();
     environment.bundle = bundles_.back().get();
     environment.monitor = monitor_.get();
-    return ZIVIdentity::create(ZIVPersistedConfig::create(suite, clock_, &preferences_),
-                               std::move(environment));
+    return ZIVIdentity::create(
+        ZIVPersistedConfig::create(suite, clock_, &preferences_, monitor_.get()),
+        std::move(environment));
   }
 
   ZIVIdentifiers::Environment Environment(std::shared_ptr<ZIVIdentity> engine,

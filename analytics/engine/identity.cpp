@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "analytics/config/consent_settings_util.h"
+#include "analytics/config/remote_config_table.h"
 #include "analytics/engine/default_identity_support.h"
 #include "analytics/engine/identity_support.h"
 #include "analytics/engine/measurement.h"
@@ -20,9 +21,6 @@ namespace {
 
 constexpr const char* kQueueLabel = "ZIVIdentityWorkerQueue";
 constexpr const char* kRivadoAppIDKey = "RIVADO_APP_ID";
-// Defaults of the server settings the identity reads.
-constexpr double kDefaultAdIDCacheTime = 1;
-constexpr bool kDefaultGateIDFAOnATTMASEnabled = false;
 // Reported tracking-authorisation statuses besides the platform's own 1 to 3.
 constexpr uint64_t kReportedStatusNotDetermined = 4;
 constexpr uint64_t kReportedStatusUnknown = 5;
@@ -177,12 +175,12 @@ void ZIVIdentity::setServerSettings(ZIVIdentityServerSettings settings) {
 void ZIVIdentity::assertOnQueue() const { assert(queue_->isCurrent()); }
 
 double ZIVIdentity::adIDCacheTimeOnQueue() const {
-  return serverSettings_.adIDCacheTime ? serverSettings_.adIDCacheTime() : kDefaultAdIDCacheTime;
+  return serverSettings_.adIDCacheTime ? serverSettings_.adIDCacheTime() : kZIVConfigAdIDCacheTime;
 }
 
 bool ZIVIdentity::gateIDFAOnATTMASEnabledOnQueue() const {
   return serverSettings_.gateIDFAOnATTMASEnabled ? serverSettings_.gateIDFAOnATTMASEnabled()
-                                                 : kDefaultGateIDFAOnATTMASEnabled;
+                                                 : kZIVConfigGateIDFAOnATTMASEnabled;
 }
 
 void ZIVIdentity::updateIdentifiers() {

@@ -53,8 +53,8 @@ inline constexpr const char* ZIVDuvUdiredururoVersionString = "120500000";
 // integer; 0 when the text is shorter than 4 characters or does not hold a number.
 int64_t ZIVLibraryVersionFromVersionString(std::string_view text);
 
-// What the identity reads of the engine's server settings. Each member left empty gives the
-// setting's default.
+// What the identity reads of the engine's server settings (ZIVRemoteConfig). Each member left
+// empty gives the setting's default.
 struct ZIVIdentityServerSettings {
   // "measurement.ad_id_cache_time": seconds between two refreshes [1].
   std::function<double()> adIDCacheTime;

@@ -85,11 +85,10 @@ class ZudiroruRemoteConfigPlugin : public flutter::FlutterPlugin,
   std::string zudiroruLibraryVersion() const override;
   std::string flutterChannelName() const override;
 
+ private:
   // The custom signal of each value: text, whole numbers (booleans as 1 and 0, whole-valued
   // floating-point numbers included), other numbers; anything else is an absent value.
   static DEVRemoteConfig::CustomSignals convertToCustomSignalValues(const fnd::Dictionary& values);
-
- private:
   // The instance of the app a Dart name stands for, or nullptr (with *error set to the error to
   // answer) when no such app is configured.
   std::shared_ptr<DEVRemoteConfig> remoteConfigNamed(const std::string& appName,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "analytics/foundation/test_support.h"
 #include "analytics/script/host_modules.h"
 #include "analytics/script/map_value.h"
@@ -424,6 +426,29 @@ TEST(CollectorTest, LongChainsAreReleasedWithoutRecursion) {
     for (int i = 0; i < 100000; ++i) scope = scope->createChildScope();
   }
   EXPECT_TRUE(head.expired());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RuntimeTest, RuntimesOnSeparateThreadsShareOnlyImmutableValues) {
+  // Each thread owns its runtime; the shared values (undefined, booleans, break, continue, the
+  // hole) are read by both at once, including by their collectors.
+  auto work = [] {
+    APMPRuntime runtime;
+    script_test::Run(runtime,
+                     "(Var \"b\") (Assign \"b\" (CreateArray (Break) (Continue) true (Undefined))) "
+                     "(SetProperty (Get \"b\") 9 1)");
+    for (int i = 0; i < 50; ++i) {
+      runtime.collectGarbage();
+      EXPECT_EQ(script_test::Run(runtime, "(GetProperty (Get \"b\") 0)"), "<break>");
+    }
+  };
+  std::thread first(work);
+  std::thread second(work);
+  first.join();
+  second.join();
 }
 
 }  // namespace

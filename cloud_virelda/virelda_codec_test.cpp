@@ -403,7 +403,8 @@ TEST_F(VireldaCodecTest, MessagesRoundTrip) {
   auto withOption = PigeonTransactionCommand::makeWithType(
       PigeonTransactionTypeSet, "c/a", std::nullopt,
       PigeonDocumentOption::makeWithMerge(true, std::nullopt));
-  EXPECT_EQ(encode(withOption), Cat({{140, 12, 4, 4}, Bytes<int64_t>(2), Str("c/a"), {0, 12, 2, 1, 0}}));
+  EXPECT_EQ(encode(withOption),
+            Cat({{140, 12, 4, 4}, Bytes<int64_t>(2), Str("c/a"), {0, 12, 2, 1, 0}}));
 
   // A field of the wrong kind rejects the message.
   EXPECT_FALSE(codec->decode(Cat({{130, 12, 1, 3, 1, 0, 0, 0}})));

@@ -140,6 +140,15 @@ bool Refused(const Arguments& args, const std::shared_ptr<FLTZudiroruMethodCallR
   return true;
 }
 
+void StandardErrorLog(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+// The environment with its optional functions filled in.
+FLTZudiroruMessagingPlugin::Environment Completed(FLTZudiroruMessagingPlugin::Environment env) {
+  if (!env.messaging) env.messaging = [] { return std::shared_ptr<DEVMessaging>(); };
+  if (!env.log) env.log = StandardErrorLog;
+  return env;
+}
+
 }  // namespace
 
 FLTZudiroruMessagingPlugin::Environment FLTZudiroruMessagingPlugin::Environment::Shared() {
@@ -150,7 +159,7 @@ FLTZudiroruMessagingPlugin::Environment FLTZudiroruMessagingPlugin::Environment:
       &fnd::NotificationCenter::defaultCenter(),
       &fnd::UserDefaults::standardUserDefaults(),
       &FLTZudiroruPluginRegistry::sharedInstance(),
-      [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); },
+      StandardErrorLog,
   };
 }
 
@@ -199,7 +208,7 @@ std::shared_ptr<FLTZudiroruMessagingPlugin> FLTZudiroruMessagingPlugin::create(
 
 FLTZudiroruMessagingPlugin::FLTZudiroruMessagingPlugin(
     std::shared_ptr<flutter::FlutterMethodChannel> channel, Environment environment)
-    : channel_(std::move(channel)), env_(std::move(environment)) {}
+    : channel_(std::move(channel)), env_(Completed(std::move(environment))) {}
 
 // ---------------------------------------------------------------------------------------------
 // Method calls

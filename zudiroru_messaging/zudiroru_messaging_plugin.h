@@ -56,7 +56,8 @@ class FLTZudiroruMessagingPlugin : public flutter::FlutterPlugin,
                                    public UNUserNotificationCenterDelegate,
                                    public std::enable_shared_from_this<FLTZudiroruMessagingPlugin> {
  public:
-  // What the plugin works with. Every member must outlive the plugin.
+  // What the plugin works with. Every pointer is required and must outlive the plugin; a null
+  // `messaging` stands for an SDK that never exists, a null `log` writes to standard error.
   struct Environment {
     // [DEVMessaging messaging]: may answer null while the SDK object does not exist yet.
     std::function<std::shared_ptr<DEVMessaging>()> messaging;

@@ -1,5 +1,5 @@
-// RVLAppDelegateSwizzler: the vendor utilities' application-delegate interceptor, in the part the
-// messaging SDK needs. On the platform the push service reaches an application only through its
+// RVLAppDelegateSwizzler: the vendor utilities' application-delegate interceptor, limited to what
+// the messaging SDK needs. On the platform the push service reaches an application only through its
 // delegate's remote-notification callbacks; SDKs register an interceptor here to hear of them as
 // well. Here the swizzler is also where those callbacks enter the program: the application asks
 // for a device token with registerForRemoteNotifications, and the push service (a test, or the

@@ -6,6 +6,12 @@
 // Made once per engine by registerWithRegistrar, on the main thread. Host methods start on the
 // main thread; most of them answer from the Virelda callback queue when the SDK completes. The
 // plugin's maps are guarded by its own lock.
+//
+// Snapshot streams, bundle loading and transactions are not served yet: loadBundle,
+// snapshotsInSyncSetup, querySnapshot, documentReferenceSnapshot and transactionCreate answer the
+// error "unimplemented"; with no transaction ever running, transactionGet answers
+// "missing-transaction" and transactionStoreResult succeeds without effect, as they do for an
+// unknown transaction id.
 #pragma once
 
 #include <functional>

@@ -210,7 +210,9 @@ void DEVRemoteConfig::setCustomSignals(CustomSignals signals, ErrorCompletion co
     std::map<std::string, CustomSignalValue> merged = customSignals_;
     for (const auto& [key, value] : signals) {
       if (error) break;
-      const std::string* text = value ? std::get_if<std::string>(&value->value()) : nullptr;
+      const std::string* text = value && value->kind() == CustomSignalValue::Kind::kString
+                                    ? &value->stringValue()
+                                    : nullptr;
       if (key.empty() || CodePointCount(key) > kDEVRemoteConfigMaxCustomSignalKeyLength ||
           (text && CodePointCount(*text) > kDEVRemoteConfigMaxCustomSignalValueLength)) {
         error = RemoteConfigError(kDEVRemoteConfigErrorInvalidCustomSignals,

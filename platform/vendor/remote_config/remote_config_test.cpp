@@ -34,8 +34,7 @@ TEST_F(RemoteConfigTest, ValuesAreKeptAsText) {
       {fnd::Dictionary{{"k", false}}, "{\"k\":false}"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Text(DEVRemoteConfigDataFromValue(c.value)), c.text)
-        << c.value.description();
+    EXPECT_EQ(Text(DEVRemoteConfigDataFromValue(c.value)), c.text) << c.value.description();
   }
 }
 

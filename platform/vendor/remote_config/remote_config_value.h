@@ -6,7 +6,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <variant>
 
 #include "platform/foundation/value.h"
 
@@ -62,17 +61,39 @@ class DEVRemoteConfigValue {
 // A custom signal value: text, a whole number or a floating-point number.
 class CustomSignalValue {
  public:
-  static CustomSignalValue string(std::string value) { return CustomSignalValue(std::move(value)); }
-  static CustomSignalValue integer(int64_t value) { return CustomSignalValue(value); }
-  static CustomSignalValue floatingPoint(double value) { return CustomSignalValue(value); }
+  enum class Kind { kString, kInteger, kDouble };
 
-  const std::variant<std::string, int64_t, double>& value() const { return value_; }
+  static CustomSignalValue string(std::string value) {
+    CustomSignalValue v(Kind::kString);
+    v.string_ = std::move(value);
+    return v;
+  }
+  static CustomSignalValue integer(int64_t value) {
+    CustomSignalValue v(Kind::kInteger);
+    v.integer_ = value;
+    return v;
+  }
+  static CustomSignalValue floatingPoint(double value) {
+    CustomSignalValue v(Kind::kDouble);
+    v.double_ = value;
+    return v;
+  }
+
+  Kind kind() const { return kind_; }
+  // The value of the signal's kind; the others read as empty or 0.
+  const std::string& stringValue() const { return string_; }
+  int64_t integerValue() const { return integer_; }
+  double doubleValue() const { return double_; }
+
   bool operator==(const CustomSignalValue&) const = default;
 
  private:
-  explicit CustomSignalValue(std::variant<std::string, int64_t, double> value)
-      : value_(std::move(value)) {}
-  std::variant<std::string, int64_t, double> value_;
+  explicit CustomSignalValue(Kind kind) : kind_(kind) {}
+
+  Kind kind_;
+  std::string string_;
+  int64_t integer_ = 0;
+  double double_ = 0;
 };
 
 // What a real-time update changed.

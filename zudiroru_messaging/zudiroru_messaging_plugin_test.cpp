@@ -574,6 +574,45 @@ TEST_F(MessagingPluginTest, ALaunchWithoutANotificationAnswersNull) {
   EXPECT_EQ(swizzler_.remoteNotificationRegistrationCount(), 1u);
 }
 
+TEST_F(MessagingPluginTest, LaunchNotificationsThatCannotBeGiven) {
+  struct Case {
+    const char* what;
+    Value launch;
+    size_t logs;
+  } cases[] = {
+      {"no message id", Value(Dictionary{{"rivado.message_id", "r"}}), 0},
+      {"not a map", Value("payload"), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    logs_.clear();
+    fnd::NotificationCenter center;
+    auto app = appkit::Application::create(&center);
+    RVLAppDelegateSwizzler swizzler(*app);
+    flutter::FlutterEngine engine;
+    FLTZudiroruMessagingPlugin::Environment env{
+        [this] { return messaging_; },
+        &notificationCenter_,
+        &swizzler,
+        &center,
+        &defaults_,
+        &registry_,
+        [this](const std::string& line) { logs_.push_back(line); }};
+    auto plugin = FLTZudiroruMessagingPlugin::registerWithRegistrar(
+        *engine.registrarForPlugin("FLTZudiroruMessagingPlugin"), std::move(env));
+    center.post(appkit::kApplicationDidFinishLaunchingNotification, app.get(),
+                Dictionary{{kNSApplicationLaunchUserNotificationKey, c.launch}});
+    // Even when the user opens it, a launch notification without a message id is never given.
+    notificationCenter_.receiveNotificationResponse(
+        UNNotificationResponse(Notification("l", Dictionary{{"rivado.message_id", "r"}})));
+    auto reply = engine.dart().invokeMethod(kChannel, "Messaging#getInitialMessage", Value());
+    ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); }));
+    EXPECT_EQ(reply->envelope(), Value());
+    EXPECT_EQ(logs_.size(), c.logs);
+    engine.shutDownEngine();
+  }
+}
+
 TEST_F(MessagingPluginTest, APluginMadeAfterLaunchIsSetUpAtOnce) {
   app_->finishLaunching();
   engine_.shutDownEngine();

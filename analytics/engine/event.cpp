@@ -5,13 +5,23 @@
 #include <limits>
 
 #include "analytics/engine/data_type_validator.h"
+#include "analytics/engine/event_util.h"
+#include "analytics/engine/log_formatting.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/name_tables.h"
 #include "analytics/foundation/monitor.h"
 #include "analytics/proto/messages.h"
+#include "analytics/script/event.h"
 
 namespace {
 
 constexpr const char* kOriginParameter = "_o";
+constexpr const char* kConversionParameter = "_c";
+constexpr const char* kRealtimeParameter = "_r";
+constexpr const char* kDebugParameter = "_dbg";
+constexpr const char* kErrorParameter = "_err";
+// The error code that marks a removed conversion flag.
+constexpr int64_t kConversionRemovedError = 10;
 
 void Log(int64_t level, int64_t code, const std::string& message, fnd::Array contexts = {}) {
   ZIVMeasurement::monitor()->logWithLevel(level, code, message, contexts);
@@ -19,6 +29,90 @@ void Log(int64_t level, int64_t code, const std::string& message, fnd::Array con
 
 fnd::Value MessageValue(const std::shared_ptr<NANOMessageBase>& message) {
   return fnd::Value(std::static_pointer_cast<fnd::Record>(message));
+}
+
+fnd::Value Object(const ZIVValuePtr& value) {
+  return value ? fnd::Value(std::static_pointer_cast<fnd::Record>(value)) : fnd::Value();
+}
+
+// A normalised dictionary (string keys, ZIVValue records) in the typed form.
+ZIVEvent::Parameters TypedParameters(const fnd::Dictionary& dictionary) {
+  ZIVEvent::Parameters parameters;
+  for (const auto& [key, value] : dictionary) {
+    auto typed = value.recordAs<ZIVValue>();
+    if (key.isString() && typed) parameters[key.asString()] = typed;
+  }
+  return parameters;
+}
+
+// The text of a screen class or name given as a string or a string value.
+std::optional<std::string> ScreenText(const fnd::Value& value) {
+  if (value.isString()) return value.asString();
+  if (auto typed = value.recordAs<ZIVValue>()) return typed->stringValue();
+  return std::nullopt;
+}
+
+// Checks an optional screen class or name; false (with a log line for a bad text) when it is
+// present but unusable.
+bool CheckScreenText(const fnd::Dictionary& parameters, const char* key, int64_t code,
+                     const char* message) {
+  const fnd::Value* value = parameters.find(fnd::Value(key));
+  if (!value) return true;
+  std::optional<std::string> text = ScreenText(*value);
+  if (!text) return false;
+  if (!ZIVDataTypeValidator::isValidScreenParameterValue(fnd::Value(*text))) {
+    Log(3, code, message, {*value});
+    return false;
+  }
+  return true;
+}
+
+// One EventParam's value, or null (with a log line) when it has none that an event can hold.
+// Nested parameters become an array value of item dictionaries, one level deep.
+ZIVValuePtr ValueFromParam(const APMPBEventParam& param, const std::string& paramName,
+                           const std::string& eventName, bool nested) {
+  if (std::optional<std::string> text = NANOGetString(&param, APMPBEventParam::kStringValue)) {
+    return ZIVValue::initWithString(*text);
+  }
+  if (NANOHasField(&param, APMPBEventParam::kIntValue)) {
+    return ZIVValue::initWithInt64(NANOGetInt64(&param, APMPBEventParam::kIntValue));
+  }
+  if (NANOHasField(&param, APMPBEventParam::kDoubleValue)) {
+    return ZIVValue::initWithDouble(NANOGetDouble(&param, APMPBEventParam::kDoubleValue));
+  }
+  std::optional<fnd::Array> items =
+      NANOGetArray(&param, APMPBEventParam::kParams, &APMPBEventParam::messageClass());
+  if (!nested && items && !items->empty()) {
+    fnd::Array dictionaries;
+    for (const fnd::Value& item : *items) {
+      auto itemParam = item.recordAs<APMPBEventParam>();
+      if (!itemParam) continue;
+      fnd::Dictionary dictionary;
+      std::optional<fnd::Array> inner =
+          NANOGetArray(itemParam.get(), APMPBEventParam::kParams, &APMPBEventParam::messageClass());
+      for (const fnd::Value& innerItem : inner.value_or(fnd::Array())) {
+        auto innerParam = innerItem.recordAs<APMPBEventParam>();
+        if (!innerParam) continue;
+        std::optional<std::string> innerName =
+            NANOGetString(innerParam.get(), APMPBEventParam::kName);
+        if (!innerName) {
+          Log(2, 15000, "Ignoring parameter. Parameter name is nil. Event name",
+              {fnd::Value(eventName)});
+          continue;
+        }
+        if (ZIVValuePtr value = ValueFromParam(*innerParam, *innerName, eventName, true)) {
+          dictionary.set(fnd::Value(*innerName), Object(value));
+        }
+      }
+      dictionaries.emplace_back(std::move(dictionary));
+    }
+    return ZIVValue::initWithArray(fnd::Value(std::move(dictionaries)));
+  }
+  Log(5, 15002,
+      "Unknown event parameter type from converting an event proto into ZIVEvent instance. "
+      "Event param name",
+      {fnd::Value(ZIVFormattedParameterName(fnd::Value(paramName)))});
+  return nullptr;
 }
 
 }  // namespace
@@ -30,6 +124,12 @@ int64_t ZIVMillisecondsFromSeconds(double seconds) {
   if (millis >= 9.2233720368547758e18) return std::numeric_limits<int64_t>::max();
   if (millis <= -9.2233720368547758e18) return std::numeric_limits<int64_t>::min();
   return static_cast<int64_t>(millis);
+}
+
+fnd::Dictionary ZIVParametersAsDictionary(const ZIVEvent::Parameters& parameters) {
+  fnd::Dictionary dictionary;
+  for (const auto& [key, value] : parameters) dictionary.set(fnd::Value(key), Object(value));
+  return dictionary;
 }
 
 // ---- ZIVEvent.
@@ -45,25 +145,55 @@ ZIVEvent::ZIVEvent(std::string origin, std::string name, double timestamp, doubl
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bool isPublic,
                                                    const std::string& name, double timestamp,
                                                    double previousTimestamp,
-                                                   const Parameters& parameters) {
-  (void)isPublic;  // Public events follow the public-name rules of the event pipeline.
+                                                   const fnd::Dictionary& parameters) {
+  using V = ZIVDataTypeValidator;
+  const fnd::Value originValue(origin);
   uint64_t failure = 0;
-  if (!ZIVDataTypeValidator::isValidForwardedEventOrigin(fnd::Value(origin), &failure) &&
-      !(failure == kZIVDataTypeFailureNoGTMSuffix &&
-        ZIVDataTypeValidator::isValidInternalEventOrigin(fnd::Value(origin)))) {
+  if (!V::isValidForwardedEventOrigin(originValue, &failure) &&
+      !(failure == kZIVDataTypeFailureNoGTMSuffix && V::isValidInternalEventOrigin(originValue))) {
     return nullptr;
   }
-  if (!ZIVDataTypeValidator::isValidInternalEventName(fnd::Value(name))) return nullptr;
+  const fnd::Value nameValue(name);
+  if (isPublic && !V::isValidPublicEventName(nameValue)) return nullptr;
+  if (!V::isValidInternalEventName(nameValue)) return nullptr;
   if (previousTimestamp > timestamp) {
     Log(5, 16002, "Event created with previous timestamp after current timestamp");
   }
-  Parameters kept;
-  for (const auto& [key, value] : parameters) {
-    if (value) kept[key] = value;
+  std::optional<fnd::Dictionary> normalized =
+      ZIVNormalizedParametersForParametersAndEventName(parameters, name, isPublic, false);
+  Parameters typed = normalized ? TypedParameters(*normalized) : Parameters();
+  typed[kOriginParameter] = ZIVValue::initWithString(origin);
+  std::shared_ptr<ZIVEvent> event(
+      new ZIVEvent(origin, name, timestamp, previousTimestamp, std::move(typed)));
+  if (event->shouldValidateParams() && !ZIVValidateConversionEventParameters(
+                                           &event->parameters_, event->shouldRequireValueParam())) {
+    event->parameters_.erase(kConversionParameter);
   }
-  kept[kOriginParameter] = ZIVValue::initWithString(origin);
-  return std::shared_ptr<ZIVEvent>(
-      new ZIVEvent(origin, name, timestamp, previousTimestamp, std::move(kept)));
+  return event;
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bool isPublic,
+                                                   const std::string& name, double timestamp,
+                                                   double previousTimestamp,
+                                                   const Parameters& parameters) {
+  return initWithOrigin(origin, isPublic, name, timestamp, previousTimestamp,
+                        ZIVParametersAsDictionary(parameters));
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
+  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, parameters_);
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const fnd::Dictionary& parameters) const {
+  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters);
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const Parameters& parameters) const {
+  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters);
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::copy() const {
+  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) {
@@ -83,8 +213,8 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) 
       Log(2, 15000, "Ignoring parameter. Parameter name is nil. Event name", {fnd::Value(name)});
       continue;
     }
-    std::optional<std::string> text = NANOGetString(param.get(), APMPBEventParam::kStringValue);
     if (*paramName == kOriginParameter) {
+      std::optional<std::string> text = NANOGetString(param.get(), APMPBEventParam::kStringValue);
       if (!text) {
         Log(2, 15001,
             "Cannot create an event from event proto. Origin parameter is not a string. Event "
@@ -95,19 +225,8 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) 
       origin = *text;
       continue;
     }
-    if (text) {
-      parameters[*paramName] = ZIVValue::initWithString(*text);
-    } else if (NANOHasField(param.get(), APMPBEventParam::kIntValue)) {
-      parameters[*paramName] =
-          ZIVValue::initWithInt64(NANOGetInt64(param.get(), APMPBEventParam::kIntValue));
-    } else if (NANOHasField(param.get(), APMPBEventParam::kDoubleValue)) {
-      parameters[*paramName] =
-          ZIVValue::initWithDouble(NANOGetDouble(param.get(), APMPBEventParam::kDoubleValue));
-    } else {
-      Log(5, 15002,
-          "Unknown event parameter type from converting an event proto into ZIVEvent instance. "
-          "Event param name",
-          {fnd::Value(*paramName)});
+    if (ZIVValuePtr value = ValueFromParam(*param, *paramName, name, false)) {
+      parameters[*paramName] = value;
     }
   }
   // Without "_o" the origin is empty, which the origin check refuses.
@@ -115,22 +234,134 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) 
                         parameters);
 }
 
-namespace {
+std::shared_ptr<ZIVEvent> ZIVEvent::eventFromEditEvent(const APMPEvent& editEvent) {
+  const fnd::Value* internalName = ZIVInternalEventNames().find(fnd::Value(editEvent.name()));
+  const std::string name = internalName ? internalName->asString() : editEvent.name();
+  const fnd::Value* originValue = editEvent.parameterForName(kOriginParameter);
+  const std::string origin =
+      originValue && originValue->isString() ? originValue->asString() : std::string("app");
+  return initWithOrigin(origin, false, name, editEvent.timestamp(), 0, editEvent.parameters());
+}
 
-// Parameters -> EventParam messages. Array values become unnamed parameters holding the item's
-// own parameters, one level deep.
-fnd::Array ParamsFromParameters(const std::map<std::string, ZIVValuePtr>& parameters,
-                                const std::string& eventName, bool nested) {
+APMPEvent ZIVEvent::editEvent() const {
+  const fnd::Value* publicName = ZIVExternalEventNames().find(fnd::Value(name_));
+  return APMPEvent(
+      publicName ? publicName->asString() : name_, timestamp_,
+      ZIVEventParamObjectFromDictionary(ZIVParametersAsDictionary(parameters_), false));
+}
+
+bool ZIVEvent::flagIsSet(const char* parameter) const {
+  auto it = parameters_.find(parameter);
+  return it != parameters_.end() && it->second && it->second->isInt64() &&
+         it->second->int64Value() == 1;
+}
+
+bool ZIVEvent::isConversion() const { return flagIsSet(kConversionParameter); }
+
+bool ZIVEvent::isRealtime() const {
+  auto it = parameters_.find(kRealtimeParameter);
+  if (it != parameters_.end() && !(it->second && it->second->isInt64())) {
+    Log(2, 16006, "Realtime parameter must be an int64. Event name", {fnd::Value(name_)});
+    return false;
+  }
+  return flagIsSet(kRealtimeParameter);
+}
+
+bool ZIVEvent::isDebug() const { return flagIsSet(kDebugParameter); }
+
+void ZIVEvent::setRealtime(bool realtime) {
+  if (realtime) {
+    parameters_[kRealtimeParameter] = ZIVValue::initWithInt64(1);
+  } else {
+    parameters_.erase(kRealtimeParameter);
+  }
+}
+
+void ZIVEvent::setDebug(bool debug) {
+  if (debug) {
+    parameters_[kDebugParameter] = ZIVValue::initWithInt64(1);
+  } else {
+    parameters_.erase(kDebugParameter);
+  }
+}
+
+void ZIVEvent::setConversion(bool conversion) {
+  if (conversion) {
+    if (!ZIVValidateConversionEventParameters(&parameters_, shouldRequireValueParam())) return;
+    parameters_[kConversionParameter] = ZIVValue::initWithInt64(1);
+    auto error = parameters_.find(kErrorParameter);
+    if (error != parameters_.end() && error->second && error->second->isInt64() &&
+        error->second->int64Value() == kConversionRemovedError) {
+      parameters_.erase(error);
+    }
+    return;
+  }
+  if (parameters_.erase(kConversionParameter) > 0) {
+    ZIVAddErrorParameter(&parameters_, kConversionRemovedError);
+  }
+}
+
+bool ZIVEvent::shouldValidateParams() const {
+  return isConversion() || name_ == "ad_impression" || name_ == "_ai";
+}
+
+bool ZIVEvent::shouldRequireValueParam() const {
+  return (name_ == "in_app_purchase" || name_ == "_iap") && origin_ == "app";
+}
+
+void ZIVEvent::applyParameters(const fnd::Dictionary& parameters, bool isPublic) {
+  if (parameters.empty()) return;
+  std::optional<fnd::Dictionary> normalized =
+      ZIVNormalizedParametersForParameters(parameters, isPublic);
+  if (!normalized || normalized->empty()) return;
+  Parameters merged = TypedParameters(*normalized);
+  for (const auto& [key, value] : parameters_) merged[key] = value;
+  parameters_ = std::move(merged);
+}
+
+bool ZIVEvent::addScreenParameters(const fnd::Dictionary& parameters) {
+  if (parameters.empty() || ZIVHasScreenParameters(parameters_) ||
+      !parameters.contains(fnd::Value("_si"))) {
+    return false;
+  }
+  if (!CheckScreenText(parameters, "_sc", 16003, "Received invalid screen class")) return false;
+  const fnd::Value screenID = parameters.get(fnd::Value("_si"));
+  auto typedID = screenID.recordAs<ZIVValue>();
+  if (!(typedID && typedID->isInt64()) && !screenID.isNumber() && !screenID.isBool()) return false;
+  if (!CheckScreenText(parameters, "_sn", 16004, "Received invalid screen name")) return false;
+  ZIVValuePtr idValue = ZIVValue::valueFromObject(screenID);
+  if (!idValue) return false;
+  parameters_["_si"] = idValue;
+  for (const char* key : {"_sc", "_sn"}) {
+    if (const fnd::Value* value = parameters.find(fnd::Value(key))) {
+      parameters_[key] = ZIVValue::initWithString(*ScreenText(*value));
+    }
+  }
+  return true;
+}
+
+// ---- Conversions.
+
+fnd::Array ZIVEventParamProtoFromDictionary(const fnd::Dictionary& parameters,
+                                            const std::string& eventName, bool nested) {
   fnd::Array params;
-  for (const auto& [key, value] : parameters) {
+  for (const auto& [key, object] : parameters) {
+    auto value = object.recordAs<ZIVValue>();
     if (!value) {
       Log(2, 16005, "Invalid event param value. Event name, param name",
-          {fnd::Value(eventName), fnd::Value(key)});
+          {fnd::Value(ZIVFormattedEventName(fnd::Value(eventName))),
+           fnd::Value(ZIVFormattedParameterName(key))});
+      continue;
+    }
+    if (value->isArray() && nested) {
+      Log(2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
+          {fnd::Value(ZIVFormattedEventName(fnd::Value(eventName))),
+           fnd::Value(ZIVFormattedParameterName(key))});
       continue;
     }
     auto param = APMPBEventParam::initWithMessageInfo(nullptr);
     if (!param) continue;
-    NANOSetString(param.get(), APMPBEventParam::kName, fnd::Value(key));
+    NANOSetString(param.get(), APMPBEventParam::kName, key);
     if (value->isDouble()) {
       NANOSetDouble(param.get(), APMPBEventParam::kDoubleValue, value->doubleValue());
     } else if (value->isInt64()) {
@@ -138,22 +369,13 @@ fnd::Array ParamsFromParameters(const std::map<std::string, ZIVValuePtr>& parame
     } else if (value->isString()) {
       NANOSetString(param.get(), APMPBEventParam::kStringValue, fnd::Value(*value->stringValue()));
     } else if (value->isArray()) {
-      if (nested) {
-        Log(2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
-            {fnd::Value(eventName), fnd::Value(key)});
-        continue;
-      }
       fnd::Array items;
       for (const fnd::Value& item : *value->arrayValue()) {
         const fnd::Dictionary* dictionary = item.dictionary();
         if (!dictionary) continue;
-        std::map<std::string, ZIVValuePtr> itemParameters;
-        for (const auto& [itemKey, itemValue] : *dictionary) {
-          itemParameters[itemKey.asString()] = itemValue.recordAs<ZIVValue>();
-        }
         auto itemParam = APMPBEventParam::initWithMessageInfo(nullptr);
         if (!itemParam) continue;
-        fnd::Array inner = ParamsFromParameters(itemParameters, eventName, true);
+        fnd::Array inner = ZIVEventParamProtoFromDictionary(*dictionary, eventName, true);
         NANOSetArray(itemParam.get(), APMPBEventParam::kParams, &inner);
         items.push_back(MessageValue(itemParam));
       }
@@ -164,7 +386,40 @@ fnd::Array ParamsFromParameters(const std::map<std::string, ZIVValuePtr>& parame
   return params;
 }
 
-}  // namespace
+fnd::Dictionary ZIVEventParamObjectFromDictionary(const fnd::Dictionary& parameters, bool nested) {
+  fnd::Dictionary objects;
+  for (const auto& [key, object] : parameters) {
+    auto value = object.recordAs<ZIVValue>();
+    if (!value) continue;
+    if (value->isDouble()) {
+      objects.set(key, fnd::Value(value->doubleValue()));
+    } else if (value->isInt64()) {
+      objects.set(key, fnd::Value::Int64(value->int64Value()));
+    } else if (value->isString()) {
+      objects.set(key, fnd::Value(*value->stringValue()));
+    } else if (value->isArray() && !nested) {
+      fnd::Array items;
+      for (const fnd::Value& item : *value->arrayValue()) {
+        if (const fnd::Dictionary* dictionary = item.dictionary()) {
+          items.emplace_back(ZIVEventParamObjectFromDictionary(*dictionary, true));
+        }
+      }
+      objects.set(key, fnd::Value(std::move(items)));
+    }
+  }
+  return objects;
+}
+
+bool ZIVHasProtoParameter(const fnd::Array& parameters, const std::string& name) {
+  for (const fnd::Value& item : parameters) {
+    auto param = item.recordAs<APMPBEventParam>();
+    if (!param || NANOGetString(param.get(), APMPBEventParam::kName) != name) continue;
+    Log(4, 23156, "Event parameter already exists. Parameter name",
+        {fnd::Value(ZIVFormattedParameterName(fnd::Value(name)))});
+    return true;
+  }
+  return false;
+}
 
 std::shared_ptr<APMPBEvent> ZIVEvent::protoEvent() const {
   auto proto = APMPBEvent::initWithMessageInfo(nullptr);
@@ -175,29 +430,11 @@ std::shared_ptr<APMPBEvent> ZIVEvent::protoEvent() const {
                  ZIVMillisecondsFromSeconds(previousTimestamp_));
   }
   NANOSetInt64(proto.get(), APMPBEvent::kTimestampMillis, ZIVMillisecondsFromSeconds(timestamp_));
-  fnd::Array params = ParamsFromParameters(parameters_, name_, false);
+  fnd::Array params =
+      ZIVEventParamProtoFromDictionary(ZIVParametersAsDictionary(parameters_), name_, false);
   NANOSetArray(proto.get(), APMPBEvent::kParams, &params);
   return proto;
 }
-
-bool ZIVEvent::flagIsSet(const char* parameter) const {
-  auto it = parameters_.find(parameter);
-  return it != parameters_.end() && it->second && it->second->isInt64() &&
-         it->second->int64Value() == 1;
-}
-
-bool ZIVEvent::isConversion() const { return flagIsSet("_c"); }
-
-bool ZIVEvent::isRealtime() const {
-  auto it = parameters_.find("_r");
-  if (it != parameters_.end() && it->second && !it->second->isInt64()) {
-    Log(2, 16006, "Realtime parameter must be an int64. Event name", {fnd::Value(name_)});
-    return false;
-  }
-  return flagIsSet("_r");
-}
-
-bool ZIVEvent::isDebug() const { return flagIsSet("_dbg"); }
 
 // ---- ZIVEventAggregates.
 

@@ -1,15 +1,17 @@
-// ZIVEvent: the in-memory form of an analytics event inside the engine: its origin, name,
-// timestamp, previous timestamp and parameters (name -> ZIVValue). The origin always travels as
-// the parameter "_o" too. ZIVEventAggregates: the per-event-name counters and sampling state that
-// the database keeps beside the raw events.
+// ZIVEvent: the one in-memory form of an analytics event inside the engine: its origin, name,
+// timestamp, previous timestamp (seconds since 1970; 0 when unknown) and parameters (name ->
+// ZIVValue). The origin always travels as the parameter "_o" too, and the conversion, real-time
+// and debug flags are the parameters "_c", "_r" and "_dbg" (int64 1). An event validates its
+// origin and name when it is made and normalises its parameters (event_util.h); "public" only
+// chooses the public name rule and parameter normalisation then, and is not kept: copies and
+// conversions make events that are not public. An event converts to and from its wire message
+// (APMPBEvent) and the scripting runtime's event (APMPEvent).
 //
-// This holds what the database needs of both: building an event from an origin, name, times and
-// typed parameters, rebuilding it from its stored wire message, and writing that message. The
-// engine's pipeline (public names, parameter normalisation, conversion and real-time flags)
-// grows from here.
+// ZIVEventAggregates: the per-event-name counters and sampling state that the database keeps
+// beside the raw events.
 //
 // Thread safety: neither class locks. Events and aggregates may be made on any thread but are
-// changed only on the engine's worker queue.
+// changed only on the engine's worker queue; an event handed to another thread is a copy.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +21,10 @@
 #include <string>
 
 #include "analytics/foundation/value.h"
+#include "platform/foundation/value.h"
 
 class APMPBEvent;
+class APMPEvent;
 
 class ZIVEvent {
  public:
@@ -28,17 +32,37 @@ class ZIVEvent {
   using Parameters = std::map<std::string, ZIVValuePtr>;
 
   // Null unless the origin is a valid forwarded origin (internal name + "+gtm") or a valid
-  // internal origin, and the name a valid internal event name. Logs 16002 (and goes on) when the
-  // previous timestamp is after the timestamp. The parameters are kept, without null values, and
-  // "_o" is set to the origin whatever the caller gave.
+  // internal origin, and the name passes the public event name rule (public events only) and the
+  // internal event name rule; the validator logs why. Logs 16002 (and goes on) when the previous
+  // timestamp is after the timestamp. The parameters (Foundation values or ZIVValue records) are
+  // normalised for the name and the public flag; "_o" is then set to the origin whatever the
+  // caller gave. A conversion, or an "ad_impression" / "_ai" event, whose value parameters fail
+  // the conversion check loses "_c".
+  static std::shared_ptr<ZIVEvent> initWithOrigin(const std::string& origin, bool isPublic,
+                                                  const std::string& name, double timestamp,
+                                                  double previousTimestamp,
+                                                  const fnd::Dictionary& parameters);
+  // The same with typed parameters (a null value counts as a refused value).
   static std::shared_ptr<ZIVEvent> initWithOrigin(const std::string& origin, bool isPublic,
                                                   const std::string& name, double timestamp,
                                                   double previousTimestamp,
                                                   const Parameters& parameters);
   // Rebuilds an event from its wire message: name, timestamps (milliseconds / 1000) and
-  // parameters; the origin comes from the string parameter "_o". Null, with a log line, when "_o"
-  // is missing or not a string, or the origin or name is not valid.
+  // parameters; the origin comes from the string parameter "_o". A parameter holding nested
+  // parameters (an ecommerce "items" list) becomes an array value of item dictionaries. Null when
+  // "_o" is missing or not a string (15001), or the origin or name is not valid. Parameters
+  // without a name (15000) or without a usable value (15002) are skipped.
   static std::shared_ptr<ZIVEvent> initWithEventProto(const APMPBEvent& proto);
+  // The event that event editing hands back: its public name mapped to the internal one (when the
+  // event name table has it), origin "_o" when that is a string parameter, else "app"; not
+  // public, previous timestamp 0. Null when the constructor refuses it.
+  static std::shared_ptr<ZIVEvent> eventFromEditEvent(const APMPEvent& editEvent);
+
+  // New events made through the constructor, not public (validated and normalised again).
+  std::shared_ptr<ZIVEvent> copyWithPreviousTimestamp(double previousTimestamp) const;
+  std::shared_ptr<ZIVEvent> copyWithParameters(const fnd::Dictionary& parameters) const;
+  std::shared_ptr<ZIVEvent> copyWithParameters(const Parameters& parameters) const;
+  std::shared_ptr<ZIVEvent> copy() const;
 
   const std::string& origin() const { return origin_; }
   const std::string& name() const { return name_; }
@@ -46,14 +70,37 @@ class ZIVEvent {
   double previousTimestamp() const { return previousTimestamp_; }
   const Parameters& parameters() const { return parameters_; }
 
-  // The wire message: name, timestamp in milliseconds, previous timestamp in milliseconds (only
-  // when above the double epsilon) and the parameters (array values as nested parameters).
-  std::shared_ptr<APMPBEvent> protoEvent() const;
-
-  // YES only when "_c" / "_r" / "_dbg" is the int64 1.
+  // True only when "_c" / "_r" / "_dbg" is the int64 1. A "_r" that is not an int64 logs 16006.
   bool isConversion() const;
   bool isRealtime() const;
   bool isDebug() const;
+  // true sets the flag to int64 1; false removes it.
+  void setRealtime(bool realtime);
+  void setDebug(bool debug);
+  // true: only when the value parameters pass the conversion check, sets "_c" and removes an
+  // "_err" of 10. false: only when "_c" is present, removes it and records "_err" 10 (unless the
+  // event already has an "_err").
+  void setConversion(bool conversion);
+  // A conversion, or an "ad_impression" / "_ai" event.
+  bool shouldValidateParams() const;
+  // An "in_app_purchase" / "_iap" event of origin "app".
+  bool shouldRequireValueParam() const;
+
+  // Normalises `parameters` (no event name) and merges them in; the event's own values win on
+  // equal names. An empty dictionary changes nothing.
+  void applyParameters(const fnd::Dictionary& parameters, bool isPublic);
+  // Adds the current screen's "_sn", "_sc" (strings or string values) and "_si" (a number or an
+  // int64 value), answering true only when it added them: never when the dictionary is empty or
+  // has no "_si", or the event already carries any screen parameter. A screen class or name that
+  // fails the screen value rule logs 16003 / 16004.
+  bool addScreenParameters(const fnd::Dictionary& parameters);
+
+  // The wire message: name, timestamp in milliseconds, previous timestamp in milliseconds (only
+  // when above the double epsilon) and the parameters (array values as nested parameters).
+  std::shared_ptr<APMPBEvent> protoEvent() const;
+  // The scripting runtime's event: the public name (internal-to-public table, else the name),
+  // the timestamp and the parameters in Foundation form.
+  APMPEvent editEvent() const;
 
  private:
   ZIVEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
@@ -61,12 +108,27 @@ class ZIVEvent {
 
   bool flagIsSet(const char* parameter) const;
 
-  std::string origin_;
-  std::string name_;
-  double timestamp_;
-  double previousTimestamp_;
+  // Constant after construction.
+  const std::string origin_;
+  const std::string name_;
+  const double timestamp_;
+  const double previousTimestamp_;
+  // Changed only on the engine's worker queue.
   Parameters parameters_;
 };
+
+// The parameters as a Foundation dictionary of ZIVValue records, in name order.
+fnd::Dictionary ZIVParametersAsDictionary(const ZIVEvent::Parameters& parameters);
+// Parameters -> EventParam messages (APMPBEventParam records), in the dictionary's order. Values
+// that are not ZIVValues are skipped (16005); an array value becomes unnamed parameters holding
+// each item's own parameters, and is skipped (16007) when `nested`.
+fnd::Array ZIVEventParamProtoFromDictionary(const fnd::Dictionary& parameters,
+                                            const std::string& eventName, bool nested);
+// Parameters -> Foundation values: doubles, int64 numbers and strings; an array value (only when
+// not `nested`) becomes an array of its items converted with `nested`. Anything else is left out.
+fnd::Dictionary ZIVEventParamObjectFromDictionary(const fnd::Dictionary& parameters, bool nested);
+// Whether one of the EventParam messages is named `name` (logs 23156 when it is).
+bool ZIVHasProtoParameter(const fnd::Array& parameters, const std::string& name);
 
 // Counters and sampling state of one event name.
 class ZIVEventAggregates {

@@ -74,8 +74,8 @@ class ZIVRemoteConfigEventEditing {
   virtual bool loadProgram(const APMPBProgram& program, fnd::Error* error) = 0;
 };
 
-// What the settings read of the measurement engine and of the scripting runtime. Each default
-// answers as an engine that does not exist yet.
+// What the settings read of the measurement engine and of the scripting runtime. Apart from
+// makeEventEditing(), each default answers as an engine that does not exist yet.
 class ZIVRemoteConfigServices {
  public:
   virtual ~ZIVRemoteConfigServices() = default;

@@ -1,0 +1,296 @@
+#include "analytics/engine/event.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analytics/engine/event_settings.h"
+#include "analytics/foundation/test_support.h"
+#include "analytics/proto/messages.h"
+#include "analytics/script/event.h"
+
+namespace {
+
+fnd::Value Typed(ZIVValuePtr value) {
+  return fnd::Value(std::static_pointer_cast<fnd::Record>(value));
+}
+
+std::optional<int64_t> IntParam(const ZIVEvent& event, const std::string& name) {
+  auto it = event.parameters().find(name);
+  if (it == event.parameters().end() || !it->second->isInt64()) return std::nullopt;
+  return it->second->int64Value();
+}
+
+class EventTest : public ::testing::Test {
+ protected:
+  EventTest() : log_(ZIVMeasurement::monitor()) {}
+  ZIVLogCapture log_;
+};
+
+TEST_F(EventTest, ConstructionChecksOriginAndName) {
+  struct Case {
+    const char* origin;
+    bool isPublic;
+    std::string name;
+    bool made;
+  };
+  const std::vector<Case> cases = {
+      {"app", true, "level_up", true},
+      {"app+gtm", true, "level_up", true},
+      {"", false, "e", false},
+      {"a-b", false, "e", false},
+      {"app", true, "session_start", false},  // Reserved public name.
+      {"app", false, "session_start", true},  // The internal rule alone.
+      {"app", true, "ad_impression", true},   // Publicly loggable reserved name.
+      {"app", true, "_s", false},             // Public names start with a letter.
+      {"auto", false, "_s", true},
+      {"app", false, std::string(41, 'e'), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto event = ZIVEvent::initWithOrigin(c.origin, c.isPublic, c.name, 10, 0, fnd::Dictionary());
+    EXPECT_EQ(event != nullptr, c.made);
+    if (event) {
+      EXPECT_EQ(event->parameters().at("_o")->stringValue(), c.origin);
+    }
+  }
+}
+
+TEST_F(EventTest, PreviousTimestampAfterTimestampIsLoggedOnly) {
+  auto event = ZIVEvent::initWithOrigin("app", false, "e", 10, 11, fnd::Dictionary());
+  ASSERT_NE(event, nullptr);
+  ExpectLogged(log_, 5, 16002, "Event created with previous timestamp after current timestamp");
+}
+
+TEST_F(EventTest, CopiesAreNormalisedAsNotPublic) {
+  auto event = ZIVEvent::initWithOrigin(
+      "app", true, "level_up", 10, 0,
+      fnd::Dictionary{{fnd::Value("_o"), fnd::Value("x")}, {fnd::Value("a"), fnd::Value(1)}});
+  ASSERT_NE(event, nullptr);
+  // "_o" is refused as a public parameter name, and then written from the origin.
+  EXPECT_EQ(event->parameters().at("_o")->stringValue(), "app");
+  EXPECT_EQ(IntParam(*event, "_err"), 3);
+
+  auto copy = event->copyWithParameters(fnd::Dictionary{{fnd::Value("_internal"), fnd::Value(2)},
+                                                        {fnd::Value("_o"), fnd::Value("y")}});
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(IntParam(*copy, "_internal"), 2);  // Kept: the copy is not public.
+  EXPECT_EQ(copy->parameters().at("_o")->stringValue(), "app");
+  EXPECT_EQ(IntParam(*copy, "_err"), std::nullopt);
+
+  auto later = event->copyWithPreviousTimestamp(5);
+  EXPECT_EQ(later->previousTimestamp(), 5);
+  EXPECT_EQ(later->parameters().size(), event->parameters().size());
+  EXPECT_EQ(event->copy()->timestamp(), 10);
+}
+
+TEST_F(EventTest, Flags) {
+  auto event = ZIVEvent::initWithOrigin("app", false, "e", 10, 0, fnd::Dictionary());
+  event->setRealtime(true);
+  event->setDebug(true);
+  EXPECT_TRUE(event->isRealtime());
+  EXPECT_TRUE(event->isDebug());
+  event->setRealtime(false);
+  EXPECT_FALSE(event->isRealtime());
+  EXPECT_EQ(event->parameters().count("_r"), 0u);
+
+  log_.clear();
+  auto text = ZIVEvent::initWithOrigin("app", false, "e", 10, 0,
+                                       fnd::Dictionary{{fnd::Value("_r"), fnd::Value("1")}});
+  EXPECT_FALSE(text->isRealtime());
+  EXPECT_EQ(log_.withCode(16006).size(), 1u);
+  log_.clear();
+  auto two = ZIVEvent::initWithOrigin("app", false, "e", 10, 0,
+                                      fnd::Dictionary{{fnd::Value("_r"), fnd::Value(2)}});
+  EXPECT_FALSE(two->isRealtime());
+  EXPECT_TRUE(log_.entries().empty());
+}
+
+TEST_F(EventTest, ConversionFlagRecordsItsRemoval) {
+  auto event = ZIVEvent::initWithOrigin("app", false, "e", 10, 0, fnd::Dictionary());
+  event->setConversion(false);  // No "_c": nothing changes.
+  EXPECT_EQ(event->parameters().size(), 1u);
+  event->setConversion(true);
+  EXPECT_TRUE(event->isConversion());
+  event->setConversion(false);
+  EXPECT_FALSE(event->isConversion());
+  EXPECT_EQ(IntParam(*event, "_err"), 10);
+  event->setConversion(true);
+  EXPECT_EQ(IntParam(*event, "_err"), std::nullopt);
+
+  auto failed = ZIVEvent::initWithOrigin(
+      "app", false, "e", 10, 0,
+      fnd::Dictionary{{fnd::Value("_err"), fnd::Value(4)}, {fnd::Value("_c"), fnd::Value(1)}});
+  failed->setConversion(false);
+  failed->setConversion(true);
+  EXPECT_EQ(IntParam(*failed, "_err"), 4);  // Another error stays.
+
+  // A conversion whose value has no currency loses the value and the flag when made.
+  auto bad = ZIVEvent::initWithOrigin(
+      "app", false, "purchase", 10, 0,
+      fnd::Dictionary{{fnd::Value("value"), fnd::Value(3.5)}, {fnd::Value("_c"), fnd::Value(1)}});
+  ASSERT_NE(bad, nullptr);
+  EXPECT_FALSE(bad->isConversion());
+  EXPECT_EQ(bad->parameters().count("value"), 0u);
+  EXPECT_EQ(IntParam(*bad, "_err"), 19);
+  // The app's own in-app purchase needs a value.
+  auto iap = ZIVEvent::initWithOrigin("app", true, "in_app_purchase", 10, 0, fnd::Dictionary());
+  EXPECT_TRUE(iap->shouldRequireValueParam());
+  iap->setConversion(true);
+  EXPECT_FALSE(iap->isConversion());
+  EXPECT_EQ(IntParam(*iap, "_err"), 18);
+}
+
+TEST_F(EventTest, ApplyParametersKeepsTheEventsOwnValues) {
+  auto event = ZIVEvent::initWithOrigin("app", false, "e", 10, 0,
+                                        fnd::Dictionary{{fnd::Value("a"), fnd::Value(1)}});
+  event->applyParameters(
+      fnd::Dictionary{{fnd::Value("a"), fnd::Value(2)}, {fnd::Value("b"), fnd::Value("x")}}, true);
+  EXPECT_EQ(IntParam(*event, "a"), 1);
+  EXPECT_EQ(event->parameters().at("b")->stringValue(), "x");
+}
+
+TEST_F(EventTest, ScreenParameters) {
+  const fnd::Dictionary screen{
+      {fnd::Value("_sn"), fnd::Value("Home")},
+      {fnd::Value("_sc"), Typed(ZIVValue::initWithString(std::string("HomeView")))},
+      {fnd::Value("_si"), fnd::Value::Int64(42)}};
+  struct Case {
+    const char* name;
+    fnd::Dictionary eventParameters;
+    fnd::Dictionary screen;
+    bool added;
+    int64_t logCode;
+  };
+  const std::vector<Case> cases = {
+      {"added", {}, screen, true, 0},
+      {"event has a screen class", {{fnd::Value("_sc"), fnd::Value("C")}}, screen, false, 0},
+      {"no id", {}, {{fnd::Value("_sn"), fnd::Value("Home")}}, false, 0},
+      {"empty class",
+       {},
+       {{fnd::Value("_sc"), fnd::Value("")}, {fnd::Value("_si"), fnd::Value(1)}},
+       false,
+       16003},
+      {"long name",
+       {},
+       {{fnd::Value("_sn"), fnd::Value(std::string(501, 'n'))}, {fnd::Value("_si"), fnd::Value(1)}},
+       false,
+       16004},
+      {"text id", {}, {{fnd::Value("_si"), fnd::Value("1")}}, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto event = ZIVEvent::initWithOrigin("app", false, "e", 10, 0, c.eventParameters);
+    log_.clear();
+    EXPECT_EQ(event->addScreenParameters(c.screen), c.added);
+    EXPECT_EQ(log_.withCode(c.logCode).size(), c.logCode ? 1u : 0u);
+    if (c.added) {
+      EXPECT_EQ(IntParam(*event, "_si"), 42);
+      EXPECT_EQ(event->parameters().at("_sc")->stringValue(), "HomeView");
+      EXPECT_EQ(event->parameters().at("_sn")->stringValue(), "Home");
+    }
+  }
+}
+
+fnd::Dictionary Items() {
+  fnd::Dictionary item{{fnd::Value("item_id"), fnd::Value("sku")},
+                       {fnd::Value("quantity"), fnd::Value(2)}};
+  return fnd::Dictionary{{fnd::Value("items"), fnd::Value(fnd::Array{fnd::Value(item)})},
+                         {fnd::Value("value"), fnd::Value(1.25)},
+                         {fnd::Value("currency"), fnd::Value("EUR")}};
+}
+
+TEST_F(EventTest, ProtoRoundTripKeepsItems) {
+  auto event = ZIVEvent::initWithOrigin("app", true, "purchase", 1.2345, 0, Items());
+  ASSERT_NE(event, nullptr);
+  auto proto = event->protoEvent();
+  EXPECT_EQ(NANOGetInt64(proto.get(), APMPBEvent::kTimestampMillis), 1234);
+  EXPECT_FALSE(NANOHasField(proto.get(), APMPBEvent::kPreviousTimestampMillis));
+  auto back = ZIVEvent::initWithEventProto(*APMPBEvent::initWithBuffer(*proto->protoBuffer()));
+  ASSERT_NE(back, nullptr);
+  auto items = back->parameters().at("items");
+  ASSERT_TRUE(items->isArray());
+  ASSERT_EQ(items->arrayValue()->size(), 1u);
+  const fnd::Dictionary& item = *(*items->arrayValue())[0].dictionary();
+  EXPECT_EQ(item.get(fnd::Value("item_id")).recordAs<ZIVValue>()->stringValue(), "sku");
+  EXPECT_EQ(back->parameters().at("currency")->stringValue(), "EUR");
+  EXPECT_EQ(back->parameters().size(), event->parameters().size());
+}
+
+TEST_F(EventTest, NestedArraysAreDroppedOnConversion) {
+  fnd::Dictionary inner{
+      {fnd::Value("deep"), Typed(ZIVValue::initWithArray(fnd::Value(fnd::Array{})))},
+      {fnd::Value("id"), Typed(ZIVValue::initWithString(std::string("a")))}};
+  ZIVEvent::Parameters parameters{
+      {"items", ZIVValue::initWithArray(fnd::Value(fnd::Array{fnd::Value(inner)}))}};
+  auto event = ZIVEvent::initWithOrigin("app", false, "purchase", 1, 0, parameters);
+  ASSERT_NE(event, nullptr);
+  auto proto = event->protoEvent();
+  EXPECT_EQ(log_.withCode(16007).size(), 1u);
+
+  APMPEvent edit = event->editEvent();
+  const fnd::Value* items = edit.parameterForName("items");
+  ASSERT_TRUE(items && items->isArray());
+  const fnd::Dictionary& item = *(*items->array())[0].dictionary();
+  EXPECT_FALSE(item.contains(fnd::Value("deep")));
+  EXPECT_EQ(item.get(fnd::Value("id")), fnd::Value("a"));
+}
+
+TEST_F(EventTest, EventEditingConversionMapsNames) {
+  auto event = ZIVEvent::initWithOrigin(
+      "auto", false, "_vs", 7.5, 0,
+      fnd::Dictionary{{fnd::Value("n"), fnd::Value(2)}, {fnd::Value("d"), fnd::Value(0.5)}});
+  APMPEvent edit = event->editEvent();
+  EXPECT_EQ(edit.name(), "screen_view");
+  EXPECT_EQ(edit.timestamp(), 7.5);
+  EXPECT_EQ(*edit.parameterForName("n"), fnd::Value::Int64(2));
+  EXPECT_EQ(*edit.parameterForName("d"), fnd::Value(0.5));
+  EXPECT_EQ(*edit.parameterForName("_o"), fnd::Value("auto"));
+
+  auto back = ZIVEvent::eventFromEditEvent(edit);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->name(), "_vs");
+  EXPECT_EQ(back->origin(), "auto");
+  EXPECT_EQ(back->previousTimestamp(), 0);
+  EXPECT_EQ(IntParam(*back, "n"), 2);
+
+  auto app = ZIVEvent::eventFromEditEvent(
+      APMPEvent("level_up", 3, fnd::Dictionary{{fnd::Value("_o"), fnd::Value(1)}}));
+  ASSERT_NE(app, nullptr);
+  EXPECT_EQ(app->origin(), "app");
+  EXPECT_EQ(app->parameters().at("_o")->stringValue(), "app");
+  EXPECT_EQ(ZIVEvent::eventFromEditEvent(APMPEvent("bad name", 3, {})), nullptr);
+}
+
+TEST_F(EventTest, ProtoParametersThatCannotBeRead) {
+  auto proto = APMPBEvent::initWithMessageInfo(nullptr);
+  NANOSetString(proto.get(), APMPBEvent::kName, fnd::Value("e"));
+  auto origin = APMPBEventParam::initWithMessageInfo(nullptr);
+  NANOSetString(origin.get(), APMPBEventParam::kName, fnd::Value("_o"));
+  NANOSetString(origin.get(), APMPBEventParam::kStringValue, fnd::Value("app"));
+  auto unnamed = APMPBEventParam::initWithMessageInfo(nullptr);
+  NANOSetInt64(unnamed.get(), APMPBEventParam::kIntValue, 1);
+  fnd::Array params{fnd::Value(std::static_pointer_cast<fnd::Record>(origin)),
+                    fnd::Value(std::static_pointer_cast<fnd::Record>(unnamed))};
+  NANOSetArray(proto.get(), APMPBEvent::kParams, &params);
+  auto event = ZIVEvent::initWithEventProto(*proto);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->parameters().size(), 1u);
+  EXPECT_EQ(log_.withCode(15000).size(), 1u);
+
+  EXPECT_TRUE(ZIVHasProtoParameter(params, "_o"));
+  EXPECT_EQ(log_.withCode(23156).size(), 1u);
+  EXPECT_FALSE(ZIVHasProtoParameter(params, "x"));
+}
+
+TEST_F(EventTest, ParamValuesThatAreNotTypedAreSkipped) {
+  fnd::Array params = ZIVEventParamProtoFromDictionary(
+      fnd::Dictionary{{fnd::Value("raw"), fnd::Value(1)},
+                      {fnd::Value("ok"), Typed(ZIVValue::initWithInt64(1))}},
+      "e", false);
+  EXPECT_EQ(params.size(), 1u);
+  EXPECT_EQ(log_.withCode(16005).size(), 1u);
+}
+
+}  // namespace

@@ -31,7 +31,7 @@ inline constexpr size_t APMPBindingsPerInstruction = 16;    // Variables bound b
 
 class APMPWorkMeter {
  public:
-  // `scope` is the scope whose chain holds the counter; it must outlive the meter.
+  // `scope` is the scope whose chain holds the counter; the meter keeps it alive.
   APMPWorkMeter(const APMPScopeRef& scope, size_t unitsPerInstruction)
       : scope_(scope), unitsPerInstruction_(unitsPerInstruction == 0 ? 1 : unitsPerInstruction) {}
   APMPWorkMeter(const APMPWorkMeter&) = delete;
@@ -42,7 +42,7 @@ class APMPWorkMeter {
   [[nodiscard]] bool add(size_t units, APMPError* error);
 
  private:
-  const APMPScopeRef& scope_;
+  const APMPScopeRef scope_;
   const size_t unitsPerInstruction_;
   size_t pending_ = 0;  // Units not yet charged; always below unitsPerInstruction_.
 };

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "analytics/config/remote_config.h"
+#include "analytics/config/remote_config_test_support.h"
+#include "analytics/engine/data_type_validator.h"
 #include "analytics/engine/event_settings.h"
 #include "analytics/engine/name_tables.h"
 #include "analytics/foundation/test_support.h"
@@ -431,6 +434,36 @@ TEST(NameTablesTest, TablesAndTheirInverse) {
   EXPECT_EQ(ZIVErrorEventCodeNames().get(fnd::Value::Int64(28)),
             fnd::Value("ItemScopedCustomParameterLimitReached"));
   EXPECT_FALSE(ZIVErrorEventCodeNames().contains(fnd::Value::Int64(26)));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EventSettingsTest, RulesReadTheServerSettings) {
+  fnd::ScopedTestHome home;
+  ZIVSetCurrentEventSettings(nullptr);
+  auto defaults = ZIVCurrentEventSettings();
+  EXPECT_EQ(defaults->maxPublicEventParams(), 100);
+  EXPECT_EQ(defaults->maxItemScopedCustomParameters(), 27);
+  EXPECT_EQ(defaults->maxPublicEventParameterValueLength(), 500);
+  EXPECT_EQ(defaults->maxInternalEventParameterValueLength(), 500);
+
+  auto config = ZIVRemoteConfig::initWithAppID(
+      "1:app", nullptr,
+      rc_test::Config("1:app", {{"measurement.upload.max_public_event_params", "30"},
+                                {"measurement.upload.max_event_parameter_value_length", "120"}}),
+      nullptr, nullptr);
+  ASSERT_NE(config, nullptr);
+  ZIVSetCurrentEventSettings(ZIVEventSettingsFromRemoteConfig(config));
+  auto settings = ZIVCurrentEventSettings();
+  EXPECT_EQ(settings->maxPublicEventParams(), 30);
+  EXPECT_EQ(settings->maxPublicEventParameterValueLength(), 120);
+  EXPECT_EQ(settings->maxInternalEventParameterValueLength(), 256);
+  EXPECT_TRUE(
+      ZIVDataTypeValidator::isValidInternalEventParameterValue(Text(std::string(256, 'v'))));
+  EXPECT_FALSE(ZIVDataTypeValidator::isValidPublicEventParameterValue(Text(std::string(121, 'v'))));
+  ZIVSetCurrentEventSettings(nullptr);
 }
 
 }  // namespace

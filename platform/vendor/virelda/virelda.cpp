@@ -191,7 +191,8 @@ std::optional<fnd::Value> FieldValue(const DEVDocumentSnapshot& doc, const DEVFi
     if (!dict) return std::nullopt;
     auto next = dict->find(fnd::Value(s));
     if (!next) return std::nullopt;
-    current = *next;
+    fnd::Value value = *next;  // next points into current: copy before replacing it.
+    current = std::move(value);
   }
   return current;
 }
@@ -410,7 +411,8 @@ std::optional<fnd::Value> GetAtPath(const fnd::Dictionary& data,
     if (!dict) return std::nullopt;
     auto next = dict->find(fnd::Value(s));
     if (!next) return std::nullopt;
-    current = *next;
+    fnd::Value value = *next;  // next points into current: copy before replacing it.
+    current = std::move(value);
   }
   return current;
 }

@@ -197,6 +197,14 @@ TEST_F(VireldaSdkTest, QueriesFilterOrderBoundAndLimit) {
   EXPECT_EQ(base->queryStartingAtValues({1}, &error), nullptr);
 }
 
+// Reading a nested field once freed the map it was reading from (found by AddressSanitizer).
+TEST_F(VireldaSdkTest, NestedFieldsAreReadSafely) {
+  Put("c/a", {{"m", Dictionary{{"x", Dictionary{{"y", 1}}}}}});
+  auto q = virelda_->collectionWithPath("c")->queryWhereFieldPath(
+      DEVFieldPath::initWithFields({"m", "x", "y"}), "==", 1);
+  EXPECT_EQ(Paths(q), std::vector<std::string>{"c/a"});
+}
+
 TEST_F(VireldaSdkTest, BatchesApplyAllOrNothing) {
   Put("c/a", {{"n", 1}});
   auto batch = virelda_->batch();

@@ -102,9 +102,9 @@ class VireldaPluginTest : public ::testing::Test {
     engine_->shutDownEngine();
     dispatch::RunLoop::main().runUntilIdle();
     // Let the callback queue finish before the SDK state goes.
-    bool drained = false;
+    std::atomic<bool> drained{false};
     FLTZudiroruVireldaReader::getVireldaQueue()->async([&] { drained = true; });
-    dispatch::RunLoop::main().runUntil([&] { return drained; });
+    dispatch::RunLoop::main().runUntil([&] { return drained.load(); });
     FLTVireldaSetLogSink(nullptr);
     FLTZudiroruVireldaUtils::resetForTesting();
     DEVVireldaTesting::resetForTesting();

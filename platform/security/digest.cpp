@@ -6,11 +6,13 @@
 #include <string>
 
 #include "platform/security/errors.h"
+#include "platform/security/openssl_init.h"
 
 namespace security {
 namespace {
 
 const EVP_MD* MessageDigest(DigestAlgorithm algorithm) {
+  EnsureOpenSSLInitialized();
   switch (algorithm) {
     case DigestAlgorithm::kMD5:
       return EVP_md5();

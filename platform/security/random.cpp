@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/security/errors.h"
+#include "platform/security/openssl_init.h"
 
 namespace security {
 namespace {
@@ -32,6 +33,7 @@ std::shared_ptr<const RandomSource> CurrentOverride() {
 bool SystemRandom(uint8_t* bytes, size_t count, fnd::Error* error) {
   while (count > 0) {
     int chunk = static_cast<int>(std::min<size_t>(count, INT_MAX));
+    EnsureOpenSSLInitialized();
     if (RAND_bytes(bytes, chunk) != 1) {
       return fnd::SetError(error, OpenSSLError(kErrorRandomFailed, "Drawing random bytes"));
     }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/security/openssl_init.h"
 #include "platform/vendor/utilities/gzip.h"
 
 namespace {
@@ -65,7 +66,10 @@ size_t WriteHeader(char* data, size_t size, size_t count, void* context) {
 void InitializeCurlOnce() {
   static std::once_flag once;
   // A failed global init shows up as a failed curl_easy_init() below.
-  std::call_once(once, [] { (void)curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    security::EnsureOpenSSLInitialized();  // Before libcurl initialises OpenSSL its own way.
+    (void)curl_global_init(CURL_GLOBAL_DEFAULT);
+  });
 }
 
 }  // namespace

@@ -193,9 +193,10 @@ std::unique_ptr<flutter::FlutterStandardReader> FSIRivadoSignInApiCodecReaderWri
 }
 
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> FSIRivadoSignInApiGetCodec() {
-  static const std::shared_ptr<const flutter::FlutterStandardMessageCodec> codec =
-      flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
-          std::make_shared<FSIRivadoSignInApiCodecReaderWriter>());
+  static const std::shared_ptr<const flutter::FlutterStandardMessageCodec>& codec =
+      *new std::shared_ptr<const flutter::FlutterStandardMessageCodec>(
+          flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
+              std::make_shared<FSIRivadoSignInApiCodecReaderWriter>()));
   return codec;
 }
 

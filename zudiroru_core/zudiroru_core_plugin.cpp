@@ -29,8 +29,9 @@ CustomAuthDomains& customAuthDomains() {
 }  // namespace
 
 std::shared_ptr<FLTZudiroruCorePlugin> FLTZudiroruCorePlugin::sharedInstance() {
-  static const std::shared_ptr<FLTZudiroruCorePlugin> instance =
-      createRegisteredWith(FLTZudiroruPluginRegistry::sharedInstance());
+  static const std::shared_ptr<FLTZudiroruCorePlugin>& instance =
+      *new std::shared_ptr<FLTZudiroruCorePlugin>(
+          createRegisteredWith(FLTZudiroruPluginRegistry::sharedInstance()));
   return instance;
 }
 

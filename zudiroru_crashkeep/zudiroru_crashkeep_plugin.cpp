@@ -127,8 +127,9 @@ void DefaultTestCrash(const std::string& name, const std::string& reason) {
 }  // namespace
 
 std::shared_ptr<FLTZudiroruCrashkeepPlugin> FLTZudiroruCrashkeepPlugin::sharedInstance() {
-  static const std::shared_ptr<FLTZudiroruCrashkeepPlugin> instance =
-      createRegisteredWith(FLTZudiroruPluginRegistry::sharedInstance(), DEVCrashkeep::crashkeep());
+  static const std::shared_ptr<FLTZudiroruCrashkeepPlugin>& instance =
+      *new std::shared_ptr<FLTZudiroruCrashkeepPlugin>(createRegisteredWith(
+          FLTZudiroruPluginRegistry::sharedInstance(), DEVCrashkeep::crashkeep()));
   return instance;
 }
 

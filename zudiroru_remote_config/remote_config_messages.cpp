@@ -85,8 +85,9 @@ ZudiroruRemoteConfigMessagesPigeonCodec::ZudiroruRemoteConfigMessagesPigeonCodec
 
 std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec>
 ZudiroruRemoteConfigMessagesPigeonCodec::shared() {
-  static const std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec> codec =
-      std::make_shared<ZudiroruRemoteConfigMessagesPigeonCodec>();
+  static const std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec>& codec =
+      *new std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec>(
+          std::make_shared<ZudiroruRemoteConfigMessagesPigeonCodec>());
   return codec;
 }
 

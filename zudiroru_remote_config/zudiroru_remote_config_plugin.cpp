@@ -60,8 +60,9 @@ std::shared_ptr<DEVRemoteConfig> Lookup(
 }  // namespace
 
 std::shared_ptr<ZudiroruRemoteConfigPlugin> ZudiroruRemoteConfigPlugin::sharedInstance() {
-  static const std::shared_ptr<ZudiroruRemoteConfigPlugin> instance =
-      createRegisteredWith(FLTZudiroruPluginRegistry::sharedInstance());
+  static const std::shared_ptr<ZudiroruRemoteConfigPlugin>& instance =
+      *new std::shared_ptr<ZudiroruRemoteConfigPlugin>(
+          createRegisteredWith(FLTZudiroruPluginRegistry::sharedInstance()));
   return instance;
 }
 

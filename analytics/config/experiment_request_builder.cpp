@@ -19,8 +19,9 @@ fnd::Value MessageValue(const std::shared_ptr<NANOMessageBase>& message) {
 
 const std::shared_ptr<APMEExperimentRequestBuilder>&
 APMEExperimentRequestBuilder::sharedInstance() {
-  static const std::shared_ptr<APMEExperimentRequestBuilder> builder =
-      std::make_shared<APMEExperimentRequestBuilder>();
+  static const std::shared_ptr<APMEExperimentRequestBuilder>& builder =
+      *new std::shared_ptr<APMEExperimentRequestBuilder>(
+          std::make_shared<APMEExperimentRequestBuilder>());
   return builder;
 }
 

@@ -98,11 +98,11 @@ void APMEClient::setDelegate(const std::shared_ptr<APMEExperimentObserverDelegat
 // ---- APMEManager
 
 const std::shared_ptr<APMEManager>& APMEManager::sharedInstance() {
-  static const std::shared_ptr<APMEManager> manager = [] {
+  static const std::shared_ptr<APMEManager>& manager = *new std::shared_ptr<APMEManager>([] {
     std::shared_ptr<APMEManager> made = initWithTaskManager(APMETaskManager::init());
     made->taskManager()->startTaskManager();
     return made;
-  }();
+  }());
   return manager;
 }
 

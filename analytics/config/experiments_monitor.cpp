@@ -6,8 +6,8 @@
 APMEMonitor::APMEMonitor(std::shared_ptr<ZIVMonitor> monitor) : monitor_(std::move(monitor)) {}
 
 const std::shared_ptr<APMEMonitor>& APMEMonitor::sharedMonitor() {
-  static const std::shared_ptr<APMEMonitor> monitor =
-      std::make_shared<APMEMonitor>(ZIVMeasurement::monitor());
+  static const std::shared_ptr<APMEMonitor>& monitor =
+      *new std::shared_ptr<APMEMonitor>(std::make_shared<APMEMonitor>(ZIVMeasurement::monitor()));
   return monitor;
 }
 

@@ -225,12 +225,13 @@ ZIVRemoteConfig::ZIVRemoteConfig(std::string appID, const std::shared_ptr<ZIVDat
 ZIVRemoteConfig::~ZIVRemoteConfig() = default;
 
 const std::shared_ptr<ZIVRemoteConfig>& ZIVRemoteConfig::defaultInstance() {
-  static const std::shared_ptr<ZIVRemoteConfig> instance = [] {
-    std::shared_ptr<ZIVRemoteConfig> config(
-        new ZIVRemoteConfig(std::string(), nullptr, nullptr, nullptr, Environment{}));
-    config->start(nullptr);
-    return config;
-  }();
+  static const std::shared_ptr<ZIVRemoteConfig>& instance =
+      *new std::shared_ptr<ZIVRemoteConfig>([] {
+        std::shared_ptr<ZIVRemoteConfig> config(
+            new ZIVRemoteConfig(std::string(), nullptr, nullptr, nullptr, Environment{}));
+        config->start(nullptr);
+        return config;
+      }());
   return instance;
 }
 

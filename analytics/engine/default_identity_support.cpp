@@ -23,8 +23,9 @@ std::shared_ptr<ZIVIdentitySupport> FindPlatformSupport(const ZIVRuntimeClassReg
 }  // namespace
 
 std::shared_ptr<ZIVDefaultIdentitySupport> ZIVDefaultIdentitySupport::sharedInstance() {
-  static const std::shared_ptr<ZIVDefaultIdentitySupport> instance =
-      create(ZIVRuntimeClassRegistry::sharedRegistry());
+  static const std::shared_ptr<ZIVDefaultIdentitySupport>& instance =
+      *new std::shared_ptr<ZIVDefaultIdentitySupport>(
+          create(ZIVRuntimeClassRegistry::sharedRegistry()));
   return instance;
 }
 

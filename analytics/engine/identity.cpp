@@ -81,7 +81,8 @@ int64_t ZIVLibraryVersionFromVersionString(std::string_view text) {
 }
 
 std::shared_ptr<ZIVIdentity> ZIVIdentity::sharedInstance() {
-  static const std::shared_ptr<ZIVIdentity> instance = create(ZIVPersistedConfig::sharedInstance());
+  static const std::shared_ptr<ZIVIdentity>& instance =
+      *new std::shared_ptr<ZIVIdentity>(create(ZIVPersistedConfig::sharedInstance()));
   if (!instance)
     ZIVMeasurement::monitor()->logWithLevel(2, 20003, "Identity's shared instance is nil");
   return instance;

@@ -10,7 +10,8 @@ constexpr int64_t kLibraryVersion = 120500;
 }  // namespace
 
 const std::shared_ptr<ZIVMonitor>& ZIVMeasurement::monitor() {
-  static const std::shared_ptr<ZIVMonitor> monitor = ZIVMonitor::create(libraryVersion());
+  static const std::shared_ptr<ZIVMonitor>& monitor =
+      *new std::shared_ptr<ZIVMonitor>(ZIVMonitor::create(libraryVersion()));
   return monitor;
 }
 

@@ -19,8 +19,9 @@ class PlatformIdentitySupportClass : public ZIVRuntimeClass {
 }  // namespace
 
 std::shared_ptr<ZIVPlatformIdentitySupport> ZIVPlatformIdentitySupport::sharedInstance() {
-  static const std::shared_ptr<ZIVPlatformIdentitySupport> instance =
-      std::make_shared<ZIVPlatformIdentitySupport>(ZIVRuntimeClassRegistry::sharedRegistry());
+  static const std::shared_ptr<ZIVPlatformIdentitySupport>& instance =
+      *new std::shared_ptr<ZIVPlatformIdentitySupport>(
+          std::make_shared<ZIVPlatformIdentitySupport>(ZIVRuntimeClassRegistry::sharedRegistry()));
   return instance;
 }
 

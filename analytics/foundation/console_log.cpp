@@ -5,7 +5,8 @@
 #include <utility>
 
 const std::shared_ptr<ZIVConsoleLog>& ZIVConsoleLog::shared() {
-  static const std::shared_ptr<ZIVConsoleLog> console = std::make_shared<ZIVConsoleLog>();
+  static const std::shared_ptr<ZIVConsoleLog>& console =
+      *new std::shared_ptr<ZIVConsoleLog>(std::make_shared<ZIVConsoleLog>());
   return console;
 }
 

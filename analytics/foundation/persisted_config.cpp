@@ -73,7 +73,8 @@ std::optional<fnd::Value> AsValue(const std::optional<std::string>& value) {
 }  // namespace
 
 std::shared_ptr<ZIVPersistedConfig> ZIVPersistedConfig::sharedInstance() {
-  static const std::shared_ptr<ZIVPersistedConfig> shared = create(kZIVPersistedConfigSuiteName);
+  static const std::shared_ptr<ZIVPersistedConfig>& shared =
+      *new std::shared_ptr<ZIVPersistedConfig>(create(kZIVPersistedConfigSuiteName));
   if (!shared) {
     ZIVMeasurement::monitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
   }

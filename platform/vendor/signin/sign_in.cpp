@@ -36,7 +36,7 @@ const std::vector<std::string>& RVISignIn::basicScopes() {
 }
 
 std::shared_ptr<RVISignIn> RVISignIn::sharedInstance() {
-  static const std::shared_ptr<RVISignIn> instance = create();
+  static const std::shared_ptr<RVISignIn>& instance = *new std::shared_ptr<RVISignIn>(create());
   return instance;
 }
 

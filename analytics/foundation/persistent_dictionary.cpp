@@ -110,67 +110,6 @@ bool ZIVPersistentDictionary::setObject(const fnd::Value& value, const std::stri
   return true;
 }
 
-int64_t ZIVPersistentDictionary::integerForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? value->asInt() : 0;
-}
-
-float ZIVPersistentDictionary::floatForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? static_cast<float>(value->asDouble()) : 0.0f;
-}
-
-double ZIVPersistentDictionary::doubleForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? value->asDouble() : 0.0;
-}
-
-bool ZIVPersistentDictionary::boolForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? value->asBool() : false;
-}
-
-std::optional<std::string> ZIVPersistentDictionary::stringForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !value->isString()) return std::nullopt;
-  return value->asString();
-}
-
-std::optional<fnd::Value> ZIVPersistentDictionary::numberForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !IsNumber(*value)) return std::nullopt;
-  return value;
-}
-
-std::optional<fnd::Array> ZIVPersistentDictionary::arrayForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !value->isArray()) return std::nullopt;
-  return *value->array();
-}
-
-std::optional<fnd::Dictionary> ZIVPersistentDictionary::dictionaryForKey(
-    const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !value->isDictionary()) return std::nullopt;
-  return *value->dictionary();
-}
-
-void ZIVPersistentDictionary::setInteger(int64_t value, const std::string& key) {
-  setObject(fnd::Value::Int64(value), key);
-}
-
-void ZIVPersistentDictionary::setFloat(float value, const std::string& key) {
-  setObject(fnd::Value(value), key);
-}
-
-void ZIVPersistentDictionary::setDouble(double value, const std::string& key) {
-  setObject(fnd::Value(value), key);
-}
-
-void ZIVPersistentDictionary::setBool(bool value, const std::string& key) {
-  setObject(fnd::Value(value), key);
-}
-
 void ZIVPersistentDictionary::clearAllData() {
   std::lock_guard<std::mutex> lock(mu_);
   if (contents_.empty()) return;

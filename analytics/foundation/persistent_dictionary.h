@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "analytics/foundation/typed_store.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/value.h"
@@ -29,7 +30,8 @@
 // Writes the dictionary as a property list at the path. A failure logs 43000 and returns false.
 bool ZIVWriteDictionaryToURL(const fnd::Dictionary& dictionary, const std::string& path);
 
-class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersistentDictionary> {
+class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersistentDictionary>,
+                                public ZIVTypedStore<ZIVPersistentDictionary> {
  public:
   // The dictionary of the file named `fileName` in the engine's folder, or nullptr for an empty
   // name or path, or when the folder cannot be made (logs 43004). Delayed writes use `clock`
@@ -54,20 +56,7 @@ class ZIVPersistentDictionary : public std::enable_shared_from_this<ZIVPersisten
   bool setObject(const fnd::Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key) { setObject(fnd::Value(), key); }
 
-  // Typed reads, as ZIVUserDefaults's.
-  int64_t integerForKey(const std::string& key) const;
-  float floatForKey(const std::string& key) const;
-  double doubleForKey(const std::string& key) const;
-  bool boolForKey(const std::string& key) const;
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<fnd::Value> numberForKey(const std::string& key) const;
-  std::optional<fnd::Array> arrayForKey(const std::string& key) const;
-  std::optional<fnd::Dictionary> dictionaryForKey(const std::string& key) const;
-
-  void setInteger(int64_t value, const std::string& key);
-  void setFloat(float value, const std::string& key);
-  void setDouble(double value, const std::string& key);
-  void setBool(bool value, const std::string& key);
+  // Typed reads and writes (integerForKey, stringForKey, setInteger, ...): ZIVTypedStore.
 
   // Empties a non-empty dictionary and arms a write.
   void clearAllData();

@@ -74,66 +74,6 @@ void ZIVUserDefaults::setObject(const fnd::Value& value, const std::string& key)
   }
 }
 
-int64_t ZIVUserDefaults::integerForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? value->asInt() : 0;
-}
-
-float ZIVUserDefaults::floatForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? static_cast<float>(value->asDouble()) : 0.0f;
-}
-
-double ZIVUserDefaults::doubleForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? value->asDouble() : 0.0;
-}
-
-bool ZIVUserDefaults::boolForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  return value && IsNumber(*value) ? value->asBool() : false;
-}
-
-std::optional<std::string> ZIVUserDefaults::stringForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !value->isString()) return std::nullopt;
-  return value->asString();
-}
-
-std::optional<fnd::Value> ZIVUserDefaults::numberForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !IsNumber(*value)) return std::nullopt;
-  return value;
-}
-
-std::optional<fnd::Array> ZIVUserDefaults::arrayForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !value->isArray()) return std::nullopt;
-  return *value->array();
-}
-
-std::optional<fnd::Dictionary> ZIVUserDefaults::dictionaryForKey(const std::string& key) const {
-  auto value = objectForKey(key);
-  if (!value || !value->isDictionary()) return std::nullopt;
-  return *value->dictionary();
-}
-
-void ZIVUserDefaults::setInteger(int64_t value, const std::string& key) {
-  setObject(fnd::Value::Int64(value), key);
-}
-
-void ZIVUserDefaults::setFloat(float value, const std::string& key) {
-  setObject(fnd::Value(value), key);
-}
-
-void ZIVUserDefaults::setDouble(double value, const std::string& key) {
-  setObject(fnd::Value(value), key);
-}
-
-void ZIVUserDefaults::setBool(bool value, const std::string& key) {
-  setObject(fnd::Value(value), key);
-}
-
 void ZIVUserDefaults::clearAllData() {
   std::vector<std::string> keys = fnd::PreferencesCopyKeyList(applicationID_);
   if (keys.empty()) return;

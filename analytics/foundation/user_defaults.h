@@ -21,9 +21,10 @@
 #include <optional>
 #include <string>
 
+#include "analytics/foundation/typed_store.h"
 #include "platform/foundation/value.h"
 
-class ZIVUserDefaults {
+class ZIVUserDefaults : public ZIVTypedStore<ZIVUserDefaults> {
  public:
   // The store of the application's own domain, made once, with isPreferenceFileExcluded() set:
   // it never marks a file.
@@ -49,21 +50,7 @@ class ZIVUserDefaults {
   void setObject(const fnd::Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key) { setObject(fnd::Value(), key); }
 
-  // Typed reads: the number's value (0, 0, 0, false when the object is not a number).
-  int64_t integerForKey(const std::string& key) const;
-  float floatForKey(const std::string& key) const;
-  double doubleForKey(const std::string& key) const;
-  bool boolForKey(const std::string& key) const;
-  // The object when it is of that kind, else nullopt. Numbers include bools.
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  std::optional<fnd::Value> numberForKey(const std::string& key) const;
-  std::optional<fnd::Array> arrayForKey(const std::string& key) const;
-  std::optional<fnd::Dictionary> dictionaryForKey(const std::string& key) const;
-
-  void setInteger(int64_t value, const std::string& key);
-  void setFloat(float value, const std::string& key);
-  void setDouble(double value, const std::string& key);
-  void setBool(bool value, const std::string& key);
+  // Typed reads and writes (integerForKey, stringForKey, setInteger, ...): ZIVTypedStore.
 
   // Removes every key of the domain in one step.
   void clearAllData();

@@ -31,15 +31,16 @@ class RemoteConfigEventSettings final : public ZIVEventSettings {
   const std::shared_ptr<ZIVRemoteConfig> config_;
 };
 
+// Both never destroyed: worker threads may still read the settings while the process exits.
 std::mutex& SettingsMutex() {
-  static std::mutex mu;
-  return mu;
+  static std::mutex* mu = new std::mutex;
+  return *mu;
 }
 
 // Guarded by SettingsMutex().
 std::shared_ptr<const ZIVEventSettings>& InstalledSettings() {
-  static std::shared_ptr<const ZIVEventSettings> settings;
-  return settings;
+  static auto* settings = new std::shared_ptr<const ZIVEventSettings>;
+  return *settings;
 }
 
 }  // namespace
@@ -59,7 +60,7 @@ std::shared_ptr<const ZIVEventSettings> ZIVCurrentEventSettings() {
     std::lock_guard<std::mutex> lock(SettingsMutex());
     if (InstalledSettings()) return InstalledSettings();
   }
-  static const std::shared_ptr<const ZIVEventSettings> defaults =
-      ZIVEventSettingsFromRemoteConfig(nullptr);
+  static const std::shared_ptr<const ZIVEventSettings>& defaults =
+      *new std::shared_ptr<const ZIVEventSettings>(ZIVEventSettingsFromRemoteConfig(nullptr));
   return defaults;
 }

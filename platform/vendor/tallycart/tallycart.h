@@ -1,0 +1,194 @@
+// Tallycart: the in-app purchase SDK (TCPurchases) and its cross-platform layer
+// (TCCommonFunctionality), simulated in memory. The layer speaks in plain values; a test scripts
+// what each operation completes with (a response or a TCErrorContainer), the products on sale, and
+// drives the delegate (customer-information updates, promoted products) and the log handler.
+//
+// Completions run synchronously on the calling thread. Every operation is recorded in calls(), in
+// order, with the values it received.
+//
+// Thread safety: every method may be called from any thread; blocks are called outside the lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
+// The error a completion of the layer reports: the wrapped error's code, its text and extra
+// values for Dart.
+class TCErrorContainer {
+ public:
+  TCErrorContainer(int64_t code, std::string message, fnd::Dictionary info);
+  // Wraps an error; its localized description becomes the message, and info holds extraPayload
+  // with "code" and "message" added.
+  static TCErrorContainer initWithError(const fnd::Error& error,
+                                        const fnd::Dictionary& extraPayload);
+
+  int64_t code() const { return code_; }
+  const std::string& message() const { return message_; }
+  const fnd::Dictionary& info() const { return info_; }
+
+ private:
+  int64_t code_;
+  std::string message_;
+  fnd::Dictionary info_;
+};
+
+// A completion of the layer: a response (null when there is none) or an error.
+using TCResponseBlock =
+    std::function<void(const fnd::Value& response, const std::optional<TCErrorContainer>& error)>;
+// Starts a promoted product's purchase once the app is ready; completes like a purchase.
+using TCStartPurchaseBlock = std::function<void(TCResponseBlock completion)>;
+
+class TCPurchases;
+
+// Told about events of a configured TCPurchases, on the thread that caused them.
+class TCPurchasesDelegate {
+ public:
+  virtual ~TCPurchasesDelegate() = default;
+  virtual void purchasesReceivedUpdatedCustomerInfo(TCPurchases& purchases,
+                                                    const fnd::Dictionary& customerInfo) = 0;
+  virtual void purchasesReadyForPromotedProduct(TCPurchases& purchases,
+                                                const std::string& productIdentifier,
+                                                TCStartPurchaseBlock startPurchase) = 0;
+};
+
+class TCCommonFunctionality;
+
+// The configured SDK instance. Made by TCCommonFunctionality::configure.
+class TCPurchases {
+ public:
+  // What configure received, in its order.
+  struct Configuration {
+    fnd::Value apiKey;
+    std::optional<std::string> appUserID;
+    fnd::Value purchasesAreCompletedBy;
+    std::optional<std::string> userDefaultsSuiteName;
+    std::string platformFlavor;
+    std::string platformFlavorVersion;
+    fnd::Value storeKitVersion;
+    std::optional<fnd::Dictionary> dangerousSettings;
+    bool shouldShowInAppMessagesAutomatically = true;
+  };
+
+  explicit TCPurchases(Configuration configuration) : configuration_(std::move(configuration)) {}
+
+  const Configuration& configuration() const { return configuration_; }
+  // The delegate is held weakly.
+  void setDelegate(std::weak_ptr<TCPurchasesDelegate> delegate);
+  std::shared_ptr<TCPurchasesDelegate> delegate() const;
+
+  // Simulation: tell the delegate about new customer information, or a promoted product whose
+  // start block buys productIdentifier through `layer`.
+  void sendUpdatedCustomerInfo(const fnd::Dictionary& customerInfo);
+  void offerPromotedProduct(TCCommonFunctionality& layer, const std::string& productIdentifier);
+
+ private:
+  const Configuration configuration_;
+  mutable std::mutex mu_;
+  std::weak_ptr<TCPurchasesDelegate> delegate_;  // Guarded by mu_.
+};
+
+class TCCommonFunctionality {
+ public:
+  // One recorded operation.
+  struct Call {
+    std::string name;
+    fnd::Array arguments;
+    bool operator==(const Call&) const = default;
+  };
+
+  static TCCommonFunctionality& shared();
+  TCCommonFunctionality() = default;
+  TCCommonFunctionality(const TCCommonFunctionality&) = delete;
+  TCCommonFunctionality& operator=(const TCCommonFunctionality&) = delete;
+
+  // --- Simulation hooks.
+  // What the completion-based operation `name` (e.g. "getOfferings") completes with. Unscripted
+  // operations complete with null, or with the customer information for those that return it.
+  void scriptResponse(const std::string& name, fnd::Value response);
+  void scriptError(const std::string& name, TCErrorContainer error);
+  void setCustomerInfo(fnd::Dictionary customerInfo);
+  // Products on sale, each a map with at least "identifier".
+  void setProducts(fnd::Array products);
+  void setCanMakePayments(bool can);
+  std::vector<Call> calls() const;
+  // Sends one log line to the installed log handler, if any.
+  void emitLog(const fnd::Dictionary& entry);
+
+  // --- Configuration.
+  std::shared_ptr<TCPurchases> configure(TCPurchases::Configuration configuration);
+  bool isConfigured() const;
+  std::shared_ptr<TCPurchases> purchases() const;
+
+  // --- Operations.
+  void setAllowSharingStoreAccount(bool allow);
+  void getOfferings(TCResponseBlock completion);
+  void getCurrentOfferingForPlacement(const fnd::Value& placement, TCResponseBlock completion);
+  void syncAttributesAndOfferingsIfNeeded(TCResponseBlock completion);
+  void getProductInfo(const fnd::Value& identifiers, std::function<void(fnd::Array)> completion);
+  void purchaseProduct(const fnd::Value& identifier, const fnd::Value& signedDiscountTimestamp,
+                       TCResponseBlock completion);
+  void purchasePackage(const fnd::Value& identifier, const fnd::Value& presentedOfferingContext,
+                       const fnd::Value& signedDiscountTimestamp, TCResponseBlock completion);
+  std::string appUserID() const;
+  void getStorefront(std::function<void(fnd::Value)> completion);
+  void restorePurchases(TCResponseBlock completion);
+  void logOut(TCResponseBlock completion);
+  void logIn(const fnd::Value& appUserID, TCResponseBlock completion);
+  void setDebugLogsEnabled(bool enabled);
+  void setLogLevel(const fnd::Value& level);
+  void setSimulatesAskToBuyInSandbox(bool enabled);
+  void setProxyURLString(const fnd::Value& url);
+  void getCustomerInfo(TCResponseBlock completion);
+  void syncPurchases(TCResponseBlock completion);
+  void enableAdServicesAttributionTokenCollection();
+  void recordPurchaseForProductID(const fnd::Value& identifier, TCResponseBlock completion);
+  bool isAnonymous() const;
+  void checkTrialOrIntroductoryPriceEligibility(const fnd::Value& identifiers,
+                                                std::function<void(fnd::Dictionary)> completion);
+  void invalidateCustomerInfoCache();
+  void setAttributes(const fnd::Value& attributes);
+  // One of the named attribute setters ("setEmail", "setPhoneNumber", ...).
+  void setAttribute(const std::string& setter, const fnd::Value& value);
+  void collectDeviceIdentifiers();
+  bool canMakePaymentsWithFeatures(const fnd::Value& features);
+  void promotionalOfferForProductIdentifier(const fnd::Value& identifier,
+                                            const fnd::Value& discount, TCResponseBlock completion);
+  void makeDeferredPurchase(const TCStartPurchaseBlock& startPurchase, TCResponseBlock completion);
+  void setLogHanderOnLogReceived(std::function<void(const fnd::Dictionary&)> handler);
+  void eligibleWinBackOffersForProductIdentifier(const fnd::Value& identifier,
+                                                 TCResponseBlock completion);
+  void purchaseProductWithWinBackOffer(const fnd::Value& identifier, const fnd::Value& offer,
+                                       TCResponseBlock completion);
+  void purchasePackageWithWinBackOffer(const fnd::Value& identifier, const fnd::Value& context,
+                                       const fnd::Value& offer, TCResponseBlock completion);
+  bool isWebPurchaseRedemptionURL(const fnd::Value& url);
+  void redeemWebPurchaseWithUrlString(const fnd::Value& url, TCResponseBlock completion);
+  fnd::Dictionary encodeCustomerInfo(const fnd::Dictionary& customerInfo) const;
+
+ private:
+  void record(const std::string& name, fnd::Array arguments);
+  // Records the call and completes as scripted; `fallback` when nothing is scripted.
+  void complete(const std::string& name, fnd::Array arguments, const fnd::Value& fallback,
+                const TCResponseBlock& completion);
+
+  mutable std::mutex mu_;
+  // Guarded by mu_.
+  std::vector<Call> calls_;
+  std::map<std::string, fnd::Value> responses_;
+  std::map<std::string, TCErrorContainer> errors_;
+  fnd::Dictionary customerInfo_;
+  fnd::Array products_;
+  bool canMakePayments_ = true;
+  std::string appUserID_ = "$TCAnonymousID:0";
+  std::shared_ptr<TCPurchases> purchases_;
+  std::shared_ptr<const std::function<void(const fnd::Dictionary&)>> logHandler_;
+};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "cloud_virelda/snapshot_stream_handlers.h"
 #include "cloud_virelda/virelda_codec.h"
 #include "cloud_virelda/virelda_log.h"
 #include "cloud_virelda/virelda_pigeon_parser.h"
@@ -501,21 +502,73 @@ void FLTZudiroruVireldaPlugin::loadBundleApp(App, std::optional<fnd::Data>,
   completion(fnd::Value(), NotAvailable("loadBundle"));
 }
 
-void FLTZudiroruVireldaPlugin::snapshotsInSyncSetupApp(App, ResultCompletion completion) {
-  completion(fnd::Value(), NotAvailable("snapshotsInSyncSetup"));
+void FLTZudiroruVireldaPlugin::snapshotsInSyncSetupApp(App app, ResultCompletion completion) {
+  std::shared_ptr<FlutterError> error;
+  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
+  if (!virelda) return completion(fnd::Value(), error);
+  completion(fnd::Value(registerEventChannelWithPrefix(
+                 std::string(zudiroru::kPluginChannelPrefix) + kFLTVireldaSnapshotsInSyncChannel,
+                 std::make_shared<FLTSnapshotsInSyncStreamHandler>(virelda))),
+             nullptr);
 }
 
-void FLTZudiroruVireldaPlugin::querySnapshotApp(App, std::optional<std::string>, bool,
-                                                std::shared_ptr<PigeonQueryParameters>,
-                                                std::shared_ptr<PigeonGetOptions>, bool,
-                                                ListenSource, ResultCompletion completion) {
-  completion(fnd::Value(), NotAvailable("querySnapshot"));
+void FLTZudiroruVireldaPlugin::querySnapshotApp(App app, std::optional<std::string> path,
+                                                bool isCollectionGroup,
+                                                std::shared_ptr<PigeonQueryParameters> parameters,
+                                                std::shared_ptr<PigeonGetOptions> options,
+                                                bool includeMetadataChanges, ListenSource source,
+                                                ResultCompletion completion) {
+  std::shared_ptr<FlutterError> error;
+  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
+  if (!virelda) return completion(fnd::Value(), error);
+  auto query = VireldaPigeonParser::parseQueryWithParameters(
+      parameters ? *parameters : PigeonQueryParameters(), virelda, path.value_or(""),
+      isCollectionGroup);
+  if (!query) {
+    return completion(fnd::Value(),
+                      Error(kFLTVireldaErrorParsingCode, kFLTVireldaErrorParsingMessage));
+  }
+  // The options' source is for reads; listening takes the separate listen source.
+  VireldaException exception;
+  auto behavior = VireldaPigeonParser::parseServerTimestampBehavior(
+      options ? static_cast<int64_t>(options->serverTimestampBehavior) : 0, &exception);
+  auto listenSource =
+      behavior ? VireldaPigeonParser::parseListenSource(static_cast<int64_t>(source), &exception)
+               : std::nullopt;
+  if (!behavior || !listenSource) return completion(fnd::Value(), ExceptionError(exception));
+  auto handler = std::make_shared<FLTQuerySnapshotStreamHandler>(
+      virelda, query, includeMetadataChanges, *behavior, static_cast<uint64_t>(*listenSource));
+  completion(fnd::Value(registerEventChannelWithPrefix(
+                 std::string(zudiroru::kPluginChannelPrefix) + kFLTVireldaQueryChannel, handler)),
+             nullptr);
 }
 
 void FLTZudiroruVireldaPlugin::documentReferenceSnapshotApp(
-    App, std::shared_ptr<DocumentReferenceRequest>, bool, ListenSource,
-    ResultCompletion completion) {
-  completion(fnd::Value(), NotAvailable("documentReferenceSnapshot"));
+    App app, std::shared_ptr<DocumentReferenceRequest> parameters, bool includeMetadataChanges,
+    ListenSource source, ResultCompletion completion) {
+  std::shared_ptr<FlutterError> error;
+  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
+  if (!virelda) return completion(fnd::Value(), error);
+  if (!parameters || !parameters->path) return completion(fnd::Value(), MissingArgument("path"));
+  fnd::Error sdkError;
+  auto reference = virelda->documentWithPath(*parameters->path, &sdkError);
+  if (!reference) return completion(fnd::Value(), convertToFlutterError(&sdkError));
+  VireldaException exception;
+  auto behavior = VireldaPigeonParser::parseServerTimestampBehavior(
+      parameters->serverTimestampBehavior
+          ? static_cast<int64_t>(parameters->serverTimestampBehavior->value)
+          : 0,
+      &exception);
+  auto listenSource =
+      behavior ? VireldaPigeonParser::parseListenSource(static_cast<int64_t>(source), &exception)
+               : std::nullopt;
+  if (!behavior || !listenSource) return completion(fnd::Value(), ExceptionError(exception));
+  auto handler = std::make_shared<FLTDocumentSnapshotStreamHandler>(
+      virelda, reference, includeMetadataChanges, *behavior, static_cast<uint64_t>(*listenSource));
+  completion(
+      fnd::Value(registerEventChannelWithPrefix(
+          std::string(zudiroru::kPluginChannelPrefix) + kFLTVireldaDocumentChannel, handler)),
+      nullptr);
 }
 
 void FLTZudiroruVireldaPlugin::transactionCreateApp(App, int64_t, int64_t,

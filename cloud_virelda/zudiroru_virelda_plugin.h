@@ -7,8 +7,8 @@
 // main thread; most of them answer from the Virelda callback queue when the SDK completes. The
 // plugin's maps are guarded by its own lock.
 //
-// Snapshot streams, bundle loading and transactions are not served yet: loadBundle,
-// snapshotsInSyncSetup, querySnapshot, documentReferenceSnapshot and transactionCreate answer the
+// Document, query and snapshots-in-sync streams each answer with the id of a new event channel.
+// Bundle loading and transactions are not served yet: loadBundle and transactionCreate answer the
 // error "unimplemented"; with no transaction ever running, transactionGet answers
 // "missing-transaction" and transactionStoreResult succeeds without effect, as they do for an
 // unknown transaction id.

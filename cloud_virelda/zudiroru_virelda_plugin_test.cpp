@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "cloud_virelda/snapshot_stream_handlers.h"
 #include "cloud_virelda/virelda_log.h"
 #include "cloud_virelda/virelda_utils.h"
 #include "platform/dispatch/run_loop.h"
@@ -525,12 +526,11 @@ TEST_F(VireldaPluginTest, BadInputGetsAnErrorReply) {
   EXPECT_EQ(Code(Call("documentReferenceGet", {App(), badSource})), "invalid-argument");
 }
 
-TEST_F(VireldaPluginTest, TransactionAndStreamMethodsThatAreNotBuilt) {
+TEST_F(VireldaPluginTest, TransactionAndBundleMethodsThatAreNotBuilt) {
   EXPECT_EQ(Call("transactionGet", {App(), "id", "c/d"}),
             Value(Array{"missing-transaction", kFLTVireldaMissingTransactionMessage, nullptr}));
   EXPECT_TRUE(Ok(Call("transactionStoreResult", {"id", nullptr, Array{}})).isNull());
-  for (const char* method : {"loadBundle", "snapshotsInSyncSetup", "querySnapshot",
-                             "documentReferenceSnapshot", "transactionCreate"}) {
+  for (const char* method : {"loadBundle", "transactionCreate"}) {
     EXPECT_EQ(Code(Call(method, {App()})), "unimplemented") << method;
   }
 }
@@ -603,6 +603,294 @@ TEST_F(VireldaPluginTest, CacheKeysAndReplacement) {
   EXPECT_FALSE(FLTZudiroruVireldaUtils::getCachedInstanceForVirelda(*a));
   FLTZudiroruVireldaUtils::destroyCachedInstanceForVirelda(kNative, "db");
   EXPECT_EQ(FLTZudiroruVireldaUtils::count(), 0u);
+}
+
+// ---- Snapshot streams ----
+
+class VireldaStreamTest : public VireldaPluginTest {
+ protected:
+  // Calls a stream host method and returns the full event channel name of the id it answers.
+  std::string Open(const char* method, const char* prefix, const Array& args) {
+    Value id = Ok(Call(method, args));
+    EXPECT_TRUE(id.isString()) << id.description();
+    std::string channel = std::string("plugins.flutter.io/zudiroru_virelda/") + prefix + "/" +
+                          (id.isString() ? id.asString() : "");
+    return channel;
+  }
+  Value Listen(const std::string& channel) {
+    auto reply = engine_->dart().listen(channel, {}, FLTZudiroruVireldaPlugin::codec());
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); }));
+    return reply->envelope(FLTZudiroruVireldaPlugin::codec()).value_or(Value("no reply"));
+  }
+  Value Cancel(const std::string& channel) {
+    auto reply = engine_->dart().cancel(channel, {}, FLTZudiroruVireldaPlugin::codec());
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); }));
+    return reply->envelope(FLTZudiroruVireldaPlugin::codec()).value_or(Value("no reply"));
+  }
+  // Waits until the channel has carried n events and returns them all.
+  std::vector<Value> Events(const std::string& channel, size_t n) {
+    std::vector<Value> events;
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] {
+      events = engine_->dart().events(channel, FLTZudiroruVireldaPlugin::codec());
+      return events.size() >= n;
+    })) << channel
+        << " carried " << events.size() << " of " << n << " events";
+    // Whatever else is already queued arrives too, so that extra events show.
+    dispatch::RunLoop::main().runUntilIdle();
+    return engine_->dart().events(channel, FLTZudiroruVireldaPlugin::codec());
+  }
+  // Waits until the SDK's callback queue and then the main queue have run what is queued.
+  void Drain() {
+    std::atomic<bool> drained{false};
+    FLTZudiroruVireldaReader::getVireldaQueue()->async([&] { drained = true; });
+    dispatch::RunLoop::main().runUntil([&] { return drained.load(); });
+    dispatch::RunLoop::main().runUntilIdle();
+  }
+  static Array List(const Value& v) {
+    EXPECT_TRUE(v.isArray()) << v.description();
+    return v.isArray() ? *v.array() : Array{};
+  }
+  static Value At(const Value& v, size_t i) {
+    Array a = List(v);
+    EXPECT_LT(i, a.size()) << v.description();
+    return i < a.size() ? a[i] : Value();
+  }
+  // [hasPendingWrites, isFromCache] of a metadata field list or record.
+  static Array Metadata(const Value& v) {
+    if (auto m = v.recordAs<PigeonSnapshotMetadata>()) return m->toList();
+    return List(v);
+  }
+  static std::string ErrorCode(const Value& event) {
+    auto e = event.recordAs<flutter::FlutterError>();
+    EXPECT_TRUE(e) << event.description();
+    return e ? e->code() : "";
+  }
+};
+
+TEST_F(VireldaStreamTest, DocumentStreamSendsSnapshotsUntilCancelledAndListensAgain) {
+  DEVVireldaTesting::putDocument(kNative, kDb, "people/ada", Dictionary{{"n", 1}});
+  std::string channel = Open("documentReferenceSnapshot", "document",
+                             {App(), Request("people/ada"), true, int64_t{ListenSourceCache}});
+  EXPECT_EQ(engine_->dart().events(channel, FLTZudiroruVireldaPlugin::codec()).size(), 0u);
+  EXPECT_TRUE(Listen(channel).isNull());
+
+  auto listeners = DEVVireldaTesting::snapshotListeners(kNative, kDb);
+  ASSERT_EQ(listeners.size(), 1u);
+  EXPECT_EQ(listeners[0].kind, DEVVireldaTesting::Listener::Kind::kDocument);
+  EXPECT_EQ(listeners[0].path, "people/ada");
+  EXPECT_TRUE(listeners[0].includeMetadataChanges);
+  EXPECT_EQ(listeners[0].source, 1);
+
+  auto events = Events(channel, 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(At(events[0], 0), Value("people/ada"));
+  EXPECT_EQ(At(events[0], 1), Value(Dictionary{{"n", 1}}));
+  EXPECT_EQ(Metadata(At(events[0], 2)), (Array{false, true}));
+
+  // A change reaches Dart; a deleted document comes as a snapshot with null data.
+  DEVVireldaTesting::putDocument(kNative, kDb, "people/ada", Dictionary{{"n", 2}});
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  EXPECT_TRUE(Ok(Call("documentReferenceDelete", {App(), Request("people/ada")})).isNull());
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  events = Events(channel, 3);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(At(events[1], 1), Value(Dictionary{{"n", 2}}));
+  EXPECT_TRUE(At(events[2], 1).isNull());
+
+  // Cancelled: the listener is gone and nothing more is sent.
+  EXPECT_TRUE(Cancel(channel).isNull());
+  EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(kNative, kDb).empty());
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  Drain();
+  EXPECT_EQ(engine_->dart().events(channel, FLTZudiroruVireldaPlugin::codec()).size(), 3u);
+
+  // Listening again on the same channel attaches a new listener.
+  EXPECT_TRUE(Listen(channel).isNull());
+  EXPECT_EQ(DEVVireldaTesting::snapshotListeners(kNative, kDb).size(), 1u);
+  events = Events(channel, 4);
+  EXPECT_EQ(events.size(), 4u);
+  EXPECT_TRUE(At(events[3], 1).isNull());
+}
+
+TEST_F(VireldaStreamTest, ListenOptionsReachTheSdkUnchanged) {
+  struct Case {
+    bool includeMetadataChanges;
+    ListenSource source;
+  };
+  for (const Case& c : {Case{false, ListenSourceCache}, Case{true, ListenSourceDefaultSource},
+                        Case{false, ListenSourceDefaultSource}}) {
+    std::string document =
+        Open("documentReferenceSnapshot", "document",
+             {App(), Request("c/d"), c.includeMetadataChanges, int64_t{c.source}});
+    std::string query =
+        Open("querySnapshot", "query",
+             {App(), "c", false, Params(), Options(), c.includeMetadataChanges, int64_t{c.source}});
+    EXPECT_TRUE(Listen(document).isNull());
+    EXPECT_TRUE(Listen(query).isNull());
+    auto listeners = DEVVireldaTesting::snapshotListeners(kNative, kDb);
+    ASSERT_EQ(listeners.size(), 2u);
+    for (const auto& l : listeners) {
+      EXPECT_EQ(l.includeMetadataChanges, c.includeMetadataChanges);
+      EXPECT_EQ(l.source, static_cast<int64_t>(c.source));
+    }
+    EXPECT_TRUE(Cancel(document).isNull());
+    EXPECT_TRUE(Cancel(query).isNull());
+    Drain();
+  }
+}
+
+TEST_F(VireldaStreamTest, ListenerErrorsAreStreamErrorsAndTheStreamStaysOpen) {
+  std::string document = Open("documentReferenceSnapshot", "document",
+                              {App(), Request("c/d"), false, int64_t{ListenSourceDefaultSource}});
+  std::string query =
+      Open("querySnapshot", "query",
+           {App(), "c", false, Params(), Options(), false, int64_t{ListenSourceDefaultSource}});
+  EXPECT_TRUE(Listen(document).isNull());
+  EXPECT_TRUE(Listen(query).isNull());
+  Events(document, 1);
+  Events(query, 1);
+  auto denied = DEVVireldaError(DEVVireldaErrorCodePermissionDenied, "Missing permissions.");
+  DEVVireldaTesting::failSnapshotListeners(kNative, kDb, "c/d", denied);
+  DEVVireldaTesting::failSnapshotListeners(kNative, kDb, "c", denied);
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/d", Dictionary{{"x", 1}});
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  for (const auto& channel : {document, query}) {
+    auto events = Events(channel, 3);
+    ASSERT_EQ(events.size(), 3u) << channel;
+    auto error = events[1].recordAs<flutter::FlutterError>();
+    ASSERT_TRUE(error) << events[1].description();
+    EXPECT_EQ(error->code(), "permission-denied");
+    EXPECT_EQ(error->message(),
+              "The caller does not have permission to execute the specified operation.");
+    EXPECT_EQ(error->details(),
+              Value(Dictionary{{"code", "permission-denied"},
+                               {"message",
+                                "The caller does not have permission to execute the specified "
+                                "operation."},
+                               {"nativeErrorCode", "7"},
+                               {"nativeErrorMessage", "Missing permissions."}}));
+    // The listener stayed attached: the next snapshot arrives.
+    EXPECT_FALSE(events[2].recordAs<flutter::FlutterError>()) << events[2].description();
+  }
+}
+
+TEST_F(VireldaStreamTest, QueryStreamSendsDocumentsChangesAndMetadata) {
+  std::string channel = Open("querySnapshot", "query",
+                             {App(), "c", false, Params([](PigeonQueryParameters& p) {
+                                p.orderBy = Array{Array{Path({"n"}), false}};
+                              }),
+                              Options(), false, int64_t{ListenSourceDefaultSource}});
+  EXPECT_TRUE(Listen(channel).isNull());
+  auto events = Events(channel, 1);
+  ASSERT_EQ(events.size(), 1u);
+  // Nothing there yet: [[], [], metadata].
+  EXPECT_EQ(At(events[0], 0), Value(Array{}));
+  EXPECT_EQ(At(events[0], 1), Value(Array{}));
+  EXPECT_EQ(Metadata(At(events[0], 2)), (Array{false, false}));
+
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/b", Dictionary{{"n", 2}});
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 1}});
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  events = Events(channel, 2);
+  ASSERT_EQ(events.size(), 2u);
+  Array documents = List(At(events[1], 0));
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(At(documents[0], 0), Value("c/a"));
+  EXPECT_EQ(At(documents[1], 0), Value("c/b"));
+  Array changes = List(At(events[1], 1));
+  ASSERT_EQ(changes.size(), 2u);
+  auto change = [](const Value& v) {
+    auto c = PigeonDocumentChange::fromList(List(v));
+    EXPECT_TRUE(c && c->document) << v.description();
+    return c;
+  };
+  auto first = change(changes[0]);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->type, DocumentChangeTypeAdded);
+  EXPECT_EQ(*first->document->path, "c/a");
+  EXPECT_EQ(first->oldIndex, -1);
+  EXPECT_EQ(first->index, 0);
+
+  // One modified, one removed: the removal comes first with its old index.
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/b", Dictionary{{"n", 3}});
+  EXPECT_TRUE(Ok(Call("documentReferenceDelete", {App(), Request("c/a")})).isNull());
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  events = Events(channel, 3);
+  ASSERT_EQ(events.size(), 3u);
+  changes = List(At(events[2], 1));
+  ASSERT_EQ(changes.size(), 2u);
+  auto removed = change(changes[0]);
+  auto modified = change(changes[1]);
+  ASSERT_TRUE(removed && modified);
+  EXPECT_EQ(removed->type, DocumentChangeTypeRemoved);
+  EXPECT_EQ(removed->oldIndex, 0);
+  EXPECT_EQ(removed->index, -1);
+  EXPECT_EQ(modified->type, DocumentChangeTypeModified);
+  EXPECT_EQ(modified->oldIndex, 1);
+  EXPECT_EQ(modified->index, 0);
+  EXPECT_EQ(modified->document->data, (Dictionary{{"n", 3}}));
+}
+
+TEST_F(VireldaStreamTest, BadStreamRequestsGetErrorsAndOpenNoChannel) {
+  struct Case {
+    const char* method;
+    Array args;
+    const char* code;
+  };
+  const Case cases[] = {
+      {"documentReferenceSnapshot",
+       {App(), Request("c"), false, int64_t{ListenSourceDefaultSource}},
+       "invalid-argument"},
+      {"documentReferenceSnapshot",
+       {App(), Value(), false, int64_t{ListenSourceDefaultSource}},
+       "invalid-argument"},
+      {"documentReferenceSnapshot", {App(), Request("c/d"), false, 7}, "invalid-argument"},
+      {"querySnapshot", {App(), "c", false, Params(), Options(), false, 9}, "invalid-argument"},
+      {"querySnapshot",
+       {App(), "c", false, Params([](PigeonQueryParameters& p) { p.limit = -1; }), Options(), false,
+        int64_t{ListenSourceDefaultSource}},
+       "error-parsing"},
+      {"snapshotsInSyncSetup", {App(nullptr, "nope")}, "invalid-argument"},
+  };
+  for (const Case& c : cases) {
+    Value reply = Call(c.method, c.args);
+    EXPECT_EQ(Code(reply), c.code) << c.method << " " << reply.description();
+  }
+  EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(kNative, kDb).empty());
+}
+
+TEST_F(VireldaStreamTest, QueryHandlerWithoutAQueryRefusesToListen) {
+  FLTQuerySnapshotStreamHandler handler(nullptr, nullptr, false, 0, 0);
+  auto error = handler.onListenWithArguments(Value(), [](const Value&) {});
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), "sdk-error");
+  EXPECT_EQ(error->message(), kFLTVireldaSdkErrorMessage);
+  EXPECT_TRUE(error->details().isNull());
+  EXPECT_TRUE(handler.onCancelWithArguments(Value()) == nullptr);
+}
+
+TEST_F(VireldaStreamTest, SnapshotsInSyncSendsNullAfterEachRound) {
+  std::string channel = Open("snapshotsInSyncSetup", "snapshotsInSync", {App()});
+  EXPECT_TRUE(Listen(channel).isNull());
+  auto listeners = DEVVireldaTesting::snapshotListeners(kNative, kDb);
+  ASSERT_EQ(listeners.size(), 1u);
+  EXPECT_EQ(listeners[0].kind, DEVVireldaTesting::Listener::Kind::kSnapshotsInSync);
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  DEVVireldaTesting::notifySnapshotListeners(kNative, kDb);
+  auto events = Events(channel, 2);
+  EXPECT_EQ(events, (std::vector<Value>{Value(), Value()}));
+  EXPECT_TRUE(Cancel(channel).isNull());
+  EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(kNative, kDb).empty());
+}
+
+TEST_F(VireldaStreamTest, ReinitialisationDetachesEveryStream) {
+  std::string channel = Open("documentReferenceSnapshot", "document",
+                             {App(), Request("c/d"), false, int64_t{ListenSourceDefaultSource}});
+  Open("snapshotsInSyncSetup", "snapshotsInSync", {App()});
+  EXPECT_TRUE(Listen(channel).isNull());
+  EXPECT_EQ(DEVVireldaTesting::snapshotListeners(kNative, kDb).size(), 1u);
+  engine_->shutDownEngine();
+  EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(kNative, kDb).empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/vendor/virelda/virelda.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 
@@ -439,11 +440,166 @@ bool MergeInto(fnd::Dictionary& doc, const fnd::Dictionary& data, fnd::Error* er
 
 }  // namespace
 
+// One attached snapshot listener of a store.
+struct DEVSnapshotListener {
+  // Constant after attachment.
+  DEVVireldaTesting::Listener info;
+  std::shared_ptr<DEVVirelda> virelda;
+  std::shared_ptr<const DEVQuery> query;
+  DEVDocumentReference::SnapshotCompletion onDocument;
+  DEVQuery::Completion onQuery;
+  std::function<void()> onSync;
+
+  std::atomic<bool> removed{false};
+  // Guarded by mu: a query's documents at its last snapshot, for the next one's changes.
+  std::mutex mu;
+  std::vector<std::shared_ptr<DEVDocumentSnapshot>> previous;
+};
+
 struct DEVVirelda::Store {
   std::mutex mu;
   // Guarded by mu: document path -> data, in path order.
   std::map<std::string, fnd::Dictionary> documents;
+
+  // Guarded by listenerMu, which is never held while taking mu: listeners by attachment number.
+  std::mutex listenerMu;
+  uint64_t nextListener = 0;
+  std::map<uint64_t, std::shared_ptr<DEVSnapshotListener>> listeners;
 };
+
+namespace {
+
+std::shared_ptr<DEVListenerRegistration> AttachListener(
+    const std::shared_ptr<DEVVirelda::Store>& store,
+    std::shared_ptr<DEVSnapshotListener> listener) {
+  uint64_t id;
+  {
+    std::lock_guard<std::mutex> lock(store->listenerMu);
+    id = ++store->nextListener;
+    store->listeners[id] = listener;
+  }
+  std::weak_ptr<DEVVirelda::Store> weak = store;
+  return std::make_shared<DEVListenerRegistration>([weak, id, listener] {
+    listener->removed = true;
+    if (auto s = weak.lock()) {
+      std::lock_guard<std::mutex> lock(s->listenerMu);
+      s->listeners.erase(id);
+    }
+  });
+}
+
+bool ListenerFromCache(const DEVSnapshotListener& listener) {
+  return listener.info.source == 1 || !listener.virelda->isNetworkEnabled();
+}
+
+void SendListenerError(const std::shared_ptr<DEVSnapshotListener>& listener,
+                       const fnd::Error& error) {
+  listener->virelda->deliver([listener, error] {
+    if (listener->removed) return;
+    if (listener->onDocument) listener->onDocument(nullptr, error);
+    if (listener->onQuery) listener->onQuery(nullptr, error);
+  });
+}
+
+// Reads the listener's document now and delivers its snapshot.
+void SendDocumentSnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) {
+  const auto& virelda = listener->virelda;
+  if (auto e = virelda->checkOperation("listen", listener->info.path)) {
+    return SendListenerError(listener, *e);
+  }
+  std::optional<fnd::Dictionary> data;
+  {
+    std::lock_guard<std::mutex> lock(virelda->store()->mu);
+    data = virelda->readLocked(listener->info.path);
+  }
+  auto snapshot = std::make_shared<DEVDocumentSnapshot>(
+      virelda->documentWithPath(listener->info.path), std::move(data),
+      std::make_shared<DEVSnapshotMetadata>(false, ListenerFromCache(*listener)));
+  virelda->deliver([listener, snapshot] {
+    if (!listener->removed) listener->onDocument(snapshot, std::nullopt);
+  });
+}
+
+// Runs the listener's query now and delivers its snapshot. Changes against the previous
+// snapshot: removals in their old order, then additions and modifications in the new order;
+// each index is the document's position in the old or the new result.
+void SendQuerySnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) {
+  const auto& virelda = listener->virelda;
+  if (auto e = virelda->checkOperation("listen", listener->info.path)) {
+    return SendListenerError(listener, *e);
+  }
+  fnd::Error error;
+  auto documents = listener->query->evaluate(ListenerFromCache(*listener), &error);
+  if (!documents) return SendListenerError(listener, error);
+  std::vector<std::shared_ptr<DEVDocumentChange>> changes;
+  {
+    std::lock_guard<std::mutex> lock(listener->mu);
+    const auto& before = listener->previous;
+    auto indexIn = [](const std::vector<std::shared_ptr<DEVDocumentSnapshot>>& list,
+                      const std::string& path) -> uint64_t {
+      for (size_t i = 0; i < list.size(); ++i) {
+        if (list[i]->reference()->path() == path) return i;
+      }
+      return DEVNotFound;
+    };
+    for (size_t i = 0; i < before.size(); ++i) {
+      if (indexIn(*documents, before[i]->reference()->path()) == DEVNotFound) {
+        changes.push_back(std::make_shared<DEVDocumentChange>(DEVDocumentChangeTypeRemoved,
+                                                              before[i], i, DEVNotFound));
+      }
+    }
+    for (size_t i = 0; i < documents->size(); ++i) {
+      const auto& doc = (*documents)[i];
+      uint64_t old = indexIn(before, doc->reference()->path());
+      if (old == DEVNotFound) {
+        changes.push_back(
+            std::make_shared<DEVDocumentChange>(DEVDocumentChangeTypeAdded, doc, DEVNotFound, i));
+      } else if (!(before[old]->data() == doc->data())) {
+        changes.push_back(
+            std::make_shared<DEVDocumentChange>(DEVDocumentChangeTypeModified, doc, old, i));
+      }
+    }
+    listener->previous = *documents;
+  }
+  auto snapshot = std::make_shared<DEVQuerySnapshot>(
+      std::move(*documents), std::move(changes),
+      std::make_shared<DEVSnapshotMetadata>(false, ListenerFromCache(*listener)));
+  virelda->deliver([listener, snapshot] {
+    if (!listener->removed) listener->onQuery(snapshot, std::nullopt);
+  });
+}
+
+}  // namespace
+
+void DEVListenerRegistration::remove() {
+  std::function<void()> onRemove;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (removed_) return;
+    removed_ = true;
+    onRemove.swap(onRemove_);
+  }
+  if (onRemove) onRemove();
+}
+
+bool DEVListenerRegistration::isRemoved() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return removed_;
+}
+
+std::shared_ptr<DEVSnapshotListenOptions>
+DEVSnapshotListenOptions::optionsWithIncludeMetadataChanges(bool include) const {
+  auto options = std::make_shared<DEVSnapshotListenOptions>(*this);
+  options->includeMetadataChanges_ = include;
+  return options;
+}
+
+std::shared_ptr<DEVSnapshotListenOptions> DEVSnapshotListenOptions::optionsWithSource(
+    int64_t source) const {
+  auto options = std::make_shared<DEVSnapshotListenOptions>(*this);
+  options->source_ = source;
+  return options;
+}
 
 fnd::Error DEVVireldaError(int64_t code, std::string description) {
   return fnd::Error::withDescription(DEVVireldaErrorDomain, code, std::move(description));
@@ -1259,6 +1415,12 @@ void DEVVireldaTesting::setServerTime(std::optional<double> secondsSince1970) {
 void DEVVireldaTesting::resetForTesting() {
   auto& r = registry();
   std::lock_guard<std::mutex> lock(r.mu);
+  // Listeners hold their instance, which holds the store: drop them to break the cycle.
+  for (auto& [key, store] : r.stores) {
+    std::lock_guard<std::mutex> listenerLock(store->listenerMu);
+    for (auto& [id, l] : store->listeners) l->removed = true;
+    store->listeners.clear();
+  }
   r.stores.clear();
   r.live.clear();
   r.made = 0;
@@ -1302,4 +1464,95 @@ size_t DEVVireldaTesting::instanceCount() {
   auto& r = registry();
   std::lock_guard<std::mutex> lock(r.mu);
   return r.made;
+}
+
+// ---- Snapshot listeners ----
+
+std::shared_ptr<DEVListenerRegistration> DEVDocumentReference::addSnapshotListenerWithOptions(
+    std::shared_ptr<DEVSnapshotListenOptions> options, SnapshotCompletion listener) const {
+  if (!options) options = std::make_shared<DEVSnapshotListenOptions>();
+  auto l = std::make_shared<DEVSnapshotListener>();
+  l->info = {DEVVireldaTesting::Listener::Kind::kDocument, path_, options->includeMetadataChanges(),
+             options->source()};
+  l->virelda = virelda_;
+  l->onDocument = listener ? std::move(listener) : [](auto, const auto&) {};
+  auto registration = AttachListener(virelda_->store(), l);
+  SendDocumentSnapshot(l);
+  return registration;
+}
+
+std::shared_ptr<DEVListenerRegistration> DEVQuery::addSnapshotListenerWithOptions(
+    std::shared_ptr<DEVSnapshotListenOptions> options, Completion listener) const {
+  if (!options) options = std::make_shared<DEVSnapshotListenOptions>();
+  auto l = std::make_shared<DEVSnapshotListener>();
+  l->info = {DEVVireldaTesting::Listener::Kind::kQuery, path_, options->includeMetadataChanges(),
+             options->source()};
+  l->virelda = virelda_;
+  l->query = shared_from_this();
+  l->onQuery = listener ? std::move(listener) : [](auto, const auto&) {};
+  auto registration = AttachListener(virelda_->store(), l);
+  SendQuerySnapshot(l);
+  return registration;
+}
+
+std::shared_ptr<DEVListenerRegistration> DEVVirelda::addSnapshotsInSyncListener(
+    std::function<void()> listener) {
+  auto l = std::make_shared<DEVSnapshotListener>();
+  l->info = {DEVVireldaTesting::Listener::Kind::kSnapshotsInSync, "", false, 0};
+  l->virelda = shared_from_this();
+  l->onSync = listener ? std::move(listener) : [] {};
+  return AttachListener(store_, l);
+}
+
+namespace {
+
+std::shared_ptr<DEVVirelda::Store> FindStore(const std::string& appName,
+                                             const std::string& database) {
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  auto it = r.stores.find(StoreKey(appName, database));
+  return it == r.stores.end() ? nullptr : it->second;
+}
+
+std::vector<std::shared_ptr<DEVSnapshotListener>> ListenersOf(
+    const std::shared_ptr<DEVVirelda::Store>& store) {
+  std::vector<std::shared_ptr<DEVSnapshotListener>> listeners;
+  if (!store) return listeners;
+  std::lock_guard<std::mutex> lock(store->listenerMu);
+  for (const auto& [id, l] : store->listeners) listeners.push_back(l);
+  return listeners;
+}
+
+}  // namespace
+
+std::vector<DEVVireldaTesting::Listener> DEVVireldaTesting::snapshotListeners(
+    const std::string& appName, const std::string& database) {
+  std::vector<Listener> result;
+  for (const auto& l : ListenersOf(FindStore(appName, database))) result.push_back(l->info);
+  return result;
+}
+
+void DEVVireldaTesting::notifySnapshotListeners(const std::string& appName,
+                                                const std::string& database) {
+  auto listeners = ListenersOf(FindStore(appName, database));
+  for (const auto& l : listeners) {
+    if (l->info.kind == Listener::Kind::kDocument) SendDocumentSnapshot(l);
+    if (l->info.kind == Listener::Kind::kQuery) SendQuerySnapshot(l);
+  }
+  for (const auto& l : listeners) {
+    if (l->info.kind != Listener::Kind::kSnapshotsInSync) continue;
+    l->virelda->deliver([l] {
+      if (!l->removed) l->onSync();
+    });
+  }
+}
+
+void DEVVireldaTesting::failSnapshotListeners(const std::string& appName,
+                                              const std::string& database, const std::string& path,
+                                              const fnd::Error& error) {
+  for (const auto& l : ListenersOf(FindStore(appName, database))) {
+    if (l->info.kind != Listener::Kind::kSnapshotsInSync && l->info.path == path) {
+      SendListenerError(l, error);
+    }
+  }
 }

@@ -84,6 +84,37 @@ class DEVVirelda;
 class DEVDocumentReference;
 class DEVQuery;
 
+// A snapshot listener as attached; remove() detaches it, after which no callback of it starts.
+// Removing twice does nothing. May be called from any thread.
+class DEVListenerRegistration {
+ public:
+  explicit DEVListenerRegistration(std::function<void()> onRemove)
+      : onRemove_(std::move(onRemove)) {}
+  void remove();
+  bool isRemoved() const;
+
+ private:
+  mutable std::mutex mu_;
+  // Guarded by mu_.
+  std::function<void()> onRemove_;
+  bool removed_ = false;
+};
+
+// What a snapshot listener asks for. Immutable: each builder returns a new value.
+class DEVSnapshotListenOptions {
+ public:
+  DEVSnapshotListenOptions() = default;
+  std::shared_ptr<DEVSnapshotListenOptions> optionsWithIncludeMetadataChanges(bool include) const;
+  // The listen source: 0 the default (server and cache), 1 the cache only.
+  std::shared_ptr<DEVSnapshotListenOptions> optionsWithSource(int64_t source) const;
+  bool includeMetadataChanges() const { return includeMetadataChanges_; }
+  int64_t source() const { return source_; }
+
+ private:
+  bool includeMetadataChanges_ = false;
+  int64_t source_ = 0;
+};
+
 using DEVVoidCompletion = std::function<void(const std::optional<fnd::Error>& error)>;
 
 class DEVSnapshotMetadata : public fnd::Record {
@@ -272,6 +303,11 @@ class DEVQuery : public fnd::Record, public std::enable_shared_from_this<DEVQuer
                                                     fnd::Error* error = nullptr) const;
 
   void getDocumentsWithSource(int64_t source, Completion completion) const;
+  // Attaches a listener: it gets the query's snapshot now (every document added) and at every
+  // DEVVireldaTesting::notifySnapshotListeners (the changes since its last snapshot), and the
+  // errors scripted for the query's path, on the settings' dispatch queue, until removed.
+  std::shared_ptr<DEVListenerRegistration> addSnapshotListenerWithOptions(
+      std::shared_ptr<DEVSnapshotListenOptions> options, Completion listener) const;
   std::shared_ptr<DEVAggregateQuery> aggregate(
       std::vector<std::shared_ptr<DEVAggregateField>> fields) const;
 
@@ -340,6 +376,11 @@ class DEVDocumentReference : public fnd::Record {
   // document that must exist.
   void updateData(const fnd::Dictionary& fields, DEVVoidCompletion completion) const;
   void deleteDocumentWithCompletion(DEVVoidCompletion completion) const;
+  // Attaches a listener: it gets the document's snapshot now and at every
+  // DEVVireldaTesting::notifySnapshotListeners, and the errors scripted for its path, all on the
+  // settings' dispatch queue, until the registration is removed.
+  std::shared_ptr<DEVListenerRegistration> addSnapshotListenerWithOptions(
+      std::shared_ptr<DEVSnapshotListenOptions> options, SnapshotCompletion listener) const;
 
   std::string typeName() const override { return "DEVDocumentReference"; }
   bool isEqual(const fnd::Record& other) const override;
@@ -452,6 +493,11 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   // Test support: what a loaded bundle would name.
   void addNamedQueryForTesting(const std::string& name, std::shared_ptr<DEVQuery> query);
 
+  // Attaches a listener called, on the settings' dispatch queue, after every round of snapshots
+  // that DEVVireldaTesting::notifySnapshotListeners delivers, until removed.
+  std::shared_ptr<DEVListenerRegistration> addSnapshotsInSyncListener(
+      std::function<void()> listener);
+
   std::string typeName() const override { return "DEVVirelda"; }
   std::string description() const override;
 
@@ -505,4 +551,21 @@ class DEVVireldaTesting {
                           const std::string& path, fnd::Dictionary data);
   // Instances ever made and not yet forgotten by resetForTesting (terminated ones included).
   static size_t instanceCount();
+
+  // A snapshot listener attached and not removed, as the SDK saw it.
+  struct Listener {
+    enum class Kind { kDocument, kQuery, kSnapshotsInSync } kind;
+    std::string path;  // The document or query path; "" for snapshots in sync.
+    bool includeMetadataChanges;
+    int64_t source;
+  };
+  // The listeners of the store of (app name, database), in attachment order.
+  static std::vector<Listener> snapshotListeners(const std::string& appName,
+                                                 const std::string& database);
+  // Delivers a fresh snapshot to every document and query listener of the store, then calls its
+  // snapshots-in-sync listeners.
+  static void notifySnapshotListeners(const std::string& appName, const std::string& database);
+  // Delivers error to every document and query listener on path; the listeners stay attached.
+  static void failSnapshotListeners(const std::string& appName, const std::string& database,
+                                    const std::string& path, const fnd::Error& error);
 };

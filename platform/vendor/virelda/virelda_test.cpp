@@ -245,4 +245,56 @@ TEST_F(VireldaSdkTest, AggregatesAndFaults) {
   EXPECT_TRUE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/a"));
 }
 
+TEST_F(VireldaSdkTest, SnapshotListenersGetSnapshotsErrorsAndSyncUntilRemoved) {
+  const std::string app = DAVOdu::kDefaultAppName;
+  Put("c/a", Dictionary{{"n", 1}});
+  std::vector<std::string> seen;
+  auto document = virelda_->documentWithPath("c/a")->addSnapshotListenerWithOptions(
+      std::make_shared<DEVSnapshotListenOptions>()->optionsWithSource(1),
+      [&](auto snapshot, const auto& e) {
+        if (e) return seen.push_back("doc error " + std::to_string(e->code()));
+        seen.push_back(std::string("doc ") + (snapshot->exists() ? "exists" : "missing") +
+                       (snapshot->metadata()->isFromCache() ? " cache" : ""));
+      });
+  auto query = virelda_->collectionWithPath("c")->addSnapshotListenerWithOptions(
+      nullptr, [&](auto snapshot, const auto& e) {
+        if (e) return seen.push_back("query error " + std::to_string(e->code()));
+        std::string line = "query " + std::to_string(snapshot->count());
+        for (const auto& c : snapshot->documentChanges()) line += " " + std::to_string(c->type());
+        seen.push_back(line);
+      });
+  auto sync = virelda_->addSnapshotsInSyncListener([&] { seen.push_back("sync"); });
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_EQ(seen, (std::vector<std::string>{"doc exists cache", "query 1 0"}));
+
+  auto listeners = DEVVireldaTesting::snapshotListeners(app, "(default)");
+  ASSERT_EQ(listeners.size(), 3u);
+  EXPECT_EQ(listeners[0].source, 1);
+  EXPECT_EQ(listeners[1].source, 0);
+  EXPECT_EQ(listeners[2].kind, DEVVireldaTesting::Listener::Kind::kSnapshotsInSync);
+
+  seen.clear();
+  Put("c/b", Dictionary{{"n", 2}});
+  ASSERT_FALSE(Wait(
+      [&](auto done) { virelda_->documentWithPath("c/a")->deleteDocumentWithCompletion(done); }));
+  DEVVireldaTesting::failSnapshotListeners(
+      app, "(default)", "c/a", DEVVireldaError(DEVVireldaErrorCodePermissionDenied, "no"));
+  DEVVireldaTesting::notifySnapshotListeners(app, "(default)");
+  dispatch::RunLoop::main().runUntilIdle();
+  // Removed (2) then added (0); the sync call comes after the round.
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"doc error 7", "doc missing cache", "query 1 2 0", "sync"}));
+
+  seen.clear();
+  document->remove();
+  document->remove();
+  query->remove();
+  sync->remove();
+  EXPECT_TRUE(document->isRemoved());
+  DEVVireldaTesting::notifySnapshotListeners(app, "(default)");
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_TRUE(seen.empty());
+  EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(app, "(default)").empty());
+}
+
 }  // namespace

@@ -37,32 +37,36 @@ constexpr const char* kWinBackWarning =
 constexpr const char* kWinBackUnsupportedDescription =
     "iOS win-back offers are only available on iOS 18.0 or greater.";
 
-// The attribute setters: method name and argument key; the layer's setter has the method's name.
+// The attribute setters in dispatch order: method name, argument key and the layer's setter of
+// the same name.
 struct AttributeSetter {
   const char* method;
   const char* key;
+  void (TCCommonFunctionality::*setter)(const Value& value);
 };
 constexpr AttributeSetter kAttributeSetters[] = {
-    {"setEmail", "email"},
-    {"setPhoneNumber", "phoneNumber"},
-    {"setDisplayName", "displayName"},
-    {"setPushToken", "pushToken"},
-    {"setAdjustID", "adjustID"},
-    {"setAppsflyerID", "appsflyerID"},
-    {"setFBAnonymousID", "fbAnonymousID"},
-    {"setMparticleID", "mparticleID"},
-    {"setCleverTapID", "cleverTapID"},
-    {"setMixpanelDistinctID", "mixpanelDistinctID"},
-    {"setZudiroruAppInstanceID", "zudiroruAppInstanceID"},
-    {"setTenjinAnalyticsInstallationID", "tenjinAnalyticsInstallationID"},
-    {"setOnesignalID", "onesignalID"},
-    {"setAirshipChannelID", "airshipChannelID"},
-    {"setMediaSource", "mediaSource"},
-    {"setCampaign", "campaign"},
-    {"setAdGroup", "adGroup"},
-    {"setAd", "ad"},
-    {"setKeyword", "keyword"},
-    {"setCreative", "creative"},
+    {"setEmail", "email", &TCCommonFunctionality::setEmail},
+    {"setPhoneNumber", "phoneNumber", &TCCommonFunctionality::setPhoneNumber},
+    {"setDisplayName", "displayName", &TCCommonFunctionality::setDisplayName},
+    {"setPushToken", "pushToken", &TCCommonFunctionality::setPushToken},
+    {"setAdjustID", "adjustID", &TCCommonFunctionality::setAdjustID},
+    {"setAppsflyerID", "appsflyerID", &TCCommonFunctionality::setAppsflyerID},
+    {"setFBAnonymousID", "fbAnonymousID", &TCCommonFunctionality::setFBAnonymousID},
+    {"setMparticleID", "mparticleID", &TCCommonFunctionality::setMparticleID},
+    {"setCleverTapID", "cleverTapID", &TCCommonFunctionality::setCleverTapID},
+    {"setMixpanelDistinctID", "mixpanelDistinctID", &TCCommonFunctionality::setMixpanelDistinctID},
+    {"setZudiroruAppInstanceID", "zudiroruAppInstanceID",
+     &TCCommonFunctionality::setZudiroruAppInstanceID},
+    {"setTenjinAnalyticsInstallationID", "tenjinAnalyticsInstallationID",
+     &TCCommonFunctionality::setTenjinAnalyticsInstallationID},
+    {"setOnesignalID", "onesignalID", &TCCommonFunctionality::setOnesignalID},
+    {"setAirshipChannelID", "airshipChannelID", &TCCommonFunctionality::setAirshipChannelID},
+    {"setMediaSource", "mediaSource", &TCCommonFunctionality::setMediaSource},
+    {"setCampaign", "campaign", &TCCommonFunctionality::setCampaign},
+    {"setAdGroup", "adGroup", &TCCommonFunctionality::setAdGroup},
+    {"setAd", "ad", &TCCommonFunctionality::setAd},
+    {"setKeyword", "keyword", &TCCommonFunctionality::setKeyword},
+    {"setCreative", "creative", &TCCommonFunctionality::setCreative},
 };
 
 Value ErrorValue(std::string code, std::string message, Value details) {
@@ -336,7 +340,7 @@ void PurchasesFlutterPlugin::handleMethodCall(const flutter::FlutterMethodCall& 
                }
                return nullptr;
              }()) {
-    layer_.setAttribute(setter->method, args.any(setter->key));
+    (layer_.*(setter->setter))(args.any(setter->key));
     result(Value());
   } else if (method == "collectDeviceIdentifiers") {
     layer_.collectDeviceIdentifiers();

@@ -198,6 +198,37 @@ TEST_F(PurchasesPluginTest, DirectAnswersCarryWhatTheLayerReturns) {
   EXPECT_EQ(CallDart("isAnonymous"), Value(false));
 }
 
+TEST_F(PurchasesPluginTest, EachAttributeSetterReadsItsKeyAndCallsTheSetterOfItsName) {
+  const std::pair<const char*, const char*> setters[] = {
+      {"setEmail", "email"},
+      {"setPhoneNumber", "phoneNumber"},
+      {"setDisplayName", "displayName"},
+      {"setPushToken", "pushToken"},
+      {"setAdjustID", "adjustID"},
+      {"setAppsflyerID", "appsflyerID"},
+      {"setFBAnonymousID", "fbAnonymousID"},
+      {"setMparticleID", "mparticleID"},
+      {"setCleverTapID", "cleverTapID"},
+      {"setMixpanelDistinctID", "mixpanelDistinctID"},
+      {"setZudiroruAppInstanceID", "zudiroruAppInstanceID"},
+      {"setTenjinAnalyticsInstallationID", "tenjinAnalyticsInstallationID"},
+      {"setOnesignalID", "onesignalID"},
+      {"setAirshipChannelID", "airshipChannelID"},
+      {"setMediaSource", "mediaSource"},
+      {"setCampaign", "campaign"},
+      {"setAdGroup", "adGroup"},
+      {"setAd", "ad"},
+      {"setKeyword", "keyword"},
+      {"setCreative", "creative"},
+  };
+  std::vector<Call> expected;
+  for (const auto& [method, key] : setters) {
+    EXPECT_EQ(CallDart(method, Dictionary{{key, std::string(method) + "-value"}}), Value());
+    expected.push_back({method, {std::string(method) + "-value"}});
+  }
+  EXPECT_EQ(layer_.calls(), expected);
+}
+
 TEST_F(PurchasesPluginTest, MethodsWithoutVendorWorkAnswerNullAndCallNothing) {
   for (const char* method :
        {"beginRefundRequestForActiveEntitlement", "beginRefundRequestForProduct",

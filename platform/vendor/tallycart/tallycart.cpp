@@ -271,9 +271,50 @@ void TCCommonFunctionality::invalidateCustomerInfoCache() {
 void TCCommonFunctionality::setAttributes(const Value& attributes) {
   record("setAttributes", {attributes});
 }
-void TCCommonFunctionality::setAttribute(const std::string& setter, const Value& value) {
-  record(setter, {value});
+void TCCommonFunctionality::setEmail(const Value& value) { record("setEmail", {value}); }
+void TCCommonFunctionality::setPhoneNumber(const Value& value) {
+  record("setPhoneNumber", {value});
 }
+void TCCommonFunctionality::setDisplayName(const Value& value) {
+  record("setDisplayName", {value});
+}
+void TCCommonFunctionality::setPushToken(const Value& value) { record("setPushToken", {value}); }
+void TCCommonFunctionality::setAdjustID(const Value& value) { record("setAdjustID", {value}); }
+void TCCommonFunctionality::setAppsflyerID(const Value& value) {
+  record("setAppsflyerID", {value});
+}
+void TCCommonFunctionality::setFBAnonymousID(const Value& value) {
+  record("setFBAnonymousID", {value});
+}
+void TCCommonFunctionality::setMparticleID(const Value& value) {
+  record("setMparticleID", {value});
+}
+void TCCommonFunctionality::setCleverTapID(const Value& value) {
+  record("setCleverTapID", {value});
+}
+void TCCommonFunctionality::setMixpanelDistinctID(const Value& value) {
+  record("setMixpanelDistinctID", {value});
+}
+void TCCommonFunctionality::setZudiroruAppInstanceID(const Value& value) {
+  record("setZudiroruAppInstanceID", {value});
+}
+void TCCommonFunctionality::setTenjinAnalyticsInstallationID(const Value& value) {
+  record("setTenjinAnalyticsInstallationID", {value});
+}
+void TCCommonFunctionality::setOnesignalID(const Value& value) {
+  record("setOnesignalID", {value});
+}
+void TCCommonFunctionality::setAirshipChannelID(const Value& value) {
+  record("setAirshipChannelID", {value});
+}
+void TCCommonFunctionality::setMediaSource(const Value& value) {
+  record("setMediaSource", {value});
+}
+void TCCommonFunctionality::setCampaign(const Value& value) { record("setCampaign", {value}); }
+void TCCommonFunctionality::setAdGroup(const Value& value) { record("setAdGroup", {value}); }
+void TCCommonFunctionality::setAd(const Value& value) { record("setAd", {value}); }
+void TCCommonFunctionality::setKeyword(const Value& value) { record("setKeyword", {value}); }
+void TCCommonFunctionality::setCreative(const Value& value) { record("setCreative", {value}); }
 void TCCommonFunctionality::collectDeviceIdentifiers() { record("collectDeviceIdentifiers", {}); }
 bool TCCommonFunctionality::canMakePaymentsWithFeatures(const Value& features) {
   std::lock_guard<std::mutex> lock(mu_);

@@ -156,8 +156,27 @@ class TCCommonFunctionality {
                                                 std::function<void(fnd::Dictionary)> completion);
   void invalidateCustomerInfoCache();
   void setAttributes(const fnd::Value& attributes);
-  // One of the named attribute setters ("setEmail", "setPhoneNumber", ...).
-  void setAttribute(const std::string& setter, const fnd::Value& value);
+  // Subscriber attributes, one setter each; null clears the attribute.
+  void setEmail(const fnd::Value& value);
+  void setPhoneNumber(const fnd::Value& value);
+  void setDisplayName(const fnd::Value& value);
+  void setPushToken(const fnd::Value& value);
+  void setAdjustID(const fnd::Value& value);
+  void setAppsflyerID(const fnd::Value& value);
+  void setFBAnonymousID(const fnd::Value& value);
+  void setMparticleID(const fnd::Value& value);
+  void setCleverTapID(const fnd::Value& value);
+  void setMixpanelDistinctID(const fnd::Value& value);
+  void setZudiroruAppInstanceID(const fnd::Value& value);
+  void setTenjinAnalyticsInstallationID(const fnd::Value& value);
+  void setOnesignalID(const fnd::Value& value);
+  void setAirshipChannelID(const fnd::Value& value);
+  void setMediaSource(const fnd::Value& value);
+  void setCampaign(const fnd::Value& value);
+  void setAdGroup(const fnd::Value& value);
+  void setAd(const fnd::Value& value);
+  void setKeyword(const fnd::Value& value);
+  void setCreative(const fnd::Value& value);
   void collectDeviceIdentifiers();
   bool canMakePaymentsWithFeatures(const fnd::Value& features);
   void promotionalOfferForProductIdentifier(const fnd::Value& identifier,

@@ -154,3 +154,33 @@ std::shared_ptr<flutter::FlutterError> FLTSnapshotsInSyncStreamHandler::onCancel
   Remove(listenerRegistration_);
   return nullptr;
 }
+
+// ---- Bundles ----
+
+FLTLoadBundleStreamHandler::FLTLoadBundleStreamHandler(std::shared_ptr<DEVVirelda> virelda,
+                                                       fnd::Data bundle)
+    : virelda_(std::move(virelda)), bundle_(std::move(bundle)) {}
+
+std::shared_ptr<flutter::FlutterError> FLTLoadBundleStreamHandler::onListenWithArguments(
+    const fnd::Value&, flutter::FlutterEventSink events) {
+  if (task_) task_->removeAllObservers();
+  task_ = virelda_->loadBundle(bundle_, [events](std::shared_ptr<DEVLoadBundleTaskProgress>,
+                                                 const std::optional<fnd::Error>& error) {
+    if (error) SendOnMain(events, fnd::Value(FLTVireldaStreamError(*error)));
+  });
+  task_->addObserver([events](std::shared_ptr<DEVLoadBundleTaskProgress> progress) {
+    if (!progress) return;
+    // The state is read in the main-queue job; a failed load reports through the completion.
+    dispatch::Queue::main()->async([events, progress] {
+      if (progress->state() != 0 && events) events(fnd::Value(progress));
+    });
+  });
+  return nullptr;
+}
+
+std::shared_ptr<flutter::FlutterError> FLTLoadBundleStreamHandler::onCancelWithArguments(
+    const fnd::Value&) {
+  if (task_) task_->removeAllObservers();
+  task_ = nullptr;
+  return nullptr;
+}

@@ -1,7 +1,7 @@
-// The stream handlers of the Virelda event channels for document snapshots, query snapshots and
-// snapshots-in-sync notices. Each is made by its host method and registered on its own event
-// channel; listening attaches an SDK listener, cancelling removes it, and the handler can be
-// listened to again afterwards.
+// The stream handlers of the Virelda event channels for document snapshots, query snapshots,
+// snapshots-in-sync notices and bundle loading. Each is made by its host method and registered on
+// its own event channel; listening attaches an SDK listener, cancelling removes it, and the handler
+// can be listened to again afterwards.
 //
 // Listen and cancel run on the main queue. SDK callbacks arrive on the instance's callback queue;
 // every event and stream error is sent from a job queued onto the main queue, so the events of
@@ -83,4 +83,23 @@ class FLTSnapshotsInSyncStreamHandler : public flutter::FlutterStreamHandler {
   const std::shared_ptr<DEVVirelda> virelda_;
   // Owned by the main queue.
   std::shared_ptr<DEVListenerRegistration> listenerRegistration_;
+};
+
+// The progress of one bundle load: every report in the running or success state; a failure comes
+// as one stream error. Cancelling stops the reports but not the load.
+class FLTLoadBundleStreamHandler : public flutter::FlutterStreamHandler {
+ public:
+  FLTLoadBundleStreamHandler(std::shared_ptr<DEVVirelda> virelda, fnd::Data bundle);
+
+  std::shared_ptr<flutter::FlutterError> onListenWithArguments(
+      const fnd::Value& arguments, flutter::FlutterEventSink events) override;
+  std::shared_ptr<flutter::FlutterError> onCancelWithArguments(
+      const fnd::Value& arguments) override;
+
+ private:
+  // Constant after construction.
+  const std::shared_ptr<DEVVirelda> virelda_;
+  const fnd::Data bundle_;
+  // Owned by the main queue.
+  std::shared_ptr<DEVLoadBundleTask> task_;
 };

@@ -362,6 +362,9 @@ void FLTZudiroruVireldaWriter::writeValue(const fnd::Value& value) {
   if (auto s = value.recordAs<::DEVDocumentSnapshot>()) {
     return writeValue(fnd::Value(DEVDocumentSnapshot(*s)));
   }
+  if (auto p = value.recordAs<::DEVLoadBundleTaskProgress>()) {
+    return writeValue(fnd::Value(DEVLoadBundleTaskProgress(*p)));
+  }
   if (auto s = value.recordAs<::DEVQuerySnapshot>()) {
     return writeValue(fnd::Value(DEVQuerySnapshot(*s)));
   }
@@ -401,4 +404,16 @@ std::unique_ptr<flutter::FlutterStandardWriter> FLTZudiroruVireldaReaderWriter::
 std::unique_ptr<flutter::FlutterStandardReader> FLTZudiroruVireldaReaderWriter::readerWithData(
     std::span<const uint8_t> data) const {
   return std::make_unique<FLTZudiroruVireldaReader>(data);
+}
+
+fnd::Dictionary FLTZudiroruVireldaWriter::DEVLoadBundleTaskProgress(
+    const ::DEVLoadBundleTaskProgress& progress) {
+  const char* state = "running";
+  if (progress.state() == 0) state = "error";
+  if (progress.state() == 2) state = "success";
+  return fnd::Dictionary{{"bytesLoaded", progress.bytesLoaded()},
+                         {"documentsLoaded", progress.documentsLoaded()},
+                         {"totalBytes", progress.totalBytes()},
+                         {"totalDocuments", progress.totalDocuments()},
+                         {"taskState", state}};
 }

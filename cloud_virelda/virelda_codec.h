@@ -97,6 +97,7 @@ class FLTZudiroruVireldaWriter : public flutter::FlutterStandardWriter {
   static fnd::Dictionary DEVDocumentChange(const ::DEVDocumentChange& change);
   static fnd::Dictionary DEVDocumentSnapshot(const ::DEVDocumentSnapshot& snapshot);
   static fnd::Dictionary DEVQuerySnapshot(const ::DEVQuerySnapshot& snapshot);
+  static fnd::Dictionary DEVLoadBundleTaskProgress(const ::DEVLoadBundleTaskProgress& progress);
 };
 
 class FLTZudiroruVireldaReaderWriter : public flutter::FlutterStandardReaderWriter {

@@ -497,9 +497,16 @@ std::shared_ptr<FlutterError> NotAvailable(const char* method) {
 
 }  // namespace
 
-void FLTZudiroruVireldaPlugin::loadBundleApp(App, std::optional<fnd::Data>,
+void FLTZudiroruVireldaPlugin::loadBundleApp(App app, std::optional<fnd::Data> bundle,
                                              ResultCompletion completion) {
-  completion(fnd::Value(), NotAvailable("loadBundle"));
+  std::shared_ptr<FlutterError> error;
+  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
+  if (!virelda) return completion(fnd::Value(), error);
+  if (!bundle) return completion(fnd::Value(), MissingArgument("bundle"));
+  completion(fnd::Value(registerEventChannelWithPrefix(
+                 std::string(zudiroru::kPluginChannelPrefix) + kFLTVireldaLoadBundleChannel,
+                 std::make_shared<FLTLoadBundleStreamHandler>(virelda, std::move(*bundle)))),
+             nullptr);
 }
 
 void FLTZudiroruVireldaPlugin::snapshotsInSyncSetupApp(App app, ResultCompletion completion) {

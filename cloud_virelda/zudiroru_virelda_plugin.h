@@ -7,9 +7,9 @@
 // main thread; most of them answer from the Virelda callback queue when the SDK completes. The
 // plugin's maps are guarded by its own lock.
 //
-// Document, query and snapshots-in-sync streams each answer with the id of a new event channel.
-// Bundle loading and transactions are not served yet: loadBundle and transactionCreate answer the
-// error "unimplemented"; with no transaction ever running, transactionGet answers
+// Document, query, snapshots-in-sync and bundle-loading streams each answer with the id of a new
+// event channel. Transactions are not served yet: transactionCreate answers the error
+// "unimplemented"; with no transaction ever running, transactionGet answers
 // "missing-transaction" and transactionStoreResult succeeds without effect, as they do for an
 // unknown transaction id.
 #pragma once

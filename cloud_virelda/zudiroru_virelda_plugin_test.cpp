@@ -526,11 +526,11 @@ TEST_F(VireldaPluginTest, BadInputGetsAnErrorReply) {
   EXPECT_EQ(Code(Call("documentReferenceGet", {App(), badSource})), "invalid-argument");
 }
 
-TEST_F(VireldaPluginTest, TransactionAndBundleMethodsThatAreNotBuilt) {
+TEST_F(VireldaPluginTest, TransactionMethodsThatAreNotBuilt) {
   EXPECT_EQ(Call("transactionGet", {App(), "id", "c/d"}),
             Value(Array{"missing-transaction", kFLTVireldaMissingTransactionMessage, nullptr}));
   EXPECT_TRUE(Ok(Call("transactionStoreResult", {"id", nullptr, Array{}})).isNull());
-  for (const char* method : {"loadBundle", "transactionCreate"}) {
+  for (const char* method : {"transactionCreate"}) {
     EXPECT_EQ(Code(Call(method, {App()})), "unimplemented") << method;
   }
 }
@@ -891,6 +891,87 @@ TEST_F(VireldaStreamTest, ReinitialisationDetachesEveryStream) {
   EXPECT_EQ(DEVVireldaTesting::snapshotListeners(kNative, kDb).size(), 1u);
   engine_->shutDownEngine();
   EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(kNative, kDb).empty());
+}
+
+// ---- Bundle loading ----
+
+Dictionary Progress(int64_t docs, int64_t totalDocs, int64_t bytes, int64_t totalBytes,
+                    const char* state) {
+  return Dictionary{{"bytesLoaded", bytes},
+                    {"documentsLoaded", docs},
+                    {"totalBytes", totalBytes},
+                    {"totalDocuments", totalDocs},
+                    {"taskState", state}};
+}
+
+TEST_F(VireldaStreamTest, BundleProgressIsSentUntilSuccessOrOneStreamError) {
+  struct Case {
+    const char* name;
+    DEVVireldaTesting::BundleScript script;
+    std::vector<Value> progress;  // Events before an error, if any.
+    std::optional<std::string> errorCode;
+  };
+  const std::vector<Case> cases = {
+      {"success",
+       {{DEVLoadBundleTaskProgress(0, 2, 0, 10, 1), DEVLoadBundleTaskProgress(1, 2, 5, 10, 1),
+         DEVLoadBundleTaskProgress(2, 2, 10, 10, 2)},
+        std::nullopt},
+       {Value(Progress(0, 2, 0, 10, "running")), Value(Progress(1, 2, 5, 10, "running")),
+        Value(Progress(2, 2, 10, 10, "success"))},
+       std::nullopt},
+      {"failure",
+       {{DEVLoadBundleTaskProgress(0, 2, 0, 10, 1), DEVLoadBundleTaskProgress(0, 2, 0, 10, 0)},
+        DEVVireldaError(DEVVireldaErrorCodeInvalidArgument, "Bad bundle.")},
+       {Value(Progress(0, 2, 0, 10, "running"))},
+       "invalid-argument"},
+      {"failure at once",
+       {{DEVLoadBundleTaskProgress(0, 0, 0, 3, 0)},
+        DEVVireldaError(DEVVireldaErrorCodeInternal, "Broken.")},
+       {},
+       "internal"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fnd::Data received;
+    auto script = c.script;
+    DEVVireldaTesting::setBundleScript([&received, script](const fnd::Data& bundle) {
+      received = bundle;
+      return script;
+    });
+    DEVVireldaTesting::holdBundleLoads(true);
+    std::string channel = Open("loadBundle", "loadBundle", {App(), fnd::Data{7, 8, 9}});
+    EXPECT_TRUE(Listen(channel).isNull());
+    EXPECT_EQ(received, (fnd::Data{7, 8, 9}));
+    DEVVireldaTesting::runPendingBundleLoads();
+    size_t expected = c.progress.size() + (c.errorCode ? 1 : 0);
+    auto events = Events(channel, expected);
+    ASSERT_EQ(events.size(), expected);
+    for (size_t i = 0; i < c.progress.size(); ++i) EXPECT_EQ(events[i], c.progress[i]) << i;
+    if (c.errorCode) {
+      auto error = events.back().recordAs<flutter::FlutterError>();
+      ASSERT_TRUE(error) << events.back().description();
+      EXPECT_EQ(error->code(), *c.errorCode);
+      EXPECT_TRUE(error->details().isDictionary());
+      EXPECT_TRUE(error->details().dictionary()->contains("nativeErrorMessage"));
+    }
+  }
+}
+
+TEST_F(VireldaStreamTest, CancellingABundleStreamStopsItsReports) {
+  DEVVireldaTesting::holdBundleLoads(true);
+  std::string channel = Open("loadBundle", "loadBundle", {App(), fnd::Data{1}});
+  EXPECT_TRUE(Listen(channel).isNull());
+  EXPECT_TRUE(Cancel(channel).isNull());
+  DEVVireldaTesting::runPendingBundleLoads();
+  Drain();
+  EXPECT_TRUE(engine_->dart().events(channel, FLTZudiroruVireldaPlugin::codec()).empty());
+  // Unscripted, a bundle loads at once: running, then success, over its size.
+  DEVVireldaTesting::holdBundleLoads(false);
+  EXPECT_TRUE(Listen(channel).isNull());
+  auto events = Events(channel, 2);
+  EXPECT_EQ(events, (std::vector<Value>{Value(Progress(0, 0, 0, 1, "running")),
+                                        Value(Progress(0, 0, 1, 1, "success"))}));
+  EXPECT_EQ(Code(Call("loadBundle", {App(), Value()})), "invalid-argument");
 }
 
 }  // namespace

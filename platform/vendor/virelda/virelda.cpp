@@ -6,12 +6,16 @@
 #include <map>
 
 #include "platform/dispatch/clock.h"
+#include "platform/dispatch/queue.h"
 
 namespace {
 
 // Process-wide state of the SDK stand-in.
 struct Registry {
   std::mutex mu;
+  std::function<DEVVireldaTesting::BundleScript(const fnd::Data&)> bundleScript;
+  bool holdBundles = false;
+  std::vector<std::function<void()>> pendingBundles;
   // Guarded by mu.
   std::map<std::string, std::shared_ptr<DEVVirelda::Store>> stores;
   std::map<std::string, std::shared_ptr<DEVVirelda>> live;
@@ -1425,6 +1429,9 @@ void DEVVireldaTesting::resetForTesting() {
   r.live.clear();
   r.made = 0;
   r.fault = nullptr;
+  r.bundleScript = nullptr;
+  r.holdBundles = false;
+  r.pendingBundles.clear();
   r.serverTime.reset();
   r.logging = false;
 }
@@ -1555,4 +1562,97 @@ void DEVVireldaTesting::failSnapshotListeners(const std::string& appName,
       SendListenerError(l, error);
     }
   }
+}
+
+// ---- Bundles ----
+
+int64_t DEVLoadBundleTask::addObserver(Observer observer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  observers_.emplace_back(++nextHandle_, std::move(observer));
+  return nextHandle_;
+}
+
+void DEVLoadBundleTask::removeAllObservers() {
+  std::lock_guard<std::mutex> lock(mu_);
+  observers_.clear();
+}
+
+std::vector<DEVLoadBundleTask::Observer> DEVLoadBundleTask::observers() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<Observer> result;
+  for (const auto& [handle, o] : observers_) result.push_back(o);
+  return result;
+}
+
+std::shared_ptr<DEVLoadBundleTask> DEVVirelda::loadBundle(
+    const fnd::Data& bundle, std::function<void(std::shared_ptr<DEVLoadBundleTaskProgress>,
+                                                const std::optional<fnd::Error>&)>
+                                 completion) {
+  auto task = std::make_shared<DEVLoadBundleTask>();
+  std::function<DEVVireldaTesting::BundleScript(const fnd::Data&)> script;
+  {
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    script = r.bundleScript;
+  }
+  DEVVireldaTesting::BundleScript plan;
+  if (script) {
+    plan = script(bundle);
+  } else {
+    auto size = static_cast<int64_t>(bundle.size());
+    plan.progress = {DEVLoadBundleTaskProgress(0, 0, 0, size, 1),
+                     DEVLoadBundleTaskProgress(0, 0, size, size, 2)};
+  }
+  if (auto e = checkOperation("loadBundle", "")) {
+    plan.progress = {DEVLoadBundleTaskProgress(0, 0, 0, static_cast<int64_t>(bundle.size()), 0)};
+    plan.error = e;
+  }
+  auto self = shared_from_this();
+  auto run = [self, task, plan, completion] {
+    // Each report is its own job, so that observers and completion see them in order.
+    std::shared_ptr<DEVLoadBundleTaskProgress> last;
+    for (const auto& p : plan.progress) {
+      last = std::make_shared<DEVLoadBundleTaskProgress>(p);
+      self->deliver([task, last] {
+        for (const auto& o : task->observers()) o(last);
+      });
+    }
+    self->deliver([last, plan, completion] {
+      if (completion) completion(plan.error ? nullptr : last, plan.error);
+    });
+  };
+  bool hold;
+  {
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    hold = r.holdBundles;
+    if (hold) r.pendingBundles.push_back(run);
+  }
+  // The load starts from a main-queue job, so that observers added in the caller's turn hear
+  // every report.
+  if (!hold) dispatch::Queue::main()->async(run);
+  return task;
+}
+
+void DEVVireldaTesting::setBundleScript(
+    std::function<BundleScript(const fnd::Data& bundle)> script) {
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.bundleScript = std::move(script);
+}
+
+void DEVVireldaTesting::holdBundleLoads(bool hold) {
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.holdBundles = hold;
+}
+
+void DEVVireldaTesting::runPendingBundleLoads() {
+  std::vector<std::function<void()>> pending;
+  {
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    pending.swap(r.pendingBundles);
+  }
+  for (const auto& run : pending) run();
 }

@@ -191,6 +191,48 @@ class DEVQuerySnapshot : public fnd::Record {
   const std::shared_ptr<DEVSnapshotMetadata> metadata_;
 };
 
+// How far a bundle load has come. States: 0 error, 1 running, 2 success.
+class DEVLoadBundleTaskProgress : public fnd::Record {
+ public:
+  DEVLoadBundleTaskProgress(int64_t documentsLoaded, int64_t totalDocuments, int64_t bytesLoaded,
+                            int64_t totalBytes, int64_t state)
+      : documentsLoaded_(documentsLoaded),
+        totalDocuments_(totalDocuments),
+        bytesLoaded_(bytesLoaded),
+        totalBytes_(totalBytes),
+        state_(state) {}
+  int64_t documentsLoaded() const { return documentsLoaded_; }
+  int64_t totalDocuments() const { return totalDocuments_; }
+  int64_t bytesLoaded() const { return bytesLoaded_; }
+  int64_t totalBytes() const { return totalBytes_; }
+  int64_t state() const { return state_; }
+  std::string typeName() const override { return "DEVLoadBundleTaskProgress"; }
+
+ private:
+  int64_t documentsLoaded_;
+  int64_t totalDocuments_;
+  int64_t bytesLoaded_;
+  int64_t totalBytes_;
+  int64_t state_;
+};
+
+// A running bundle load. Observers get every progress report from the moment they are added,
+// on the settings' dispatch queue. Thread safety: any thread.
+class DEVLoadBundleTask {
+ public:
+  using Observer = std::function<void(std::shared_ptr<DEVLoadBundleTaskProgress>)>;
+  int64_t addObserver(Observer observer);
+  void removeAllObservers();
+  // The observers present now (used by the load to report).
+  std::vector<Observer> observers() const;
+
+ private:
+  mutable std::mutex mu_;
+  // Guarded by mu_.
+  int64_t nextHandle_ = 0;
+  std::vector<std::pair<int64_t, Observer>> observers_;
+};
+
 // A condition on documents: one field compared with a value, or an AND / OR of conditions.
 // Operators: "==", "!=", "<", "<=", ">", ">=", "array-contains", "array-contains-any", "in",
 // "not-in".
@@ -493,6 +535,16 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   // Test support: what a loaded bundle would name.
   void addNamedQueryForTesting(const std::string& name, std::shared_ptr<DEVQuery> query);
 
+  // Loads a bundle: its progress goes to the task's observers and the last report (with the
+  // error of a failed load) to the completion, on the settings' dispatch queue. What a bundle
+  // does is scripted by DEVVireldaTesting::setBundleScript; unscripted, it loads with no
+  // documents. The load starts from a job on the main queue, so observers added right after this
+  // call hear every report.
+  std::shared_ptr<DEVLoadBundleTask> loadBundle(
+      const fnd::Data& bundle, std::function<void(std::shared_ptr<DEVLoadBundleTaskProgress>,
+                                                  const std::optional<fnd::Error>&)>
+                                   completion);
+
   // Attaches a listener called, on the settings' dispatch queue, after every round of snapshots
   // that DEVVireldaTesting::notifySnapshotListeners delivers, until removed.
   std::shared_ptr<DEVListenerRegistration> addSnapshotsInSyncListener(
@@ -534,8 +586,9 @@ class DEVVireldaTesting {
  public:
   // Decides whether an operation fails: given the operation ("get", "query", "set", "update",
   // "delete", "commit", "aggregate", "clearPersistence", "disableNetwork", "enableNetwork",
-  // "waitForPendingWrites", "setIndexConfiguration", "terminate") and the document or collection
-  // path ("" for instance-wide operations), returns the error to fail with, or nullopt.
+  // "waitForPendingWrites", "setIndexConfiguration", "terminate", "listen", "loadBundle") and the
+  // document or collection path ("" for instance-wide operations), returns the error to fail with,
+  // or nullopt.
   using Fault =
       std::function<std::optional<fnd::Error>(std::string_view operation, std::string_view path)>;
   static void setFault(Fault fault);
@@ -551,6 +604,17 @@ class DEVVireldaTesting {
                           const std::string& path, fnd::Dictionary data);
   // Instances ever made and not yet forgotten by resetForTesting (terminated ones included).
   static size_t instanceCount();
+
+  // How a bundle loads: the progress reports in order, then the error it fails with (nullopt
+  // for success; the completion then gets the last report).
+  struct BundleScript {
+    std::vector<DEVLoadBundleTaskProgress> progress;
+    std::optional<fnd::Error> error;
+  };
+  static void setBundleScript(std::function<BundleScript(const fnd::Data& bundle)> script);
+  // While held, bundle loads wait for runPendingBundleLoads instead of reporting at once.
+  static void holdBundleLoads(bool hold);
+  static void runPendingBundleLoads();
 
   // A snapshot listener attached and not removed, as the SDK saw it.
   struct Listener {

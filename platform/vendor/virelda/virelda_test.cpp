@@ -297,4 +297,52 @@ TEST_F(VireldaSdkTest, SnapshotListenersGetSnapshotsErrorsAndSyncUntilRemoved) {
   EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(app, "(default)").empty());
 }
 
+TEST_F(VireldaSdkTest, BundleLoadsReportProgressToObserversThenComplete) {
+  struct Case {
+    const char* name;
+    std::optional<DEVVireldaTesting::BundleScript> script;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"unscripted", std::nullopt, {"progress 1 0/4", "progress 2 4/4", "done 2"}},
+      {"failing",
+       DEVVireldaTesting::BundleScript{
+           {DEVLoadBundleTaskProgress(0, 1, 0, 4, 1), DEVLoadBundleTaskProgress(0, 1, 0, 4, 0)},
+           DEVVireldaError(DEVVireldaErrorCodeInvalidArgument, "bad")},
+       {"progress 1 0/4", "progress 0 0/4", "error 3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto script = c.script;
+    DEVVireldaTesting::setBundleScript(
+        script ? std::function<DEVVireldaTesting::BundleScript(const fnd::Data&)>(
+                     [script](const fnd::Data&) { return *script; })
+               : nullptr);
+    DEVVireldaTesting::holdBundleLoads(true);
+    std::vector<std::string> seen;
+    auto task = virelda_->loadBundle(fnd::Data{1, 2, 3, 4}, [&](auto progress, const auto& e) {
+      if (e) return seen.push_back("error " + std::to_string(e->code()));
+      seen.push_back("done " + std::to_string(progress->state()));
+    });
+    task->addObserver([&](auto p) {
+      seen.push_back("progress " + std::to_string(p->state()) + " " +
+                     std::to_string(p->bytesLoaded()) + "/" + std::to_string(p->totalBytes()));
+    });
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_TRUE(seen.empty());
+    DEVVireldaTesting::runPendingBundleLoads();
+    dispatch::RunLoop::main().runUntilIdle();
+    EXPECT_EQ(seen, c.expected);
+  }
+  // Observers removed before the load runs hear nothing; the completion still runs.
+  std::vector<std::string> seen;
+  auto task =
+      virelda_->loadBundle(fnd::Data{1}, [&](auto, const auto&) { seen.push_back("done"); });
+  task->addObserver([&](auto) { seen.push_back("progress"); });
+  task->removeAllObservers();
+  DEVVireldaTesting::runPendingBundleLoads();
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_EQ(seen, std::vector<std::string>{"done"});
+}
+
 }  // namespace

@@ -405,18 +405,23 @@ void FLTZudiroruMessagingPlugin::messagingSetAutoInitEnabled(const fnd::Value& a
       fnd::Value(fnd::Dictionary{{"isAutoInitEnabled", messaging->isAutoInitEnabled()}}));
 }
 
-void FLTZudiroruMessagingPlugin::messagingSubscribeToTopic(const fnd::Value& arguments,
-                                                           const Result& result) {
-  Arguments args("Messaging#subscribeToTopic", arguments);
+namespace {
+
+// Subscribes to or unsubscribes from the topic named in the arguments; both calls answer alike.
+void ChangeTopicSubscription(const char* method, const fnd::Value& arguments,
+                             const std::shared_ptr<FLTZudiroruMethodCallResult>& result,
+                             const std::shared_ptr<DEVMessaging>& messaging,
+                             void (DEVMessaging::*change)(const std::string&,
+                                                          DEVMessaging::ErrorCompletion)) {
+  Arguments args(method, arguments);
   std::string topic = args.requiredString("topic");
   if (Refused(args, result)) return;
-  std::shared_ptr<DEVMessaging> messaging = env_.messaging();
   if (!messaging) {
     fnd::Error error = MessagingUnavailable();
     result->error()(std::nullopt, std::nullopt, std::nullopt, &error);
     return;
   }
-  messaging->subscribeToTopic(topic, [result](const std::optional<fnd::Error>& error) {
+  ((*messaging).*change)(topic, [result](const std::optional<fnd::Error>& error) {
     if (error) {
       result->error()(std::nullopt, std::nullopt, std::nullopt, &*error);
     } else {
@@ -425,24 +430,18 @@ void FLTZudiroruMessagingPlugin::messagingSubscribeToTopic(const fnd::Value& arg
   });
 }
 
+}  // namespace
+
+void FLTZudiroruMessagingPlugin::messagingSubscribeToTopic(const fnd::Value& arguments,
+                                                           const Result& result) {
+  ChangeTopicSubscription("Messaging#subscribeToTopic", arguments, result, env_.messaging(),
+                          &DEVMessaging::subscribeToTopic);
+}
+
 void FLTZudiroruMessagingPlugin::messagingUnsubscribeFromTopic(const fnd::Value& arguments,
                                                                const Result& result) {
-  Arguments args("Messaging#unsubscribeFromTopic", arguments);
-  std::string topic = args.requiredString("topic");
-  if (Refused(args, result)) return;
-  std::shared_ptr<DEVMessaging> messaging = env_.messaging();
-  if (!messaging) {
-    fnd::Error error = MessagingUnavailable();
-    result->error()(std::nullopt, std::nullopt, std::nullopt, &error);
-    return;
-  }
-  messaging->unsubscribeFromTopic(topic, [result](const std::optional<fnd::Error>& error) {
-    if (error) {
-      result->error()(std::nullopt, std::nullopt, std::nullopt, &*error);
-    } else {
-      result->success()(fnd::Value());
-    }
-  });
+  ChangeTopicSubscription("Messaging#unsubscribeFromTopic", arguments, result, env_.messaging(),
+                          &DEVMessaging::unsubscribeFromTopic);
 }
 
 std::shared_ptr<flutter::FlutterError> FLTZudiroruMessagingPlugin::NSDictionaryForNSError(

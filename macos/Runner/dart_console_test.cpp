@@ -15,7 +15,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/test_home.h"
 #include "platform/vendor/core/davodu.h"
-#include "zudiroru_core/zudiroru_core_plugin.h"
+#include "plugins/zudiroru_core/zudiroru_core_plugin.h"
 
 namespace runner {
 namespace {

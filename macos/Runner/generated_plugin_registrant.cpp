@@ -4,16 +4,16 @@
 #include <exception>
 #include <memory>
 
-#include "cloud_virelda/zudiroru_virelda_plugin.h"
+#include "plugins/cloud_virelda/zudiroru_virelda_plugin.h"
 #include "macos/Runner/external_plugins.h"
-#include "purchases_flutter/purchases_flutter_plugin.h"
-#include "rivado_sign_in_ios/rivado_sign_in_plugin.h"
-#include "zudiroru_analytics/zudiroru_analytics_plugin.h"
-#include "zudiroru_auth/zudiroru_auth_plugin.h"
-#include "zudiroru_core/zudiroru_core_plugin.h"
-#include "zudiroru_crashkeep/zudiroru_crashkeep_plugin.h"
-#include "zudiroru_messaging/zudiroru_messaging_plugin.h"
-#include "zudiroru_remote_config/zudiroru_remote_config_plugin.h"
+#include "plugins/purchases_flutter/purchases_flutter_plugin.h"
+#include "plugins/rivado_sign_in_ios/rivado_sign_in_plugin.h"
+#include "plugins/zudiroru_analytics/zudiroru_analytics_plugin.h"
+#include "plugins/zudiroru_auth/zudiroru_auth_plugin.h"
+#include "plugins/zudiroru_core/zudiroru_core_plugin.h"
+#include "plugins/zudiroru_crashkeep/zudiroru_crashkeep_plugin.h"
+#include "plugins/zudiroru_messaging/zudiroru_messaging_plugin.h"
+#include "plugins/zudiroru_remote_config/zudiroru_remote_config_plugin.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/test_home.h"
 #include "platform/vendor/core/davodu.h"
-#include "zudiroru_core/core_host_api.h"
-#include "zudiroru_core/pigeon.h"
+#include "plugins/zudiroru_core/core_host_api.h"
+#include "plugins/zudiroru_core/pigeon.h"
 
 namespace runner {
 namespace {

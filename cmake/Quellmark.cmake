@@ -11,3 +11,47 @@ function(quellmark_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        PROPERTIES ENVIRONMENT "QUELLMARK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
+
+# quellmark_folder_files(SOURCES_VAR TESTS_VAR): every .cpp of the calling folder, split into the
+# sources and the *_test.cpp files. A new file joins the build without an edit of any list.
+function(quellmark_folder_files sources_var tests_var)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    list(REMOVE_ITEM sources ${tests})
+  endif()
+  set(${sources_var} ${sources} PARENT_SCOPE)
+  set(${tests_var} ${tests} PARENT_SCOPE)
+endfunction()
+
+# quellmark_library(NAME [PUBLIC lib...] [PRIVATE lib...] [TEST_LIBS lib...] [EXCLUDE file...])
+# One static library NAME from the calling folder's sources (but the EXCLUDE files) and one test
+# executable NAME_test from its tests. Every platform folder, the plugin core, every bridge and the
+# runner's library is one of these.
+function(quellmark_library name)
+  cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE;TEST_LIBS;EXCLUDE" ${ARGN})
+  quellmark_folder_files(sources tests)
+  foreach(f ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${f})
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+  if(tests)
+    quellmark_test(${name}_test SOURCES ${tests} LIBS ${name} ${ARG_TEST_LIBS})
+  endif()
+endfunction()
+
+# quellmark_analytics_folder(NAME [PUBLIC lib...])
+# The calling analytics folder's sources join the one `analytics` library; its tests make the
+# folder's own executable analytics_NAME_test. A folder compiles only its own files.
+function(quellmark_analytics_folder name)
+  cmake_parse_arguments(ARG "" "" "PUBLIC" ${ARGN})
+  quellmark_folder_files(sources tests)
+  target_sources(analytics PRIVATE ${sources})
+  if(ARG_PUBLIC)
+    target_link_libraries(analytics PUBLIC ${ARG_PUBLIC})
+  endif()
+  if(tests)
+    quellmark_test(analytics_${name}_test SOURCES ${tests} LIBS analytics)
+  endif()
+endfunction()

@@ -25,7 +25,9 @@ fnd::Value ZIVAudienceMessageContext(const T* message) {
 inline std::optional<std::string> ZIVAudienceStringField(const NANOMessageBase* message,
                                                          int32_t position) {
   if (!message || !NANOHasField(message, position)) return std::nullopt;
-  return NANOGetString(message, position);
+  std::optional<std::string> text = NANOGetString(message, position);
+  if (!text || text->empty()) return std::nullopt;
+  return text;
 }
 
 // The 64-bit words of a repeated integer field, in order.

@@ -99,15 +99,16 @@ bool ZIVAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
     const int32_t audienceID = NANOGetInt32(audience.get(), APMPBAudience::kAudienceId);
     acceptedIDs.insert(audienceID);
 
-    for (const auto& filter :
-         ZIVAudienceMessagesOfField<APMPBEventFilter>(audience.get(), APMPBAudience::kEventFilters)) {
-      std::string eventName = NANOGetString(filter.get(), APMPBEventFilter::kEventName).value_or("");
+    for (const auto& filter : ZIVAudienceMessagesOfField<APMPBEventFilter>(
+             audience.get(), APMPBAudience::kEventFilters)) {
+      std::string eventName =
+          NANOGetString(filter.get(), APMPBEventFilter::kEventName).value_or("");
       if (auto internal = Renamed(ZIVInternalEventNames(), eventName)) {
         eventName = *internal;
         NANOSetString(filter.get(), APMPBEventFilter::kEventName, fnd::Value(eventName));
       }
-      auto parameterFilters =
-          ZIVAudienceMessagesOfField<APMPBFilter>(filter.get(), APMPBEventFilter::kParameterFilters);
+      auto parameterFilters = ZIVAudienceMessagesOfField<APMPBFilter>(
+          filter.get(), APMPBEventFilter::kParameterFilters);
       bool renamedParameter = false;
       for (const auto& parameterFilter : parameterFilters) {
         std::string name =
@@ -219,7 +220,8 @@ bool ZIVAudience::maybeDeleteStaleFilterResults(const std::set<int32_t>& audienc
   error = fnd::Error();
   if (!database_->deleteFilterResults(stale, &error) && Failed(error)) {
     Monitor().logWithLevel(
-        1, 6018, "Unable to delete stale Audience filter results. Audiences will not be saved. Error",
+        1, 6018,
+        "Unable to delete stale Audience filter results. Audiences will not be saved. Error",
         ZIVErrorContext(error));
     return false;
   }
@@ -283,7 +285,8 @@ bool ZIVAudience::evaluateFiltersForEventName(const std::string& eventName,
                                               double eventTimestamp,
                                               ZIVAudienceTimestampsCache* audienceTimestampsCache) {
   ZIVAudienceTimestampsCache localCache;
-  ZIVAudienceTimestampsCache& cache = audienceTimestampsCache ? *audienceTimestampsCache : localCache;
+  ZIVAudienceTimestampsCache& cache =
+      audienceTimestampsCache ? *audienceTimestampsCache : localCache;
   const fnd::Value formattedName = fnd::Value(ZIVFormattedEventName(fnd::Value(eventName)));
   fnd::Error error;
   auto filters = database_->eventFiltersForEventName(eventName, &error);
@@ -335,11 +338,12 @@ bool ZIVAudience::evaluateFiltersForEventName(const std::string& eventName,
   return true;
 }
 
-bool ZIVAudience::evaluateFiltersForUserProperty(const ZIVUserAttribute& userProperty,
-                                                 ZIVAudienceTimestampsCache* audienceTimestampsCache,
-                                                 double evaluationTimestamp) {
+bool ZIVAudience::evaluateFiltersForUserProperty(
+    const ZIVUserAttribute& userProperty, ZIVAudienceTimestampsCache* audienceTimestampsCache,
+    double evaluationTimestamp) {
   ZIVAudienceTimestampsCache localCache;
-  ZIVAudienceTimestampsCache& cache = audienceTimestampsCache ? *audienceTimestampsCache : localCache;
+  ZIVAudienceTimestampsCache& cache =
+      audienceTimestampsCache ? *audienceTimestampsCache : localCache;
   const fnd::Value formattedName =
       fnd::Value(ZIVFormattedUserPropertyName(fnd::Value(userProperty.name())));
   fnd::Error error;
@@ -373,8 +377,8 @@ bool ZIVAudience::evaluateFiltersForUserProperty(const ZIVUserAttribute& userPro
     if (*outcome) cache.addEvaluationTimestamp(evaluationTimestamp, filter);
     const bool kept =
         ZIVShouldUpdatePropertyFilterEvaluationResult(*outcome, filter) ? *outcome : previouslyTrue;
-    pass.update(updatedFilterResultWithFilterID(filter.filterID, filter.audienceID, current, kept,
-                                                cache));
+    pass.update(
+        updatedFilterResultWithFilterID(filter.filterID, filter.audienceID, current, kept, cache));
   }
 
   std::vector<ZIVFilterResult> updated = pass.updated();
@@ -470,7 +474,8 @@ bool ZIVAudience::resultsForBundling(LeafResults* results) {
   auto stored = database_->allFilterResults(&error);
   if (!stored && Failed(error)) {
     Monitor().logWithLevel(
-        1, 6019, "Unable to query Audience filter results. Audience results will not be bundled. Error",
+        1, 6019,
+        "Unable to query Audience filter results. Audience results will not be bundled. Error",
         ZIVErrorContext(error));
     return false;
   }
@@ -551,7 +556,8 @@ bool ZIVAudience::clearEvaluationResultsForSessionScopedFilters() {
   auto stored = database_->allFilterResults(&error);
   if (!stored && Failed(error)) {
     Monitor().logWithLevel(
-        1, 6041, "Unable to query all filter results. Session scoped results will not be cleared. Error",
+        1, 6041,
+        "Unable to query all filter results. Session scoped results will not be cleared. Error",
         ZIVErrorContext(error));
     return false;
   }
@@ -576,14 +582,16 @@ bool ZIVAudience::clearEvaluationResultsForSessionScopedFilters() {
       std::vector<std::shared_ptr<APMPBDynamicFilterResultTimestamp>> dynamic;
       for (auto& item : ZIVAudienceMessagesOfField<APMPBDynamicFilterResultTimestamp>(
                current.get(), APMPBResultData::kDynamicTimestamps)) {
-        if (!filterIDs.count(NANOGetInt32(item.get(), APMPBDynamicFilterResultTimestamp::kFilterId))) {
+        if (!filterIDs.count(
+                NANOGetInt32(item.get(), APMPBDynamicFilterResultTimestamp::kFilterId))) {
           dynamic.push_back(std::move(item));
         }
       }
       std::vector<std::shared_ptr<APMPBSequenceFilterResultTimestamp>> sequence;
       for (auto& item : ZIVAudienceMessagesOfField<APMPBSequenceFilterResultTimestamp>(
                current.get(), APMPBResultData::kSequenceTimestamps)) {
-        if (!filterIDs.count(NANOGetInt32(item.get(), APMPBSequenceFilterResultTimestamp::kFilterId))) {
+        if (!filterIDs.count(
+                NANOGetInt32(item.get(), APMPBSequenceFilterResultTimestamp::kFilterId))) {
           sequence.push_back(std::move(item));
         }
       }
@@ -594,7 +602,8 @@ bool ZIVAudience::clearEvaluationResultsForSessionScopedFilters() {
                           result.currentResults};
       if (!database_->updateFilterResults({row}, &error) && Failed(error)) {
         Monitor().logWithLevel(
-            2, 6043, "Unable to update filter results. Session scoped results will not be cleared. Error",
+            2, 6043,
+            "Unable to update filter results. Session scoped results will not be cleared. Error",
             ZIVErrorContext(error));
         return false;
       }
@@ -602,7 +611,8 @@ bool ZIVAudience::clearEvaluationResultsForSessionScopedFilters() {
       error = fnd::Error();
       if (!database_->deleteFilterResults({result}, &error) && Failed(error)) {
         Monitor().logWithLevel(
-            1, 6042, "Unable to delete filter results. Session scoped results will not be cleared. Error",
+            1, 6042,
+            "Unable to delete filter results. Session scoped results will not be cleared. Error",
             ZIVErrorContext(error));
         return false;
       }

@@ -79,11 +79,10 @@ class ZIVAudience {
   [[nodiscard]] bool evaluateFiltersForEvent(const ZIVEvent& event,
                                              const ZIVEventAggregates* eventAggregates,
                                              ZIVAudienceTimestampsCache* audienceTimestampsCache);
-  [[nodiscard]] bool evaluateFiltersForEventName(const std::string& eventName,
-                                                 const ZIVEvent::Parameters& eventParameters,
-                                                 const ZIVEventAggregates* eventAggregates,
-                                                 double eventTimestamp,
-                                                 ZIVAudienceTimestampsCache* audienceTimestampsCache);
+  [[nodiscard]] bool evaluateFiltersForEventName(
+      const std::string& eventName, const ZIVEvent::Parameters& eventParameters,
+      const ZIVEventAggregates* eventAggregates, double eventTimestamp,
+      ZIVAudienceTimestampsCache* audienceTimestampsCache);
   [[nodiscard]] bool evaluateFiltersForUserProperty(
       const ZIVUserAttribute& userProperty, ZIVAudienceTimestampsCache* audienceTimestampsCache,
       double evaluationTimestamp);
@@ -101,7 +100,8 @@ class ZIVAudience {
   // outcome (nullopt clears both) and the cache's timestamps of the audience; previous results
   // unchanged.
   static ZIVFilterResult updatedFilterResultWithFilterID(
-      int32_t filterID, int32_t audienceID, const std::optional<ZIVFilterResult>& currentFilterResult,
+      int32_t filterID, int32_t audienceID,
+      const std::optional<ZIVFilterResult>& currentFilterResult,
       std::optional<bool> newEvaluationResult,
       const ZIVAudienceTimestampsCache& audienceTimestampsCache);
 

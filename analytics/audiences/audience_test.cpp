@@ -26,8 +26,7 @@ class AudienceTest : public AudienceTestBase {
     return database_->eventFiltersForEventName(name).value_or(std::vector<ZIVEventFilter>());
   }
   bool Log(const std::string& name, double timestamp, ZIVEvent::Parameters parameters = {},
-           int32_t lifetime = 1, int32_t session = 1,
-           ZIVAudienceTimestampsCache* cache = nullptr) {
+           int32_t lifetime = 1, int32_t session = 1, ZIVAudienceTimestampsCache* cache = nullptr) {
     auto aggregates = Aggregates(name, lifetime, session);
     return audience_->evaluateFiltersForEventName(name, parameters, aggregates.get(), timestamp,
                                                   cache);
@@ -60,15 +59,16 @@ TEST_F(AudienceTest, ValidationRulesInOrder) {
       {Audience(-1, {EventFilter(0, "a")}), 9, "Audience ID is negative"},
       {Audience(5, {EventFilter(0, "a")}), 9, "Duplicate audience ID"},
       {Audience(1, {}), 9, "Audience filter count out of range"},
-      {Audience(1, {EventFilter(0, "a"), EventFilter(1, "a"), EventFilter(2, "a"),
-                    EventFilter(3, "a")}),
+      {Audience(
+           1, {EventFilter(0, "a"), EventFilter(1, "a"), EventFilter(2, "a"), EventFilter(3, "a")}),
        9, "Audience filter count out of range"},
       {Audience(1, {EventFilter(0, "")}), 10, "Event filter missing event name"},
       {Audience(1, {EventFilter(std::nullopt, "a")}), 10, "Missing event filter ID"},
       {Audience(1, {EventFilter(3, "a")}), 10, "Event filter ID is out of range"},
       {Audience(1, {EventFilter(-1, "a")}), 10, "Event filter ID is out of range"},
       {Audience(1, {EventFilter(2, "a"), EventFilter(2, "b")}), 10, "Duplicate event filter ID"},
-      {Audience(1, {EventFilter(0, "a", {}, NumberFilter({.type = 2, .value = "1", .isFloat = true}))}),
+      {Audience(
+           1, {EventFilter(0, "a", {}, NumberFilter({.type = 2, .value = "1", .isFloat = true}))}),
        10, "Event filter has float event count filter"},
       {Audience(1, {EventFilter(0, "a", {}, NumberFilter({.type = 2}))}), 10,
        "Event filter has invalid event count filter"},
@@ -76,9 +76,9 @@ TEST_F(AudienceTest, ValidationRulesInOrder) {
        "Event filter parameters filters count out of range"},
       {Audience(1, {EventFilter(0, "a", {Param("", gtZero)})}), 10,
        "Event filter missing parameter name"},
-      {Audience(1, {EventFilter(0, "a", {ValueFilter(equalsOne, StringFilter({.type = 5,
-                                                                               .expression = "x"}),
-                                                     "p")})}),
+      {Audience(1, {EventFilter(0, "a",
+                                {ValueFilter(equalsOne,
+                                             StringFilter({.type = 5, .expression = "x"}), "p")})}),
        10, "Event filter must have exactly one of number or string filter"},
       {Audience(1, {EventFilter(0, "a", {Param("p", {.type = 3})})}), 10,
        "Event filter has invalid number filter"},
@@ -90,13 +90,15 @@ TEST_F(AudienceTest, ValidationRulesInOrder) {
        11, "Missing property filter ID"},
       {Audience(1, {}, {PropertyFilter(3, "p", Has({.type = 5, .expression = "x"}))}), 11,
        "Property filter ID is out of range"},
-      {Audience(1, {EventFilter(1, "a")}, {PropertyFilter(1, "p", Has({.type = 5, .expression = "x"}))}),
+      {Audience(1, {EventFilter(1, "a")},
+                {PropertyFilter(1, "p", Has({.type = 5, .expression = "x"}))}),
        11, "Duplicate property filter ID"},
       {Audience(1, {}, {PropertyFilter(0, "p", nullptr)}), 11, "Property filter has no filter"},
       {Audience(1, {}, {PropertyFilter(0, "p", ValueFilter(nullptr, nullptr))}), 11,
        "Property filter must have exactly one of number or string filter"},
-      {Audience(1, {}, {PropertyFilter(0, "p", ValueFilter(NumberFilter({.type = 4, .min = "1"}),
-                                                           nullptr))}),
+      {Audience(
+           1, {},
+           {PropertyFilter(0, "p", ValueFilter(NumberFilter({.type = 4, .min = "1"}), nullptr))}),
        11, "Property filter has invalid number filter"},
       {Audience(1, {}, {PropertyFilter(0, "p", Has({.type = 1, .expression = "("}))}), 11,
        "Property filter has invalid string filter"},
@@ -109,11 +111,11 @@ TEST_F(AudienceTest, ValidationRulesInOrder) {
     EXPECT_EQ(error.code(), c.code) << c.message;
     EXPECT_EQ(error.localizedDescription(), c.message);
   }
-  EXPECT_TRUE(ZIVIsValidAudienceProto(
-      Audience(1, {EventFilter(0, "a", {Param("p", gtZero)})},
-               {PropertyFilter(2, "p", Has({.type = 6, .list = {"x"}}))})
-          .get(),
-      accepted, *settings_));
+  EXPECT_TRUE(
+      ZIVIsValidAudienceProto(Audience(1, {EventFilter(0, "a", {Param("p", gtZero)})},
+                                       {PropertyFilter(2, "p", Has({.type = 6, .list = {"x"}}))})
+                                  .get(),
+                              accepted, *settings_));
 }
 
 TEST_F(AudienceTest, OneAudienceTooManyChangesNothing) {
@@ -137,11 +139,14 @@ TEST_F(AudienceTest, OneAudienceTooManyChangesNothing) {
 
 TEST_F(AudienceTest, StoresValidAudiencesWithInternalNames) {
   Update({
-      Audience(1, {EventFilter(0, "ad_impression", {Param("ad_unit_id", {.type = 2, .value = "0"})},
-                               nullptr, {.dynamic = true, .sessionScoped = true})},
-               {PropertyFilter(1, "user_id", Has({.type = 5, .expression = "x"}), {.sequence = true})}),
+      Audience(
+          1,
+          {EventFilter(0, "ad_impression", {Param("ad_unit_id", {.type = 2, .value = "0"})},
+                       nullptr, {.dynamic = true, .sessionScoped = true})},
+          {PropertyFilter(1, "user_id", Has({.type = 5, .expression = "x"}), {.sequence = true})}),
       Audience(1, {EventFilter(0, "dropped_duplicate")}),
-      Audience(2, {EventFilter(0, "shop")}, {PropertyFilter(0, "level", Has({.type = 5, .expression = "x"}))}),
+      Audience(2, {EventFilter(0, "shop")},
+               {PropertyFilter(0, "level", Has({.type = 5, .expression = "x"}))}),
   });
   EXPECT_EQ(sharedLog_.withCode(6009).size(), 2u);  // The duplicate and the filter ID clash.
   EXPECT_TRUE(EventFilters("dropped_duplicate").empty());
@@ -242,7 +247,8 @@ TEST_F(AudienceTest, BundleResultsAfterThreePurchasesAndOnTheNextUnchangedBundle
   EXPECT_FALSE(NANOGetBool(next[0].get(), APMPBAudienceLeafFilterResult::kTag4Flag));
   EXPECT_FALSE(NANOHasField(next[0].get(), APMPBAudienceLeafFilterResult::kTag3Data));
   Decoded again = Decode(
-      NANOGetMessage<APMPBResultData>(next[0].get(), APMPBAudienceLeafFilterResult::kTag2Data).get());
+      NANOGetMessage<APMPBResultData>(next[0].get(), APMPBAudienceLeafFilterResult::kTag2Data)
+          .get());
   EXPECT_EQ(again.results, current.results);
   EXPECT_EQ(again.dynamic, current.dynamic);
 }
@@ -313,8 +319,9 @@ TEST_F(AudienceTest, SequenceFiltersKeepOneTimePerWholeSecond) {
 
 TEST_F(AudienceTest, PropertyFiltersStaticStayTrueDynamicFollowTheValue) {
   const auto atLeastFive = ValueFilter(NumberFilter({.type = 2, .value = "4"}), nullptr);
-  Update({Audience(1, {}, {PropertyFilter(0, "level", atLeastFive),
-                           PropertyFilter(1, "level", atLeastFive, {.dynamic = true})})});
+  Update({Audience(1, {},
+                   {PropertyFilter(0, "level", atLeastFive),
+                    PropertyFilter(1, "level", atLeastFive, {.dynamic = true})})});
   ASSERT_TRUE(SetProperty("level", ZIVValue::initWithInt64(2), 10));
   EXPECT_EQ(StoredCurrent(1).status, std::vector<uint64_t>{0b11});
   EXPECT_EQ(StoredCurrent(1).results, std::vector<uint64_t>{0b00});
@@ -329,8 +336,9 @@ TEST_F(AudienceTest, PropertyFiltersStaticStayTrueDynamicFollowTheValue) {
 }
 
 TEST_F(AudienceTest, NanoUserPropertiesEvaluateAtTheirOwnTimeUnlessGiven) {
-  Update({Audience(1, {}, {PropertyFilter(0, "level", Has({.type = 5, .expression = "gold"}),
-                                          {.dynamic = true})})});
+  Update({Audience(
+      1, {},
+      {PropertyFilter(0, "level", Has({.type = 5, .expression = "gold"}), {.dynamic = true})})});
   auto message = APMPBUserAttribute::initWithMessageInfo(nullptr);
   NANOSetString(message.get(), APMPBUserAttribute::kName, fnd::Value("level"));
   NANOSetString(message.get(), APMPBUserAttribute::kStringValue, fnd::Value("Gold"));
@@ -364,7 +372,8 @@ TEST_F(AudienceTest, SessionStartDropsSessionScopedResults) {
 
 TEST_F(AudienceTest, FilterBitsBeyondTheFirstWord) {
   ZIVAudienceTimestampsCache cache;
-  ZIVFilterResult result = ZIVAudience::updatedFilterResultWithFilterID(64, 1, std::nullopt, true, cache);
+  ZIVFilterResult result =
+      ZIVAudience::updatedFilterResultWithFilterID(64, 1, std::nullopt, true, cache);
   Decoded decoded = Decode(result.currentResults);
   EXPECT_EQ(decoded.status, (std::vector<uint64_t>{0, 1}));
   EXPECT_EQ(decoded.results, (std::vector<uint64_t>{0, 1}));
@@ -384,7 +393,8 @@ TEST_F(AudienceTest, FilterBitsBeyondTheFirstWord) {
 }
 
 TEST_F(AudienceTest, DatabaseFailuresFailThePassAndSaveNothing) {
-  Update({Audience(1, {EventFilter(0, "a")}, {PropertyFilter(1, "p", Has({.type = 5, .expression = "x"}))})});
+  Update({Audience(1, {EventFilter(0, "a")},
+                   {PropertyFilter(1, "p", Has({.type = 5, .expression = "x"}))})});
   Exec("DROP TABLE audience_filter_values");
   EXPECT_FALSE(Log("a", 1));
   EXPECT_EQ(sharedLog_.withCode(6001).size(), 1u);

@@ -94,7 +94,8 @@ void ZIVAudienceTimestampsCache::populateCachedTimestamps(
     for (const auto& item : ZIVAudienceMessagesOfField<APMPBDynamicFilterResultTimestamp>(
              stored.get(), APMPBResultData::kDynamicTimestamps)) {
       dynamic[NANOGetInt32(item.get(), APMPBDynamicFilterResultTimestamp::kFilterId)] =
-          static_cast<double>(NANOGetInt64(item.get(), APMPBDynamicFilterResultTimestamp::kTimestamp));
+          static_cast<double>(
+              NANOGetInt64(item.get(), APMPBDynamicFilterResultTimestamp::kTimestamp));
     }
   }
   if (needsSequence) {
@@ -104,9 +105,9 @@ void ZIVAudienceTimestampsCache::populateCachedTimestamps(
       std::vector<uint64_t> times =
           ZIVAudienceWordsOfField(item.get(), APMPBSequenceFilterResultTimestamp::kTimestamps);
       if (times.empty()) continue;
-      sequence->addEventFilterTimestamp(static_cast<double>(static_cast<int64_t>(times.back())),
-                                        NANOGetInt32(item.get(),
-                                                     APMPBSequenceFilterResultTimestamp::kFilterId));
+      sequence->addEventFilterTimestamp(
+          static_cast<double>(static_cast<int64_t>(times.back())),
+          NANOGetInt32(item.get(), APMPBSequenceFilterResultTimestamp::kFilterId));
     }
     cachedSequenceEvaluationTimestamps_[audienceID] = std::move(sequence);
   }

@@ -91,8 +91,8 @@ bool ZIVIsValidAudienceProto(const APMPBAudience* audience, const std::set<int32
                          "Event filter ID is out of range", "Duplicate event filter ID", error)) {
       return false;
     }
-    if (auto count = NANOGetMessage<APMPBNumberFilter>(filter.get(),
-                                                       APMPBEventFilter::kTag5NumberFilter)) {
+    if (auto count =
+            NANOGetMessage<APMPBNumberFilter>(filter.get(), APMPBEventFilter::kTag5NumberFilter)) {
       if (NANOGetBool(count.get(), APMPBNumberFilter::kTag2Flag)) {
         return ZIVSetError(error, kEventFilterError, "Event filter has float event count filter");
       }

@@ -51,7 +51,8 @@ struct Text {
 inline std::shared_ptr<APMPBStringFilter> StringFilter(const Text& t) {
   auto m = APMPBStringFilter::initWithMessageInfo(nullptr);
   if (t.hasType) NANOSetInt32(m.get(), APMPBStringFilter::kMatchType, t.type);
-  if (t.expression) NANOSetString(m.get(), APMPBStringFilter::kExpression, fnd::Value(*t.expression));
+  if (t.expression)
+    NANOSetString(m.get(), APMPBStringFilter::kExpression, fnd::Value(*t.expression));
   if (t.caseSensitive) NANOSetBool(m.get(), APMPBStringFilter::kTag3Flag, *t.caseSensitive);
   fnd::Array items;
   for (const auto& s : t.list) items.push_back(fnd::Value(s));
@@ -68,7 +69,8 @@ inline std::shared_ptr<APMPBFilter> ValueFilter(std::shared_ptr<APMPBNumberFilte
   if (number) NANOSetMessage(m.get(), APMPBFilter::kNumberFilter, number.get());
   if (string) NANOSetMessage(m.get(), APMPBFilter::kStringFilter, string.get());
   if (complement) NANOSetBool(m.get(), APMPBFilter::kTag3Flag, 1);
-  if (!parameter.empty()) NANOSetString(m.get(), APMPBFilter::kParameterName, fnd::Value(parameter));
+  if (!parameter.empty())
+    NANOSetString(m.get(), APMPBFilter::kParameterName, fnd::Value(parameter));
   return m;
 }
 
@@ -84,7 +86,8 @@ inline std::shared_ptr<APMPBEventFilter> EventFilter(
     std::shared_ptr<APMPBNumberFilter> count = nullptr, Flags flags = {}) {
   auto m = APMPBEventFilter::initWithMessageInfo(nullptr);
   if (filterID) NANOSetInt32(m.get(), APMPBEventFilter::kFilterId, *filterID);
-  if (!eventName.empty()) NANOSetString(m.get(), APMPBEventFilter::kEventName, fnd::Value(eventName));
+  if (!eventName.empty())
+    NANOSetString(m.get(), APMPBEventFilter::kEventName, fnd::Value(eventName));
   ZIVAudienceSetMessagesOfField(m.get(), APMPBEventFilter::kParameterFilters, parameters);
   if (count) NANOSetMessage(m.get(), APMPBEventFilter::kTag5NumberFilter, count.get());
   if (flags.dynamic) NANOSetBool(m.get(), APMPBEventFilter::kTag6Flag, 1);
@@ -154,7 +157,8 @@ inline Decoded Decode(const APMPBResultData* data) {
   for (const auto& item : ZIVAudienceMessagesOfField<APMPBSequenceFilterResultTimestamp>(
            data, APMPBResultData::kSequenceTimestamps)) {
     std::vector<int64_t> times;
-    for (uint64_t t : ZIVAudienceWordsOfField(item.get(), APMPBSequenceFilterResultTimestamp::kTimestamps)) {
+    for (uint64_t t :
+         ZIVAudienceWordsOfField(item.get(), APMPBSequenceFilterResultTimestamp::kTimestamps)) {
       times.push_back(static_cast<int64_t>(t));
     }
     d.sequence.emplace_back(NANOGetInt32(item.get(), APMPBSequenceFilterResultTimestamp::kFilterId),

@@ -1,7 +1,7 @@
 #include "analytics/audiences/conditional_user_property_controller.h"
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <utility>
 
@@ -100,15 +100,16 @@ void ZIVConditionalUserPropertyController::setConditionalUserProperty(const Prop
     return;
   }
   std::weak_ptr<ZIVConditionalUserPropertyController> weakSelf = weak_from_this();
-  scheduler->scheduleOnWorkerQueueBlockID("ZIVConditionalUserPropertyController:88", [weakSelf, copy] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    if (copy->value) {
-      self->setConditionalUserPropertyOnWorkerQueue(copy);
-    } else {
-      self->removeConditionalUserPropertyOnWorkerQueue(copy);
-    }
-  });
+  scheduler->scheduleOnWorkerQueueBlockID(
+      "ZIVConditionalUserPropertyController:88", [weakSelf, copy] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        if (copy->value) {
+          self->setConditionalUserPropertyOnWorkerQueue(copy);
+        } else {
+          self->removeConditionalUserPropertyOnWorkerQueue(copy);
+        }
+      });
 }
 
 void ZIVConditionalUserPropertyController::clearConditionalUserPropertyWithClearEvent(
@@ -125,13 +126,12 @@ void ZIVConditionalUserPropertyController::clearConditionalUserPropertyWithClear
     return;
   }
   std::weak_ptr<ZIVConditionalUserPropertyController> weakSelf = weak_from_this();
-  scheduler->scheduleOnWorkerQueueBlockID("ZIVConditionalUserPropertyController:113",
-                                          [weakSelf, property] {
-                                            if (auto self = weakSelf.lock()) {
-                                              self->removeConditionalUserPropertyOnWorkerQueue(
-                                                  property);
-                                            }
-                                          });
+  scheduler->scheduleOnWorkerQueueBlockID(
+      "ZIVConditionalUserPropertyController:113", [weakSelf, property] {
+        if (auto self = weakSelf.lock()) {
+          self->removeConditionalUserPropertyOnWorkerQueue(property);
+        }
+      });
 }
 
 std::optional<std::vector<ZIVConditionalUserPropertyController::Property>>
@@ -258,8 +258,9 @@ void ZIVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
       fnd::Error writeError;
       if (!database->updateUserAttribute(attribute, &writeError)) {
         Monitor().logWithLevel(
-            1, 11011, "Cannot update user property from conditional user property. Name, origin, error",
-            name, fnd::Value(record.origin), ZIVErrorContext(writeError));
+            1, 11011,
+            "Cannot update user property from conditional user property. Name, origin, error", name,
+            fnd::Value(record.origin), ZIVErrorContext(writeError));
       } else {
         Monitor().logWithLevel(7, 11012, "User property updated. Name, origin", name,
                                fnd::Value(record.origin));
@@ -276,8 +277,9 @@ void ZIVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
     fnd::Error storeError;
     if (!database->updateConditionalUserProperty(record, &storeError)) {
       Monitor().logWithLevel(
-          1, 11014, "Cannot insert user property from conditional user property. Name, origin, error",
-          name, fnd::Value(record.origin), ZIVErrorContext(storeError));
+          1, 11014,
+          "Cannot insert user property from conditional user property. Name, origin, error", name,
+          fnd::Value(record.origin), ZIVErrorContext(storeError));
       // Roll back, so that the user property written above does not outlive its record.
       return false;
     }
@@ -311,9 +313,9 @@ void ZIVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
     fnd::Error error;
     auto stored = database->conditionalUserPropertyWithName(property->name, &error);
     if (!stored && Failed(error)) {
-      Monitor().logWithLevel(1, 11017,
-                             "Cannot query conditional user property to remove. Name, origin, error",
-                             name, origin, ZIVErrorContext(error));
+      Monitor().logWithLevel(
+          1, 11017, "Cannot query conditional user property to remove. Name, origin, error", name,
+          origin, ZIVErrorContext(error));
       return false;
     }
     if (!stored) {
@@ -323,8 +325,7 @@ void ZIVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
       return true;
     }
     error = fnd::Error();
-    if (!database->deleteConditionalUserPropertyWithName(property->name, &error) &&
-        Failed(error)) {
+    if (!database->deleteConditionalUserPropertyWithName(property->name, &error) && Failed(error)) {
       Monitor().logWithLevel(1, 11019,
                              "Cannot delete conditional user property. Name, origin, error", name,
                              origin, ZIVErrorContext(error));
@@ -384,8 +385,7 @@ bool ZIVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
   fnd::Error error;
   auto properties = database->timedOutConditionalUserPropertiesWithError(&error);
   if (!properties && Failed(error)) {
-    Monitor().logWithLevel(1, 10001,
-                           "Cannot fetch timed out conditional user properties. Error",
+    Monitor().logWithLevel(1, 10001, "Cannot fetch timed out conditional user properties. Error",
                            ZIVErrorContext(error));
     return false;
   }
@@ -394,8 +394,7 @@ bool ZIVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
     const fnd::Value name(property->name);
     Monitor().logWithLevel(7, 10002, "Conditional user property has timed out. Name", name);
     error = fnd::Error();
-    if (!database->deleteConditionalUserPropertyWithName(property->name, &error) &&
-        Failed(error)) {
+    if (!database->deleteConditionalUserPropertyWithName(property->name, &error) && Failed(error)) {
       Monitor().logWithLevel(1, 10003,
                              "Cannot delete timed out condition user property. Name, error", name,
                              ZIVErrorContext(error));
@@ -424,10 +423,9 @@ bool ZIVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
   if (!properties) return true;
   for (const auto& property : *properties) {
     const fnd::Value name(property->name);
-    Monitor().logWithLevel(7, 10005, "Conditional user property has expired. Name, expired event",
-                           name,
-                           property->expiredEvent ? fnd::Value(property->expiredEvent->name())
-                                                  : fnd::Value());
+    Monitor().logWithLevel(
+        7, 10005, "Conditional user property has expired. Name, expired event", name,
+        property->expiredEvent ? fnd::Value(property->expiredEvent->name()) : fnd::Value());
     error = fnd::Error();
     if (!database->deleteUserAttributeWithName(property->name, &error) && Failed(error)) {
       Monitor().logWithLevel(1, 10006,
@@ -437,8 +435,7 @@ bool ZIVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
       return false;
     }
     error = fnd::Error();
-    if (!database->deleteConditionalUserPropertyWithName(property->name, &error) &&
-        Failed(error)) {
+    if (!database->deleteConditionalUserPropertyWithName(property->name, &error) && Failed(error)) {
       Monitor().logWithLevel(1, 10007, "Cannot delete expired condition user property. Name, error",
                              name, ZIVErrorContext(error));
       return false;
@@ -486,13 +483,14 @@ ZIVConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNa
     const double timestamp = now();
     const fnd::Value name(property->name);
     const fnd::Value origin(property->origin);
-    auto attribute =
-        ZIVUserAttribute::initWithOrigin(property->origin, property->name, property->value, timestamp);
+    auto attribute = ZIVUserAttribute::initWithOrigin(property->origin, property->name,
+                                                      property->value, timestamp);
     fnd::Error error;
     if (!database->updateUserAttribute(attribute, &error)) {
       Monitor().logWithLevel(
-          1, 10009, "Cannot update user property from conditional user property. Name, origin, error",
-          name, origin, ZIVErrorContext(error));
+          1, 10009,
+          "Cannot update user property from conditional user property. Name, origin, error", name,
+          origin, ZIVErrorContext(error));
     } else {
       Monitor().logWithLevel(7, 10010, "User property updated. Name, origin, value", name, origin,
                              ValueContext(property->value));

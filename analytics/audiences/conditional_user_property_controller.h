@@ -82,8 +82,8 @@ class ZIVConditionalUserPropertyController
                                                   const fnd::Value& name);
   // The stored records whose name begins with `namePrefix` and whose origin matches `origin` (each
   // left out when null), by SQL LIKE. nullopt when an argument is not a string (11003, 11004), the
-  // engine is disabled (11005), the read failed (11006) or no answer came within the query time-out.
-  // Called on the worker queue itself, the query runs at once.
+  // engine is disabled (11005), the read failed (11006) or no answer came within the query
+  // time-out. Called on the worker queue itself, the query runs at once.
   std::optional<std::vector<Property>> conditionalUserPropertiesWithNamePrefix(
       const fnd::Value& namePrefix, const fnd::Value& origin);
 

@@ -73,7 +73,9 @@ class ConditionalUserPropertyTest : public AudienceTestBase {
   void OnWorker(const std::function<void()>& block) {
     engine_->worker->dispatchSyncOnWorkerQueueBlockID("test", block);
   }
-  void Drain() { OnWorker([] {}); }
+  void Drain() {
+    OnWorker([] {});
+  }
 
   // A request as the interop connector makes it.
   std::shared_ptr<ZIVConditionalUserProperty> Request(const char* value, const std::string& trigger,
@@ -118,8 +120,8 @@ TEST_F(ConditionalUserPropertyTest, ValidityOfIntervals) {
     int64_t code;
   };
   const Case cases[] = {
-      {15552000, 0.001, true, 0},    {15552000.5, 1, false, 11000}, {0, 1, false, 11000},
-      {0.0009, 1, false, 11000},     {1, 15552001, false, 11001},   {1, NAN, false, 11001},
+      {15552000, 0.001, true, 0}, {15552000.5, 1, false, 11000}, {0, 1, false, 11000},
+      {0.0009, 1, false, 11000},  {1, 15552001, false, 11001},   {1, NAN, false, 11001},
   };
   for (const Case& c : cases) {
     sharedLog_.clear();
@@ -271,21 +273,22 @@ TEST_F(ConditionalUserPropertyTest, QueriesByPrefixAndOrigin) {
   Set(Request("a", "x"), "promo_one");
   Set(Request("b", "x"), "promo_two");
   Set(Request("c", "x"), "other");
-  auto names = [](const std::optional<std::vector<std::shared_ptr<ZIVConditionalUserProperty>>>& r) {
-    std::set<std::string> out;
-    if (r) {
-      for (const auto& p : *r) out.insert(p->name);
-    }
-    return out;
-  };
+  auto names =
+      [](const std::optional<std::vector<std::shared_ptr<ZIVConditionalUserProperty>>>& r) {
+        std::set<std::string> out;
+        if (r) {
+          for (const auto& p : *r) out.insert(p->name);
+        }
+        return out;
+      };
   EXPECT_EQ(names(controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value("PROMO"),
                                                                        fnd::Value("FCM"))),
             (std::set<std::string>{"promo_one", "promo_two"}));
   EXPECT_EQ(names(controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value(), fnd::Value())),
             (std::set<std::string>{"promo_one", "promo_two", "other"}));
-  EXPECT_TRUE(names(controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value(),
-                                                                         fnd::Value("fiam")))
-                  .empty());
+  EXPECT_TRUE(
+      names(controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value(), fnd::Value("fiam")))
+          .empty());
   EXPECT_EQ(controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value(3), fnd::Value()),
             std::nullopt);
   EXPECT_EQ(sharedLog_.withCode(11003).size(), 1u);
@@ -296,8 +299,8 @@ TEST_F(ConditionalUserPropertyTest, QueriesByPrefixAndOrigin) {
   // Made on the worker queue itself, the query answers at once instead of waiting it out.
   std::optional<std::vector<std::shared_ptr<ZIVConditionalUserProperty>>> inline_;
   OnWorker([&] {
-    inline_ = controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value("other"),
-                                                                   fnd::Value());
+    inline_ =
+        controller_->conditionalUserPropertiesWithNamePrefix(fnd::Value("other"), fnd::Value());
   });
   EXPECT_EQ(names(inline_), std::set<std::string>{"other"});
 }

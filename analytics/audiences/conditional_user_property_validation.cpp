@@ -21,9 +21,8 @@ bool ZIVIsValidConditionalUserProperty(const ZIVConditionalUserProperty& propert
       !ZIVDataTypeValidator::isValidConditionalUserPropertyName(fnd::Value(property.name))) {
     return false;
   }
-  if (property.value &&
-      !ZIVDataTypeValidator::isValidConditionalUserPropertyValue(
-          fnd::Value(std::shared_ptr<fnd::Record>(property.value)))) {
+  if (property.value && !ZIVDataTypeValidator::isValidConditionalUserPropertyValue(
+                            fnd::Value(std::shared_ptr<fnd::Record>(property.value)))) {
     return false;
   }
   if (!InRange(property.triggerTimeout)) {

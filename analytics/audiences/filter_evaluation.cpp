@@ -24,7 +24,8 @@ std::optional<bool> ZIVAudienceEvaluateFilterWithValue(const APMPBFilter* filter
       filter ? NANOGetMessage<APMPBStringFilter>(filter, APMPBFilter::kStringFilter) : nullptr;
   if (!numberFilter && !stringFilter) {
     Monitor().logWithLevel(
-        1, 7000, "Filter has neither a number nor string filter. Audience filter will not be evaluated");
+        1, 7000,
+        "Filter has neither a number nor string filter. Audience filter will not be evaluated");
     return std::nullopt;
   }
   std::optional<bool> outcome;
@@ -58,7 +59,8 @@ std::optional<bool> ZIVAudienceEvaluateFilterWithValue(const APMPBFilter* filter
     }
   } else {
     if (!value || !value->isString()) {
-      Monitor().logWithLevel(3, 7003, "Value is not a string. Audience filter will not be evaluated");
+      Monitor().logWithLevel(3, 7003,
+                             "Value is not a string. Audience filter will not be evaluated");
       return std::nullopt;
     }
     outcome = ZIVAudienceEvaluateStringFilterWithString(stringFilter.get(), value->stringValue());
@@ -86,7 +88,8 @@ std::optional<bool> ZIVAudienceEvaluateEventFilter(const APMPBEventFilter* filte
       ZIVAudienceStringField(filter, APMPBEventFilter::kEventName);
   if (!filterName || *filterName != eventName) {
     Monitor().logWithLevel(
-        1, 7006, "Event filter name does not match event name. Audience filter will not be evaluated");
+        1, 7006,
+        "Event filter name does not match event name. Audience filter will not be evaluated");
     return std::nullopt;
   }
   std::shared_ptr<APMPBNumberFilter> countFilter =
@@ -107,7 +110,8 @@ std::optional<bool> ZIVAudienceEvaluateEventFilter(const APMPBEventFilter* filte
     const bool sessionScoped = NANOGetBool(filter, APMPBEventFilter::kTag8Flag);
     const int64_t count =
         sessionScoped ? aggregates->currentSessionCount() : aggregates->lifetimeCount();
-    std::optional<bool> outcome = ZIVAudienceEvaluateNumberFilterWithInt64(countFilter.get(), count);
+    std::optional<bool> outcome =
+        ZIVAudienceEvaluateNumberFilterWithInt64(countFilter.get(), count);
     if (!outcome || !*outcome) return outcome;
   }
 
@@ -116,7 +120,8 @@ std::optional<bool> ZIVAudienceEvaluateEventFilter(const APMPBEventFilter* filte
         ZIVAudienceStringField(parameterFilter.get(), APMPBFilter::kParameterName);
     if (!parameterName) {
       Monitor().logWithLevel(
-          1, 7008, "Event filter does not have parameter name. Audience filter will not be evaluated");
+          1, 7008,
+          "Event filter does not have parameter name. Audience filter will not be evaluated");
       return std::nullopt;
     }
     auto it = parameters.find(*parameterName);
@@ -139,7 +144,8 @@ std::optional<bool> ZIVAudienceEvaluateEventFilter(const APMPBEventFilter* filte
           ZIVAudienceMessageContext(filter));
       return std::nullopt;
     }
-    std::optional<bool> outcome = ZIVAudienceEvaluateFilterWithValue(parameterFilter.get(), it->second);
+    std::optional<bool> outcome =
+        ZIVAudienceEvaluateFilterWithValue(parameterFilter.get(), it->second);
     if (!outcome || !*outcome) return outcome;
   }
   return true;
@@ -148,7 +154,8 @@ std::optional<bool> ZIVAudienceEvaluateEventFilter(const APMPBEventFilter* filte
 std::optional<bool> ZIVAudienceEvaluatePropertyFilter(const APMPBPropertyFilter* filter,
                                                       const ZIVUserAttribute* userProperty) {
   if (!filter) {
-    Monitor().logWithLevel(1, 7011, "Property filter is nil. Audience filter will not be evaluated");
+    Monitor().logWithLevel(1, 7011,
+                           "Property filter is nil. Audience filter will not be evaluated");
     return std::nullopt;
   }
   if (!userProperty) {

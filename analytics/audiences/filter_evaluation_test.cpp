@@ -34,7 +34,8 @@ std::shared_ptr<APMPBFilter> ParamNumber(const std::string& name, Number number,
                                          bool complement = false) {
   return ValueFilter(NumberFilter(number), nullptr, name, complement);
 }
-std::shared_ptr<APMPBFilter> ParamText(const std::string& name, Text text, bool complement = false) {
+std::shared_ptr<APMPBFilter> ParamText(const std::string& name, Text text,
+                                       bool complement = false) {
   return ValueFilter(nullptr, StringFilter(text), name, complement);
 }
 
@@ -112,9 +113,9 @@ TEST_F(FilterEvaluationTest, PropertyValues) {
   auto other = PropertyFilter(1, "other", equalsTwelve);
   auto attribute = ZIVUserAttribute::initWithOrigin("app", "level", ZIVValue::initWithInt64(12), 1);
   EXPECT_EQ(ZIVAudienceEvaluatePropertyFilter(other.get(), attribute.get()), std::nullopt);
-  EXPECT_EQ(ZIVAudienceEvaluatePropertyFilter(PropertyFilter(1, "level", nullptr).get(),
-                                              attribute.get()),
-            std::nullopt);
+  EXPECT_EQ(
+      ZIVAudienceEvaluatePropertyFilter(PropertyFilter(1, "level", nullptr).get(), attribute.get()),
+      std::nullopt);
   EXPECT_EQ(sharedLog_.withCode(7013).size(), 1u);
   EXPECT_EQ(sharedLog_.withCode(7014).size(), 1u);
 }
@@ -124,10 +125,10 @@ TEST_F(FilterEvaluationTest, StoredFilterRules) {
   stored.audienceID = 1;
   stored.filterID = 2;
   stored.propertyName = "level";
-  stored.data = PropertyFilter(2, "level", ValueFilter(NumberFilter({.type = 2, .value = "5"}),
-                                                       nullptr))
-                    ->protoBuffer()
-                    .value();
+  stored.data =
+      PropertyFilter(2, "level", ValueFilter(NumberFilter({.type = 2, .value = "5"}), nullptr))
+          ->protoBuffer()
+          .value();
   auto low = ZIVUserAttribute::initWithOrigin("app", "level", ZIVValue::initWithInt64(1), 1);
   auto high = ZIVUserAttribute::initWithOrigin("app", "level", ZIVValue::initWithInt64(9), 1);
   // A static filter that was true ignores a false outcome; a dynamic one takes it.

@@ -36,8 +36,8 @@ std::optional<double> DoubleConstant(const APMPBNumberFilter* filter, int32_t po
     view.remove_prefix(1);
   }
   double value = 0;
-  const auto [end, ec] = std::from_chars(view.data(), view.data() + view.size(), value,
-                                         std::chars_format::fixed);
+  const auto [end, ec] =
+      std::from_chars(view.data(), view.data() + view.size(), value, std::chars_format::fixed);
   if (ec != std::errc() || end != view.data() + view.size() || !std::isfinite(value)) {
     return std::nullopt;
   }
@@ -140,8 +140,7 @@ std::optional<bool> ZIVAudienceEvaluateNumberFilterWithInt64(const APMPBNumberFi
 
 namespace {
 
-std::optional<ZIVAudienceComparisonValues> ParsedComparisonValues(
-    const APMPBNumberFilter* filter) {
+std::optional<ZIVAudienceComparisonValues> ParsedComparisonValues(const APMPBNumberFilter* filter) {
   ZIVAudienceComparisonValues values;
   const int32_t type = ComparisonType(filter);
   auto fail = [&](int64_t code, const char* message) {

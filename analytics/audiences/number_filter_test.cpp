@@ -63,8 +63,8 @@ TEST_F(NumberFilterTest, DoubleEqualityAcceptsTheConstantAndOneStepEitherSide) {
     bool equal;
   };
   const Case cases[] = {
-      {tenth, true},          {Up(tenth, 1), true},   {Down(tenth, 1), true},
-      {Up(tenth, 2), false},  {Down(tenth, 2), false}, {0.10000001, false},
+      {tenth, true},         {Up(tenth, 1), true},    {Down(tenth, 1), true},
+      {Up(tenth, 2), false}, {Down(tenth, 2), false}, {0.10000001, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ZIVAudienceEvaluateNumberFilterWithDouble(filter.get(), c.value), c.equal)

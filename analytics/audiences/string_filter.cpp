@@ -21,7 +21,8 @@ bool IsCaseSensitive(const APMPBStringFilter* filter) {
 
 std::vector<std::string> ExpressionList(const APMPBStringFilter* filter) {
   std::vector<std::string> list;
-  std::optional<fnd::Array> items = NANOGetArray(filter, APMPBStringFilter::kExpressionList, nullptr);
+  std::optional<fnd::Array> items =
+      NANOGetArray(filter, APMPBStringFilter::kExpressionList, nullptr);
   if (!items) return list;
   for (const fnd::Value& item : *items) {
     if (item.isString()) list.push_back(item.asString());
@@ -30,8 +31,9 @@ std::vector<std::string> ExpressionList(const APMPBStringFilter* filter) {
 }
 
 bool BeginsWith(const std::string& string, const std::string& expression, bool caseSensitive) {
-  if (caseSensitive) return string.compare(0, expression.size(), expression) == 0 &&
-                            string.size() >= expression.size();
+  if (caseSensitive)
+    return string.compare(0, expression.size(), expression) == 0 &&
+           string.size() >= expression.size();
   fnd::FindOptions options;
   options.caseInsensitive = true;
   options.anchored = true;

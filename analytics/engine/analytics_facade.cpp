@@ -115,11 +115,12 @@ ZIVAnalytics::ZIVAnalytics(Environment environment)
       createAppDelegateProxy_(environment.createAppDelegateProxy
                                   ? std::move(environment.createAppDelegateProxy)
                                   : [] {}),
-      persistedStorage_(std::make_unique<ZIVUserDefaults>(
-          environment.suiteName.empty() ? std::string(ZIVAnalyticsSuiteName)
-                                        : environment.suiteName)),
+      persistedStorage_(std::make_unique<ZIVUserDefaults>(environment.suiteName.empty()
+                                                              ? std::string(ZIVAnalyticsSuiteName)
+                                                              : environment.suiteName)),
       serialQueue_(dispatch::Queue::create(kSerialQueueLabel, dispatch::Qos::kDefault, clock_)),
-      timestampQueue_(dispatch::Queue::create(kTimestampQueueLabel, dispatch::Qos::kDefault, clock_)),
+      timestampQueue_(
+          dispatch::Queue::create(kTimestampQueueLabel, dispatch::Qos::kDefault, clock_)),
       operationQueue_(
           std::make_unique<dispatch::OperationQueue>(kOperationQueueName, /*suspended=*/true)),
       engine_(std::move(environment.engine)),
@@ -306,7 +307,8 @@ void ZIVAnalytics::resetAnalyticsData() {
   }
   queueOperationWithBlock([this, appInstanceID] {
     std::shared_ptr<ZIVAnalyticsEngine> e = engine();
-    bool reset = e && e->hasSharedInstance() && e->resetAnalyticsDataWithAppInstanceID(appInstanceID);
+    bool reset =
+        e && e->hasSharedInstance() && e->resetAnalyticsDataWithAppInstanceID(appInstanceID);
     if (!reset) {
       monitor().logWithLevel(1, 25037, "Failed to reset Analytics data");
       return;
@@ -353,7 +355,8 @@ std::optional<std::string> ZIVAnalytics::appInstanceIDAfterReset() const {
 
 void ZIVAnalytics::setAppInstanceIDAfterReset(const std::optional<std::string>& appInstanceID) {
   if (appInstanceID) {
-    persistedStorage_->setObject(fnd::Value(*appInstanceID), ZIVAnalyticsAppInstanceIDAfterResetKey);
+    persistedStorage_->setObject(fnd::Value(*appInstanceID),
+                                 ZIVAnalyticsAppInstanceIDAfterResetKey);
   } else {
     persistedStorage_->removeObjectForKey(ZIVAnalyticsAppInstanceIDAfterResetKey);
   }
@@ -530,8 +533,8 @@ void ZIVAnalytics::personalizedAdsOnSerialQueue(const std::optional<fnd::Value>&
   std::shared_ptr<ZIVAnalyticsEngine> e = engine();
   if (!e || !e->hasSharedInstance()) return;
   std::optional<int64_t> npa = e->shouldDisableAdPersonalization();
-  auto attribute = ZIVUserAttribute::initWithOrigin("auto", "_npa",
-                                                    ZIVValue::initWithInt64(npa.value_or(0)), now());
+  auto attribute = ZIVUserAttribute::initWithOrigin(
+      "auto", "_npa", ZIVValue::initWithInt64(npa.value_or(0)), now());
   if (!attribute) return;
   if (value) {
     e->setUserAttribute(attribute);
@@ -646,12 +649,10 @@ void ZIVAnalytics::userPropertiesIncludingInternal(
       queue->async([callback] { callback(fnd::Dictionary()); });
       return;
     }
-    e->userPropertiesIncludingInternal(includeInternal,
-                                       [queue, callback](const fnd::Dictionary& properties) {
-                                         queue->async([callback, properties] {
-                                           callback(properties);
-                                         });
-                                       });
+    e->userPropertiesIncludingInternal(
+        includeInternal, [queue, callback](const fnd::Dictionary& properties) {
+          queue->async([callback, properties] { callback(properties); });
+        });
   });
 }
 
@@ -829,7 +830,8 @@ void ZIVAnalytics::handleSetEnabled(const fnd::Notification& notification) {
 void ZIVAnalytics::setSessionTimeoutInterval(double interval) {
   dispatchAsyncOnSerialQueue([this, interval] {
     if (!(interval >= 0)) {
-      monitor().logWithLevel(4, 25060, "Session timeout interval cannot be set to a negative value");
+      monitor().logWithLevel(4, 25060,
+                             "Session timeout interval cannot be set to a negative value");
       return;
     }
     std::shared_ptr<ZIVAnalyticsEngine> e = engine();
@@ -899,7 +901,8 @@ void ZIVAnalytics::setConsent(const fnd::Dictionary& consent, const std::string&
     // otherwise persist a state that is not the one in force.
     std::lock_guard<std::recursive_mutex> lock(consentMu_);
     if (consent_.consentSource() == ZIVConsentSourceNone) loadPersistedConsentSettingsLocked();
-    for (const auto& [type, status] : ZIVConsentSettingsUtil::consentSettingsFromDictionary(consent)) {
+    for (const auto& [type, status] :
+         ZIVConsentSettingsUtil::consentSettingsFromDictionary(consent)) {
       if (status.isString() &&
           (status.asString() == ZIVConsentGranted || status.asString() == ZIVConsentDenied)) {
         accepted.set(type, status);
@@ -914,7 +917,7 @@ void ZIVAnalytics::setConsent(const fnd::Dictionary& consent, const std::string&
       monitor().logWithLevel(3, 25041, "Discarding empty consent settings");
       return;
     }
-    int64_t source = key == ZIVAnalyticsConsentSettingsTCFKey   ? ZIVConsentSourceTCF
+    int64_t source = key == ZIVAnalyticsConsentSettingsTCFKey  ? ZIVConsentSourceTCF
                      : key == ZIVAnalyticsConsentSettings3PKey ? ZIVConsentSourceThirdParty
                                                                : ZIVConsentSourceApplication;
     if (!consent_.isConsentSourceHigherPriority(source)) {
@@ -929,7 +932,8 @@ void ZIVAnalytics::setConsent(const fnd::Dictionary& consent, const std::string&
     }
   }
   std::shared_ptr<ZIVAnalyticsEngine> e = engine();
-  if (e && !e->consentDefaults().empty() && consent_.didAdUserDataConsentChange(wasAdUserDataDenied)) {
+  if (e && !e->consentDefaults().empty() &&
+      consent_.didAdUserDataConsentChange(wasAdUserDataDenied)) {
     logInternalEventWithOrigin("auto", "_dcu",
                                fnd::Dictionary{{fnd::Value("_r"), fnd::Value::Int64(1)}});
   }
@@ -1031,10 +1035,9 @@ void ZIVAnalytics::setDeferredAnalyticsCollection(const std::optional<fnd::Value
 
 void ZIVAnalytics::clearConsent() {
   std::lock_guard<std::recursive_mutex> lock(consentMu_);
-  for (const char* key :
-       {ZIVAnalyticsConsentSourceKey, ZIVAnalyticsConsentSettings3PKey,
-        ZIVAnalyticsConsentSettingsKey, ZIVAnalyticsConsentSettingsOnStartKey,
-        ZIVAnalyticsDeferredConsentResetKey, ZIVAnalyticsConsentSettingsTCFKey}) {
+  for (const char* key : {ZIVAnalyticsConsentSourceKey, ZIVAnalyticsConsentSettings3PKey,
+                          ZIVAnalyticsConsentSettingsKey, ZIVAnalyticsConsentSettingsOnStartKey,
+                          ZIVAnalyticsDeferredConsentResetKey, ZIVAnalyticsConsentSettingsTCFKey}) {
     persistedStorage_->removeObjectForKey(key);
   }
   persistedStorage_->synchronize();

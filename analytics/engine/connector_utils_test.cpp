@@ -67,12 +67,12 @@ TEST_F(DEVConnectorUtilsTest, UserPropertyRules) {
     bool allowed;
   };
   const Case cases[] = {
-      {"_ln", "fcm", true},       {"_ln", "fiam", true},      {"_ln", "clx", false},
-      {"_sid", "fcm", false},     {"_fot", "fiam", false},    {"_id", "crash", false},
-      {"_ltv_USD", "fcm", false}, {"_ltv_usd", "fcm", true},  {"_ltv_US", "fcm", true},
-      {"_ltv_USDX", "fcm", true}, {"_cc1", "fcm", false},     {"_cc5", "fcm", false},
-      {"_cc0", "fcm", true},      {"_cc6", "fcm", true},      {"_cc12", "fcm", true},
-      {"value", "fcm", true},     {"", "fcm", false},         {"x_ltv_USD", "fcm", true},
+      {"_ln", "fcm", true},       {"_ln", "fiam", true},     {"_ln", "clx", false},
+      {"_sid", "fcm", false},     {"_fot", "fiam", false},   {"_id", "crash", false},
+      {"_ltv_USD", "fcm", false}, {"_ltv_usd", "fcm", true}, {"_ltv_US", "fcm", true},
+      {"_ltv_USDX", "fcm", true}, {"_cc1", "fcm", false},    {"_cc5", "fcm", false},
+      {"_cc0", "fcm", true},      {"_cc6", "fcm", true},     {"_cc12", "fcm", true},
+      {"value", "fcm", true},     {"", "fcm", false},        {"x_ltv_USD", "fcm", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DEVConnectorUtils::isUserPropertyAllowed(c.name, c.origin), c.allowed)

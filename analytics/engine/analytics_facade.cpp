@@ -12,6 +12,7 @@
 #include "analytics/engine/data_type_validator.h"
 #include "analytics/engine/event.h"
 #include "analytics/engine/event_util.h"
+#include "analytics/engine/facade_link.h"
 #include "analytics/engine/identifiers.h"
 #include "analytics/engine/identity.h"
 #include "analytics/engine/measurement.h"
@@ -86,6 +87,8 @@ ZIVAnalytics& ZIVAnalytics::sharedInstance() {
                                           const fnd::Dictionary& parameters) {
       analytics->logInternalEventWithOrigin(origin, name, parameters);
     });
+    // The engine finds the facade's suite values, listeners and queues through this link.
+    ZIVAnalyticsInstallLinks(*analytics);
     return analytics;
   }();
   return instance;

@@ -28,8 +28,8 @@ TEST_F(ZIVAnalyticsTest, CallsBeforeTheStartRunAfterItInCallOrder) {
   start();
   drain();
   EXPECT_EQ(engine_->calls(),
-            (std::vector<std::string>{"init", "setUserAttribute:favourite_food", "logEvent:level_up",
-                                      "logEvent:tutorial_done"}));
+            (std::vector<std::string>{"init", "setUserAttribute:favourite_food",
+                                      "logEvent:level_up", "logEvent:tutorial_done"}));
   ASSERT_EQ(engine_->events().size(), 2u);
   EXPECT_EQ(engine_->events()[0].origin, "app");
   EXPECT_TRUE(engine_->events()[0].isPublic);
@@ -124,20 +124,55 @@ TEST_F(ZIVAnalyticsTest, StartOptions) {
   const fnd::Value tag(ZIVMonitorLogTagOptionKey);
   const Case cases[] = {
       {"no options", {}, false, true, false, std::nullopt, {25036}, 0},
-      {"enabled off", {{tag, "t"}, {ZIVIsAnalyticsCollectionEnabled, false}}, true, false, false,
-       std::nullopt, {}, 1},
-      {"deactivated with proxy", {{tag, "t"}, {ZIVIsAnalyticsCollectionDeactivated, true}}, true,
-       true, true, std::nullopt, {}, 0},
-      {"deactivated without proxy", {{tag, "t"}, {ZIVIsAnalyticsCollectionDeactivated, true}},
-       false, true, true, std::nullopt, {25036}, 0},
+      {"enabled off",
+       {{tag, "t"}, {ZIVIsAnalyticsCollectionEnabled, false}},
+       true,
+       false,
+       false,
+       std::nullopt,
+       {},
+       1},
+      {"deactivated with proxy",
+       {{tag, "t"}, {ZIVIsAnalyticsCollectionDeactivated, true}},
+       true,
+       true,
+       true,
+       std::nullopt,
+       {},
+       0},
+      {"deactivated without proxy",
+       {{tag, "t"}, {ZIVIsAnalyticsCollectionDeactivated, true}},
+       false,
+       true,
+       true,
+       std::nullopt,
+       {25036},
+       0},
       {"bad tag", {{tag, 7}}, true, true, false, std::nullopt, {25030}, 1},
-      {"safelist not an array", {{tag, "t"}, {ZIVSafelistedEventsOptionKey, "purchase"}}, true,
-       true, false, std::nullopt, {25034}, 1},
+      {"safelist not an array",
+       {{tag, "t"}, {ZIVSafelistedEventsOptionKey, "purchase"}},
+       true,
+       true,
+       false,
+       std::nullopt,
+       {25034},
+       1},
       {"safelist with a bad name",
-       {{tag, "t"}, {ZIVSafelistedEventsOptionKey, fnd::Array{"purchase", "bad name"}}}, true, true,
-       false, std::nullopt, {25035}, 1},
-      {"safelist", {{tag, "t"}, {ZIVSafelistedEventsOptionKey, fnd::Array{"purchase", "_s"}}},
-       true, true, false, fnd::Array{"purchase", "_s"}, {}, 1},
+       {{tag, "t"}, {ZIVSafelistedEventsOptionKey, fnd::Array{"purchase", "bad name"}}},
+       true,
+       true,
+       false,
+       std::nullopt,
+       {25035},
+       1},
+      {"safelist",
+       {{tag, "t"}, {ZIVSafelistedEventsOptionKey, fnd::Array{"purchase", "_s"}}},
+       true,
+       true,
+       false,
+       fnd::Array{"purchase", "_s"},
+       {},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -207,12 +242,21 @@ TEST_F(ZIVAnalyticsTest, ConsentRanks) {
   const Step steps[] = {
       {"consent_settings", {}, 25041, 100, {}},
       {"consent_settings", {{"ad_storage", "GRANTED"}}, 25041, 100, {}},
-      {"consent_settings_3p", {{"ad_storage", "denied"}}, std::nullopt, 10,
+      {"consent_settings_3p",
+       {{"ad_storage", "denied"}},
+       std::nullopt,
+       10,
        {{"ad_storage", "denied"}}},
       {"consent_settings", {{"ad_storage", "granted"}}, 25043, 10, {{"ad_storage", "denied"}}},
-      {"consent_settings_tcf", {{"analytics_storage", "granted"}}, std::nullopt, 5,
+      {"consent_settings_tcf",
+       {{"analytics_storage", "granted"}},
+       std::nullopt,
+       5,
        {{"ad_storage", "denied"}, {"analytics_storage", "granted"}}},
-      {"consent_settings_3p", {{"ad_storage", "granted"}}, std::nullopt, 10,
+      {"consent_settings_3p",
+       {{"ad_storage", "granted"}},
+       std::nullopt,
+       10,
        {{"ad_storage", "granted"}, {"analytics_storage", "granted"}}},
   };
   for (const Step& s : steps) {
@@ -248,8 +292,7 @@ TEST_F(ZIVAnalyticsTest, PersistedConsentAtTheNextLaunch) {
   const fnd::Dictionary denied{{"ad_storage", "denied"}};
   const fnd::Dictionary mixed{{"analytics_storage", "denied"}};
   const Case cases[] = {
-      {"nothing stored", std::nullopt, std::nullopt, std::nullopt, std::nullopt, 100,
-       std::nullopt},
+      {"nothing stored", std::nullopt, std::nullopt, std::nullopt, std::nullopt, 100, std::nullopt},
       {"tcf wins over 3p", granted, denied, std::nullopt, 10, 5, granted},
       {"3p capped at 20", std::nullopt, denied, mixed, 30, 20, denied},
       {"1p keeps 35", std::nullopt, std::nullopt, mixed, 35, 35, mixed},
@@ -275,6 +318,7 @@ TEST_F(ZIVAnalyticsTest, PersistedConsentAtTheNextLaunch) {
 }
 
 TEST_F(ZIVAnalyticsTest, ConcurrentConsentCallsLeaveTheStoreEqualToTheStateInForce) {
+  analytics();  // Made before the threads share it.
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([this, t] {
@@ -349,8 +393,8 @@ TEST_F(ZIVAnalyticsTest, SessionIDBeforeTheEngineIsReady) {
   std::promise<std::pair<int64_t, std::optional<fnd::Error>>> answer;
   analytics().sessionIDWithCompletion(
       [&answer](int64_t id, const std::optional<fnd::Error>& error) {
-        EXPECT_FALSE(dispatch::Queue::current() && dispatch::Queue::current()->label() ==
-                                                       "ZIVAnalyticsQueue");
+        EXPECT_FALSE(dispatch::Queue::current() &&
+                     dispatch::Queue::current()->label() == "ZIVAnalyticsQueue");
         answer.set_value({id, error});
       });
   auto [id, error] = answer.get_future().get();
@@ -463,8 +507,7 @@ TEST_F(ZIVAnalyticsTest, AdEventIDFromTheAdMeasurementOrigin) {
     log_.clear();
     analytics().logInternalEventConvertingAdEventID(c.origin, "_ae", Dict({{"_aeid", c.given}}));
     drain();
-    EXPECT_EQ(engine_->events().back().parameters.get(fnd::Value("_aeid")), c.expected)
-        << c.origin;
+    EXPECT_EQ(engine_->events().back().parameters.get(fnd::Value("_aeid")), c.expected) << c.origin;
     EXPECT_EQ(log_.withCode(25024).size(), c.logged ? 1u : 0u);
   }
 }
@@ -484,8 +527,8 @@ TEST_F(ZIVAnalyticsTest, Listeners) {
     token = analytics().addLogEventListener(
         [&heard](const ZIVEvent& event) { heard.push_back(event.name()); });
   });
-  auto event = ZIVEvent::initWithOrigin("app", true, "level_up", clock_->wallTime(), 0,
-                                        fnd::Dictionary());
+  auto event =
+      ZIVEvent::initWithOrigin("app", true, "level_up", clock_->wallTime(), 0, fnd::Dictionary());
   ASSERT_TRUE(event);
   analytics().notifyEventListeners(event);
   drain();

@@ -198,6 +198,7 @@ class FacadeTest : public ::testing::Test {
     });
   }
   ~FacadeTest() override {
+    clock_->advance(1);  // Ends a pause after a waiting call, so that draining cannot stall.
     if (analytics_) drain();
     ZIVSetInternalEventLogger(nullptr);
     dispatch::RunLoop::main().runUntilIdle();

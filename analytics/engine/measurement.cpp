@@ -385,6 +385,10 @@ std::shared_ptr<ZIVRemoteConfig> ZIVMeasurement::remoteConfigInstance() const {
   std::lock_guard<std::mutex> lock(componentsMutex_);
   return remoteConfig_;
 }
+std::shared_ptr<ZIVRemoteConfig> ZIVMeasurement::settingsOrDefaults() const {
+  std::shared_ptr<ZIVRemoteConfig> settings = remoteConfigInstance();
+  return settings ? settings : ZIVRemoteConfig::defaultInstance();
+}
 std::shared_ptr<ZIVIdentity> ZIVMeasurement::identity() const {
   std::lock_guard<std::mutex> lock(componentsMutex_);
   return identity_;

@@ -323,6 +323,8 @@ class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
   std::shared_ptr<void> audience() const;
   const std::shared_ptr<ZIVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
   std::shared_ptr<ZIVRemoteConfig> remoteConfigInstance() const;
+  // This engine's server settings, or the built-in defaults while it has none.
+  std::shared_ptr<ZIVRemoteConfig> settingsOrDefaults() const;
   const std::shared_ptr<ZIVScheduler>& scheduler() const { return scheduler_; }
   const std::set<std::string>& safelistedEvents() const { return safelistedEvents_; }
   std::shared_ptr<ZIVIdentity> identity() const;

@@ -187,7 +187,7 @@ void ZIVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
       }
     }
   }
-  const int64_t maxParams = remoteConfig()->maxPublicEventParams();
+  const int64_t maxParams = settingsOrDefaults()->maxPublicEventParams();
   if (static_cast<int64_t>(result.size()) > maxParams) {
     ZIVEventTrimEventParameters(&result, maxParams);
     ZIVLogErrorEventWithCode(26);
@@ -491,7 +491,7 @@ void ZIVMeasurement::writeSessionStartEventOnWorkerQueue(const ZIVEvent& event) 
       writeEventOnWorkerQueue(rollout);
     }
   }
-  if (remoteConfig()->PSMSessionStartEnabled()) {
+  if (settingsOrDefaults()->PSMSessionStartEnabled()) {
     components().attribution->initiateODMSessionStartProtocolWithTimestamp(event.timestamp());
   }
 }
@@ -518,7 +518,7 @@ void ZIVMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& ev
 void ZIVMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& event) {
   ZIVScheduler::checkOnBackgroundThreadWithMethodName("writeFilteredEventOnWorkerQueue:");
   if (!event) return;
-  std::shared_ptr<ZIVRemoteConfig> settings = remoteConfig();
+  std::shared_ptr<ZIVRemoteConfig> settings = settingsOrDefaults();
   if (settings->isEventBlocklisted(event->name())) {
     monitor_->logWithLevel(5, 23052, "Rejected event. Event name", FormattedName(event->name()));
     if (!settings->blocklistInternal() && !settings->blocklistPublic() && event->name() != "_err") {
@@ -570,7 +570,7 @@ bool ZIVMeasurement::updateLifetimeValueWithEvent(const ZIVEvent& event) {
 
 bool ZIVMeasurement::shouldProcessEvent(const ZIVEvent& event, ZIVDailyCounts& dailyCounts,
                                         bool isPublicEvent) {
-  std::shared_ptr<ZIVRemoteConfig> settings = remoteConfig();
+  std::shared_ptr<ZIVRemoteConfig> settings = settingsOrDefaults();
   const int32_t today =
       static_cast<int32_t>(std::floor((now() - persistedConfig_->midnightOffset()) / 86400));
   if (dailyCounts.day() != today) dailyCounts.resetWithNewDay(today);
@@ -622,7 +622,7 @@ bool ZIVMeasurement::shouldProcessEvent(const ZIVEvent& event, ZIVDailyCounts& d
 }
 
 bool ZIVMeasurement::isRealtimeEvent(ZIVEvent& event, ZIVDailyCounts& dailyCounts) {
-  std::shared_ptr<ZIVRemoteConfig> settings = remoteConfig();
+  std::shared_ptr<ZIVRemoteConfig> settings = settingsOrDefaults();
   const bool debug = monitor_->isDebugModeEnabled();
   const bool conversion = event.isConversion() || settings->isEventCustomConversion(event.name());
   const bool subject = IsSubjectToMaxRealtimeCountPerDay(event, debug);

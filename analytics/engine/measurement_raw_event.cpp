@@ -52,7 +52,7 @@ bool ZIVMeasurement::writeEvent(const std::shared_ptr<ZIVEvent>& event, bool isP
         monitor_->logWithLevel(1, 23064, "Cannot query event count. Error", ZIVErrorContext(error));
         return false;
       }
-      if (*count >= remoteConfig()->maxEventNameCardinality()) {
+      if (*count >= settingsOrDefaults()->maxEventNameCardinality()) {
         monitor_->logWithLevel(1, 23065, "Cannot set event. Reached limit on set events. Name",
                                name);
         ZIVLogErrorEventWithCode(8);

@@ -233,7 +233,7 @@ void ZIVMeasurement::reportStoredCampaignEventOnWorkerQueue(
   std::optional<fnd::Value> referrer = defaults.objectForKey(kDeepLinkReferrerKey);
 
   ZIVMeasurementAttribution& attribution = *components().attribution;
-  std::shared_ptr<ZIVRemoteConfig> settings = remoteConfig();
+  std::shared_ptr<ZIVRemoteConfig> settings = settingsOrDefaults();
   fnd::Dictionary extra;
   if (attribution.isAttributionCacheExpired(settings->attributionCacheTTLInterval())) {
     extra.set("utm_source", "(not set)");

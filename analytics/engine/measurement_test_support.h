@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <utility>
@@ -325,7 +326,9 @@ class EngineHarness {
     engine.reset();
     identity_.reset();
     sessions->reporter.reset();
-    if (config_) config_->synchronizeToDisk();
+    // Off the main thread the pending values are written at once, as a process's last flush
+    // would have written them.
+    if (config_) std::thread([this] { config_->synchronizeToDisk(); }).join();
     monitor_->flush();
   }
 

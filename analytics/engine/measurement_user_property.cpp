@@ -246,7 +246,7 @@ bool ZIVMeasurement::setUserPropertyInDatabaseOnWorkerQueue(
     fnd::Error countError;
     if (attribute->isPublic()) {
       count = db->publicUserAttributeCount(&countError);
-      limit = remoteConfig()->maxPublicUserProperties();
+      limit = settingsOrDefaults()->maxPublicUserProperties();
     } else {
       count = db->userAttributeCountForOrigin(attribute->origin(), &countError);
       limit = ZIVDatabaseUserAttributePerOriginMaxCount;

@@ -230,16 +230,26 @@ std::shared_ptr<APMPSMClient> ZIVMeasurementODM1::makeClient(
   return std::dynamic_pointer_cast<APMPSMClient>(cls->instantiate(selector, arguments));
 }
 
-std::shared_ptr<APMPSMClient> ZIVMeasurementODM1::PSMClientWithCachedInputs() {
-  auto engine = engine_.lock();
-  auto cls = PSMClientClass();
-  if (!engine || !cls || !cls->instancesRespondToSelector(kPSMInitHashedInput)) return nullptr;
-  auto config = engine->persistedConfig();
+namespace {
+
+// The arguments of the cached-input initialiser: the cached hashed input and type, the app ID.
+APMPSMClientArguments CachedInputArguments(ZIVAttributionEngine& engine) {
+  auto config = engine.persistedConfig();
   APMPSMClientArguments arguments;
   auto cached = config->PSMHashedInputData();
   if (cached && cached->isData()) arguments.hashedInput = *cached->data();
   arguments.inputType = config->PSMInputType();
-  arguments.appID = engine->appID().value_or("");
+  arguments.appID = engine.appID().value_or("");
+  return arguments;
+}
+
+}  // namespace
+
+std::shared_ptr<APMPSMClient> ZIVMeasurementODM1::PSMClientWithCachedInputs() {
+  auto engine = engine_.lock();
+  auto cls = PSMClientClass();
+  if (!engine || !cls || !cls->instancesRespondToSelector(kPSMInitHashedInput)) return nullptr;
+  APMPSMClientArguments arguments = CachedInputArguments(*engine);
   auto settings = engine->remoteConfig();
   switch (arguments.inputType) {
     case 1:
@@ -261,12 +271,7 @@ std::shared_ptr<APMPSMGroupClient> ZIVMeasurementODM1::PSMGroupClientWithCachedI
   auto engine = engine_.lock();
   auto cls = PSMGroupClientClass();
   if (!engine || !cls || !cls->instancesRespondToSelector(kPSMInitHashedInput)) return nullptr;
-  auto config = engine->persistedConfig();
-  APMPSMClientArguments arguments;
-  auto cached = config->PSMHashedInputData();
-  if (cached && cached->isData()) arguments.hashedInput = *cached->data();
-  arguments.inputType = config->PSMInputType();
-  arguments.appID = engine->appID().value_or("");
+  APMPSMClientArguments arguments = CachedInputArguments(*engine);
   arguments.prefixBitLength = engine->remoteConfig()->PSMGroupIDHashPrefixBitLengthEmail();
   return std::dynamic_pointer_cast<APMPSMGroupClient>(
       cls->instantiate(kPSMInitHashedInput, arguments));
@@ -326,15 +331,20 @@ void ZIVMeasurementODM1::initiateODM1ProtocolWithUserData(const fnd::Dictionary&
     }
   };
 
-  if (auto email = StringEntry(userData, ZIVUserDataFieldEmailAddress)) {
-    APMPSMClientArguments arguments{*email, {}, 0, appID, std::nullopt};
-    std::shared_ptr<APMPSMClient> client;
-    if (cls && cls->instancesRespondToSelector(kPSMInitEmailPrefix)) {
-      arguments.prefixBitLength = settings->hashPrefixBitLengthEmail();
-      client = makeClient(cls, kPSMInitEmailPrefix, arguments);
-    } else {
-      client = makeClient(cls, kPSMInitEmail, arguments);
+  // The prefixed initialiser when the class answers it, else the two-argument one.
+  auto plainClient = [&](const std::string& text, const char* prefixed, const char* plain,
+                         int32_t prefixBits) {
+    APMPSMClientArguments arguments{text, {}, 0, appID, std::nullopt};
+    if (cls && cls->instancesRespondToSelector(prefixed)) {
+      arguments.prefixBitLength = static_cast<uint64_t>(prefixBits);
+      return makeClient(cls, prefixed, arguments);
     }
+    return makeClient(cls, plain, arguments);
+  };
+
+  if (auto email = StringEntry(userData, ZIVUserDataFieldEmailAddress)) {
+    std::shared_ptr<APMPSMClient> client = plainClient(*email, kPSMInitEmailPrefix, kPSMInitEmail,
+                                                       settings->hashPrefixBitLengthEmail());
     cacheOrClear(*email, client);
     bool passes = false;
     if (email->empty()) {
@@ -352,14 +362,8 @@ void ZIVMeasurementODM1::initiateODM1ProtocolWithUserData(const fnd::Dictionary&
   }
   if (!hasClient()) {
     if (auto phone = StringEntry(userData, ZIVUserDataFieldPhoneNumber)) {
-      APMPSMClientArguments arguments{*phone, {}, 0, appID, std::nullopt};
-      std::shared_ptr<APMPSMClient> client;
-      if (cls && cls->instancesRespondToSelector(kPSMInitPhonePrefix)) {
-        arguments.prefixBitLength = settings->hashPrefixBitLengthPhone();
-        client = makeClient(cls, kPSMInitPhonePrefix, arguments);
-      } else {
-        client = makeClient(cls, kPSMInitPhone, arguments);
-      }
+      std::shared_ptr<APMPSMClient> client = plainClient(*phone, kPSMInitPhonePrefix, kPSMInitPhone,
+                                                         settings->hashPrefixBitLengthPhone());
       cacheOrClear(*phone, client);
       bool passes = false;
       if (phone->empty()) {

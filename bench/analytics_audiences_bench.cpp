@@ -36,8 +36,7 @@ std::shared_ptr<APMPBStringFilter> Text(int32_t type, const char* expression) {
 }
 
 std::shared_ptr<APMPBFilter> Value(std::shared_ptr<APMPBNumberFilter> number,
-                                   std::shared_ptr<APMPBStringFilter> text,
-                                   const char* parameter) {
+                                   std::shared_ptr<APMPBStringFilter> text, const char* parameter) {
   auto m = APMPBFilter::initWithMessageInfo(nullptr);
   if (number) NANOSetMessage(m.get(), APMPBFilter::kNumberFilter, number.get());
   if (text) NANOSetMessage(m.get(), APMPBFilter::kStringFilter, text.get());
@@ -65,8 +64,9 @@ std::shared_ptr<APMPBAudience> MakeAudience(int i) {
   const std::string value = std::to_string(5 * (1 + i % 11));
   std::vector<std::shared_ptr<APMPBEventFilter>> events = {
       EventFilter(0, "purchase", {}, Number(2, threshold.c_str()), false),
-      EventFilter(1, "purchase", {Value(Number(2, value.c_str()), nullptr, "value"),
-                                  Value(nullptr, Text(6 /* in list */, "EUR"), "currency")},
+      EventFilter(1, "purchase",
+                  {Value(Number(2, value.c_str()), nullptr, "value"),
+                   Value(nullptr, Text(6 /* in list */, "EUR"), "currency")},
                   nullptr, true),
       EventFilter(2, "level_up", {Value(Number(2, threshold.c_str()), nullptr, "level")}, nullptr,
                   true),
@@ -74,8 +74,8 @@ std::shared_ptr<APMPBAudience> MakeAudience(int i) {
                   false),
   };
   // The in-list filter needs its list.
-  auto currency = ZIVAudienceMessagesOfField<APMPBFilter>(events[1].get(),
-                                                          APMPBEventFilter::kParameterFilters);
+  auto currency =
+      ZIVAudienceMessagesOfField<APMPBFilter>(events[1].get(), APMPBEventFilter::kParameterFilters);
   auto list = NANOGetMessage<APMPBStringFilter>(currency[1].get(), APMPBFilter::kStringFilter);
   fnd::Array items = {fnd::Value("EUR"), fnd::Value("USD"), fnd::Value("GBP")};
   NANOSetArray(list.get(), APMPBStringFilter::kExpressionList, &items);
@@ -85,8 +85,8 @@ std::shared_ptr<APMPBAudience> MakeAudience(int i) {
   std::vector<std::shared_ptr<APMPBPropertyFilter>> properties;
   if (i % 5 == 0) {
     events.push_back(EventFilter(
-        4, "campaign_details", {Value(nullptr, Text(1, "^(spring|summer)_sale_[0-9]+$"), "campaign")},
-        nullptr, false));
+        4, "campaign_details",
+        {Value(nullptr, Text(1, "^(spring|summer)_sale_[0-9]+$"), "campaign")}, nullptr, false));
     auto tier = APMPBPropertyFilter::initWithMessageInfo(nullptr);
     NANOSetInt32(tier.get(), APMPBPropertyFilter::kFilterId, 5);
     NANOSetString(tier.get(), APMPBPropertyFilter::kPropertyName, fnd::Value("tier"));
@@ -164,8 +164,8 @@ void BM_EvaluateEventWith100Audiences(benchmark::State& state) {
     const BenchEvent& event = events[i % events.size()];
     auto aggregates = ZIVEventAggregates::initWithName(event.name, static_cast<int32_t>(i / 4 + 1),
                                                        0, 1, 1700000000.0);
-    if (!fixture.audience->evaluateFiltersForEventName(event.name, event.parameters,
-                                                       aggregates.get(), 1700000000.0 + i, &cache)) {
+    if (!fixture.audience->evaluateFiltersForEventName(
+            event.name, event.parameters, aggregates.get(), 1700000000.0 + i, &cache)) {
       state.SkipWithError("evaluation failed");
       break;
     }

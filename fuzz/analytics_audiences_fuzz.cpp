@@ -26,7 +26,7 @@
 namespace {
 
 constexpr int kMaxOps = 64;
-const char* const kNames[] = {"purchase", "level_up", "_ai", "shop", "_s",
+const char* const kNames[] = {"purchase", "level_up", "_ai",   "shop",  "_s",
                               "level",    "tier",     "value", "price", "item"};
 constexpr size_t kNameCount = sizeof(kNames) / sizeof(kNames[0]);
 

@@ -256,8 +256,7 @@ TEST_F(EventUtilTest, ErrorValueIsCutOnceAndLeftAloneWhenCut) {
 
   // A plain string (not yet a typed value) keeps its cut form too.
   result = ZIVNormalizedParametersForParametersAndEventName(
-      fnd::Dictionary{{fnd::Value("_ev"), fnd::Value(std::string(600, 'z'))}}, "_e", false,
-      false);
+      fnd::Dictionary{{fnd::Value("_ev"), fnd::Value(std::string(600, 'z'))}}, "_e", false, false);
   EXPECT_EQ(TextAt(*result, "_ev"), std::string(500, 'z') + "...");
   EXPECT_EQ(IntAt(*result, "_el"), 600);
 }

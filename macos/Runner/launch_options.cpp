@@ -35,8 +35,7 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
       value = arguments[++i];
     }
     if (value->empty()) return fail(flag + " needs a non-empty value");
-    if (target == &options.osVersion &&
-        fnd::ProcessInfo::ParseVersion(*value).majorVersion <= 0) {
+    if (target == &options.osVersion && fnd::ProcessInfo::ParseVersion(*value).majorVersion <= 0) {
       return fail("--os-version needs a version such as 14.2, not \"" + *value + "\"");
     }
     *target = std::move(value);

@@ -181,8 +181,8 @@ TEST_F(ShellTest, TheReportedMacOSVersionComesFromTheArgumentElseTheInfoPlist) {
   EXPECT_EQ(Run({"quellmark", "--bundle", bundle_}), 0);
   EXPECT_EQ(info.operatingSystemVersion(), fnd::kDefaultOperatingSystemVersion);
 
-  ASSERT_TRUE(fnd::PropertyList::WriteFile(
-      fnd::Value(fnd::Dictionary{{kOSVersionInfoKey, "11.0"}}), bundle_ + "/Info.plist"));
+  ASSERT_TRUE(fnd::PropertyList::WriteFile(fnd::Value(fnd::Dictionary{{kOSVersionInfoKey, "11.0"}}),
+                                           bundle_ + "/Info.plist"));
   app_ = appkit::Application::create();
   EXPECT_EQ(Run({"quellmark", "--bundle", bundle_}), 0);
   EXPECT_EQ(info.operatingSystemVersion(), (fnd::OperatingSystemVersion{11, 0, 0}));

@@ -16,8 +16,8 @@ namespace {
 
 // "Version 14.2 (Build ...)" with the patch only when it is not 0, as the platform writes it.
 std::string VersionString(const OperatingSystemVersion& v) {
-  std::string text = "Version " + std::to_string(v.majorVersion) + "." +
-                     std::to_string(v.minorVersion);
+  std::string text =
+      "Version " + std::to_string(v.majorVersion) + "." + std::to_string(v.minorVersion);
   if (v.patchVersion != 0) text += "." + std::to_string(v.patchVersion);
   return text;
 }

@@ -3,8 +3,9 @@
 // that tests and the --flags of the executable decide what the program sees.
 //
 // The operating system version is the one the program reports and gates features on. The host
-// stands for a macOS release, so it is never the Linux kernel's: it is kDefaultOperatingSystemVersion
-// unless the bundle's Info.plist or a launch argument names another (macos/Runner applies them).
+// stands for a macOS release, so it is never the Linux kernel's: it is
+// kDefaultOperatingSystemVersion unless the bundle's Info.plist or a launch argument names another
+// (macos/Runner applies them).
 //
 // Thread safety: every method may be called from any thread.
 #pragma once

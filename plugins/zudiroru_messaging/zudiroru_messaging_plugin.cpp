@@ -1,7 +1,5 @@
 #include "plugins/zudiroru_messaging/zudiroru_messaging_plugin.h"
 
-#include "platform/foundation/process_info.h"
-
 #include <cctype>
 #include <charconv>
 #include <cstdio>

@@ -22,11 +22,14 @@ std::shared_ptr<AnalyticsEvent> AnalyticsEvent::fromList(const fnd::Array& list)
   fnd::Value parameters = GetNullableObjectAtIndex(list, 1);
   if (!name.isString() || (!parameters.isNull() && !parameters.isDictionary())) return nullptr;
   return std::make_shared<AnalyticsEvent>(
-      name.asString(), parameters.isNull() ? std::nullopt
-                                           : std::optional<fnd::Dictionary>(*parameters.dictionary()));
+      name.asString(), parameters.isNull()
+                           ? std::nullopt
+                           : std::optional<fnd::Dictionary>(*parameters.dictionary()));
 }
 
-fnd::Array AnalyticsEvent::toList() const { return {fnd::Value(name), zudiroru::PigeonField(parameters)}; }
+fnd::Array AnalyticsEvent::toList() const {
+  return {fnd::Value(name), zudiroru::PigeonField(parameters)};
+}
 
 bool AnalyticsEvent::isEqual(const fnd::Record& other) const {
   auto* o = dynamic_cast<const AnalyticsEvent*>(&other);
@@ -89,53 +92,64 @@ std::optional<fnd::Dictionary> RequiredMap(Arguments& args, int index) {
 
 const std::vector<Method>& Methods() {
   static const std::vector<Method>* methods = new std::vector<Method>{
-      {"logEvent", {"event"},
+      {"logEvent",
+       {"event"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          if (auto event = RequiredMap(args, 0)) api.logEvent(*event, std::move(completion));
        }},
-      {"setUserId", {"userId"},
+      {"setUserId",
+       {"userId"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          std::optional<std::string> userId = args.string(0);
          if (args.ok()) api.setUserId(userId, std::move(completion));
        }},
-      {"setUserProperty", {"name", "value"},
+      {"setUserProperty",
+       {"name", "value"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          std::string name = args.requiredString(0);
          std::optional<std::string> value = args.string(1);
          if (args.ok()) api.setUserProperty(name, value, std::move(completion));
        }},
-      {"setAnalyticsCollectionEnabled", {"enabled"},
+      {"setAnalyticsCollectionEnabled",
+       {"enabled"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          if (!args.any(0).isBool()) return args.fail(0, "a boolean");
          api.setAnalyticsCollectionEnabled(args.any(0).asBool(), std::move(completion));
        }},
-      {"resetAnalyticsData", {},
+      {"resetAnalyticsData",
+       {},
        [](Api& api, Arguments&, Api::Completion completion) {
          api.resetAnalyticsData(std::move(completion));
        }},
-      {"setSessionTimeoutDuration", {"timeout"},
+      {"setSessionTimeoutDuration",
+       {"timeout"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          int64_t timeout = args.integer(0);
          if (args.ok()) api.setSessionTimeoutDuration(timeout, std::move(completion));
        }},
-      {"setConsent", {"consent"},
+      {"setConsent",
+       {"consent"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          if (auto consent = RequiredMap(args, 0)) api.setConsent(*consent, std::move(completion));
        }},
-      {"setDefaultEventParameters", {"parameters"},
+      {"setDefaultEventParameters",
+       {"parameters"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          std::optional<fnd::Dictionary> parameters = args.stringKeyedDictionary(0);
          if (args.ok()) api.setDefaultEventParameters(parameters, std::move(completion));
        }},
-      {"getAppInstanceId", {},
+      {"getAppInstanceId",
+       {},
        [](Api& api, Arguments&, Api::Completion completion) {
          api.getAppInstanceId(std::move(completion));
        }},
-      {"getSessionId", {},
+      {"getSessionId",
+       {},
        [](Api& api, Arguments&, Api::Completion completion) {
          api.getSessionId(std::move(completion));
        }},
-      {"initiateOnDeviceConversionMeasurement", {"arguments"},
+      {"initiateOnDeviceConversionMeasurement",
+       {"arguments"},
        [](Api& api, Arguments& args, Api::Completion completion) {
          if (auto arguments = RequiredMap(args, 0)) {
            api.initiateOnDeviceConversionMeasurement(*arguments, std::move(completion));

@@ -94,8 +94,8 @@ void ZudiroruAnalyticsPlugin::setConsent(const fnd::Dictionary& consent, Complet
   for (const ConsentKey& key : kConsentKeys) {
     fnd::Value granted = consent.get(fnd::Value(key.dartKey));
     if (!granted.isBool()) continue;
-    settings.set(key.consentType, granted.asBool() ? DEVConsentStatusGranted
-                                                   : DEVConsentStatusDenied);
+    settings.set(key.consentType,
+                 granted.asBool() ? DEVConsentStatusGranted : DEVConsentStatusDenied);
   }
   analytics_.setConsent(settings);
   completion(ZudiroruAnalyticsResult::success());

@@ -31,8 +31,8 @@ class AnalyticsPluginTest : public FacadeTest {
     env.installationID = [](DEVInstallationIDCompletion c) { c(std::nullopt, std::nullopt); };
     env.setZudiroruInstallationID = [](const std::optional<std::string>&) {};
     api_ = std::make_unique<DEVAzodavevu>(std::move(env));
-    ZudiroruAnalyticsPlugin::registerWith(*flutterEngine_.registrarForPlugin("ZudiroruAnalyticsPlugin"),
-                                          *api_);
+    ZudiroruAnalyticsPlugin::registerWith(
+        *flutterEngine_.registrarForPlugin("ZudiroruAnalyticsPlugin"), *api_);
   }
   ~AnalyticsPluginTest() override {
     flutterEngine_.shutDownEngine();
@@ -66,9 +66,10 @@ class AnalyticsPluginTest : public FacadeTest {
 
 TEST_F(AnalyticsPluginTest, EveryMethodAnswersThroughChannelBytes) {
   start();
-  EXPECT_EQ(Send("logEvent", Array{Dictionary{{"eventName", "select_content"},
-                                              {"parameters", Dictionary{{"id", "a"}, {"n", Value()}}}}}),
-            Ok());
+  EXPECT_EQ(
+      Send("logEvent", Array{Dictionary{{"eventName", "select_content"},
+                                        {"parameters", Dictionary{{"id", "a"}, {"n", Value()}}}}}),
+      Ok());
   EXPECT_EQ(Send("logEvent", Array{Dictionary{{"parameters", Dictionary{{"id", "a"}}}}}), Ok());
   EXPECT_EQ(Send("logEvent", Array{Dictionary{{"eventName", 5}}}), Ok());
   EXPECT_EQ(Send("logEvent", Array{Dictionary{{"eventName", "share"}, {"parameters", "x"}}}), Ok());

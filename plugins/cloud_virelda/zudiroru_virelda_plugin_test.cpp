@@ -2,16 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
-#include "plugins/cloud_virelda/snapshot_stream_handlers.h"
-#include "plugins/cloud_virelda/virelda_log.h"
-#include "plugins/cloud_virelda/virelda_utils.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/flutter/engine.h"
 #include "platform/foundation/test_home.h"
 #include "platform/foundation/uuid.h"
+#include "plugins/cloud_virelda/snapshot_stream_handlers.h"
+#include "plugins/cloud_virelda/virelda_log.h"
+#include "plugins/cloud_virelda/virelda_utils.h"
 #include "plugins/zudiroru_core/pigeon.h"
 
 namespace {
@@ -972,6 +973,53 @@ TEST_F(VireldaStreamTest, CancellingABundleStreamStopsItsReports) {
   EXPECT_EQ(events, (std::vector<Value>{Value(Progress(0, 0, 0, 1, "running")),
                                         Value(Progress(0, 0, 1, 1, "success"))}));
   EXPECT_EQ(Code(Call("loadBundle", {App(), Value()})), "invalid-argument");
+}
+
+TEST_F(VireldaPluginTest, ReferencesOutliveTheInstanceThatWroteThem) {
+  // The plugin's instance writes a document holding a reference, then Dart terminates it.
+  EXPECT_TRUE(
+      Ok(Call("documentReferenceSet", {App(), Request("c/target", Dictionary{})})).isNull());
+  auto writer = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), kDb);
+  bool written = false;
+  writer->documentWithPath("c/holder")
+      ->setData(Dictionary{{"ref", Rec(writer->documentWithPath("c/target"))}}, [&](const auto& e) {
+        EXPECT_FALSE(e);
+        written = true;
+      });
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return written; }));
+  EXPECT_TRUE(Ok(Call("terminate", {App()})).isNull());
+
+  // The next instance reads the document and a query over its collection; the reference goes
+  // to Dart as the reading app's: app name, path, database.
+  auto send = [&](const std::string& method, const Array& args) {
+    auto reply = engine_->dart().sendMessage(
+        zudiroru::PigeonChannelName(std::string(kZudiroruVireldaHostApiName) + method), Value(args),
+        DartCodec());
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); }));
+    return reply->data();
+  };
+  auto str = [](const std::string& s) {
+    Data d{7, static_cast<uint8_t>(s.size())};
+    d.insert(d.end(), s.begin(), s.end());
+    return d;
+  };
+  Data reference{182};
+  for (const char* part : {"[DEFAULT]", "c/target", kDb}) {
+    Data d = str(part);
+    reference.insert(reference.end(), d.begin(), d.end());
+  }
+  auto holds = [&](const Data& bytes) {
+    return std::search(bytes.begin(), bytes.end(), reference.begin(), reference.end()) !=
+           bytes.end();
+  };
+  Data document = send("documentReferenceGet", {App(), Request("c/holder")});
+  ASSERT_GE(document.size(), 2u);
+  EXPECT_EQ(Data(document.begin(), document.begin() + 2), (Data{12, 1})) << "a success envelope";
+  EXPECT_TRUE(holds(document));
+  Data query = send("queryGet", {App(), "c", false, Params(), Options()});
+  ASSERT_GE(query.size(), 2u);
+  EXPECT_EQ(Data(query.begin(), query.begin() + 2), (Data{12, 1})) << "a success envelope";
+  EXPECT_TRUE(holds(query));
 }
 
 }  // namespace

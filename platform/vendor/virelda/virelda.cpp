@@ -442,6 +442,38 @@ bool MergeInto(fnd::Dictionary& doc, const fnd::Dictionary& data, fnd::Error* er
   return true;
 }
 
+// Checks that every document reference inside value names a document of `app` and `database`:
+// a document holds references into its own database only.
+bool ValidateReferences(const fnd::Value& value, const std::string& app,
+                        const std::string& database, fnd::Error* error) {
+  if (auto ref = value.recordAs<DEVDocumentReference>()) {
+    const auto& owner = ref->virelda();
+    std::string refApp = owner && owner->app() ? owner->app()->name() : std::string();
+    std::string refDatabase = owner ? owner->databaseID() : std::string();
+    if (refApp == app && refDatabase == database) return true;
+    return fnd::SetError(
+        error, DEVVireldaError(DEVVireldaErrorCodeInvalidArgument,
+                               "Document reference is for database " + refApp + "/" + refDatabase +
+                                   " but should be for "
+                                   "database " +
+                                   app + "/" + database));
+  }
+  if (auto dict = value.dictionary()) {
+    for (const auto& [k, v] : *dict) {
+      if (!ValidateReferences(v, app, database, error)) return false;
+    }
+  }
+  if (auto array = value.array()) {
+    for (const auto& e : *array) {
+      if (!ValidateReferences(e, app, database, error)) return false;
+    }
+  }
+  if (auto fv = value.recordAs<DEVFieldValue>()) {
+    return ValidateReferences(fv->operand(), app, database, error);
+  }
+  return true;
+}
+
 }  // namespace
 
 // One attached snapshot listener of a store.
@@ -824,7 +856,7 @@ std::optional<std::vector<std::shared_ptr<DEVDocumentSnapshot>>> DEVQuery::evalu
     for (const auto& [path, data] : virelda_->store()->documents) {
       std::string parent = ParentPath(path);
       bool inside = collectionGroup_ ? LastSegment(parent) == path_ : parent == path_;
-      if (inside) rows.emplace_back(path, data);
+      if (inside) rows.emplace_back(path, virelda_->referencesRebound(data));
     }
   }
   auto metadata = std::make_shared<DEVSnapshotMetadata>(false, fromCache);
@@ -1330,11 +1362,38 @@ void DEVVirelda::deliver(std::function<void()> block) const {
 std::optional<fnd::Dictionary> DEVVirelda::readLocked(const std::string& path) const {
   auto it = store_->documents.find(path);
   if (it == store_->documents.end()) return std::nullopt;
-  return it->second;
+  return referencesRebound(it->second);
+}
+
+fnd::Value DEVVirelda::referencesRebound(const fnd::Value& value) const {
+  if (auto ref = value.recordAs<DEVDocumentReference>()) {
+    if (ref->virelda().get() == this) return value;
+    auto self = std::const_pointer_cast<DEVVirelda>(shared_from_this());
+    return fnd::Value(std::shared_ptr<fnd::Record>(
+        std::shared_ptr<DEVDocumentReference>(new DEVDocumentReference(self, ref->path()))));
+  }
+  if (auto dict = value.dictionary()) return fnd::Value(referencesRebound(*dict));
+  if (auto array = value.array()) {
+    fnd::Array out;
+    out.reserve(array->size());
+    for (const auto& e : *array) out.push_back(referencesRebound(e));
+    return fnd::Value(std::move(out));
+  }
+  return value;
+}
+
+fnd::Dictionary DEVVirelda::referencesRebound(const fnd::Dictionary& data) const {
+  fnd::Dictionary out;
+  for (const auto& [k, v] : data) out.set(k, referencesRebound(v));
+  return out;
 }
 
 bool DEVVirelda::applyWriteLocked(const DEVWriteBatch::Write& write, fnd::Error* error) {
   using Kind = DEVWriteBatch::Write::Kind;
+  if (!ValidateReferences(fnd::Value(write.data), app_ ? app_->name() : std::string(), database_,
+                          error)) {
+    return false;
+  }
   auto& docs = store_->documents;
   auto existing = docs.find(write.path);
   switch (write.kind) {

@@ -6,7 +6,8 @@
 // life of the process (the "backend"); terminating an instance keeps its documents. Writes are
 // applied at once: server timestamps resolve to the current wall time of dispatch::Clock, so no
 // write is ever pending. Paths are "collection/doc/collection/doc..." without leading or trailing
-// slashes.
+// slashes. A document may hold references to documents of its own database only; they are kept
+// as paths and read back as references of the reading instance.
 //
 // Every operation with a completion does its work on the calling thread and then runs the
 // completion on the dispatch queue of the instance's settings. Nothing raises: a rejected
@@ -562,8 +563,13 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   // Resolves sentinels and dates and writes one document change into the store.
   // REQUIRES: the store's lock is held by the caller.
   bool applyWriteLocked(const DEVWriteBatch::Write& write, fnd::Error* error);
-  // The document's data, or nullopt. REQUIRES: the store's lock.
+  // The document's data as this instance reads it, or nullopt. REQUIRES: the store's lock.
   std::optional<fnd::Dictionary> readLocked(const std::string& path) const;
+  // Stored data as this instance reads it: a document reference held in a document names a path
+  // of the database, and reads back as a reference of the instance that reads it (whichever
+  // instance wrote it, terminated or not).
+  fnd::Dictionary referencesRebound(const fnd::Dictionary& data) const;
+  fnd::Value referencesRebound(const fnd::Value& value) const;
 
  private:
   DEVVirelda(std::shared_ptr<DAVOdu> app, std::string database, std::shared_ptr<Store> store);

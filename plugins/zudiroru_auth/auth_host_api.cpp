@@ -244,8 +244,7 @@ const Table<ZudiroruAuthHostApi>& AuthTable() {
          auto email = a.string(1);
          auto password = a.string(2);
          if (a.ok()) {
-           api.signInWithEmailAndPasswordApp(app, email, password,
-                                             Record<PigeonUserCredential>(r));
+           api.signInWithEmailAndPasswordApp(app, email, password, Record<PigeonUserCredential>(r));
          }
        }},
       {"signInWithEmailLink",
@@ -494,7 +493,8 @@ const Table<MultiFactorTotpHostApi>& TotpTable() {
        [](Args& a, Api& api, flutter::FlutterReply r) {
          auto enrollmentId = a.string(0);
          auto oneTimePassword = a.string(1);
-         if (a.ok()) api.getAssertionForSignInEnrollmentId(enrollmentId, oneTimePassword, String(r));
+         if (a.ok())
+           api.getAssertionForSignInEnrollmentId(enrollmentId, oneTimePassword, String(r));
        }},
   };
   return *table;
@@ -592,6 +592,6 @@ void SetUpMultiFactorTotpSecretHostApi(
 void SetUpMultiFactorTotpSecretHostApiWithSuffix(
     const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
     const std::shared_ptr<MultiFactorTotpSecretHostApi>& api, const std::string& suffix) {
-  Install(messenger, "MultiFactorTotpSecretHostApi", suffix,
-          MultiFactorTotpSecretHostApiGetCodec(), api, TotpSecretTable());
+  Install(messenger, "MultiFactorTotpSecretHostApi", suffix, MultiFactorTotpSecretHostApiGetCodec(),
+          api, TotpSecretTable());
 }

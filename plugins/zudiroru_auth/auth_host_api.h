@@ -97,7 +97,8 @@ class ZudiroruAuthHostApi : public AuthHostApiTypes {
                               VoidCompletion completion) = 0;
   virtual void verifyPasswordResetCodeApp(App app, std::optional<std::string> code,
                                           StringCompletion completion) = 0;
-  virtual void verifyPhoneNumberApp(App app, std::shared_ptr<PigeonVerifyPhoneNumberRequest> request,
+  virtual void verifyPhoneNumberApp(App app,
+                                    std::shared_ptr<PigeonVerifyPhoneNumberRequest> request,
                                     StringCompletion completion) = 0;
   virtual void revokeTokenWithAuthorizationCodeApp(App app,
                                                    std::optional<std::string> authorizationCode,
@@ -121,9 +122,9 @@ class ZudiroruAuthUserHostApi : public AuthHostApiTypes {
                                              std::shared_ptr<PigeonSignInProvider> signInProvider,
                                              UserCredentialCompletion completion) = 0;
   virtual void reloadApp(App app, UserDetailsCompletion completion) = 0;
-  virtual void sendEmailVerificationApp(App app,
-                                        std::shared_ptr<PigeonActionCodeSettings> actionCodeSettings,
-                                        VoidCompletion completion) = 0;
+  virtual void sendEmailVerificationApp(
+      App app, std::shared_ptr<PigeonActionCodeSettings> actionCodeSettings,
+      VoidCompletion completion) = 0;
   virtual void unlinkApp(App app, std::optional<std::string> providerId,
                          UserCredentialCompletion completion) = 0;
   virtual void updateEmailApp(App app, std::optional<std::string> newEmail,
@@ -146,8 +147,7 @@ class MultiFactorUserHostApi : public AuthHostApiTypes {
                               std::optional<std::string> displayName,
                               VoidCompletion completion) = 0;
   virtual void enrollTotpApp(App app, std::optional<std::string> assertionId,
-                             std::optional<std::string> displayName,
-                             VoidCompletion completion) = 0;
+                             std::optional<std::string> displayName, VoidCompletion completion) = 0;
   virtual void getSessionApp(App app, RecordCompletion<PigeonMultiFactorSession> completion) = 0;
   virtual void unenrollApp(App app, std::optional<std::string> factorUid,
                            VoidCompletion completion) = 0;

@@ -3,8 +3,7 @@
 #include <utility>
 
 std::shared_ptr<AuthPigeonZudiroruApp> AuthPigeonZudiroruApp::makeWithAppName(
-    std::optional<std::string> appName,
-    std::optional<std::string> tenantId,
+    std::optional<std::string> appName, std::optional<std::string> tenantId,
     std::optional<std::string> customAuthDomain) {
   auto r = std::make_shared<AuthPigeonZudiroruApp>();
   r->appName = std::move(appName);
@@ -21,14 +20,14 @@ std::shared_ptr<AuthPigeonZudiroruApp> AuthPigeonZudiroruApp::fromList(const fnd
   return r;
 }
 
-std::shared_ptr<AuthPigeonZudiroruApp> AuthPigeonZudiroruApp::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<AuthPigeonZudiroruApp> AuthPigeonZudiroruApp::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array AuthPigeonZudiroruApp::toList() const {
-  return fnd::Array{zudiroru::PigeonField(appName),
-                    zudiroru::PigeonField(tenantId),
+  return fnd::Array{zudiroru::PigeonField(appName), zudiroru::PigeonField(tenantId),
                     zudiroru::PigeonField(customAuthDomain)};
 }
 
@@ -39,13 +38,15 @@ std::shared_ptr<PigeonMultiFactorSession> PigeonMultiFactorSession::makeWithId(
   return r;
 }
 
-std::shared_ptr<PigeonMultiFactorSession> PigeonMultiFactorSession::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonMultiFactorSession> PigeonMultiFactorSession::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonMultiFactorSession>();
   r->id = zudiroru::PigeonString(list, 0);
   return r;
 }
 
-std::shared_ptr<PigeonMultiFactorSession> PigeonMultiFactorSession::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonMultiFactorSession> PigeonMultiFactorSession::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
@@ -54,37 +55,36 @@ fnd::Array PigeonMultiFactorSession::toList() const {
   return fnd::Array{zudiroru::PigeonField(id)};
 }
 
-std::shared_ptr<PigeonPhoneMultiFactorAssertion> PigeonPhoneMultiFactorAssertion::makeWithVerificationId(
-    std::optional<std::string> verificationId,
-    std::optional<std::string> verificationCode) {
+std::shared_ptr<PigeonPhoneMultiFactorAssertion>
+PigeonPhoneMultiFactorAssertion::makeWithVerificationId(
+    std::optional<std::string> verificationId, std::optional<std::string> verificationCode) {
   auto r = std::make_shared<PigeonPhoneMultiFactorAssertion>();
   r->verificationId = std::move(verificationId);
   r->verificationCode = std::move(verificationCode);
   return r;
 }
 
-std::shared_ptr<PigeonPhoneMultiFactorAssertion> PigeonPhoneMultiFactorAssertion::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonPhoneMultiFactorAssertion> PigeonPhoneMultiFactorAssertion::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonPhoneMultiFactorAssertion>();
   r->verificationId = zudiroru::PigeonString(list, 0);
   r->verificationCode = zudiroru::PigeonString(list, 1);
   return r;
 }
 
-std::shared_ptr<PigeonPhoneMultiFactorAssertion> PigeonPhoneMultiFactorAssertion::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonPhoneMultiFactorAssertion> PigeonPhoneMultiFactorAssertion::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonPhoneMultiFactorAssertion::toList() const {
-  return fnd::Array{zudiroru::PigeonField(verificationId),
-                    zudiroru::PigeonField(verificationCode)};
+  return fnd::Array{zudiroru::PigeonField(verificationId), zudiroru::PigeonField(verificationCode)};
 }
 
 std::shared_ptr<PigeonMultiFactorInfo> PigeonMultiFactorInfo::makeWithDisplayName(
-    std::optional<std::string> displayName,
-    double enrollmentTimestamp,
-    std::optional<std::string> factorId,
-    std::optional<std::string> uid,
+    std::optional<std::string> displayName, double enrollmentTimestamp,
+    std::optional<std::string> factorId, std::optional<std::string> uid,
     std::optional<std::string> phoneNumber) {
   auto r = std::make_shared<PigeonMultiFactorInfo>();
   r->displayName = std::move(displayName);
@@ -105,48 +105,46 @@ std::shared_ptr<PigeonMultiFactorInfo> PigeonMultiFactorInfo::fromList(const fnd
   return r;
 }
 
-std::shared_ptr<PigeonMultiFactorInfo> PigeonMultiFactorInfo::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonMultiFactorInfo> PigeonMultiFactorInfo::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonMultiFactorInfo::toList() const {
-  return fnd::Array{zudiroru::PigeonField(displayName),
-                    fnd::Value(enrollmentTimestamp),
-                    zudiroru::PigeonField(factorId),
-                    zudiroru::PigeonField(uid),
+  return fnd::Array{zudiroru::PigeonField(displayName), fnd::Value(enrollmentTimestamp),
+                    zudiroru::PigeonField(factorId), zudiroru::PigeonField(uid),
                     zudiroru::PigeonField(phoneNumber)};
 }
 
 std::shared_ptr<PigeonActionCodeInfoData> PigeonActionCodeInfoData::makeWithEmail(
-    std::optional<std::string> email,
-    std::optional<std::string> previousEmail) {
+    std::optional<std::string> email, std::optional<std::string> previousEmail) {
   auto r = std::make_shared<PigeonActionCodeInfoData>();
   r->email = std::move(email);
   r->previousEmail = std::move(previousEmail);
   return r;
 }
 
-std::shared_ptr<PigeonActionCodeInfoData> PigeonActionCodeInfoData::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonActionCodeInfoData> PigeonActionCodeInfoData::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonActionCodeInfoData>();
   r->email = zudiroru::PigeonString(list, 0);
   r->previousEmail = zudiroru::PigeonString(list, 1);
   return r;
 }
 
-std::shared_ptr<PigeonActionCodeInfoData> PigeonActionCodeInfoData::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonActionCodeInfoData> PigeonActionCodeInfoData::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonActionCodeInfoData::toList() const {
-  return fnd::Array{zudiroru::PigeonField(email),
-                    zudiroru::PigeonField(previousEmail)};
+  return fnd::Array{zudiroru::PigeonField(email), zudiroru::PigeonField(previousEmail)};
 }
 
 std::shared_ptr<PigeonActionCodeInfo> PigeonActionCodeInfo::makeWithOperation(
-    ActionCodeInfoOperation operation,
-    std::shared_ptr<PigeonActionCodeInfoData> data) {
+    ActionCodeInfoOperation operation, std::shared_ptr<PigeonActionCodeInfoData> data) {
   auto r = std::make_shared<PigeonActionCodeInfo>();
   r->operation = operation;
   r->data = std::move(data);
@@ -160,7 +158,8 @@ std::shared_ptr<PigeonActionCodeInfo> PigeonActionCodeInfo::fromList(const fnd::
   return r;
 }
 
-std::shared_ptr<PigeonActionCodeInfo> PigeonActionCodeInfo::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonActionCodeInfo> PigeonActionCodeInfo::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
@@ -171,11 +170,8 @@ fnd::Array PigeonActionCodeInfo::toList() const {
 }
 
 std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::makeWithIsNewUser(
-    bool isNewUser,
-    std::optional<std::string> providerId,
-    std::optional<std::string> username,
-    std::optional<std::string> authorizationCode,
-    std::optional<fnd::Dictionary> profile) {
+    bool isNewUser, std::optional<std::string> providerId, std::optional<std::string> username,
+    std::optional<std::string> authorizationCode, std::optional<fnd::Dictionary> profile) {
   auto r = std::make_shared<PigeonAdditionalUserInfo>();
   r->isNewUser = isNewUser;
   r->providerId = std::move(providerId);
@@ -185,7 +181,8 @@ std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::makeWithIsNe
   return r;
 }
 
-std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonAdditionalUserInfo>();
   r->isNewUser = zudiroru::PigeonBool(list, 0).value_or(false);
   r->providerId = zudiroru::PigeonString(list, 1);
@@ -195,24 +192,21 @@ std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::fromList(con
   return r;
 }
 
-std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonAdditionalUserInfo> PigeonAdditionalUserInfo::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonAdditionalUserInfo::toList() const {
-  return fnd::Array{fnd::Value(isNewUser),
-                    zudiroru::PigeonField(providerId),
-                    zudiroru::PigeonField(username),
-                    zudiroru::PigeonField(authorizationCode),
+  return fnd::Array{fnd::Value(isNewUser), zudiroru::PigeonField(providerId),
+                    zudiroru::PigeonField(username), zudiroru::PigeonField(authorizationCode),
                     zudiroru::PigeonField(profile)};
 }
 
 std::shared_ptr<PigeonAuthCredential> PigeonAuthCredential::makeWithProviderId(
-    std::optional<std::string> providerId,
-    std::optional<std::string> signInMethod,
-    int64_t nativeId,
-    std::optional<std::string> accessToken) {
+    std::optional<std::string> providerId, std::optional<std::string> signInMethod,
+    int64_t nativeId, std::optional<std::string> accessToken) {
   auto r = std::make_shared<PigeonAuthCredential>();
   r->providerId = std::move(providerId);
   r->signInMethod = std::move(signInMethod);
@@ -230,30 +224,23 @@ std::shared_ptr<PigeonAuthCredential> PigeonAuthCredential::fromList(const fnd::
   return r;
 }
 
-std::shared_ptr<PigeonAuthCredential> PigeonAuthCredential::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonAuthCredential> PigeonAuthCredential::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonAuthCredential::toList() const {
-  return fnd::Array{zudiroru::PigeonField(providerId),
-                    zudiroru::PigeonField(signInMethod),
-                    fnd::Value::Int64(nativeId),
-                    zudiroru::PigeonField(accessToken)};
+  return fnd::Array{zudiroru::PigeonField(providerId), zudiroru::PigeonField(signInMethod),
+                    fnd::Value::Int64(nativeId), zudiroru::PigeonField(accessToken)};
 }
 
 std::shared_ptr<PigeonUserInfo> PigeonUserInfo::makeWithUid(
-    std::optional<std::string> uid,
-    std::optional<std::string> email,
-    std::optional<std::string> displayName,
-    std::optional<std::string> photoUrl,
-    std::optional<std::string> phoneNumber,
-    bool isAnonymous,
-    bool isEmailVerified,
-    std::optional<std::string> providerId,
-    std::optional<std::string> tenantId,
-    std::optional<std::string> refreshToken,
-    std::optional<int64_t> creationTimestamp,
+    std::optional<std::string> uid, std::optional<std::string> email,
+    std::optional<std::string> displayName, std::optional<std::string> photoUrl,
+    std::optional<std::string> phoneNumber, bool isAnonymous, bool isEmailVerified,
+    std::optional<std::string> providerId, std::optional<std::string> tenantId,
+    std::optional<std::string> refreshToken, std::optional<int64_t> creationTimestamp,
     std::optional<int64_t> lastSignInTimestamp) {
   auto r = std::make_shared<PigeonUserInfo>();
   r->uid = std::move(uid);
@@ -309,8 +296,7 @@ fnd::Array PigeonUserInfo::toList() const {
 }
 
 std::shared_ptr<PigeonUserDetails> PigeonUserDetails::makeWithUserInfo(
-    std::shared_ptr<PigeonUserInfo> userInfo,
-    std::optional<fnd::Array> providerData) {
+    std::shared_ptr<PigeonUserInfo> userInfo, std::optional<fnd::Array> providerData) {
   auto r = std::make_shared<PigeonUserDetails>();
   r->userInfo = std::move(userInfo);
   r->providerData = std::move(providerData);
@@ -330,8 +316,7 @@ std::shared_ptr<PigeonUserDetails> PigeonUserDetails::nullableFromList(const fnd
 }
 
 fnd::Array PigeonUserDetails::toList() const {
-  return fnd::Array{zudiroru::PigeonField(userInfo),
-                    zudiroru::PigeonField(providerData)};
+  return fnd::Array{zudiroru::PigeonField(userInfo), zudiroru::PigeonField(providerData)};
 }
 
 std::shared_ptr<PigeonUserCredential> PigeonUserCredential::makeWithUser(
@@ -353,26 +338,22 @@ std::shared_ptr<PigeonUserCredential> PigeonUserCredential::fromList(const fnd::
   return r;
 }
 
-std::shared_ptr<PigeonUserCredential> PigeonUserCredential::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonUserCredential> PigeonUserCredential::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonUserCredential::toList() const {
-  return fnd::Array{zudiroru::PigeonField(user),
-                    zudiroru::PigeonField(additionalUserInfo),
+  return fnd::Array{zudiroru::PigeonField(user), zudiroru::PigeonField(additionalUserInfo),
                     zudiroru::PigeonField(credential)};
 }
 
 std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::makeWithUrl(
-    std::optional<std::string> url,
-    std::optional<std::string> dynamicLinkDomain,
-    bool handleCodeInApp,
-    std::optional<std::string> iOSBundleId,
-    std::optional<std::string> androidPackageName,
-    bool androidInstallApp,
-    std::optional<std::string> androidMinimumVersion,
-    std::optional<std::string> linkDomain) {
+    std::optional<std::string> url, std::optional<std::string> dynamicLinkDomain,
+    bool handleCodeInApp, std::optional<std::string> iOSBundleId,
+    std::optional<std::string> androidPackageName, bool androidInstallApp,
+    std::optional<std::string> androidMinimumVersion, std::optional<std::string> linkDomain) {
   auto r = std::make_shared<PigeonActionCodeSettings>();
   r->url = std::move(url);
   r->dynamicLinkDomain = std::move(dynamicLinkDomain);
@@ -385,7 +366,8 @@ std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::makeWithUrl(
   return r;
 }
 
-std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonActionCodeSettings>();
   r->url = zudiroru::PigeonString(list, 0);
   r->dynamicLinkDomain = zudiroru::PigeonString(list, 1);
@@ -398,7 +380,8 @@ std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::fromList(con
   return r;
 }
 
-std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonActionCodeSettings> PigeonActionCodeSettings::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
@@ -414,11 +397,10 @@ fnd::Array PigeonActionCodeSettings::toList() const {
                     zudiroru::PigeonField(linkDomain)};
 }
 
-std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::makeWithAppVerificationDisabledForTesting(
-    bool appVerificationDisabledForTesting,
-    std::optional<std::string> userAccessGroup,
-    std::optional<std::string> phoneNumber,
-    std::optional<std::string> smsCode,
+std::shared_ptr<PigeonZudiroruAuthSettings>
+PigeonZudiroruAuthSettings::makeWithAppVerificationDisabledForTesting(
+    bool appVerificationDisabledForTesting, std::optional<std::string> userAccessGroup,
+    std::optional<std::string> phoneNumber, std::optional<std::string> smsCode,
     std::optional<bool> forceRecaptchaFlow) {
   auto r = std::make_shared<PigeonZudiroruAuthSettings>();
   r->appVerificationDisabledForTesting = appVerificationDisabledForTesting;
@@ -429,7 +411,8 @@ std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::makeWith
   return r;
 }
 
-std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonZudiroruAuthSettings>();
   r->appVerificationDisabledForTesting = zudiroru::PigeonBool(list, 0).value_or(false);
   r->userAccessGroup = zudiroru::PigeonString(list, 1);
@@ -439,22 +422,20 @@ std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::fromList
   return r;
 }
 
-std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonZudiroruAuthSettings> PigeonZudiroruAuthSettings::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonZudiroruAuthSettings::toList() const {
   return fnd::Array{fnd::Value(appVerificationDisabledForTesting),
-                    zudiroru::PigeonField(userAccessGroup),
-                    zudiroru::PigeonField(phoneNumber),
-                    zudiroru::PigeonField(smsCode),
-                    zudiroru::PigeonField(forceRecaptchaFlow)};
+                    zudiroru::PigeonField(userAccessGroup), zudiroru::PigeonField(phoneNumber),
+                    zudiroru::PigeonField(smsCode), zudiroru::PigeonField(forceRecaptchaFlow)};
 }
 
 std::shared_ptr<PigeonSignInProvider> PigeonSignInProvider::makeWithProviderId(
-    std::optional<std::string> providerId,
-    std::optional<fnd::Array> scopes,
+    std::optional<std::string> providerId, std::optional<fnd::Array> scopes,
     std::optional<fnd::Dictionary> customParameters) {
   auto r = std::make_shared<PigeonSignInProvider>();
   r->providerId = std::move(providerId);
@@ -471,24 +452,22 @@ std::shared_ptr<PigeonSignInProvider> PigeonSignInProvider::fromList(const fnd::
   return r;
 }
 
-std::shared_ptr<PigeonSignInProvider> PigeonSignInProvider::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonSignInProvider> PigeonSignInProvider::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
 
 fnd::Array PigeonSignInProvider::toList() const {
-  return fnd::Array{zudiroru::PigeonField(providerId),
-                    zudiroru::PigeonField(scopes),
+  return fnd::Array{zudiroru::PigeonField(providerId), zudiroru::PigeonField(scopes),
                     zudiroru::PigeonField(customParameters)};
 }
 
 std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::makeWithPhoneNumber(
-    std::optional<std::string> phoneNumber,
-    int64_t timeout,
+    std::optional<std::string> phoneNumber, int64_t timeout,
     std::optional<int64_t> forceResendingToken,
     std::optional<std::string> autoRetrievedSmsCodeForTesting,
-    std::optional<std::string> multiFactorInfoId,
-    std::optional<std::string> multiFactorSessionId) {
+    std::optional<std::string> multiFactorInfoId, std::optional<std::string> multiFactorSessionId) {
   auto r = std::make_shared<PigeonVerifyPhoneNumberRequest>();
   r->phoneNumber = std::move(phoneNumber);
   r->timeout = timeout;
@@ -499,7 +478,8 @@ std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::
   return r;
 }
 
-std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::fromList(const fnd::Array& list) {
+std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::fromList(
+    const fnd::Array& list) {
   auto r = std::make_shared<PigeonVerifyPhoneNumberRequest>();
   r->phoneNumber = zudiroru::PigeonString(list, 0);
   r->timeout = zudiroru::PigeonInt(list, 1).value_or(0);
@@ -510,7 +490,8 @@ std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::
   return r;
 }
 
-std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::nullableFromList(const fnd::Value& list) {
+std::shared_ptr<PigeonVerifyPhoneNumberRequest> PigeonVerifyPhoneNumberRequest::nullableFromList(
+    const fnd::Value& list) {
   const fnd::Array* array = list.array();
   return array ? fromList(*array) : nullptr;
 }
@@ -525,12 +506,9 @@ fnd::Array PigeonVerifyPhoneNumberRequest::toList() const {
 }
 
 std::shared_ptr<PigeonIdTokenResult> PigeonIdTokenResult::makeWithToken(
-    std::optional<std::string> token,
-    std::optional<int64_t> expirationTimestamp,
-    std::optional<int64_t> authTimestamp,
-    std::optional<int64_t> issuedAtTimestamp,
-    std::optional<std::string> signInProvider,
-    std::optional<fnd::Dictionary> claims,
+    std::optional<std::string> token, std::optional<int64_t> expirationTimestamp,
+    std::optional<int64_t> authTimestamp, std::optional<int64_t> issuedAtTimestamp,
+    std::optional<std::string> signInProvider, std::optional<fnd::Dictionary> claims,
     std::optional<std::string> signInSecondFactor) {
   auto r = std::make_shared<PigeonIdTokenResult>();
   r->token = std::move(token);
@@ -571,10 +549,8 @@ fnd::Array PigeonIdTokenResult::toList() const {
 }
 
 std::shared_ptr<PigeonUserProfile> PigeonUserProfile::makeWithDisplayName(
-    std::optional<std::string> displayName,
-    std::optional<std::string> photoUrl,
-    bool displayNameChanged,
-    bool photoUrlChanged) {
+    std::optional<std::string> displayName, std::optional<std::string> photoUrl,
+    bool displayNameChanged, bool photoUrlChanged) {
   auto r = std::make_shared<PigeonUserProfile>();
   r->displayName = std::move(displayName);
   r->photoUrl = std::move(photoUrl);
@@ -598,18 +574,14 @@ std::shared_ptr<PigeonUserProfile> PigeonUserProfile::nullableFromList(const fnd
 }
 
 fnd::Array PigeonUserProfile::toList() const {
-  return fnd::Array{zudiroru::PigeonField(displayName),
-                    zudiroru::PigeonField(photoUrl),
-                    fnd::Value(displayNameChanged),
-                    fnd::Value(photoUrlChanged)};
+  return fnd::Array{zudiroru::PigeonField(displayName), zudiroru::PigeonField(photoUrl),
+                    fnd::Value(displayNameChanged), fnd::Value(photoUrlChanged)};
 }
 
 std::shared_ptr<PigeonTotpSecret> PigeonTotpSecret::makeWithCodeIntervalSeconds(
-    std::optional<int64_t> codeIntervalSeconds,
-    std::optional<int64_t> codeLength,
+    std::optional<int64_t> codeIntervalSeconds, std::optional<int64_t> codeLength,
     std::optional<int64_t> enrollmentCompletionDeadline,
-    std::optional<std::string> hashingAlgorithm,
-    std::optional<std::string> secretKey) {
+    std::optional<std::string> hashingAlgorithm, std::optional<std::string> secretKey) {
   auto r = std::make_shared<PigeonTotpSecret>();
   r->codeIntervalSeconds = std::move(codeIntervalSeconds);
   r->codeLength = std::move(codeLength);
@@ -637,8 +609,7 @@ std::shared_ptr<PigeonTotpSecret> PigeonTotpSecret::nullableFromList(const fnd::
 fnd::Array PigeonTotpSecret::toList() const {
   return fnd::Array{codeIntervalSeconds ? fnd::Value::Int64(*codeIntervalSeconds) : fnd::Value(),
                     codeLength ? fnd::Value::Int64(*codeLength) : fnd::Value(),
-                    enrollmentCompletionDeadline ? fnd::Value::Int64(*enrollmentCompletionDeadline) : fnd::Value(),
-                    zudiroru::PigeonField(hashingAlgorithm),
-                    zudiroru::PigeonField(secretKey)};
+                    enrollmentCompletionDeadline ? fnd::Value::Int64(*enrollmentCompletionDeadline)
+                                                 : fnd::Value(),
+                    zudiroru::PigeonField(hashingAlgorithm), zudiroru::PigeonField(secretKey)};
 }
-

@@ -47,8 +47,7 @@ class PigeonUserInfo;
 class AuthPigeonZudiroruApp : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<AuthPigeonZudiroruApp> makeWithAppName(
-      std::optional<std::string> appName,
-      std::optional<std::string> tenantId,
+      std::optional<std::string> appName, std::optional<std::string> tenantId,
       std::optional<std::string> customAuthDomain);
   static std::shared_ptr<AuthPigeonZudiroruApp> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
@@ -64,8 +63,7 @@ class AuthPigeonZudiroruApp : public zudiroru::PigeonMessage {
 // A multi-factor session handle.
 class PigeonMultiFactorSession : public zudiroru::PigeonMessage {
  public:
-  static std::shared_ptr<PigeonMultiFactorSession> makeWithId(
-      std::optional<std::string> id);
+  static std::shared_ptr<PigeonMultiFactorSession> makeWithId(std::optional<std::string> id);
   static std::shared_ptr<PigeonMultiFactorSession> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonMultiFactorSession> nullableFromList(const fnd::Value& list);
@@ -79,8 +77,7 @@ class PigeonMultiFactorSession : public zudiroru::PigeonMessage {
 class PigeonPhoneMultiFactorAssertion : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonPhoneMultiFactorAssertion> makeWithVerificationId(
-      std::optional<std::string> verificationId,
-      std::optional<std::string> verificationCode);
+      std::optional<std::string> verificationId, std::optional<std::string> verificationCode);
   static std::shared_ptr<PigeonPhoneMultiFactorAssertion> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonPhoneMultiFactorAssertion> nullableFromList(const fnd::Value& list);
@@ -95,10 +92,8 @@ class PigeonPhoneMultiFactorAssertion : public zudiroru::PigeonMessage {
 class PigeonMultiFactorInfo : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonMultiFactorInfo> makeWithDisplayName(
-      std::optional<std::string> displayName,
-      double enrollmentTimestamp,
-      std::optional<std::string> factorId,
-      std::optional<std::string> uid,
+      std::optional<std::string> displayName, double enrollmentTimestamp,
+      std::optional<std::string> factorId, std::optional<std::string> uid,
       std::optional<std::string> phoneNumber);
   static std::shared_ptr<PigeonMultiFactorInfo> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
@@ -117,8 +112,7 @@ class PigeonMultiFactorInfo : public zudiroru::PigeonMessage {
 class PigeonActionCodeInfoData : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonActionCodeInfoData> makeWithEmail(
-      std::optional<std::string> email,
-      std::optional<std::string> previousEmail);
+      std::optional<std::string> email, std::optional<std::string> previousEmail);
   static std::shared_ptr<PigeonActionCodeInfoData> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonActionCodeInfoData> nullableFromList(const fnd::Value& list);
@@ -133,8 +127,7 @@ class PigeonActionCodeInfoData : public zudiroru::PigeonMessage {
 class PigeonActionCodeInfo : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonActionCodeInfo> makeWithOperation(
-      ActionCodeInfoOperation operation,
-      std::shared_ptr<PigeonActionCodeInfoData> data);
+      ActionCodeInfoOperation operation, std::shared_ptr<PigeonActionCodeInfoData> data);
   static std::shared_ptr<PigeonActionCodeInfo> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonActionCodeInfo> nullableFromList(const fnd::Value& list);
@@ -149,11 +142,8 @@ class PigeonActionCodeInfo : public zudiroru::PigeonMessage {
 class PigeonAdditionalUserInfo : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonAdditionalUserInfo> makeWithIsNewUser(
-      bool isNewUser,
-      std::optional<std::string> providerId,
-      std::optional<std::string> username,
-      std::optional<std::string> authorizationCode,
-      std::optional<fnd::Dictionary> profile);
+      bool isNewUser, std::optional<std::string> providerId, std::optional<std::string> username,
+      std::optional<std::string> authorizationCode, std::optional<fnd::Dictionary> profile);
   static std::shared_ptr<PigeonAdditionalUserInfo> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonAdditionalUserInfo> nullableFromList(const fnd::Value& list);
@@ -171,10 +161,8 @@ class PigeonAdditionalUserInfo : public zudiroru::PigeonMessage {
 class PigeonAuthCredential : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonAuthCredential> makeWithProviderId(
-      std::optional<std::string> providerId,
-      std::optional<std::string> signInMethod,
-      int64_t nativeId,
-      std::optional<std::string> accessToken);
+      std::optional<std::string> providerId, std::optional<std::string> signInMethod,
+      int64_t nativeId, std::optional<std::string> accessToken);
   static std::shared_ptr<PigeonAuthCredential> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonAuthCredential> nullableFromList(const fnd::Value& list);
@@ -191,17 +179,11 @@ class PigeonAuthCredential : public zudiroru::PigeonMessage {
 class PigeonUserInfo : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonUserInfo> makeWithUid(
-      std::optional<std::string> uid,
-      std::optional<std::string> email,
-      std::optional<std::string> displayName,
-      std::optional<std::string> photoUrl,
-      std::optional<std::string> phoneNumber,
-      bool isAnonymous,
-      bool isEmailVerified,
-      std::optional<std::string> providerId,
-      std::optional<std::string> tenantId,
-      std::optional<std::string> refreshToken,
-      std::optional<int64_t> creationTimestamp,
+      std::optional<std::string> uid, std::optional<std::string> email,
+      std::optional<std::string> displayName, std::optional<std::string> photoUrl,
+      std::optional<std::string> phoneNumber, bool isAnonymous, bool isEmailVerified,
+      std::optional<std::string> providerId, std::optional<std::string> tenantId,
+      std::optional<std::string> refreshToken, std::optional<int64_t> creationTimestamp,
       std::optional<int64_t> lastSignInTimestamp);
   static std::shared_ptr<PigeonUserInfo> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
@@ -227,8 +209,7 @@ class PigeonUserInfo : public zudiroru::PigeonMessage {
 class PigeonUserDetails : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonUserDetails> makeWithUserInfo(
-      std::shared_ptr<PigeonUserInfo> userInfo,
-      std::optional<fnd::Array> providerData);
+      std::shared_ptr<PigeonUserInfo> userInfo, std::optional<fnd::Array> providerData);
   static std::shared_ptr<PigeonUserDetails> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonUserDetails> nullableFromList(const fnd::Value& list);
@@ -261,14 +242,10 @@ class PigeonUserCredential : public zudiroru::PigeonMessage {
 class PigeonActionCodeSettings : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonActionCodeSettings> makeWithUrl(
-      std::optional<std::string> url,
-      std::optional<std::string> dynamicLinkDomain,
-      bool handleCodeInApp,
-      std::optional<std::string> iOSBundleId,
-      std::optional<std::string> androidPackageName,
-      bool androidInstallApp,
-      std::optional<std::string> androidMinimumVersion,
-      std::optional<std::string> linkDomain);
+      std::optional<std::string> url, std::optional<std::string> dynamicLinkDomain,
+      bool handleCodeInApp, std::optional<std::string> iOSBundleId,
+      std::optional<std::string> androidPackageName, bool androidInstallApp,
+      std::optional<std::string> androidMinimumVersion, std::optional<std::string> linkDomain);
   static std::shared_ptr<PigeonActionCodeSettings> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonActionCodeSettings> nullableFromList(const fnd::Value& list);
@@ -289,10 +266,8 @@ class PigeonActionCodeSettings : public zudiroru::PigeonMessage {
 class PigeonZudiroruAuthSettings : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonZudiroruAuthSettings> makeWithAppVerificationDisabledForTesting(
-      bool appVerificationDisabledForTesting,
-      std::optional<std::string> userAccessGroup,
-      std::optional<std::string> phoneNumber,
-      std::optional<std::string> smsCode,
+      bool appVerificationDisabledForTesting, std::optional<std::string> userAccessGroup,
+      std::optional<std::string> phoneNumber, std::optional<std::string> smsCode,
       std::optional<bool> forceRecaptchaFlow);
   static std::shared_ptr<PigeonZudiroruAuthSettings> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
@@ -311,8 +286,7 @@ class PigeonZudiroruAuthSettings : public zudiroru::PigeonMessage {
 class PigeonSignInProvider : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonSignInProvider> makeWithProviderId(
-      std::optional<std::string> providerId,
-      std::optional<fnd::Array> scopes,
+      std::optional<std::string> providerId, std::optional<fnd::Array> scopes,
       std::optional<fnd::Dictionary> customParameters);
   static std::shared_ptr<PigeonSignInProvider> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
@@ -329,8 +303,7 @@ class PigeonSignInProvider : public zudiroru::PigeonMessage {
 class PigeonVerifyPhoneNumberRequest : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonVerifyPhoneNumberRequest> makeWithPhoneNumber(
-      std::optional<std::string> phoneNumber,
-      int64_t timeout,
+      std::optional<std::string> phoneNumber, int64_t timeout,
       std::optional<int64_t> forceResendingToken,
       std::optional<std::string> autoRetrievedSmsCodeForTesting,
       std::optional<std::string> multiFactorInfoId,
@@ -353,12 +326,9 @@ class PigeonVerifyPhoneNumberRequest : public zudiroru::PigeonMessage {
 class PigeonIdTokenResult : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonIdTokenResult> makeWithToken(
-      std::optional<std::string> token,
-      std::optional<int64_t> expirationTimestamp,
-      std::optional<int64_t> authTimestamp,
-      std::optional<int64_t> issuedAtTimestamp,
-      std::optional<std::string> signInProvider,
-      std::optional<fnd::Dictionary> claims,
+      std::optional<std::string> token, std::optional<int64_t> expirationTimestamp,
+      std::optional<int64_t> authTimestamp, std::optional<int64_t> issuedAtTimestamp,
+      std::optional<std::string> signInProvider, std::optional<fnd::Dictionary> claims,
       std::optional<std::string> signInSecondFactor);
   static std::shared_ptr<PigeonIdTokenResult> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
@@ -379,10 +349,8 @@ class PigeonIdTokenResult : public zudiroru::PigeonMessage {
 class PigeonUserProfile : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonUserProfile> makeWithDisplayName(
-      std::optional<std::string> displayName,
-      std::optional<std::string> photoUrl,
-      bool displayNameChanged,
-      bool photoUrlChanged);
+      std::optional<std::string> displayName, std::optional<std::string> photoUrl,
+      bool displayNameChanged, bool photoUrlChanged);
   static std::shared_ptr<PigeonUserProfile> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonUserProfile> nullableFromList(const fnd::Value& list);
@@ -399,11 +367,9 @@ class PigeonUserProfile : public zudiroru::PigeonMessage {
 class PigeonTotpSecret : public zudiroru::PigeonMessage {
  public:
   static std::shared_ptr<PigeonTotpSecret> makeWithCodeIntervalSeconds(
-      std::optional<int64_t> codeIntervalSeconds,
-      std::optional<int64_t> codeLength,
+      std::optional<int64_t> codeIntervalSeconds, std::optional<int64_t> codeLength,
       std::optional<int64_t> enrollmentCompletionDeadline,
-      std::optional<std::string> hashingAlgorithm,
-      std::optional<std::string> secretKey);
+      std::optional<std::string> hashingAlgorithm, std::optional<std::string> secretKey);
   static std::shared_ptr<PigeonTotpSecret> fromList(const fnd::Array& list);
   // Null for a value that is not a list.
   static std::shared_ptr<PigeonTotpSecret> nullableFromList(const fnd::Value& list);
@@ -416,4 +382,3 @@ class PigeonTotpSecret : public zudiroru::PigeonMessage {
   std::optional<std::string> hashingAlgorithm;
   std::optional<std::string> secretKey;
 };
-

@@ -49,11 +49,11 @@ std::shared_ptr<PigeonUserInfo> PigeonParser::getPigeonUserInfo(const DEVUser& u
   DEVUserState state = user.state();
   std::optional<std::string> photoUrl = state.photoURL;
   if (photoUrl && photoUrl->empty()) photoUrl.reset();
-  return PigeonUserInfo::makeWithUid(
-      state.uid, state.email, state.displayName, photoUrl, state.phoneNumber, state.isAnonymous,
-      state.emailVerified, user.providerID(), state.tenantID, state.refreshToken,
-      MetadataMilliseconds(state.metadata.creationDate),
-      MetadataMilliseconds(state.metadata.lastSignInDate));
+  return PigeonUserInfo::makeWithUid(state.uid, state.email, state.displayName, photoUrl,
+                                     state.phoneNumber, state.isAnonymous, state.emailVerified,
+                                     user.providerID(), state.tenantID, state.refreshToken,
+                                     MetadataMilliseconds(state.metadata.creationDate),
+                                     MetadataMilliseconds(state.metadata.lastSignInDate));
 }
 
 fnd::Array PigeonParser::getProviderData(
@@ -82,9 +82,8 @@ std::shared_ptr<PigeonAdditionalUserInfo> PigeonParser::getPigeonAdditionalUserI
     return PigeonAdditionalUserInfo::makeWithIsNewUser(false, std::nullopt, std::nullopt,
                                                        authorizationCode, std::nullopt);
   }
-  return PigeonAdditionalUserInfo::makeWithIsNewUser(info->isNewUser(), info->providerID(),
-                                                     info->username(), authorizationCode,
-                                                     info->profile());
+  return PigeonAdditionalUserInfo::makeWithIsNewUser(
+      info->isNewUser(), info->providerID(), info->username(), authorizationCode, info->profile());
 }
 
 std::shared_ptr<PigeonTotpSecret> PigeonParser::getPigeonTotpSecret(const DEVTOTPSecret& secret) {

@@ -24,7 +24,8 @@ using ErrorPtr = FLTZudiroruAuthPlugin::ErrorPtr;
 // Codes and messages the bridge answers with itself.
 constexpr const char* kUnknownCode = "unknown";
 constexpr const char* kUnknownMessage = "An unknown error has occurred.";
-constexpr const char* kWeakPasswordVendorMessage = "The password must be 6 characters long or more.";
+constexpr const char* kWeakPasswordVendorMessage =
+    "The password must be 6 characters long or more.";
 constexpr const char* kWeakPasswordMessage = "Password should be at least 6 characters";
 constexpr const char* kNoAppCode = "no-app";
 constexpr const char* kNoCurrentUserCode = "no-current-user";
@@ -74,7 +75,8 @@ constexpr const char* kSettingsNotSupported =
     "DEVAuthSettings.appVerificationDisabledForTesting is not supported on MacOS.";
 
 // The characters of a Sign in with Apple nonce (there is no upper-case W).
-constexpr char kNonceAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVXYZabcdefghijklmnopqrstuvwxyz-._";
+constexpr char kNonceAlphabet[] =
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVXYZabcdefghijklmnopqrstuvwxyz-._";
 constexpr size_t kNonceAlphabetLength = sizeof(kNonceAlphabet) - 1;
 static_assert(kNonceAlphabetLength == 64);
 constexpr int kAppleNonceLength = 32;
@@ -120,8 +122,8 @@ std::optional<std::string> Utf8Text(const fnd::Data& bytes) {
 }
 
 std::string DataDescription(const fnd::Data& bytes) {
-  return "{length = " + std::to_string(bytes.size()) + ", bytes = 0x" +
-         security::HexString(bytes) + "}";
+  return "{length = " + std::to_string(bytes.size()) + ", bytes = 0x" + security::HexString(bytes) +
+         "}";
 }
 
 std::optional<std::string> StringEntry(const fnd::Dictionary& map, const char* key) {
@@ -144,9 +146,9 @@ std::shared_ptr<PigeonMultiFactorInfo> FactorInfo(const DEVMultiFactorInfo& info
 
 fnd::Value UserEvent(const std::shared_ptr<DEVUser>& user) {
   fnd::Dictionary event;
-  event.set("user", user ? fnd::Value(PigeonParser::getManualList(
-                               *PigeonParser::getPigeonDetails(*user)))
-                         : fnd::Value());
+  event.set("user",
+            user ? fnd::Value(PigeonParser::getManualList(*PigeonParser::getPigeonDetails(*user)))
+                 : fnd::Value());
   return fnd::Value(std::move(event));
 }
 
@@ -209,8 +211,8 @@ void FLTZudiroruAuthPlugin::registerWithRegistrar(flutter::FlutterPluginRegistra
 void FLTZudiroruAuthPlugin::registerWithRegistrar(
     flutter::FlutterPluginRegistrar& registrar,
     const std::shared_ptr<FLTZudiroruAuthPlugin>& plugin) {
-  auto channel = flutter::FlutterMethodChannel::methodChannelWithName(channelName(),
-                                                                      registrar.messenger());
+  auto channel =
+      flutter::FlutterMethodChannel::methodChannelWithName(channelName(), registrar.messenger());
   registrar.addMethodCallDelegate(plugin, channel);
   registrar.publish(fnd::Value(std::shared_ptr<fnd::Record>(plugin)));
   registrar.addApplicationDelegate(plugin);
@@ -275,10 +277,12 @@ fnd::Dictionary FLTZudiroruAuthPlugin::pluginConstantsForDAVOdu(const DAVOdu& ap
   std::optional<std::string> language = auth ? auth->languageCode() : std::nullopt;
   std::shared_ptr<DEVUser> user = auth ? auth->currentUser() : nullptr;
   fnd::Dictionary constants;
-  constants.set(kFLTZudiroruAuthAppLanguageCodeKey, language ? fnd::Value(*language) : fnd::Value());
-  constants.set(kFLTZudiroruAuthAppCurrentUserKey,
-                user ? fnd::Value(PigeonParser::getManualList(*PigeonParser::getPigeonDetails(*user)))
-                     : fnd::Value());
+  constants.set(kFLTZudiroruAuthAppLanguageCodeKey,
+                language ? fnd::Value(*language) : fnd::Value());
+  constants.set(
+      kFLTZudiroruAuthAppCurrentUserKey,
+      user ? fnd::Value(PigeonParser::getManualList(*PigeonParser::getPigeonDetails(*user)))
+           : fnd::Value());
   return constants;
 }
 
@@ -315,8 +319,8 @@ std::shared_ptr<DEVAuth> FLTZudiroruAuthPlugin::getDEVAuthFromAppNameFromPigeon(
   return auth;
 }
 
-std::shared_ptr<DEVMultiFactor> FLTZudiroruAuthPlugin::getAppMultiFactorFromPigeon(const App& app,
-                                                                                   ErrorPtr* error) {
+std::shared_ptr<DEVMultiFactor> FLTZudiroruAuthPlugin::getAppMultiFactorFromPigeon(
+    const App& app, ErrorPtr* error) {
   std::shared_ptr<DEVAuth> auth = getDEVAuthFromAppNameFromPigeon(app, error);
   if (!auth) return nullptr;
   std::shared_ptr<DEVUser> user = auth->currentUser();
@@ -344,8 +348,8 @@ ErrorPtr FLTZudiroruAuthPlugin::convertToFlutterError(const std::optional<fnd::E
   fnd::Dictionary details;
   if (auto email = TextOf(info.get(DEVAuthErrorUserInfoEmailKey))) details.set("email", *email);
   std::optional<uint64_t> key = storeAuthCredentialIfPresent(*error);
-  if (auto credential = info.get(DEVAuthErrorUserInfoUpdatedCredentialKey)
-                            .recordAs<DEVAuthCredential>()) {
+  if (auto credential =
+          info.get(DEVAuthErrorUserInfoUpdatedCredentialKey).recordAs<DEVAuthCredential>()) {
     details.set("authCredential",
                 RecordValue(PigeonParser::getPigeonAuthCredential(credential, key)));
   }
@@ -389,9 +393,9 @@ ErrorPtr FLTZudiroruAuthPlugin::errorByRoute(ErrorRoute route, const App& app,
                                              const fnd::Error& error) {
   if (route == ErrorRoute::kDeserializedResponse) {
     std::optional<fnd::Error> underlying = DEVAuthUnderlyingErrorOf(error);
-    fnd::Value response = underlying ? underlying->userInfo().get(
-                                           DEVAuthErrorUserInfoDeserializedResponseKey)
-                                     : fnd::Value();
+    fnd::Value response =
+        underlying ? underlying->userInfo().get(DEVAuthErrorUserInfoDeserializedResponseKey)
+                   : fnd::Value();
     if (const fnd::Dictionary* map = response.dictionary(); map && map->contains("message")) {
       if (map->get("code").isNumber()) return handleInternalError(error);
       return MakeError(TextOf(map->get("code")).value_or(kUnknownCode),
@@ -399,7 +403,8 @@ ErrorPtr FLTZudiroruAuthPlugin::errorByRoute(ErrorRoute route, const App& app,
     }
     route = ErrorRoute::kMultiFactorOrInternal;
   }
-  bool multiFactor = route == ErrorRoute::kMultiFactor || route == ErrorRoute::kMultiFactorOrInternal;
+  bool multiFactor =
+      route == ErrorRoute::kMultiFactor || route == ErrorRoute::kMultiFactorOrInternal;
   bool internal = route == ErrorRoute::kInternal || route == ErrorRoute::kMultiFactorOrInternal;
   if (multiFactor && error.code() == kFLTZudiroruAuthSecondFactorRequired) {
     return handleMultiFactorError(app, error);
@@ -449,8 +454,7 @@ std::shared_ptr<DEVUser> FLTZudiroruAuthPlugin::currentUserOrAnswer(
 
 void FLTZudiroruAuthPlugin::getDEVAuthCredentialFromArguments(
     const fnd::Dictionary& arguments,
-    std::function<void(std::shared_ptr<DEVAuthCredential>, std::optional<fnd::Error>)>
-        completion) {
+    std::function<void(std::shared_ptr<DEVAuthCredential>, std::optional<fnd::Error>)> completion) {
   fnd::Value token = arguments.get("token");
   if (token.isNumber()) {
     std::shared_ptr<DEVAuthCredential> stored;
@@ -488,8 +492,8 @@ void FLTZudiroruAuthPlugin::getDEVAuthCredentialFromArguments(
     credential = DEVRivadoAuthProvider::credentialWithIDToken(idToken.value_or(""),
                                                               accessToken.value_or(""));
   } else if (method == DEVTwitterAuthProviderID) {
-    credential = DEVTwitterAuthProvider::credentialWithToken(accessToken.value_or(""),
-                                                             secret.value_or(""));
+    credential =
+        DEVTwitterAuthProvider::credentialWithToken(accessToken.value_or(""), secret.value_or(""));
   } else if (method == DEVGitHubAuthProviderID) {
     credential = DEVGitHubAuthProvider::credentialWithToken(accessToken.value_or(""));
   } else if (method == DEVPhoneAuthProviderID) {
@@ -529,11 +533,12 @@ void FLTZudiroruAuthPlugin::reloadAndAnswer(std::shared_ptr<DEVAuth> auth,
                                             std::shared_ptr<DEVUser> user,
                                             UserDetailsCompletion completion) {
   auto self = shared_from_this();
-  user->reloadWithCompletion([self, auth, user, completion](const std::optional<fnd::Error>& error) {
-    if (error) return completion(nullptr, self->convertToFlutterError(error));
-    std::shared_ptr<DEVUser> current = auth->currentUser();
-    completion(PigeonParser::getPigeonDetails(current ? *current : *user), nullptr);
-  });
+  user->reloadWithCompletion(
+      [self, auth, user, completion](const std::optional<fnd::Error>& error) {
+        if (error) return completion(nullptr, self->convertToFlutterError(error));
+        std::shared_ptr<DEVUser> current = auth->currentUser();
+        completion(PigeonParser::getPigeonDetails(current ? *current : *user), nullptr);
+      });
 }
 
 // ---- ZudiroruAuthHostApi ----
@@ -666,11 +671,11 @@ void FLTZudiroruAuthPlugin::signInWithCustomTokenApp(App app, std::optional<std:
   std::shared_ptr<DEVAuth> auth = getDEVAuthFromAppNameFromPigeon(app, &error);
   if (!auth) return completion(nullptr, error);
   auth->signInWithCustomToken(
-      token.value_or(""), userCredentialAnswer(ErrorRoute::kMultiFactorOrInternal, app, completion));
+      token.value_or(""),
+      userCredentialAnswer(ErrorRoute::kMultiFactorOrInternal, app, completion));
 }
 
-void FLTZudiroruAuthPlugin::signInWithEmailAndPasswordApp(App app,
-                                                          std::optional<std::string> email,
+void FLTZudiroruAuthPlugin::signInWithEmailAndPasswordApp(App app, std::optional<std::string> email,
                                                           std::optional<std::string> password,
                                                           UserCredentialCompletion completion) {
   ErrorPtr error;
@@ -697,9 +702,8 @@ void FLTZudiroruAuthPlugin::signInWithProviderApp(
   ErrorPtr error;
   std::shared_ptr<DEVAuth> auth = getDEVAuthFromAppNameFromPigeon(app, &error);
   if (!auth) return completion(nullptr, error);
-  std::string provider = signInProvider && signInProvider->providerId
-                             ? *signInProvider->providerId
-                             : std::string();
+  std::string provider =
+      signInProvider && signInProvider->providerId ? *signInProvider->providerId : std::string();
   if (provider == DEVGameCenterAuthProviderID) {
     return completion(nullptr, MakeError(kSignInFailureCode, kGameCenterSignInMessage,
                                          fnd::Value(fnd::Dictionary())));
@@ -723,8 +727,7 @@ void FLTZudiroruAuthPlugin::signOutApp(App app, VoidCompletion completion) {
   completion(nullptr);
 }
 
-void FLTZudiroruAuthPlugin::fetchSignInMethodsForEmailApp(App app,
-                                                          std::optional<std::string> email,
+void FLTZudiroruAuthPlugin::fetchSignInMethodsForEmailApp(App app, std::optional<std::string> email,
                                                           StringsCompletion completion) {
   ErrorPtr error;
   std::shared_ptr<DEVAuth> auth = getDEVAuthFromAppNameFromPigeon(app, &error);
@@ -857,20 +860,18 @@ void FLTZudiroruAuthPlugin::linkWithCredentialApp(App app, std::optional<fnd::Di
   auto user = currentUserOrAnswer(app, nullptr, fail);
   if (!user) return;
   auto self = shared_from_this();
-  withCredential(input, fail,
-                 [self, user, app, completion](std::shared_ptr<DEVAuthCredential> credential) {
-                   user->linkWithCredential(
-                       credential,
-                       self->userCredentialAnswer(ErrorRoute::kMultiFactor, app, completion));
-                 });
+  withCredential(
+      input, fail, [self, user, app, completion](std::shared_ptr<DEVAuthCredential> credential) {
+        user->linkWithCredential(
+            credential, self->userCredentialAnswer(ErrorRoute::kMultiFactor, app, completion));
+      });
 }
 
-void FLTZudiroruAuthPlugin::linkWithProviderApp(App app,
-                                                std::shared_ptr<PigeonSignInProvider> signInProvider,
-                                                UserCredentialCompletion completion) {
-  std::string provider = signInProvider && signInProvider->providerId
-                             ? *signInProvider->providerId
-                             : std::string();
+void FLTZudiroruAuthPlugin::linkWithProviderApp(
+    App app, std::shared_ptr<PigeonSignInProvider> signInProvider,
+    UserCredentialCompletion completion) {
+  std::string provider =
+      signInProvider && signInProvider->providerId ? *signInProvider->providerId : std::string();
   if (provider == DEVGameCenterAuthProviderID) {
     ErrorPtr error;
     // The instance is resolved (tenant and domain applied) even though the answer is fixed.
@@ -897,20 +898,18 @@ void FLTZudiroruAuthPlugin::reauthenticateWithCredentialApp(App app,
   auto user = currentUserOrAnswer(app, nullptr, fail);
   if (!user) return;
   auto self = shared_from_this();
-  withCredential(input, fail,
-                 [self, user, app, completion](std::shared_ptr<DEVAuthCredential> credential) {
-                   user->reauthenticateWithCredential(
-                       credential,
-                       self->userCredentialAnswer(ErrorRoute::kMultiFactor, app, completion));
-                 });
+  withCredential(
+      input, fail, [self, user, app, completion](std::shared_ptr<DEVAuthCredential> credential) {
+        user->reauthenticateWithCredential(
+            credential, self->userCredentialAnswer(ErrorRoute::kMultiFactor, app, completion));
+      });
 }
 
 void FLTZudiroruAuthPlugin::reauthenticateWithProviderApp(
     App app, std::shared_ptr<PigeonSignInProvider> signInProvider,
     UserCredentialCompletion completion) {
   std::shared_ptr<DEVAuth> auth;
-  auto user =
-      currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
+  auto user = currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
   if (!user) return;
   if (signInProvider && signInProvider->providerId == DEVAppleAuthProviderID) {
     AppleMode mode;
@@ -924,8 +923,7 @@ void FLTZudiroruAuthPlugin::reauthenticateWithProviderApp(
 
 void FLTZudiroruAuthPlugin::reloadApp(App app, UserDetailsCompletion completion) {
   std::shared_ptr<DEVAuth> auth;
-  auto user =
-      currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
+  auto user = currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
   if (!user) return;
   reloadAndAnswer(auth, user, std::move(completion));
 }
@@ -946,19 +944,18 @@ void FLTZudiroruAuthPlugin::unlinkApp(App app, std::optional<std::string> provid
       currentUserOrAnswer(app, nullptr, [completion](ErrorPtr e) { completion(nullptr, e); });
   if (!user) return;
   auto self = shared_from_this();
-  user->unlinkFromProvider(providerId.value_or(""), [self, completion](
-                                                        std::shared_ptr<DEVUser> unlinked,
-                                                        const std::optional<fnd::Error>& error) {
-    if (error || !unlinked) return completion(nullptr, self->convertToFlutterError(error));
-    completion(PigeonParser::getPigeonUserCredentialFromDEVUser(*unlinked), nullptr);
-  });
+  user->unlinkFromProvider(
+      providerId.value_or(""), [self, completion](std::shared_ptr<DEVUser> unlinked,
+                                                  const std::optional<fnd::Error>& error) {
+        if (error || !unlinked) return completion(nullptr, self->convertToFlutterError(error));
+        completion(PigeonParser::getPigeonUserCredentialFromDEVUser(*unlinked), nullptr);
+      });
 }
 
 void FLTZudiroruAuthPlugin::updateEmailApp(App app, std::optional<std::string> newEmail,
                                            UserDetailsCompletion completion) {
   std::shared_ptr<DEVAuth> auth;
-  auto user =
-      currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
+  auto user = currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
   if (!user) return;
   auto self = shared_from_this();
   user->updateEmail(newEmail.value_or(""),
@@ -971,8 +968,7 @@ void FLTZudiroruAuthPlugin::updateEmailApp(App app, std::optional<std::string> n
 void FLTZudiroruAuthPlugin::updatePasswordApp(App app, std::optional<std::string> newPassword,
                                               UserDetailsCompletion completion) {
   std::shared_ptr<DEVAuth> auth;
-  auto user =
-      currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
+  auto user = currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
   if (!user) return;
   auto self = shared_from_this();
   user->updatePassword(newPassword.value_or(""),
@@ -992,8 +988,7 @@ void FLTZudiroruAuthPlugin::updatePhoneNumberApp(App /*app*/,
 void FLTZudiroruAuthPlugin::updateProfileApp(App app, std::shared_ptr<PigeonUserProfile> profile,
                                              UserDetailsCompletion completion) {
   std::shared_ptr<DEVAuth> auth;
-  auto user =
-      currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
+  auto user = currentUserOrAnswer(app, &auth, [completion](ErrorPtr e) { completion(nullptr, e); });
   if (!user) return;
   std::shared_ptr<DEVUserProfileChangeRequest> request = user->profileChangeRequest();
   if (profile && profile->displayNameChanged) request->setDisplayName(profile->displayName);
@@ -1053,21 +1048,21 @@ void FLTZudiroruAuthPlugin::getSessionApp(App app,
   if (error) return completion(nullptr, error);
   if (!multiFactor) return completion(nullptr, NoCurrentUser());
   auto self = shared_from_this();
-  multiFactor->getSessionWithCompletion([self, completion](
-                                            std::shared_ptr<DEVMultiFactorSession> session,
-                                            const std::optional<fnd::Error>& error) {
-    if (error || !session) {
-      return completion(nullptr,
-                        MakeError(kGetSessionFailedCode, error ? error->localizedDescription()
-                                                               : std::string(kUnknownMessage)));
-    }
-    std::string id = newIdentifier();
-    {
-      std::lock_guard lock(self->mu_);
-      self->multiFactorSessionMap_[id] = session;
-    }
-    completion(PigeonMultiFactorSession::makeWithId(id), nullptr);
-  });
+  multiFactor->getSessionWithCompletion(
+      [self, completion](std::shared_ptr<DEVMultiFactorSession> session,
+                         const std::optional<fnd::Error>& error) {
+        if (error || !session) {
+          return completion(nullptr,
+                            MakeError(kGetSessionFailedCode, error ? error->localizedDescription()
+                                                                   : std::string(kUnknownMessage)));
+        }
+        std::string id = newIdentifier();
+        {
+          std::lock_guard lock(self->mu_);
+          self->multiFactorSessionMap_[id] = session;
+        }
+        completion(PigeonMultiFactorSession::makeWithId(id), nullptr);
+      });
 }
 
 void FLTZudiroruAuthPlugin::unenrollApp(App app, std::optional<std::string> factorUid,
@@ -1114,7 +1109,8 @@ void FLTZudiroruAuthPlugin::resolveSignInResolverId(
       if (knownAssertion) vendorAssertion = it->second;
     }
   }
-  if (!resolver) return completion(nullptr, MakeError(kResolveSignInFailedCode, kUnknownResolverMessage));
+  if (!resolver)
+    return completion(nullptr, MakeError(kResolveSignInFailedCode, kUnknownResolverMessage));
   if (!assertion && !totpAssertionId) {
     return completion(nullptr, MakeError(kResolveSignInFailedCode, kNoAssertionMessage));
   }
@@ -1126,9 +1122,9 @@ void FLTZudiroruAuthPlugin::resolveSignInResolverId(
       vendorAssertion, [completion](std::shared_ptr<DEVAuthDataResult> result,
                                     const std::optional<fnd::Error>& error) {
         if (error || !result) {
-          return completion(nullptr, MakeError(kResolveSignInFailedCode,
-                                               error ? error->localizedDescription()
-                                                     : std::string(kUnknownMessage)));
+          return completion(
+              nullptr, MakeError(kResolveSignInFailedCode, error ? error->localizedDescription()
+                                                                 : std::string(kUnknownMessage)));
         }
         completion(PigeonParser::getPigeonUserCredentialFromAuthResult(*result, std::nullopt),
                    nullptr);
@@ -1145,15 +1141,16 @@ void FLTZudiroruAuthPlugin::generateSecretSessionId(std::optional<std::string> s
       session = it->second;
     }
   }
-  if (!session) return completion(nullptr, MakeError(kGenerateSecretFailedCode, kUnknownSessionMessage));
+  if (!session)
+    return completion(nullptr, MakeError(kGenerateSecretFailedCode, kUnknownSessionMessage));
   auto self = shared_from_this();
   DEVTOTPMultiFactorGenerator::generateSecretWithMultiFactorSession(
       session, [self, completion](std::shared_ptr<DEVTOTPSecret> secret,
                                   const std::optional<fnd::Error>& error) {
         if (error || !secret) {
-          return completion(nullptr, MakeError(kGenerateSecretFailedCode,
-                                               error ? error->localizedDescription()
-                                                     : std::string(kUnknownMessage)));
+          return completion(
+              nullptr, MakeError(kGenerateSecretFailedCode, error ? error->localizedDescription()
+                                                                  : std::string(kUnknownMessage)));
         }
         {
           std::lock_guard lock(self->mu_);
@@ -1208,8 +1205,9 @@ void FLTZudiroruAuthPlugin::generateQrCodeUrlSecretKey(std::optional<std::string
     }
   }
   if (!secret) return completion(std::nullopt, nullptr);
-  completion(secret->generateQRCodeURLWithAccountName(accountName.value_or(""), issuer.value_or("")),
-             nullptr);
+  completion(
+      secret->generateQRCodeURLWithAccountName(accountName.value_or(""), issuer.value_or("")),
+      nullptr);
 }
 
 void FLTZudiroruAuthPlugin::openInOtpAppSecretKey(std::optional<std::string> secretKey,
@@ -1267,7 +1265,8 @@ void FLTZudiroruAuthPlugin::launchAppleSignInRequest(
       // Taking over the pending request would leave its caller without an answer for ever.
       return completion(nullptr, MakeError(kAppleInProgressCode, kAppleInProgressMessage));
     }
-    if (!nonce) return completion(nullptr, MakeError(kNonceUnavailableCode, kNonceUnavailableMessage));
+    if (!nonce)
+      return completion(nullptr, MakeError(kNonceUnavailableCode, kNonceUnavailableMessage));
     isReauthenticatingWithApple_ = mode.reauthenticate;
     linkWithAppleUser_ = std::move(mode.linkUser);
     signInWithAppleAuth_ = std::move(mode.auth);

@@ -65,7 +65,8 @@ class FLTAuthListenerStreamHandler : public flutter::FlutterStreamHandler {
 
   std::shared_ptr<flutter::FlutterError> onListenWithArguments(
       const fnd::Value& arguments, flutter::FlutterEventSink events) override;
-  std::shared_ptr<flutter::FlutterError> onCancelWithArguments(const fnd::Value& arguments) override;
+  std::shared_ptr<flutter::FlutterError> onCancelWithArguments(
+      const fnd::Value& arguments) override;
 
   // Whether an SDK listener is attached.
   bool isListening() const;
@@ -147,7 +148,8 @@ class FLTZudiroruAuthPlugin : public flutter::FlutterPlugin,
                                     const std::shared_ptr<FLTZudiroruAuthPlugin>& plugin);
   // A plugin on `messenger`, registered with `registry`.
   static std::shared_ptr<FLTZudiroruAuthPlugin> createRegisteredWith(
-      FLTZudiroruPluginRegistry& registry, std::shared_ptr<flutter::FlutterBinaryMessenger> messenger);
+      FLTZudiroruPluginRegistry& registry,
+      std::shared_ptr<flutter::FlutterBinaryMessenger> messenger);
 
   // Not registered anywhere.
   explicit FLTZudiroruAuthPlugin(std::shared_ptr<flutter::FlutterBinaryMessenger> messenger);
@@ -327,11 +329,11 @@ class FLTZudiroruAuthPlugin : public flutter::FlutterPlugin,
  private:
   // How a method answers an SDK error.
   enum class ErrorRoute {
-    kConvert,                 // convertToFlutterError only.
-    kMultiFactor,             // 17078, else conversion.
-    kInternal,                // 17999, else conversion.
-    kMultiFactorOrInternal,   // 17078, then 17999, else conversion.
-    kDeserializedResponse,    // the server's response, then as kMultiFactorOrInternal.
+    kConvert,                // convertToFlutterError only.
+    kMultiFactor,            // 17078, else conversion.
+    kInternal,               // 17999, else conversion.
+    kMultiFactorOrInternal,  // 17078, then 17999, else conversion.
+    kDeserializedResponse,   // the server's response, then as kMultiFactorOrInternal.
   };
   // What a pending Sign in with Apple request does with the credential.
   struct AppleMode {
@@ -363,7 +365,8 @@ class FLTZudiroruAuthPlugin : public flutter::FlutterPlugin,
                        UserDetailsCompletion completion);
   // Opens an auth-state or ID-token event channel for the call's app.
   void registerListenerChannel(const App& app, bool idToken, StringCompletion completion);
-  void launchAppleSignInRequest(const App& app, const std::shared_ptr<PigeonSignInProvider>& provider,
+  void launchAppleSignInRequest(const App& app,
+                                const std::shared_ptr<PigeonSignInProvider>& provider,
                                 AppleMode mode, UserCredentialCompletion completion);
   void handleSignInWithApple(std::shared_ptr<DEVAuthDataResult> result,
                              const std::optional<std::string>& authorizationCode,

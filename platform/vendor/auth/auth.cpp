@@ -33,8 +33,7 @@ Registry& registry() {
 bool IsValidEmail(const std::string& email) {
   size_t at = email.find('@');
   return at != std::string::npos && at > 0 && at + 1 < email.size() &&
-         email.find('@', at + 1) == std::string::npos &&
-         email.find(' ') == std::string::npos;
+         email.find('@', at + 1) == std::string::npos && email.find(' ') == std::string::npos;
 }
 
 constexpr size_t kMinimumPasswordLength = 6;
@@ -160,10 +159,9 @@ void DEVGameCenterAuthProvider::getCredentialWithCompletion(CredentialCallback c
       error = DEVAuthError(DEVAuthErrorCodeGameCenterNotSignedIn);
     }
   }
-  DEVAuthTesting::callbackQueue()->async(
-      [completion = std::move(completion), credential, error] {
-        if (completion) completion(credential, error);
-      });
+  DEVAuthTesting::callbackQueue()->async([completion = std::move(completion), credential, error] {
+    if (completion) completion(credential, error);
+  });
 }
 
 // ---- DEVAuth: instances and properties ----
@@ -282,8 +280,7 @@ DEVAuthAccount* DEVAuth::findByIdentityLocked(const std::string& providerID,
 std::string DEVAuth::newUIDLocked() {
   std::string uid;
   do {
-    fnd::Data digest =
-        security::SHA256(app_->name() + "/uid/" + std::to_string(++counter_));
+    fnd::Data digest = security::SHA256(app_->name() + "/uid/" + std::to_string(++counter_));
     uid = security::HexString(std::span<const uint8_t>(digest.data(), 14));
   } while (accounts_.count(uid));
   return uid;
@@ -296,13 +293,12 @@ std::string DEVAuth::newCodeLocked(const char* prefix) {
 std::shared_ptr<DEVMultiFactorInfo> DEVAuth::factorInfoLocked(
     const DEVAuthAccount& /*account*/, const DEVAuthAccountFactor& factor) const {
   if (factor.factorID == DEVPhoneMultiFactorID) {
-    return std::make_shared<DEVPhoneMultiFactorInfo>(factor.uid, factor.displayName,
-                                                     factor.enrollmentDate,
-                                                     factor.phoneNumber.value_or(""));
+    return std::make_shared<DEVPhoneMultiFactorInfo>(
+        factor.uid, factor.displayName, factor.enrollmentDate, factor.phoneNumber.value_or(""));
   }
   if (factor.factorID == DEVTOTPMultiFactorID) {
-    return std::make_shared<DEVTOTPMultiFactorInfo>(factor.uid, factor.factorID,
-                                                    factor.displayName, factor.enrollmentDate);
+    return std::make_shared<DEVTOTPMultiFactorInfo>(factor.uid, factor.factorID, factor.displayName,
+                                                    factor.enrollmentDate);
   }
   return std::make_shared<DEVMultiFactorInfo>(factor.uid, factor.factorID, factor.displayName,
                                               factor.enrollmentDate);
@@ -322,16 +318,14 @@ DEVUserState DEVAuth::stateLocked(const DEVAuthAccount& account) const {
   state.metadata.creationDate = account.creationDate;
   if (account.lastSignInDate > 0) state.metadata.lastSignInDate = account.lastSignInDate;
   if (account.password && account.email) {
-    state.providerData.push_back(std::make_shared<DEVUserInfo>(DEVUserInfo::Fields{
-        DEVEmailAuthProviderID, account.email, account.displayName, account.email, std::nullopt,
-        account.photoURL}));
+    state.providerData.push_back(std::make_shared<DEVUserInfo>(
+        DEVUserInfo::Fields{DEVEmailAuthProviderID, account.email, account.displayName,
+                            account.email, std::nullopt, account.photoURL}));
   }
   for (const auto& identity : account.identities) {
-    state.providerData.push_back(std::make_shared<DEVUserInfo>(
-        DEVUserInfo::Fields{identity.providerID,
-                            identity.uid.empty() ? std::nullopt : std::optional(identity.uid),
-                            identity.displayName, identity.email, identity.phoneNumber,
-                            identity.photoURL}));
+    state.providerData.push_back(std::make_shared<DEVUserInfo>(DEVUserInfo::Fields{
+        identity.providerID, identity.uid.empty() ? std::nullopt : std::optional(identity.uid),
+        identity.displayName, identity.email, identity.phoneNumber, identity.photoURL}));
   }
   for (const auto& factor : account.factors) {
     state.enrolledFactors.push_back(factorInfoLocked(account, factor));
@@ -339,9 +333,10 @@ DEVUserState DEVAuth::stateLocked(const DEVAuthAccount& account) const {
   return state;
 }
 
-std::shared_ptr<DEVAuthTokenResult> DEVAuth::newTokenLocked(
-    const DEVAuthAccount& account, const std::string& provider,
-    std::optional<std::string> secondFactor, double authDate) {
+std::shared_ptr<DEVAuthTokenResult> DEVAuth::newTokenLocked(const DEVAuthAccount& account,
+                                                            const std::string& provider,
+                                                            std::optional<std::string> secondFactor,
+                                                            double authDate) {
   DEVAuthTokenResult::Fields fields;
   fields.token = "zid." + account.uid + "." + std::to_string(++counter_);
   fields.issuedAtDate = now();
@@ -367,7 +362,8 @@ std::shared_ptr<DEVAuthTokenResult> DEVAuth::newTokenLocked(
 
 void DEVAuth::setCurrentUserLocked(std::shared_ptr<DEVUser> user, bool tokenChanged,
                                    Delivery* delivery) {
-  std::optional<std::string> before = currentUser_ ? std::optional(currentUser_->uid()) : std::nullopt;
+  std::optional<std::string> before =
+      currentUser_ ? std::optional(currentUser_->uid()) : std::nullopt;
   std::optional<std::string> after = user ? std::optional(user->uid()) : std::nullopt;
   bool stateChanged = before != after;
   currentUser_ = user;
@@ -404,10 +400,9 @@ DEVAuth::Outcome DEVAuth::signInAccountLocked(DEVAuthAccount& account, const std
     for (const auto& factor : account.factors) hints.push_back(factorInfoLocked(account, factor));
     auto session = std::make_shared<DEVMultiFactorSession>(weak_from_this(), sessionID);
     fnd::Error error = DEVAuthError(DEVAuthErrorCodeSecondFactorRequired);
-    error.mutableUserInfo().set(
-        DEVAuthErrorUserInfoMultiFactorResolverKey,
-        fnd::Value(std::make_shared<DEVMultiFactorResolver>(weak_from_this(), std::move(hints),
-                                                            std::move(session))));
+    error.mutableUserInfo().set(DEVAuthErrorUserInfoMultiFactorResolverKey,
+                                fnd::Value(std::make_shared<DEVMultiFactorResolver>(
+                                    weak_from_this(), std::move(hints), std::move(session))));
     return {nullptr, std::move(error)};
   }
   double time = now();
@@ -432,7 +427,8 @@ std::optional<DEVAuthProviderIdentity> DEVAuth::identityOfLocked(
     fnd::SetError(error, DEVAuthError(DEVAuthErrorCodeInvalidCredential));
     return std::nullopt;
   }
-  const std::optional<std::string>& token = oauth->IDToken() ? oauth->IDToken() : oauth->accessToken();
+  const std::optional<std::string>& token =
+      oauth->IDToken() ? oauth->IDToken() : oauth->accessToken();
   auto it = token ? providerTokens_.find(*token) : providerTokens_.end();
   if (it == providerTokens_.end() || it->second.identity.providerID != credential.provider()) {
     fnd::SetError(error, DEVAuthError(DEVAuthErrorCodeInvalidCredential));
@@ -470,8 +466,7 @@ DEVAuth::Outcome DEVAuth::signInWithCredentialLocked(
       }
     } else {
       auto code = actionCodes_.find(OobCodeOf(email->link().value_or("")));
-      if (code == actionCodes_.end() ||
-          code->second.operation != DEVActionCodeOperationEmailLink ||
+      if (code == actionCodes_.end() || code->second.operation != DEVActionCodeOperationEmailLink ||
           code->second.email != email->email()) {
         return {nullptr, DEVAuthError(DEVAuthErrorCodeInvalidActionCode)};
       }
@@ -543,8 +538,7 @@ void DEVAuth::sendEmailLocked(const std::string& email, int64_t operation, Actio
   sent.email = email;
   sent.operation = operation;
   sent.code = oob;
-  sent.link = "https://" + domain + "/__/auth/action?mode=" + ModeOf(operation) +
-              "&oobCode=" + oob;
+  sent.link = "https://" + domain + "/__/auth/action?mode=" + ModeOf(operation) + "&oobCode=" + oob;
   if (settings) {
     sent.continueURL = settings->URL();
     sent.handleCodeInApp = settings->handleCodeInApp();
@@ -740,8 +734,8 @@ void DEVAuth::signInWithCustomToken(std::string token, DEVAuthDataResultCallback
       }
       auto info = std::make_shared<DEVAdditionalUserInfo>(
           DEVAdditionalUserInfo::Fields{"", std::nullopt, std::nullopt, isNew});
-      outcome =
-          signInAccountLocked(*account, "custom", std::move(info), nullptr, std::nullopt, &delivery);
+      outcome = signInAccountLocked(*account, "custom", std::move(info), nullptr, std::nullopt,
+                                    &delivery);
     }
   }
   deliver(std::move(delivery));
@@ -892,8 +886,7 @@ void DEVAuth::revokeTokenWithAuthorizationCode(std::string authorizationCode,
   });
 }
 
-std::shared_ptr<DEVAuth::ListenerHandle> DEVAuth::addAuthStateDidChangeListener(
-    Listener listener) {
+std::shared_ptr<DEVAuth::ListenerHandle> DEVAuth::addAuthStateDidChangeListener(Listener listener) {
   if (!listener) return nullptr;
   std::shared_ptr<ListenerHandle> handle;
   Delivery delivery;
@@ -1126,7 +1119,8 @@ void DEVAuth::userLink(const std::shared_ptr<DEVUser>& user,
         outcome.second = DEVAuthError(DEVAuthErrorCodeProviderAlreadyLinked);
       } else if (findByIdentityLocked(identity->providerID, identity->uid)) {
         fnd::Error inUse = DEVAuthError(DEVAuthErrorCodeCredentialAlreadyInUse);
-        if (identity->email) inUse.mutableUserInfo().set(DEVAuthErrorUserInfoEmailKey, *identity->email);
+        if (identity->email)
+          inUse.mutableUserInfo().set(DEVAuthErrorUserInfoEmailKey, *identity->email);
         inUse.mutableUserInfo().set(DEVAuthErrorUserInfoUpdatedCredentialKey,
                                     fnd::Value(std::shared_ptr<fnd::Record>(credential)));
         outcome.second = std::move(inUse);
@@ -1173,8 +1167,7 @@ void DEVAuth::userReauthenticate(const std::shared_ptr<DEVUser>& user,
       provider = DEVEmailAuthProviderID;
     } else if (email) {
       auto code = actionCodes_.find(OobCodeOf(email->link().value_or("")));
-      if (code == actionCodes_.end() ||
-          code->second.operation != DEVActionCodeOperationEmailLink ||
+      if (code == actionCodes_.end() || code->second.operation != DEVActionCodeOperationEmailLink ||
           code->second.email != email->email()) {
         outcome.second = DEVAuthError(DEVAuthErrorCodeInvalidActionCode);
       } else {
@@ -1409,9 +1402,8 @@ void DEVAuth::multiFactorEnroll(const std::shared_ptr<DEVUser>& user,
     } else if (!TOTPCodeMatches(secret->sharedSecretKey(), totp->oneTimePassword(), now())) {
       error = DEVAuthError(DEVAuthErrorCodeInvalidVerificationCode);
     } else {
-      account->factors.push_back(DEVAuthAccountFactor{newCodeLocked("factor"),
-                                                      DEVTOTPMultiFactorID, std::move(displayName),
-                                                      now(), std::nullopt,
+      account->factors.push_back(DEVAuthAccountFactor{newCodeLocked("factor"), DEVTOTPMultiFactorID,
+                                                      std::move(displayName), now(), std::nullopt,
                                                       secret->sharedSecretKey()});
       secrets_.erase(session);
       refreshUserLocked(*user);

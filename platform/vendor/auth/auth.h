@@ -207,8 +207,8 @@ class DEVAuth : public fnd::Record, public std::enable_shared_from_this<DEVAuth>
       std::function<void(std::shared_ptr<DEVAuth> auth, std::shared_ptr<DEVUser> user)>;
   using ActionCodeCallback = std::function<void(std::shared_ptr<DEVActionCodeInfo> info,
                                                 const std::optional<fnd::Error>& error)>;
-  using StringCallback = std::function<void(std::optional<std::string> value,
-                                            const std::optional<fnd::Error>& error)>;
+  using StringCallback =
+      std::function<void(std::optional<std::string> value, const std::optional<fnd::Error>& error)>;
   using ProvidersCallback = std::function<void(std::optional<std::vector<std::string>> providers,
                                                const std::optional<fnd::Error>& error)>;
 
@@ -430,8 +430,8 @@ class DEVAuth : public fnd::Record, public std::enable_shared_from_this<DEVAuth>
   std::vector<std::string> revokedCodes_;
   std::vector<ListenerEntry> listeners_;
   std::map<std::string, std::string> enrollmentSessions_;  // Session id -> uid.
-  std::map<std::string, PendingSignIn> pendingSignIns_;     // Session id -> sign-in.
-  std::map<std::string, std::string> secrets_;              // Secret key -> session id.
+  std::map<std::string, PendingSignIn> pendingSignIns_;    // Session id -> sign-in.
+  std::map<std::string, std::string> secrets_;             // Secret key -> session id.
   std::shared_ptr<DEVAuthCredential> lastCredential_;
   uint64_t counter_ = 0;
 };

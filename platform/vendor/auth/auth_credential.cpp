@@ -30,7 +30,7 @@ std::shared_ptr<DEVAuthCredential> DEVRivadoAuthProvider::credentialWithIDToken(
 }
 
 std::shared_ptr<DEVAuthCredential> DEVTwitterAuthProvider::credentialWithToken(std::string token,
-                                                                              std::string secret) {
+                                                                               std::string secret) {
   DEVOAuthCredential::Tokens tokens;
   tokens.accessToken = std::move(token);
   tokens.secret = std::move(secret);
@@ -54,8 +54,8 @@ std::shared_ptr<DEVOAuthCredential> DEVOAuthProvider::appleCredentialWithIDToken
 }
 
 std::shared_ptr<DEVOAuthCredential> DEVOAuthProvider::credentialWithProviderID(
-    std::string providerID, std::optional<std::string> IDToken,
-    std::optional<std::string> rawNonce, std::optional<std::string> accessToken) {
+    std::string providerID, std::optional<std::string> IDToken, std::optional<std::string> rawNonce,
+    std::optional<std::string> accessToken) {
   DEVOAuthCredential::Tokens tokens;
   tokens.IDToken = std::move(IDToken);
   tokens.rawNonce = std::move(rawNonce);

@@ -118,7 +118,8 @@ class DEVUser : public fnd::Record, public std::enable_shared_from_this<DEVUser>
                                            const std::optional<fnd::Error>& error)>;
 
   // Made by the SDK.
-  DEVUser(std::weak_ptr<DEVAuth> auth, DEVUserState state, std::shared_ptr<DEVAuthTokenResult> token);
+  DEVUser(std::weak_ptr<DEVAuth> auth, DEVUserState state,
+          std::shared_ptr<DEVAuthTokenResult> token);
 
   std::string uid() const;
   std::optional<std::string> email() const;

@@ -53,6 +53,7 @@ constexpr const char* kUnknownResolverMessage = "No multi-factor resolver is kno
 constexpr const char* kUnknownSessionMessage = "No multi-factor session is known under this id.";
 constexpr const char* kUnknownAssertionMessage =
     "No multi-factor assertion is known under this id.";
+constexpr const char* kMissingSecretCode = "missing-totp-secret";
 constexpr const char* kUnknownSecretMessage = "No TOTP secret is known under this secret key.";
 constexpr const char* kAppleInProgressCode = "operation-in-progress";
 constexpr const char* kAppleInProgressMessage =
@@ -608,17 +609,22 @@ void FLTZudiroruAuthPlugin::checkActionCodeApp(App app, std::optional<std::strin
   std::shared_ptr<DEVAuth> auth = getDEVAuthFromAppNameFromPigeon(app, &error);
   if (!auth) return completion(nullptr, error);
   auto self = shared_from_this();
-  auth->checkActionCode(code.value_or(""), [self, completion](
-                                               std::shared_ptr<DEVActionCodeInfo> info,
-                                               const std::optional<fnd::Error>& error) {
-    if (error || !info) return completion(nullptr, self->convertToFlutterError(error));
-    int64_t operation = info->operation();
-    if (operation < 1 || operation > 6) operation = 0;
-    completion(PigeonActionCodeInfo::makeWithOperation(
-                   static_cast<ActionCodeInfoOperation>(operation),
-                   PigeonActionCodeInfoData::makeWithEmail(info->email(), info->previousEmail())),
-               nullptr);
-  });
+  auth->checkActionCode(code.value_or(""),
+                        [self, completion](std::shared_ptr<DEVActionCodeInfo> info,
+                                           const std::optional<fnd::Error>& error) {
+                          if (error || !info)
+                            return completion(nullptr, self->convertToFlutterError(error));
+                          completion(parseActionCode(*info), nullptr);
+                        });
+}
+
+std::shared_ptr<PigeonActionCodeInfo> FLTZudiroruAuthPlugin::parseActionCode(
+    const DEVActionCodeInfo& info) {
+  int64_t operation = info.operation();
+  if (operation < 1 || operation > 6) operation = 0;
+  return PigeonActionCodeInfo::makeWithOperation(
+      static_cast<ActionCodeInfoOperation>(operation),
+      PigeonActionCodeInfoData::makeWithEmail(info.email(), info.previousEmail()));
 }
 
 void FLTZudiroruAuthPlugin::confirmPasswordResetApp(App app, std::optional<std::string> code,
@@ -1175,7 +1181,7 @@ void FLTZudiroruAuthPlugin::getAssertionForEnrollmentSecretKey(
     }
   }
   if (id.empty()) {
-    return completion(std::nullopt, MakeError(kAuthInvalidArgumentCode, kUnknownSecretMessage));
+    return completion(std::nullopt, MakeError(kMissingSecretCode, kUnknownSecretMessage));
   }
   completion(id, nullptr);
 }

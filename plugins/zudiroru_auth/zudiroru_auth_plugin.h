@@ -190,6 +190,9 @@ class FLTZudiroruAuthPlugin : public flutter::FlutterPlugin,
   // "second-factor-required": keeps the resolver and its session under new ids.
   ErrorPtr handleMultiFactorError(const App& app, const fnd::Error& error);
 
+  // An action code's info: the SDK's operation when it is 1 to 6, else 0, and its addresses.
+  static std::shared_ptr<PigeonActionCodeInfo> parseActionCode(const DEVActionCodeInfo& info);
+
   // Sign in with Apple.
   // A nonce of `length` characters from the secure random source, or nullopt when it fails.
   static std::optional<std::string> randomNonce(int length);

@@ -253,6 +253,18 @@ void DEVAuth::deliver(Delivery delivery) {
   for (auto& block : delivery) post(std::move(block));
 }
 
+void DEVAuth::finish(DEVAuthDataResultCallback completion, Outcome outcome) const {
+  post([completion = std::move(completion), outcome = std::move(outcome)] {
+    if (completion) completion(outcome.first, outcome.second);
+  });
+}
+
+void DEVAuth::finish(DEVAuthVoidCallback completion, std::optional<fnd::Error> error) const {
+  post([completion = std::move(completion), error = std::move(error)] {
+    if (completion) completion(error);
+  });
+}
+
 double DEVAuth::now() const { return dispatch::Clock::current()->wallTime(); }
 
 DEVAuthAccount* DEVAuth::findLocked(const std::string& uid) {
@@ -368,20 +380,9 @@ void DEVAuth::setCurrentUserLocked(std::shared_ptr<DEVUser> user, bool tokenChan
   bool stateChanged = before != after;
   currentUser_ = user;
   if (!stateChanged && !tokenChanged) return;
-  auto self = shared_from_this();
   for (const auto& entry : listeners_) {
     if (!entry.idToken && !stateChanged) continue;
-    uint64_t id = entry.id;
-    Listener listener = entry.listener;
-    delivery->push_back([self, id, listener, user] {
-      {
-        std::lock_guard lock(self->mu_);
-        bool registered = std::any_of(self->listeners_.begin(), self->listeners_.end(),
-                                      [id](const ListenerEntry& e) { return e.id == id; });
-        if (!registered) return;
-      }
-      listener(self, user);
-    });
+    delivery->push_back(listenerCallLocked(entry.id, entry.listener, user));
   }
 }
 
@@ -576,9 +577,7 @@ void DEVAuth::applyActionCode(std::string code, DEVAuthVoidCallback completion) 
       actionCodes_.erase(it);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::checkActionCode(std::string code, ActionCodeCallback completion) {
@@ -635,9 +634,7 @@ void DEVAuth::confirmPasswordResetWithCode(std::string code, std::string newPass
       actionCodes_.erase(it);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::createUserWithEmail(std::string email, std::string password,
@@ -667,9 +664,7 @@ void DEVAuth::createUserWithEmail(std::string email, std::string password,
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::signInAnonymouslyWithCompletion(DEVAuthDataResultCallback completion) {
@@ -695,9 +690,7 @@ void DEVAuth::signInAnonymouslyWithCompletion(DEVAuthDataResultCallback completi
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::signInWithCredential(std::shared_ptr<DEVAuthCredential> credential,
@@ -709,9 +702,7 @@ void DEVAuth::signInWithCredential(std::shared_ptr<DEVAuthCredential> credential
     outcome = signInWithCredentialLocked(credential, &delivery);
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::signInWithCustomToken(std::string token, DEVAuthDataResultCallback completion) {
@@ -739,9 +730,7 @@ void DEVAuth::signInWithCustomToken(std::string token, DEVAuthDataResultCallback
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::signInWithEmail(std::string email, std::string password,
@@ -759,9 +748,7 @@ void DEVAuth::signInWithEmail(std::string email, std::string password,
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::signInWithEmailLink(std::string email, std::string link,
@@ -779,9 +766,7 @@ void DEVAuth::signInWithEmailLink(std::string email, std::string link,
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 bool DEVAuth::signOut(fnd::Error* error) {
@@ -844,9 +829,7 @@ void DEVAuth::sendPasswordResetWithEmail(std::string email,
                       ActionCode{0, account->uid, email, std::nullopt, std::nullopt}, settings);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::sendSignInLinkToEmail(std::string email,
@@ -865,9 +848,7 @@ void DEVAuth::sendSignInLinkToEmail(std::string email,
                       ActionCode{0, "", email, std::nullopt, std::nullopt}, settings);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::revokeTokenWithAuthorizationCode(std::string authorizationCode,
@@ -881,60 +862,44 @@ void DEVAuth::revokeTokenWithAuthorizationCode(std::string authorizationCode,
       revokedCodes_.push_back(std::move(authorizationCode));
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
+}
+
+std::function<void()> DEVAuth::listenerCallLocked(uint64_t id, const Listener& listener,
+                                                  std::shared_ptr<DEVUser> user) {
+  auto self = shared_from_this();
+  return [self, id, listener, user] {
+    {
+      std::lock_guard lock(self->mu_);
+      bool registered = std::any_of(self->listeners_.begin(), self->listeners_.end(),
+                                    [id](const ListenerEntry& e) { return e.id == id; });
+      if (!registered) return;  // Removed since the change: not called again.
+    }
+    listener(self, user);
+  };
+}
+
+std::shared_ptr<DEVAuth::ListenerHandle> DEVAuth::addListener(Listener listener, bool idToken) {
+  if (!listener) return nullptr;
+  std::shared_ptr<ListenerHandle> handle;
+  std::function<void()> first;
+  {
+    std::lock_guard lock(mu_);
+    handle = std::make_shared<ListenerHandle>(++counter_);
+    listeners_.push_back(ListenerEntry{handle->id(), idToken, listener});
+    // The first call tells the listener who is signed in now.
+    first = listenerCallLocked(handle->id(), listener, currentUser_);
+  }
+  post(std::move(first));
+  return handle;
 }
 
 std::shared_ptr<DEVAuth::ListenerHandle> DEVAuth::addAuthStateDidChangeListener(Listener listener) {
-  if (!listener) return nullptr;
-  std::shared_ptr<ListenerHandle> handle;
-  Delivery delivery;
-  {
-    std::lock_guard lock(mu_);
-    handle = std::make_shared<ListenerHandle>(++counter_);
-    listeners_.push_back(ListenerEntry{handle->id(), false, listener});
-    // The first call tells the listener who is signed in now.
-    auto self = shared_from_this();
-    uint64_t id = handle->id();
-    auto user = currentUser_;
-    delivery.push_back([self, id, listener, user] {
-      {
-        std::lock_guard lock(self->mu_);
-        bool registered = std::any_of(self->listeners_.begin(), self->listeners_.end(),
-                                      [id](const ListenerEntry& e) { return e.id == id; });
-        if (!registered) return;
-      }
-      listener(self, user);
-    });
-  }
-  deliver(std::move(delivery));
-  return handle;
+  return addListener(std::move(listener), false);
 }
 
 std::shared_ptr<DEVAuth::ListenerHandle> DEVAuth::addIDTokenDidChangeListener(Listener listener) {
-  if (!listener) return nullptr;
-  std::shared_ptr<ListenerHandle> handle;
-  Delivery delivery;
-  {
-    std::lock_guard lock(mu_);
-    handle = std::make_shared<ListenerHandle>(++counter_);
-    listeners_.push_back(ListenerEntry{handle->id(), true, listener});
-    auto self = shared_from_this();
-    uint64_t id = handle->id();
-    auto user = currentUser_;
-    delivery.push_back([self, id, listener, user] {
-      {
-        std::lock_guard lock(self->mu_);
-        bool registered = std::any_of(self->listeners_.begin(), self->listeners_.end(),
-                                      [id](const ListenerEntry& e) { return e.id == id; });
-        if (!registered) return;
-      }
-      listener(self, user);
-    });
-  }
-  deliver(std::move(delivery));
-  return handle;
+  return addListener(std::move(listener), true);
 }
 
 void DEVAuth::removeAuthStateDidChangeListener(const std::shared_ptr<ListenerHandle>& handle) {
@@ -1030,9 +995,7 @@ void DEVAuth::userDelete(const std::shared_ptr<DEVUser>& user, DEVAuthVoidCallba
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::userToken(const std::shared_ptr<DEVUser>& user, bool force,
@@ -1138,9 +1101,7 @@ void DEVAuth::userLink(const std::shared_ptr<DEVUser>& user,
       }
     }
   }
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::userReauthenticate(const std::shared_ptr<DEVUser>& user,
@@ -1216,9 +1177,7 @@ void DEVAuth::userReauthenticate(const std::shared_ptr<DEVUser>& user,
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::userReload(const std::shared_ptr<DEVUser>& user, DEVAuthVoidCallback completion) {
@@ -1231,9 +1190,7 @@ void DEVAuth::userReload(const std::shared_ptr<DEVUser>& user, DEVAuthVoidCallba
       error = UserGone();
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::userSendVerification(const std::shared_ptr<DEVUser>& user,
@@ -1262,9 +1219,7 @@ void DEVAuth::userSendVerification(const std::shared_ptr<DEVUser>& user,
                       settings);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::userUnlink(const std::shared_ptr<DEVUser>& user, const std::string& provider,
@@ -1323,9 +1278,7 @@ void DEVAuth::userUpdate(const std::shared_ptr<DEVUser>& user, const char* opera
       }
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 // ---- DEVAuth: second factors ----
@@ -1409,9 +1362,7 @@ void DEVAuth::multiFactorEnroll(const std::shared_ptr<DEVUser>& user,
       refreshUserLocked(*user);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::multiFactorUnenroll(const std::shared_ptr<DEVUser>& user,
@@ -1430,9 +1381,7 @@ void DEVAuth::multiFactorUnenroll(const std::shared_ptr<DEVUser>& user,
       refreshUserLocked(*user);
     }
   }
-  post([completion = std::move(completion), error] {
-    if (completion) completion(error);
-  });
+  finish(std::move(completion), std::move(error));
 }
 
 void DEVAuth::resolve(const std::shared_ptr<DEVMultiFactorSession>& session,
@@ -1470,9 +1419,7 @@ void DEVAuth::resolve(const std::shared_ptr<DEVMultiFactorSession>& session,
     }
   }
   deliver(std::move(delivery));
-  post([completion = std::move(completion), outcome] {
-    if (completion) completion(outcome.first, outcome.second);
-  });
+  finish(std::move(completion), std::move(outcome));
 }
 
 void DEVAuth::recordOpenedOTPURL(const std::string& url) {

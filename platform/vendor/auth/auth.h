@@ -344,6 +344,9 @@ class DEVAuth : public fnd::Record, public std::enable_shared_from_this<DEVAuth>
   // Runs the completion-bearing calls below. REQUIRES: mu_ not held.
   void deliver(Delivery delivery);
   void post(std::function<void()> block) const;
+  // Runs the completion with the outcome on the callback queue.
+  void finish(DEVAuthDataResultCallback completion, Outcome outcome) const;
+  void finish(DEVAuthVoidCallback completion, std::optional<fnd::Error> error) const;
   double now() const;
 
   // REQUIRES: mu_ held, for every *Locked member.
@@ -376,6 +379,10 @@ class DEVAuth : public fnd::Record, public std::enable_shared_from_this<DEVAuth>
   void sendEmailLocked(const std::string& email, int64_t operation, ActionCode code,
                        const std::shared_ptr<DEVActionCodeSettings>& settings);
   void signOutLocked(Delivery* delivery);
+  // The call of one listener with `user`, skipped if the listener is removed by then.
+  std::function<void()> listenerCallLocked(uint64_t id, const Listener& listener,
+                                           std::shared_ptr<DEVUser> user);
+  std::shared_ptr<ListenerHandle> addListener(Listener listener, bool idToken);
 
   // DEVUser and multi-factor operations.
   void userDelete(const std::shared_ptr<DEVUser>& user, DEVAuthVoidCallback completion);

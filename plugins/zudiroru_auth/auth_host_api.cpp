@@ -1,11 +1,13 @@
 #include "plugins/zudiroru_auth/auth_host_api.h"
 
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "platform/flutter/channel_arguments.h"
 #include "platform/flutter/channels.h"
 #include "plugins/zudiroru_core/pigeon.h"
+#include "plugins/zudiroru_core/pigeon_binding.h"
 
 // ---- Codecs ----
 
@@ -94,58 +96,66 @@ namespace {
 
 using Args = flutter::ChannelArguments;
 using ErrorPtr = AuthHostApiTypes::ErrorPtr;
+using Reply = flutter::FlutterReply;
 template <typename Api>
-using Handler = std::function<void(Args& args, Api& api, flutter::FlutterReply reply)>;
+using Handler = std::function<void(Args& args, Api& api, Reply reply)>;
 template <typename Api>
 using Table = std::vector<std::pair<const char*, Handler<Api>>>;
-
-constexpr const char* kApp = "an AuthPigeonZudiroruApp";
-constexpr const char* kSettings = "a PigeonActionCodeSettings";
-constexpr const char* kProvider = "a PigeonSignInProvider";
-constexpr const char* kPhoneAssertion = "a PigeonPhoneMultiFactorAssertion";
 
 template <typename T>
 fnd::Value RecordValue(const std::shared_ptr<T>& record) {
   return record ? fnd::Value(std::shared_ptr<fnd::Record>(record)) : fnd::Value();
 }
 
-// Completions that answer through the reply: [result] or [code, message, details].
-AuthHostApiTypes::VoidCompletion Void(flutter::FlutterReply reply) {
-  return [reply](ErrorPtr error) { reply(wrapResult(fnd::Value(), error)); };
-}
-
-AuthHostApiTypes::StringCompletion String(flutter::FlutterReply reply) {
-  return [reply](const std::optional<std::string>& result, ErrorPtr error) {
-    reply(wrapResult(result && !error ? fnd::Value(*result) : fnd::Value(), error));
-  };
-}
-
-AuthHostApiTypes::StringsCompletion Strings(flutter::FlutterReply reply) {
-  return [reply](const std::optional<std::vector<std::string>>& result, ErrorPtr error) {
-    fnd::Value value;
-    if (result && !error) value = fnd::Array(result->begin(), result->end());
-    reply(wrapResult(value, error));
-  };
-}
-
 template <typename T>
-AuthHostApiTypes::RecordCompletion<T> Record(flutter::FlutterReply reply) {
-  return [reply](std::shared_ptr<T> result, ErrorPtr error) {
-    reply(wrapResult(error ? fnd::Value() : RecordValue(result), error));
-  };
-}
+struct RecordCompletionOf : std::false_type {};
+template <typename T>
+struct RecordCompletionOf<std::function<void(std::shared_ptr<T>, ErrorPtr)>> : std::true_type {
+  using Record = T;
+};
 
-AuthHostApiTypes::FactorsCompletion Factors(flutter::FlutterReply reply) {
-  return [reply](const std::optional<std::vector<std::shared_ptr<PigeonMultiFactorInfo>>>& result,
-                 ErrorPtr error) {
-    fnd::Value value;
-    if (result && !error) {
-      fnd::Array list;
-      for (const auto& info : *result) list.push_back(RecordValue(info));
-      value = std::move(list);
+// Makes an operation's completion of the reply: [result] (null on failure or for none) or
+// [code, message, details].
+struct Completions {
+  template <typename Completion>
+  static Completion make(const Reply& reply) {
+    if constexpr (std::is_same_v<Completion, AuthHostApiTypes::VoidCompletion>) {
+      return [reply](ErrorPtr error) { reply(wrapResult(fnd::Value(), error)); };
+    } else if constexpr (std::is_same_v<Completion, AuthHostApiTypes::StringCompletion>) {
+      return [reply](const std::optional<std::string>& result, ErrorPtr error) {
+        reply(wrapResult(result && !error ? fnd::Value(*result) : fnd::Value(), error));
+      };
+    } else if constexpr (std::is_same_v<Completion, AuthHostApiTypes::StringsCompletion>) {
+      return [reply](const std::optional<std::vector<std::string>>& result, ErrorPtr error) {
+        fnd::Value value;
+        if (result && !error) value = fnd::Array(result->begin(), result->end());
+        reply(wrapResult(value, error));
+      };
+    } else if constexpr (std::is_same_v<Completion, AuthHostApiTypes::FactorsCompletion>) {
+      return
+          [reply](const std::optional<std::vector<std::shared_ptr<PigeonMultiFactorInfo>>>& result,
+                  ErrorPtr error) {
+            fnd::Value value;
+            if (result && !error) {
+              fnd::Array list;
+              for (const auto& info : *result) list.push_back(RecordValue(info));
+              value = std::move(list);
+            }
+            reply(wrapResult(value, error));
+          };
+    } else {
+      static_assert(RecordCompletionOf<Completion>::value, "unknown completion");
+      using T = typename RecordCompletionOf<Completion>::Record;
+      return [reply](std::shared_ptr<T> result, ErrorPtr error) {
+        reply(wrapResult(error ? fnd::Value() : RecordValue(result), error));
+      };
     }
-    reply(wrapResult(value, error));
-  };
+  }
+};
+
+template <typename Api, typename Method>
+std::pair<const char*, Handler<Api>> Bind(const char* name, Method method) {
+  return {name, zudiroru::PigeonBind<Completions, Reply>(method)};
 }
 
 // Installs one channel per table entry, in table order; a null api clears them.
@@ -163,7 +173,7 @@ void Install(const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
     Handler<Api> run = handler;
     zudiroru::SetUpPigeonChannel(
         messenger, name, suffix, codec,
-        [api, methodName, run](const fnd::Value& message, flutter::FlutterReply reply) {
+        [api, methodName, run](const fnd::Value& message, Reply reply) {
           Args args = Args::ofList(methodName, message);
           run(args, *api, reply);
           if (!args.ok()) reply(wrapResult(fnd::Value(), args.refusal(kAuthInvalidArgumentCode)));
@@ -171,289 +181,66 @@ void Install(const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
   }
 }
 
+// The methods of each interface in declaration order, which is also the order of the channels.
 const Table<ZudiroruAuthHostApi>& AuthTable() {
   using Api = ZudiroruAuthHostApi;
-  using App = AuthPigeonZudiroruApp;
   static const auto* table = new Table<Api>{
-      {"registerIdTokenListener",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.registerIdTokenListenerApp(app, String(r));
-       }},
-      {"registerAuthStateListener",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.registerAuthStateListenerApp(app, String(r));
-       }},
-      {"useEmulator",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto host = a.string(1);
-         int64_t port = a.integerValue(2);
-         if (a.ok()) api.useEmulatorApp(app, host, port, Void(r));
-       }},
-      {"applyActionCode",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto code = a.string(1);
-         if (a.ok()) api.applyActionCodeApp(app, code, Void(r));
-       }},
-      {"checkActionCode",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto code = a.string(1);
-         if (a.ok()) api.checkActionCodeApp(app, code, Record<PigeonActionCodeInfo>(r));
-       }},
-      {"confirmPasswordReset",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto code = a.string(1);
-         auto newPassword = a.string(2);
-         if (a.ok()) api.confirmPasswordResetApp(app, code, newPassword, Void(r));
-       }},
-      {"createUserWithEmailAndPassword",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         auto password = a.string(2);
-         if (a.ok()) {
-           api.createUserWithEmailAndPasswordApp(app, email, password,
-                                                 Record<PigeonUserCredential>(r));
-         }
-       }},
-      {"signInAnonymously",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.signInAnonymouslyApp(app, Record<PigeonUserCredential>(r));
-       }},
-      {"signInWithCredential",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto input = a.dictionary(1);
-         if (a.ok()) api.signInWithCredentialApp(app, input, Record<PigeonUserCredential>(r));
-       }},
-      {"signInWithCustomToken",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto token = a.string(1);
-         if (a.ok()) api.signInWithCustomTokenApp(app, token, Record<PigeonUserCredential>(r));
-       }},
-      {"signInWithEmailAndPassword",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         auto password = a.string(2);
-         if (a.ok()) {
-           api.signInWithEmailAndPasswordApp(app, email, password, Record<PigeonUserCredential>(r));
-         }
-       }},
-      {"signInWithEmailLink",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         auto link = a.string(2);
-         if (a.ok()) api.signInWithEmailLinkApp(app, email, link, Record<PigeonUserCredential>(r));
-       }},
-      {"signInWithProvider",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto provider = a.record<PigeonSignInProvider>(1, kProvider);
-         if (a.ok()) api.signInWithProviderApp(app, provider, Record<PigeonUserCredential>(r));
-       }},
-      {"signOut",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.signOutApp(app, Void(r));
-       }},
-      {"fetchSignInMethodsForEmail",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         if (a.ok()) api.fetchSignInMethodsForEmailApp(app, email, Strings(r));
-       }},
-      {"sendPasswordResetEmail",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         auto settings = a.record<PigeonActionCodeSettings>(2, kSettings);
-         if (a.ok()) api.sendPasswordResetEmailApp(app, email, settings, Void(r));
-       }},
-      {"sendSignInLinkToEmail",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         auto settings = a.record<PigeonActionCodeSettings>(2, kSettings);
-         if (a.ok()) api.sendSignInLinkToEmailApp(app, email, settings, Void(r));
-       }},
-      {"setLanguageCode",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto code = a.string(1);
-         if (a.ok()) api.setLanguageCodeApp(app, code, String(r));
-       }},
-      {"setSettings",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto settings = a.record<PigeonZudiroruAuthSettings>(1, "a PigeonZudiroruAuthSettings");
-         if (a.ok()) api.setSettingsApp(app, settings, Void(r));
-       }},
-      {"verifyPasswordResetCode",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto code = a.string(1);
-         if (a.ok()) api.verifyPasswordResetCodeApp(app, code, String(r));
-       }},
-      {"verifyPhoneNumber",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request =
-             a.record<PigeonVerifyPhoneNumberRequest>(1, "a PigeonVerifyPhoneNumberRequest");
-         if (a.ok()) api.verifyPhoneNumberApp(app, request, String(r));
-       }},
-      {"revokeTokenWithAuthorizationCode",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto code = a.string(1);
-         if (a.ok()) api.revokeTokenWithAuthorizationCodeApp(app, code, Void(r));
-       }},
-      {"initializeRecaptchaConfig",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.initializeRecaptchaConfigApp(app, Void(r));
-       }},
+      Bind<Api>("registerIdTokenListener", &Api::registerIdTokenListenerApp),
+      Bind<Api>("registerAuthStateListener", &Api::registerAuthStateListenerApp),
+      Bind<Api>("useEmulator", &Api::useEmulatorApp),
+      Bind<Api>("applyActionCode", &Api::applyActionCodeApp),
+      Bind<Api>("checkActionCode", &Api::checkActionCodeApp),
+      Bind<Api>("confirmPasswordReset", &Api::confirmPasswordResetApp),
+      Bind<Api>("createUserWithEmailAndPassword", &Api::createUserWithEmailAndPasswordApp),
+      Bind<Api>("signInAnonymously", &Api::signInAnonymouslyApp),
+      Bind<Api>("signInWithCredential", &Api::signInWithCredentialApp),
+      Bind<Api>("signInWithCustomToken", &Api::signInWithCustomTokenApp),
+      Bind<Api>("signInWithEmailAndPassword", &Api::signInWithEmailAndPasswordApp),
+      Bind<Api>("signInWithEmailLink", &Api::signInWithEmailLinkApp),
+      Bind<Api>("signInWithProvider", &Api::signInWithProviderApp),
+      Bind<Api>("signOut", &Api::signOutApp),
+      Bind<Api>("fetchSignInMethodsForEmail", &Api::fetchSignInMethodsForEmailApp),
+      Bind<Api>("sendPasswordResetEmail", &Api::sendPasswordResetEmailApp),
+      Bind<Api>("sendSignInLinkToEmail", &Api::sendSignInLinkToEmailApp),
+      Bind<Api>("setLanguageCode", &Api::setLanguageCodeApp),
+      Bind<Api>("setSettings", &Api::setSettingsApp),
+      Bind<Api>("verifyPasswordResetCode", &Api::verifyPasswordResetCodeApp),
+      Bind<Api>("verifyPhoneNumber", &Api::verifyPhoneNumberApp),
+      Bind<Api>("revokeTokenWithAuthorizationCode", &Api::revokeTokenWithAuthorizationCodeApp),
+      Bind<Api>("initializeRecaptchaConfig", &Api::initializeRecaptchaConfigApp),
   };
   return *table;
 }
 
 const Table<ZudiroruAuthUserHostApi>& UserTable() {
   using Api = ZudiroruAuthUserHostApi;
-  using App = AuthPigeonZudiroruApp;
   static const auto* table = new Table<Api>{
-      {"delete",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.deleteApp(app, Void(r));
-       }},
-      {"getIdToken",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         bool forceRefresh = a.boolean(1, /*integersOnly=*/true);
-         if (a.ok()) api.getIdTokenApp(app, forceRefresh, Record<PigeonIdTokenResult>(r));
-       }},
-      {"linkWithCredential",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto input = a.dictionary(1);
-         if (a.ok()) api.linkWithCredentialApp(app, input, Record<PigeonUserCredential>(r));
-       }},
-      {"linkWithProvider",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto provider = a.record<PigeonSignInProvider>(1, kProvider);
-         if (a.ok()) api.linkWithProviderApp(app, provider, Record<PigeonUserCredential>(r));
-       }},
-      {"reauthenticateWithCredential",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto input = a.dictionary(1);
-         if (a.ok()) {
-           api.reauthenticateWithCredentialApp(app, input, Record<PigeonUserCredential>(r));
-         }
-       }},
-      {"reauthenticateWithProvider",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto provider = a.record<PigeonSignInProvider>(1, kProvider);
-         if (a.ok()) {
-           api.reauthenticateWithProviderApp(app, provider, Record<PigeonUserCredential>(r));
-         }
-       }},
-      {"reload",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.reloadApp(app, Record<PigeonUserDetails>(r));
-       }},
-      {"sendEmailVerification",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto settings = a.record<PigeonActionCodeSettings>(1, kSettings);
-         if (a.ok()) api.sendEmailVerificationApp(app, settings, Void(r));
-       }},
-      {"unlink",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto providerId = a.string(1);
-         if (a.ok()) api.unlinkApp(app, providerId, Record<PigeonUserCredential>(r));
-       }},
-      {"updateEmail",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         if (a.ok()) api.updateEmailApp(app, email, Record<PigeonUserDetails>(r));
-       }},
-      {"updatePassword",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto password = a.string(1);
-         if (a.ok()) api.updatePasswordApp(app, password, Record<PigeonUserDetails>(r));
-       }},
-      {"updatePhoneNumber",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto input = a.dictionary(1);
-         if (a.ok()) api.updatePhoneNumberApp(app, input, Record<PigeonUserDetails>(r));
-       }},
-      {"updateProfile",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto profile = a.record<PigeonUserProfile>(1, "a PigeonUserProfile");
-         if (a.ok()) api.updateProfileApp(app, profile, Record<PigeonUserDetails>(r));
-       }},
-      {"verifyBeforeUpdateEmail",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto email = a.string(1);
-         auto settings = a.record<PigeonActionCodeSettings>(2, kSettings);
-         if (a.ok()) api.verifyBeforeUpdateEmailApp(app, email, settings, Void(r));
-       }},
+      Bind<Api>("delete", &Api::deleteApp),
+      Bind<Api>("getIdToken", &Api::getIdTokenApp),
+      Bind<Api>("linkWithCredential", &Api::linkWithCredentialApp),
+      Bind<Api>("linkWithProvider", &Api::linkWithProviderApp),
+      Bind<Api>("reauthenticateWithCredential", &Api::reauthenticateWithCredentialApp),
+      Bind<Api>("reauthenticateWithProvider", &Api::reauthenticateWithProviderApp),
+      Bind<Api>("reload", &Api::reloadApp),
+      Bind<Api>("sendEmailVerification", &Api::sendEmailVerificationApp),
+      Bind<Api>("unlink", &Api::unlinkApp),
+      Bind<Api>("updateEmail", &Api::updateEmailApp),
+      Bind<Api>("updatePassword", &Api::updatePasswordApp),
+      Bind<Api>("updatePhoneNumber", &Api::updatePhoneNumberApp),
+      Bind<Api>("updateProfile", &Api::updateProfileApp),
+      Bind<Api>("verifyBeforeUpdateEmail", &Api::verifyBeforeUpdateEmailApp),
   };
   return *table;
 }
 
 const Table<MultiFactorUserHostApi>& MultiFactorUserTable() {
   using Api = MultiFactorUserHostApi;
-  using App = AuthPigeonZudiroruApp;
   static const auto* table = new Table<Api>{
-      {"enrollPhone",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto assertion = a.record<PigeonPhoneMultiFactorAssertion>(1, kPhoneAssertion);
-         auto displayName = a.string(2);
-         if (a.ok()) api.enrollPhoneApp(app, assertion, displayName, Void(r));
-       }},
-      {"enrollTotp",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto assertionId = a.string(1);
-         auto displayName = a.string(2);
-         if (a.ok()) api.enrollTotpApp(app, assertionId, displayName, Void(r));
-       }},
-      {"getSession",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.getSessionApp(app, Record<PigeonMultiFactorSession>(r));
-       }},
-      {"unenroll",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         auto factorUid = a.string(1);
-         if (a.ok()) api.unenrollApp(app, factorUid, Void(r));
-       }},
-      {"getEnrolledFactors",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.getEnrolledFactorsApp(app, Factors(r));
-       }},
+      Bind<Api>("enrollPhone", &Api::enrollPhoneApp),
+      Bind<Api>("enrollTotp", &Api::enrollTotpApp),
+      Bind<Api>("getSession", &Api::getSessionApp),
+      Bind<Api>("unenroll", &Api::unenrollApp),
+      Bind<Api>("getEnrolledFactors", &Api::getEnrolledFactorsApp),
   };
   return *table;
 }
@@ -461,16 +248,7 @@ const Table<MultiFactorUserHostApi>& MultiFactorUserTable() {
 const Table<MultiFactoResolverHostApi>& ResolverTable() {
   using Api = MultiFactoResolverHostApi;
   static const auto* table = new Table<Api>{
-      {"resolveSignIn",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto resolverId = a.string(0);
-         auto assertion = a.record<PigeonPhoneMultiFactorAssertion>(1, kPhoneAssertion);
-         auto totpAssertionId = a.string(2);
-         if (a.ok()) {
-           api.resolveSignInResolverId(resolverId, assertion, totpAssertionId,
-                                       Record<PigeonUserCredential>(r));
-         }
-       }},
+      Bind<Api>("resolveSignIn", &Api::resolveSignInResolverId),
   };
   return *table;
 }
@@ -478,24 +256,9 @@ const Table<MultiFactoResolverHostApi>& ResolverTable() {
 const Table<MultiFactorTotpHostApi>& TotpTable() {
   using Api = MultiFactorTotpHostApi;
   static const auto* table = new Table<Api>{
-      {"generateSecret",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto sessionId = a.string(0);
-         if (a.ok()) api.generateSecretSessionId(sessionId, Record<PigeonTotpSecret>(r));
-       }},
-      {"getAssertionForEnrollment",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto secretKey = a.string(0);
-         auto oneTimePassword = a.string(1);
-         if (a.ok()) api.getAssertionForEnrollmentSecretKey(secretKey, oneTimePassword, String(r));
-       }},
-      {"getAssertionForSignIn",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto enrollmentId = a.string(0);
-         auto oneTimePassword = a.string(1);
-         if (a.ok())
-           api.getAssertionForSignInEnrollmentId(enrollmentId, oneTimePassword, String(r));
-       }},
+      Bind<Api>("generateSecret", &Api::generateSecretSessionId),
+      Bind<Api>("getAssertionForEnrollment", &Api::getAssertionForEnrollmentSecretKey),
+      Bind<Api>("getAssertionForSignIn", &Api::getAssertionForSignInEnrollmentId),
   };
   return *table;
 }
@@ -503,19 +266,8 @@ const Table<MultiFactorTotpHostApi>& TotpTable() {
 const Table<MultiFactorTotpSecretHostApi>& TotpSecretTable() {
   using Api = MultiFactorTotpSecretHostApi;
   static const auto* table = new Table<Api>{
-      {"generateQrCodeUrl",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto secretKey = a.string(0);
-         auto accountName = a.string(1);
-         auto issuer = a.string(2);
-         if (a.ok()) api.generateQrCodeUrlSecretKey(secretKey, accountName, issuer, String(r));
-       }},
-      {"openInOtpApp",
-       [](Args& a, Api& api, flutter::FlutterReply r) {
-         auto secretKey = a.string(0);
-         auto qrCodeUrl = a.string(1);
-         if (a.ok()) api.openInOtpAppSecretKey(secretKey, qrCodeUrl, Void(r));
-       }},
+      Bind<Api>("generateQrCodeUrl", &Api::generateQrCodeUrlSecretKey),
+      Bind<Api>("openInOtpApp", &Api::openInOtpAppSecretKey),
   };
   return *table;
 }

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <vector>
 
+#include "analytics/engine/interop_connector.h"
 #include "macos/Runner/app_delegate.h"
 #include "macos/Runner/dart_console.h"
 #include "macos/Runner/launch_options.h"
@@ -14,6 +15,7 @@
 #include "platform/flutter/engine.h"
 #include "platform/flutter/view_controller.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/process_info.h"
 
 namespace runner {
 
@@ -44,6 +46,22 @@ void AfterLaunch(appkit::Application& application, std::istream* script, std::os
   std::vector<std::shared_ptr<appkit::Window>> windows = application.windows();
   for (const auto& window : windows) window->close();
   if (windows.empty()) application.terminate();
+}
+
+// The macOS version every gate and every reported field follows: the launch argument, else the
+// bundle's Info.plist, else the default.
+void ApplyOperatingSystemVersion(const LaunchOptions& options, std::ostream& err) {
+  fnd::ProcessInfo& info = fnd::ProcessInfo::processInfo();
+  if (options.osVersion) {
+    info.setOperatingSystemVersionText(*options.osVersion);  // Checked by the parser.
+    return;
+  }
+  std::optional<fnd::Value> plist =
+      fnd::Bundle::mainBundle().objectForInfoDictionaryKey(kOSVersionInfoKey);
+  if (!plist) return;
+  if (!plist->isString() || !info.setOperatingSystemVersionText(plist->asString())) {
+    err << "quellmark: ignoring Info.plist " << kOSVersionInfoKey << ": not a version\n";
+  }
 }
 
 }  // namespace
@@ -83,6 +101,10 @@ int QuellmarkMain(int argc, const char* const* argv, std::istream& in, std::ostr
     }
   }
   if (options->bundlePath) fnd::Bundle::setMainBundlePath(*options->bundlePath);
+  ApplyOperatingSystemVersion(*options, err);
+  // What the platform runs at image load: the analytics library registers with the vendor core,
+  // which starts the engine when it configures the default app.
+  DEVAzodavevuConnector::load();
 
   appkit::Application& app = application ? *application : appkit::Application::sharedApplication();
   fnd::NotificationCenter::Observer launched = app.notificationCenter().addObserver(

@@ -1,6 +1,5 @@
 #include "platform/foundation/process_info.h"
 
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <thread>
+
+#include "platform/system/system.h"
 
 extern char** environ;
 
@@ -22,12 +23,13 @@ struct UnameFacts {
 
 UnameFacts ReadUname() {
   UnameFacts facts;
-  utsname u;
-  if (uname(&u) != 0) return facts;
-  facts.version = ProcessInfo::ParseVersion(u.release);
+  std::optional<sys::KernelInfo> kernel = sys::System::current().kernel();
+  if (!kernel) return facts;
+  facts.version = ProcessInfo::ParseVersion(kernel->release);
   facts.versionString = "Version " + std::to_string(facts.version.majorVersion) + "." +
                         std::to_string(facts.version.minorVersion) + "." +
-                        std::to_string(facts.version.patchVersion) + " (Build " + u.version + ")";
+                        std::to_string(facts.version.patchVersion) + " (Build " + kernel->version +
+                        ")";
   return facts;
 }
 

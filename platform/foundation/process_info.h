@@ -27,7 +27,7 @@ class ProcessInfo {
   // The process's instance. main() gives it the real arguments with setArguments().
   static ProcessInfo& processInfo();
 
-  // Reads the OS version with uname(2); arguments start empty.
+  // Reads the OS version from sys::System::current() (uname); arguments start empty.
   ProcessInfo();
   ProcessInfo(const ProcessInfo&) = delete;
   ProcessInfo& operator=(const ProcessInfo&) = delete;
@@ -50,7 +50,7 @@ class ProcessInfo {
   bool isOperatingSystemAtLeastVersion(const OperatingSystemVersion& version) const;
   // Replaces both (a test's or a flag's OS); the string is taken as given.
   void setOperatingSystemVersion(OperatingSystemVersion version, std::string versionString);
-  // Goes back to what uname says.
+  // Reads the version again from sys::System::current().
   void resetOperatingSystemVersion();
 
   // The program's name: the last component of the first argument, else of /proc/self/exe.

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "platform/system/system.h"
+
 namespace fnd {
 namespace {
 
@@ -46,6 +48,20 @@ TEST(ProcessInfoTest, OperatingSystemVersion) {
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({9, 99, 99}));
   info.resetOperatingSystemVersion();
   EXPECT_EQ(info.operatingSystemVersion(), real);
+}
+
+TEST(ProcessInfoTest, VersionComesFromTheInstalledSystem) {
+  sys::FakeSystem machine;
+  machine.kernelInfo = sys::KernelInfo{"Linux", "host", "5.10.0-28-arm64", "#1 SMP", "aarch64"};
+  sys::ScopedSystem install(machine);
+  ProcessInfo info;
+  EXPECT_EQ(info.operatingSystemVersion(), (OperatingSystemVersion{5, 10, 0}));
+  EXPECT_EQ(info.operatingSystemVersionString(), "Version 5.10.0 (Build #1 SMP)");
+
+  machine.kernelInfo.reset();  // uname failing leaves nothing to report.
+  info.resetOperatingSystemVersion();
+  EXPECT_EQ(info.operatingSystemVersion(), (OperatingSystemVersion{0, 0, 0}));
+  EXPECT_EQ(info.operatingSystemVersionString(), "");
 }
 
 TEST(ProcessInfoTest, EnvironmentAndMachine) {

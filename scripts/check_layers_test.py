@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Tests of check_layers.py over a small tree of its own."""
 
+import contextlib
+import io
 import os
 import sys
 import tempfile
@@ -97,6 +99,13 @@ class CheckLayersTest(unittest.TestCase):
                          ["analytics/extra/x.cpp: not in any layer of the picture"])
 
     def test_exit_status(self):
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(out):
+            self.exit_statuses()
+        self.assertIn("platform/x/b.cpp:2: platform/... -> plugins/a (plugins/a/p.h)",
+                      out.getvalue())
+
+    def exit_statuses(self):
         with open(os.path.join(self.root, "ARCHITECTURE.md"), "w") as f:
             f.write(PICTURE)
         self.write("platform/x/a.cpp")

@@ -31,6 +31,8 @@ SANCTIONED = {
     "analytics/engine/name_tables.h": "the reserved event and property names",
     "analytics/engine/data_type_validator.h": "the naming and value rules",
     "analytics/engine/log_formatting.h": "names and parameters as log text",
+    "analytics/engine/identity.h": "the app instance and user identifiers",
+    "analytics/engine/runtime_class_registry.h": "optional classes looked up by name",
 }
 
 # System headers that only one folder may include: the folder that wraps the library.

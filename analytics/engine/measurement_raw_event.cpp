@@ -16,7 +16,7 @@
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
 

@@ -15,7 +15,7 @@
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/foundation/value.h"
 #include "analytics/proto/messages.h"

@@ -207,11 +207,11 @@ class ZIVMeasurementAttribution {
   virtual void resetOnDeviceConversionContexts() {}
   // Linked-client bits 2 (private-set-membership client), 4 and 8 (conversion clients).
   virtual int32_t linkedClientBits() { return 0; }
-  // A stored value ({"set_timestamp", "value"}) as its encoded OnDeviceMeasurementValue message
-  // (`APMODMValueFromDictionary`), or nullopt when it does not convert.
-  virtual std::optional<fnd::Data> encodedODMValueFromDictionary(const fnd::Dictionary& row) {
+  // A stored value ({"set_timestamp", "value"}) as its OnDeviceMeasurementValue message
+  // (`APMODMValueFromDictionary`), or null when it does not convert.
+  virtual std::shared_ptr<NANOMessageBase> ODMValueFromDictionary(const fnd::Dictionary& row) {
     (void)row;
-    return std::nullopt;
+    return nullptr;
   }
 };
 

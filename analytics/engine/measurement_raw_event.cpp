@@ -113,11 +113,9 @@ bool ZIVMeasurement::writeEvent(const std::shared_ptr<ZIVEvent>& event, bool isP
       }
       continue;
     }
-    if (std::optional<fnd::Data> encoded = attribution.encodedODMValueFromDictionary(*row)) {
-      if (auto value = APMPBOnDeviceMeasurementValue::initWithBuffer(*encoded)) {
-        NANOSetMessage(info.get(), slot.position, value.get());
-        anyODM = true;
-      }
+    if (std::shared_ptr<NANOMessageBase> value = attribution.ODMValueFromDictionary(*row)) {
+      NANOSetMessage(info.get(), slot.position, value.get());
+      anyODM = true;
     }
   }
   if (anyODM)

@@ -1,5 +1,7 @@
 #include "analytics/config/experiment_task_manager.h"
 
+#include "analytics/foundation/service_url.h"
+
 #include <cassert>
 #include <cfloat>
 #include <cmath>
@@ -76,7 +78,8 @@ APMETaskManager::APMETaskManager(
       requestBuilder_(requestBuilder ? std::move(requestBuilder)
                                      : APMEExperimentRequestBuilder::sharedInstance()),
       fetchURL_(fetchURL.empty()
-                    ? std::string("https://") + kAPMEExperimentsServerHost + kAPMEExperimentsPath
+                    ? ZIVServiceURL(std::string("https://") + kAPMEExperimentsServerHost +
+                                    kAPMEExperimentsPath)
                     : std::move(fetchURL)),
       initializationTimestamp_(initTimestamp) {}
 

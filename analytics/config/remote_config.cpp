@@ -1,5 +1,7 @@
 #include "analytics/config/remote_config.h"
 
+#include "analytics/foundation/service_url.h"
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -664,8 +666,8 @@ std::optional<std::string> ZIVRemoteConfig::remoteConfigURLWithPlatform(
   query.set("platform", *platform);
   query.set("runtime_version", fnd::Value::Int64(runtimeVersion));
   query.set("zuz_version", fnd::Value::Int64(SDKVersion));
-  return std::string("https://") + ZIVRemoteConfigUploadHost + "/config/app/" +
-         PercentEncodePathSegment(appID_) + "?" + ziv_queryString(query);
+  return ZIVServiceURL(std::string("https://") + ZIVRemoteConfigUploadHost + "/config/app/" +
+                       PercentEncodePathSegment(appID_) + "?" + ziv_queryString(query));
 }
 
 // ---- Lookup.
@@ -835,9 +837,9 @@ std::string ZIVRemoteConfig::uploadURL() const {
   // A subdomain that is not a host label would move the upload elsewhere; it is not used.
   std::optional<std::string> subdomain = uploadSubdomain();
   if (subdomain && IsValidSubdomain(*subdomain)) {
-    return "https://" + *subdomain + "." + host + "/a";
+    return ZIVServiceURL("https://" + *subdomain + "." + host + "/a");
   }
-  return "https://" + host + "/a";
+  return ZIVServiceURL("https://" + host + "/a");
 }
 
 bool ZIVRemoteConfig::SGTMUploadEnabled() const {

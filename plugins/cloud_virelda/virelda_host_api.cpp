@@ -2,41 +2,29 @@
 
 #include <utility>
 
+#include "platform/flutter/channel_arguments.h"
 #include "plugins/zudiroru_core/pigeon.h"
 
 // ---- Codec ----
 
-fnd::Value ZudiroruVireldaHostApiCodecReader::readValueOfType(uint8_t type) {
-  if (type < AggregateQuery::kType || type > PigeonTransactionCommand::kType) {
-    return FLTZudiroruVireldaReader::readValueOfType(type);
-  }
-  fnd::Value fields = readValue();
-  if (failed()) return fnd::Value();
-  if (!fields.isArray()) return invalid("A message is not a field list");
-  auto message = VireldaPigeonMessageFromList(type, *fields.array());
-  if (!message) {
-    return invalid("The fields of message " + std::to_string(type) + " are of the wrong kind");
-  }
-  return fnd::Value(std::shared_ptr<fnd::Record>(message));
-}
-
-void ZudiroruVireldaHostApiCodecWriter::writeValue(const fnd::Value& value) {
-  if (auto message = value.recordAs<VireldaPigeonMessage>()) {
-    writeByte(message->pigeonType());
-    writeValue(fnd::Value(message->toList()));
-    return;
-  }
-  FLTZudiroruVireldaWriter::writeValue(value);
-}
-
-std::unique_ptr<flutter::FlutterStandardWriter>
-ZudiroruVireldaHostApiCodecReaderWriter::writerWithData(fnd::Data* data) const {
-  return std::make_unique<ZudiroruVireldaHostApiCodecWriter>(data);
-}
-
-std::unique_ptr<flutter::FlutterStandardReader>
-ZudiroruVireldaHostApiCodecReaderWriter::readerWithData(std::span<const uint8_t> data) const {
-  return std::make_unique<ZudiroruVireldaHostApiCodecReader>(data);
+const std::vector<zudiroru::PigeonType>& ZudiroruVireldaHostApiTypes() {
+  using zudiroru::PigeonType;
+  static const auto* types = new std::vector<PigeonType>{
+      PigeonType::of<AggregateQuery>(AggregateQuery::kType),
+      PigeonType::of<AggregateQueryResponse>(AggregateQueryResponse::kType),
+      PigeonType::of<DocumentReferenceRequest>(DocumentReferenceRequest::kType),
+      PigeonType::of<VireldaPigeonZudiroruApp>(VireldaPigeonZudiroruApp::kType),
+      PigeonType::of<PigeonDocumentChange>(PigeonDocumentChange::kType),
+      PigeonType::of<PigeonDocumentOption>(PigeonDocumentOption::kType),
+      PigeonType::of<PigeonDocumentSnapshot>(PigeonDocumentSnapshot::kType),
+      PigeonType::of<PigeonZudiroruSettings>(PigeonZudiroruSettings::kType),
+      PigeonType::of<PigeonGetOptions>(PigeonGetOptions::kType),
+      PigeonType::of<PigeonQueryParameters>(PigeonQueryParameters::kType),
+      PigeonType::of<PigeonQuerySnapshot>(PigeonQuerySnapshot::kType),
+      PigeonType::of<PigeonSnapshotMetadata>(PigeonSnapshotMetadata::kType),
+      PigeonType::of<PigeonTransactionCommand>(PigeonTransactionCommand::kType),
+  };
+  return *types;
 }
 
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> ZudiroruVireldaHostApiGetCodec() {
@@ -51,70 +39,12 @@ std::shared_ptr<const flutter::FlutterStandardMessageCodec> ZudiroruVireldaHostA
 namespace {
 
 using Api = ZudiroruVireldaHostApi;
+
+constexpr const char* kInvalidArgumentCode = "invalid-argument";
 using Reply =
     std::function<void(const fnd::Value& result, std::shared_ptr<flutter::FlutterError> error)>;
 
-// The arguments of one request, read by position with kind checks.
-class Args {
- public:
-  explicit Args(const fnd::Array& list) : list_(list) {}
-  bool ok() const { return bad_ < 0; }
-  int bad() const { return bad_; }
-
-  std::optional<std::string> string(size_t i) {
-    auto v = at(i);
-    if (v.isNull()) return std::nullopt;
-    if (!v.isString()) return reject<std::string>(i);
-    return v.asString();
-  }
-  bool boolean(size_t i) {
-    auto v = at(i);
-    if (!v.isNull() && !v.isBool() && !v.isInt()) reject<bool>(i);
-    return v.asBool();
-  }
-  int64_t integer(size_t i) {
-    auto v = at(i);
-    if (!v.isNull() && !v.isNumber()) reject<int64_t>(i);
-    return v.asInt();
-  }
-  std::optional<fnd::Data> data(size_t i) {
-    auto v = at(i);
-    if (v.isNull()) return std::nullopt;
-    if (!v.isData()) return reject<fnd::Data>(i);
-    return *v.data();
-  }
-  template <typename T>
-  std::shared_ptr<T> message(size_t i) {
-    auto v = at(i);
-    if (v.isNull()) return nullptr;
-    auto m = v.recordAs<T>();
-    if (!m) reject<int>(i);
-    return m;
-  }
-  template <typename T>
-  std::optional<std::vector<std::shared_ptr<T>>> messages(size_t i) {
-    auto v = at(i);
-    if (v.isNull()) return std::nullopt;
-    if (!v.isArray()) return reject<std::vector<std::shared_ptr<T>>>(i);
-    std::vector<std::shared_ptr<T>> out;
-    for (const auto& e : *v.array()) {
-      auto m = e.recordAs<T>();
-      if (!m) return reject<std::vector<std::shared_ptr<T>>>(i);
-      out.push_back(std::move(m));
-    }
-    return out;
-  }
-
- private:
-  fnd::Value at(size_t i) const { return GetNullableObjectAtIndex(list_, i); }
-  template <typename T>
-  std::optional<T> reject(size_t i) {
-    if (bad_ < 0) bad_ = static_cast<int>(i);
-    return std::nullopt;
-  }
-  const fnd::Array& list_;
-  int bad_ = -1;
-};
+using Args = flutter::ChannelArguments;
 
 using Handler = std::function<void(Args& args, Api& api, Reply reply)>;
 
@@ -129,160 +59,162 @@ Api::ResultCompletion Result(Reply reply) {
   };
 }
 
+constexpr const char* kApp = "a VireldaPigeonZudiroruApp";
+
 const std::vector<std::pair<const char*, Handler>>& Handlers() {
   using App = VireldaPigeonZudiroruApp;
   static const auto* handlers = new std::vector<std::pair<const char*, Handler>>{
       {"loadBundle",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto bundle = a.data(1);
          if (a.ok()) api.loadBundleApp(app, bundle, Result(r));
        }},
       {"namedQueryGet",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto name = a.string(1);
-         auto options = a.message<PigeonGetOptions>(2);
+         auto options = a.record<PigeonGetOptions>(2, "a PigeonGetOptions");
          if (a.ok()) api.namedQueryGetApp(app, name, options, Result(r));
        }},
       {"clearPersistence",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          if (a.ok()) api.clearPersistenceApp(app, Void(r));
        }},
       {"disableNetwork",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          if (a.ok()) api.disableNetworkApp(app, Void(r));
        }},
       {"enableNetwork",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          if (a.ok()) api.enableNetworkApp(app, Void(r));
        }},
       {"terminate",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          if (a.ok()) api.terminateApp(app, Void(r));
        }},
       {"waitForPendingWrites",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          if (a.ok()) api.waitForPendingWritesApp(app, Void(r));
        }},
       {"setIndexConfiguration",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto configuration = a.string(1);
          if (a.ok()) api.setIndexConfigurationApp(app, configuration, Void(r));
        }},
       {"setLoggingEnabled",
        [](Args& a, Api& api, Reply r) {
-         bool enabled = a.boolean(0);
+         bool enabled = a.boolean(0, /*integersOnly=*/true);
          if (a.ok()) api.setLoggingEnabledLoggingEnabled(enabled, Void(r));
        }},
       {"snapshotsInSyncSetup",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          if (a.ok()) api.snapshotsInSyncSetupApp(app, Result(r));
        }},
       {"transactionCreate",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         int64_t timeout = a.integer(1);
-         int64_t maxAttempts = a.integer(2);
+         auto app = a.record<App>(0, kApp);
+         int64_t timeout = a.integerValue(1);
+         int64_t maxAttempts = a.integerValue(2);
          if (a.ok()) api.transactionCreateApp(app, timeout, maxAttempts, Result(r));
        }},
       {"transactionStoreResult",
        [](Args& a, Api& api, Reply r) {
          auto id = a.string(0);
-         auto result = static_cast<PigeonTransactionResult>(a.integer(1));
-         auto commands = a.messages<PigeonTransactionCommand>(2);
+         auto result = static_cast<PigeonTransactionResult>(a.integerValue(1));
+         auto commands = a.records<PigeonTransactionCommand>(2, "PigeonTransactionCommand");
          if (a.ok()) api.transactionStoreResultTransactionId(id, result, commands, Void(r));
        }},
       {"transactionGet",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto id = a.string(1);
          auto path = a.string(2);
          if (a.ok()) api.transactionGetApp(app, id, path, Result(r));
        }},
       {"documentReferenceSet",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto request = a.message<DocumentReferenceRequest>(1);
+         auto app = a.record<App>(0, kApp);
+         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
          if (a.ok()) api.documentReferenceSetApp(app, request, Void(r));
        }},
       {"documentReferenceUpdate",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto request = a.message<DocumentReferenceRequest>(1);
+         auto app = a.record<App>(0, kApp);
+         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
          if (a.ok()) api.documentReferenceUpdateApp(app, request, Void(r));
        }},
       {"documentReferenceGet",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto request = a.message<DocumentReferenceRequest>(1);
+         auto app = a.record<App>(0, kApp);
+         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
          if (a.ok()) api.documentReferenceGetApp(app, request, Result(r));
        }},
       {"documentReferenceDelete",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto request = a.message<DocumentReferenceRequest>(1);
+         auto app = a.record<App>(0, kApp);
+         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
          if (a.ok()) api.documentReferenceDeleteApp(app, request, Void(r));
        }},
       {"queryGet",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto path = a.string(1);
-         bool group = a.boolean(2);
-         auto parameters = a.message<PigeonQueryParameters>(3);
-         auto options = a.message<PigeonGetOptions>(4);
+         bool group = a.boolean(2, /*integersOnly=*/true);
+         auto parameters = a.record<PigeonQueryParameters>(3, "a PigeonQueryParameters");
+         auto options = a.record<PigeonGetOptions>(4, "a PigeonGetOptions");
          if (a.ok()) api.queryGetApp(app, path, group, parameters, options, Result(r));
        }},
       {"aggregateQuery",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto path = a.string(1);
-         auto parameters = a.message<PigeonQueryParameters>(2);
-         auto source = static_cast<AggregateSource>(a.integer(3));
-         auto queries = a.messages<AggregateQuery>(4);
-         bool group = a.boolean(5);
+         auto parameters = a.record<PigeonQueryParameters>(2, "a PigeonQueryParameters");
+         auto source = static_cast<AggregateSource>(a.integerValue(3));
+         auto queries = a.records<AggregateQuery>(4, "AggregateQuery");
+         bool group = a.boolean(5, /*integersOnly=*/true);
          if (a.ok()) {
            api.aggregateQueryApp(app, path, parameters, source, queries, group, Result(r));
          }
        }},
       {"writeBatchCommit",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto writes = a.messages<PigeonTransactionCommand>(1);
+         auto app = a.record<App>(0, kApp);
+         auto writes = a.records<PigeonTransactionCommand>(1, "PigeonTransactionCommand");
          if (a.ok()) api.writeBatchCommitApp(app, writes, Void(r));
        }},
       {"querySnapshot",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
+         auto app = a.record<App>(0, kApp);
          auto path = a.string(1);
-         bool group = a.boolean(2);
-         auto parameters = a.message<PigeonQueryParameters>(3);
-         auto options = a.message<PigeonGetOptions>(4);
-         bool metadata = a.boolean(5);
-         auto source = static_cast<ListenSource>(a.integer(6));
+         bool group = a.boolean(2, /*integersOnly=*/true);
+         auto parameters = a.record<PigeonQueryParameters>(3, "a PigeonQueryParameters");
+         auto options = a.record<PigeonGetOptions>(4, "a PigeonGetOptions");
+         bool metadata = a.boolean(5, /*integersOnly=*/true);
+         auto source = static_cast<ListenSource>(a.integerValue(6));
          if (a.ok()) {
            api.querySnapshotApp(app, path, group, parameters, options, metadata, source, Result(r));
          }
        }},
       {"documentReferenceSnapshot",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto request = a.message<DocumentReferenceRequest>(1);
-         bool metadata = a.boolean(2);
-         auto source = static_cast<ListenSource>(a.integer(3));
+         auto app = a.record<App>(0, kApp);
+         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
+         bool metadata = a.boolean(2, /*integersOnly=*/true);
+         auto source = static_cast<ListenSource>(a.integerValue(3));
          if (a.ok()) api.documentReferenceSnapshotApp(app, request, metadata, source, Result(r));
        }},
       {"persistenceCacheIndexManagerRequest",
        [](Args& a, Api& api, Reply r) {
-         auto app = a.message<App>(0);
-         auto request = static_cast<PersistenceCacheIndexManagerRequest>(a.integer(1));
+         auto app = a.record<App>(0, kApp);
+         auto request = static_cast<PersistenceCacheIndexManagerRequest>(a.integerValue(1));
          if (a.ok()) api.persistenceCacheIndexManagerRequestApp(app, request, Void(r));
        }},
   };
@@ -329,15 +261,9 @@ void ZudiroruVireldaHostApiSetup(const std::shared_ptr<flutter::FlutterBinaryMes
                                    fnd::Value()));
             return;
           }
-          Args args(*decoded->array());
+          Args args = Args::ofList(name, *decoded);
           run(args, *api, send);
-          if (!args.ok()) {
-            send(fnd::Value(), std::make_shared<flutter::FlutterError>(
-                                   "invalid-argument",
-                                   "Argument " + std::to_string(args.bad()) + " of " + name +
-                                       " is of the wrong kind.",
-                                   fnd::Value()));
-          }
+          if (!args.ok()) send(fnd::Value(), args.refusal(kInvalidArgumentCode));
         });
   }
 }

@@ -21,29 +21,35 @@
 #include <string>
 #include <vector>
 
-#include "plugins/cloud_virelda/virelda_codec.h"
-#include "plugins/cloud_virelda/virelda_messages.h"
 #include "platform/flutter/binary_messenger.h"
 #include "platform/flutter/codec.h"
 #include "platform/flutter/standard_codec.h"
+#include "plugins/cloud_virelda/virelda_codec.h"
+#include "plugins/cloud_virelda/virelda_messages.h"
+#include "plugins/zudiroru_core/pigeon.h"
 
-class ZudiroruVireldaHostApiCodecReader : public FLTZudiroruVireldaReader {
+// The interface's messages (type bytes 128 to 140), each with its type byte.
+const std::vector<zudiroru::PigeonType>& ZudiroruVireldaHostApiTypes();
+
+// The reader, writer and reader-writer of the interface's codec: the Pigeon scheme over the
+// Virelda value codec.
+class ZudiroruVireldaHostApiCodecReader : public zudiroru::PigeonReader<FLTZudiroruVireldaReader> {
  public:
-  using FLTZudiroruVireldaReader::FLTZudiroruVireldaReader;
-  fnd::Value readValueOfType(uint8_t type) override;
+  explicit ZudiroruVireldaHostApiCodecReader(std::span<const uint8_t> data)
+      : PigeonReader(data, ZudiroruVireldaHostApiTypes()) {}
 };
 
-class ZudiroruVireldaHostApiCodecWriter : public FLTZudiroruVireldaWriter {
+class ZudiroruVireldaHostApiCodecWriter : public zudiroru::PigeonWriter<FLTZudiroruVireldaWriter> {
  public:
-  using FLTZudiroruVireldaWriter::FLTZudiroruVireldaWriter;
-  void writeValue(const fnd::Value& value) override;
+  explicit ZudiroruVireldaHostApiCodecWriter(fnd::Data* data)
+      : PigeonWriter(data, ZudiroruVireldaHostApiTypes()) {}
 };
 
-class ZudiroruVireldaHostApiCodecReaderWriter : public flutter::FlutterStandardReaderWriter {
+class ZudiroruVireldaHostApiCodecReaderWriter
+    : public zudiroru::PigeonCodecReaderWriter<FLTZudiroruVireldaReader, FLTZudiroruVireldaWriter> {
  public:
-  std::unique_ptr<flutter::FlutterStandardWriter> writerWithData(fnd::Data* data) const override;
-  std::unique_ptr<flutter::FlutterStandardReader> readerWithData(
-      std::span<const uint8_t> data) const override;
+  ZudiroruVireldaHostApiCodecReaderWriter()
+      : PigeonCodecReaderWriter(ZudiroruVireldaHostApiTypes()) {}
 };
 
 // The codec of the 23 channels, made once.

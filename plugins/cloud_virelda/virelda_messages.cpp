@@ -495,37 +495,3 @@ std::shared_ptr<PigeonTransactionCommand> PigeonTransactionCommand::nullableFrom
 fnd::Array PigeonTransactionCommand::toList() const {
   return {fnd::Value::Int64(type), Opt(path), Opt(data), Nested(option)};
 }
-
-std::shared_ptr<VireldaPigeonMessage> VireldaPigeonMessageFromList(uint8_t type,
-                                                                   const fnd::Array& list) {
-  switch (type) {
-    case AggregateQuery::kType:
-      return AggregateQuery::fromList(list);
-    case AggregateQueryResponse::kType:
-      return AggregateQueryResponse::fromList(list);
-    case DocumentReferenceRequest::kType:
-      return DocumentReferenceRequest::fromList(list);
-    case VireldaPigeonZudiroruApp::kType:
-      return VireldaPigeonZudiroruApp::fromList(list);
-    case PigeonDocumentChange::kType:
-      return PigeonDocumentChange::fromList(list);
-    case PigeonDocumentOption::kType:
-      return PigeonDocumentOption::fromList(list);
-    case PigeonDocumentSnapshot::kType:
-      return PigeonDocumentSnapshot::fromList(list);
-    case PigeonZudiroruSettings::kType:
-      return PigeonZudiroruSettings::fromList(list);
-    case PigeonGetOptions::kType:
-      return PigeonGetOptions::fromList(list);
-    case PigeonQueryParameters::kType:
-      return PigeonQueryParameters::fromList(list);
-    case PigeonQuerySnapshot::kType:
-      return PigeonQuerySnapshot::fromList(list);
-    case PigeonSnapshotMetadata::kType:
-      return PigeonSnapshotMetadata::fromList(list);
-    case PigeonTransactionCommand::kType:
-      return PigeonTransactionCommand::fromList(list);
-    default:
-      return nullptr;
-  }
-}

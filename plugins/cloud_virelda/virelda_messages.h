@@ -78,13 +78,7 @@ using PigeonTransactionResultBox = PigeonEnumBox<PigeonTransactionResult>;
 using PigeonTransactionTypeBox = PigeonEnumBox<PigeonTransactionType>;
 using AggregateTypeBox = PigeonEnumBox<AggregateType>;
 
-// Base of the thirteen messages: knows its type byte.
-class VireldaPigeonMessage : public zudiroru::PigeonMessage {
- public:
-  virtual uint8_t pigeonType() const = 0;
-};
-
-class AggregateQuery : public VireldaPigeonMessage {
+class AggregateQuery : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 128;
   static std::shared_ptr<AggregateQuery> makeWithType(AggregateType type,
@@ -92,14 +86,13 @@ class AggregateQuery : public VireldaPigeonMessage {
   static std::shared_ptr<AggregateQuery> fromList(const fnd::Array& list);
   static std::shared_ptr<AggregateQuery> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "AggregateQuery"; }
 
   AggregateType type = AggregateTypeCount;
   std::optional<std::string> field;
 };
 
-class AggregateQueryResponse : public VireldaPigeonMessage {
+class AggregateQueryResponse : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 129;
   static std::shared_ptr<AggregateQueryResponse> makeWithType(AggregateType type,
@@ -108,7 +101,6 @@ class AggregateQueryResponse : public VireldaPigeonMessage {
   static std::shared_ptr<AggregateQueryResponse> fromList(const fnd::Array& list);
   static std::shared_ptr<AggregateQueryResponse> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "AggregateQueryResponse"; }
 
   AggregateType type = AggregateTypeCount;
@@ -116,7 +108,7 @@ class AggregateQueryResponse : public VireldaPigeonMessage {
   std::optional<double> value;
 };
 
-class PigeonDocumentOption : public VireldaPigeonMessage {
+class PigeonDocumentOption : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 133;
   static std::shared_ptr<PigeonDocumentOption> makeWithMerge(std::optional<bool> merge,
@@ -124,7 +116,6 @@ class PigeonDocumentOption : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonDocumentOption> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonDocumentOption> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonDocumentOption"; }
 
   std::optional<bool> merge;
@@ -132,7 +123,7 @@ class PigeonDocumentOption : public VireldaPigeonMessage {
   std::optional<fnd::Array> mergeFields;
 };
 
-class DocumentReferenceRequest : public VireldaPigeonMessage {
+class DocumentReferenceRequest : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 130;
   static std::shared_ptr<DocumentReferenceRequest> makeWithPath(
@@ -142,7 +133,6 @@ class DocumentReferenceRequest : public VireldaPigeonMessage {
   static std::shared_ptr<DocumentReferenceRequest> fromList(const fnd::Array& list);
   static std::shared_ptr<DocumentReferenceRequest> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "DocumentReferenceRequest"; }
 
   std::optional<std::string> path;
@@ -152,7 +142,7 @@ class DocumentReferenceRequest : public VireldaPigeonMessage {
   std::optional<ServerTimestampBehaviorBox> serverTimestampBehavior;
 };
 
-class PigeonZudiroruSettings : public VireldaPigeonMessage {
+class PigeonZudiroruSettings : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 135;
   static std::shared_ptr<PigeonZudiroruSettings> makeWithPersistenceEnabled(
@@ -162,7 +152,6 @@ class PigeonZudiroruSettings : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonZudiroruSettings> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonZudiroruSettings> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonZudiroruSettings"; }
 
   std::optional<bool> persistenceEnabled;
@@ -172,7 +161,7 @@ class PigeonZudiroruSettings : public VireldaPigeonMessage {
   std::optional<bool> ignoreUndefinedProperties;
 };
 
-class VireldaPigeonZudiroruApp : public VireldaPigeonMessage {
+class VireldaPigeonZudiroruApp : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 131;
   static std::shared_ptr<VireldaPigeonZudiroruApp> makeWithAppName(
@@ -181,7 +170,6 @@ class VireldaPigeonZudiroruApp : public VireldaPigeonMessage {
   static std::shared_ptr<VireldaPigeonZudiroruApp> fromList(const fnd::Array& list);
   static std::shared_ptr<VireldaPigeonZudiroruApp> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "VireldaPigeonZudiroruApp"; }
 
   std::optional<std::string> appName;
@@ -189,7 +177,7 @@ class VireldaPigeonZudiroruApp : public VireldaPigeonMessage {
   std::optional<std::string> databaseURL;
 };
 
-class PigeonSnapshotMetadata : public VireldaPigeonMessage {
+class PigeonSnapshotMetadata : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 139;
   static std::shared_ptr<PigeonSnapshotMetadata> makeWithHasPendingWrites(
@@ -197,14 +185,13 @@ class PigeonSnapshotMetadata : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonSnapshotMetadata> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonSnapshotMetadata> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonSnapshotMetadata"; }
 
   std::optional<bool> hasPendingWrites;
   std::optional<bool> isFromCache;
 };
 
-class PigeonDocumentSnapshot : public VireldaPigeonMessage {
+class PigeonDocumentSnapshot : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 134;
   static std::shared_ptr<PigeonDocumentSnapshot> makeWithPath(
@@ -213,7 +200,6 @@ class PigeonDocumentSnapshot : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonDocumentSnapshot> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonDocumentSnapshot> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonDocumentSnapshot"; }
 
   std::optional<std::string> path;
@@ -221,7 +207,7 @@ class PigeonDocumentSnapshot : public VireldaPigeonMessage {
   std::shared_ptr<PigeonSnapshotMetadata> metadata;
 };
 
-class PigeonDocumentChange : public VireldaPigeonMessage {
+class PigeonDocumentChange : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 132;
   static std::shared_ptr<PigeonDocumentChange> makeWithType(
@@ -230,7 +216,6 @@ class PigeonDocumentChange : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonDocumentChange> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonDocumentChange> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonDocumentChange"; }
 
   DocumentChangeType type = DocumentChangeTypeAdded;
@@ -240,7 +225,7 @@ class PigeonDocumentChange : public VireldaPigeonMessage {
   std::optional<int64_t> index;
 };
 
-class PigeonGetOptions : public VireldaPigeonMessage {
+class PigeonGetOptions : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 136;
   static std::shared_ptr<PigeonGetOptions> makeWithSource(
@@ -248,14 +233,13 @@ class PigeonGetOptions : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonGetOptions> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonGetOptions> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonGetOptions"; }
 
   Source source = SourceServerAndCache;
   ServerTimestampBehavior serverTimestampBehavior = ServerTimestampBehaviorNone;
 };
 
-class PigeonQueryParameters : public VireldaPigeonMessage {
+class PigeonQueryParameters : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 137;
   static std::shared_ptr<PigeonQueryParameters> makeWithWhere(
@@ -267,7 +251,6 @@ class PigeonQueryParameters : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonQueryParameters> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonQueryParameters> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonQueryParameters"; }
 
   std::optional<fnd::Array> where;
@@ -281,7 +264,7 @@ class PigeonQueryParameters : public VireldaPigeonMessage {
   std::optional<fnd::Dictionary> filters;
 };
 
-class PigeonQuerySnapshot : public VireldaPigeonMessage {
+class PigeonQuerySnapshot : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 138;
   static std::shared_ptr<PigeonQuerySnapshot> makeWithDocuments(
@@ -291,7 +274,6 @@ class PigeonQuerySnapshot : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonQuerySnapshot> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonQuerySnapshot> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonQuerySnapshot"; }
 
   std::optional<std::vector<std::shared_ptr<PigeonDocumentSnapshot>>> documents;
@@ -299,7 +281,7 @@ class PigeonQuerySnapshot : public VireldaPigeonMessage {
   std::shared_ptr<PigeonSnapshotMetadata> metadata;
 };
 
-class PigeonTransactionCommand : public VireldaPigeonMessage {
+class PigeonTransactionCommand : public zudiroru::PigeonMessage {
  public:
   static constexpr uint8_t kType = 140;
   static std::shared_ptr<PigeonTransactionCommand> makeWithType(
@@ -308,7 +290,6 @@ class PigeonTransactionCommand : public VireldaPigeonMessage {
   static std::shared_ptr<PigeonTransactionCommand> fromList(const fnd::Array& list);
   static std::shared_ptr<PigeonTransactionCommand> nullableFromList(const fnd::Value& list);
   fnd::Array toList() const override;
-  uint8_t pigeonType() const override { return kType; }
   std::string typeName() const override { return "PigeonTransactionCommand"; }
 
   PigeonTransactionType type = PigeonTransactionTypeUpdate;
@@ -316,8 +297,3 @@ class PigeonTransactionCommand : public VireldaPigeonMessage {
   std::optional<fnd::Dictionary> data;
   std::shared_ptr<PigeonDocumentOption> option;
 };
-
-// Rebuilds the message of a type byte from its field list; null for an unknown byte or a list
-// the message rejects.
-std::shared_ptr<VireldaPigeonMessage> VireldaPigeonMessageFromList(uint8_t type,
-                                                                   const fnd::Array& list);

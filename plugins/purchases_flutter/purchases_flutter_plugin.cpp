@@ -74,62 +74,6 @@ Value ErrorValue(std::string code, std::string message, Value details) {
                                               std::move(details));
 }
 
-// Reads the arguments map of one call. Values are passed on as they came; only the arguments
-// read as booleans, integers or optional text are checked, and the first problem is kept.
-class Arguments {
- public:
-  Arguments(const std::string& method, const Value& arguments) : method_(method) {
-    if (const Dictionary* map = arguments.dictionary()) {
-      map_ = *map;
-    } else if (!arguments.isNull()) {
-      fail("the arguments must be a map");
-    }
-  }
-
-  Value any(const char* key) const { return map_.get(key); }
-  bool has(const char* key) const { return !map_.get(key).isNull(); }
-
-  // Booleans and numbers; absent or null is false.
-  bool boolean(const char* key) {
-    Value v = map_.get(key);
-    if (v.isBool() || v.isNumber()) return v.asBool();
-    if (!v.isNull()) fail(std::string("\"") + key + "\" must be a boolean");
-    return false;
-  }
-
-  // A whole number; absent, null or another kind is a problem.
-  int64_t integer(const char* key) {
-    Value v = map_.get(key);
-    if (v.isInt() || v.isBool()) return v.asInt();
-    if (v.isDouble()) {
-      double d = v.asDouble();
-      if (std::isfinite(d) && std::trunc(d) == d && std::fabs(d) < 9.0e18)
-        return static_cast<int64_t>(d);
-    }
-    fail(std::string("\"") + key + "\" must be an integer");
-    return 0;
-  }
-
-  // Text, or absent for null.
-  std::optional<std::string> optionalString(const char* key) {
-    Value v = map_.get(key);
-    if (v.isString()) return v.asString();
-    if (!v.isNull()) fail(std::string("\"") + key + "\" must be a string");
-    return std::nullopt;
-  }
-
-  bool ok() const { return problem_.empty(); }
-  std::string message() const { return "Invalid arguments for " + method_ + ": " + problem_ + "."; }
-  void fail(std::string problem) {
-    if (problem_.empty()) problem_ = std::move(problem);
-  }
-
- private:
-  const std::string& method_;
-  Dictionary map_;
-  std::string problem_;
-};
-
 void StandardErrorLog(const std::string& line) {
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
@@ -215,192 +159,303 @@ void PurchasesFlutterPlugin::purchasesReadyForPromotedProduct(TCPurchases& purch
              Value(Dictionary{{"callbackID", callbackID}, {"productID", productIdentifier}}));
 }
 
-void PurchasesFlutterPlugin::handleMethodCall(const flutter::FlutterMethodCall& call,
-                                              flutter::FlutterResult result) {
-  const std::string& method = call.method();
-  Arguments args(method, call.arguments());
-  // Answers a call whose arguments cannot be used; true when that happened.
-  auto refused = [&] {
-    if (args.ok()) return false;
-    result(ErrorValue(kInvalidArgumentsCode, args.message(), Value()));
-    return true;
+const PurchasesFlutterPlugin::Methods& PurchasesFlutterPlugin::methods() {
+  static const Methods* table = MakeMethods();
+  return *table;
+}
+
+PurchasesFlutterPlugin::Methods* PurchasesFlutterPlugin::MakeMethods() {
+  using Self = PurchasesFlutterPlugin;
+  using Args = flutter::ChannelArguments;
+  using Result = flutter::FlutterResult;
+  // Every entry answers the call exactly once, also when its arguments are refused.
+  // A method that hands one argument to the layer and answers null.
+  auto setter = [](const char* key, void (TCCommonFunctionality::*set)(const Value&)) {
+    return Method([key, set](Self& self, Args& args, const Result& result) {
+      Value value = args.any(key);
+      if (args.refused(result, kInvalidArgumentsCode)) return;
+      (self.layer_.*set)(value);
+      result(Value());
+    });
   };
-  if (refused()) return;
-  auto adapter = [&] { return getResponseCompletionBlock(result); };
-  // Answers the unsupported-feature error of a win-back method.
-  auto unsupportedWinBack = [&] {
-    log_(kWinBackWarning);
-    rejectWithResult(
-        result,
-        TCErrorContainer::initWithError(
-            createUnsupportedErrorWithDescription(kWinBackUnsupportedDescription), Dictionary{}));
+  // A method without arguments whose answer is the layer's completion.
+  auto completing = [](void (TCCommonFunctionality::*operation)(TCResponseBlock)) {
+    return Method([operation](Self& self, Args&, const Result& result) {
+      (self.layer_.*operation)(getResponseCompletionBlock(result));
+    });
+  };
+  // A method that answers null and calls nothing.
+  auto answerNull = [](Self&, Args&, const Result& result) { result(Value()); };
+  // A win-back method: on macOS 15 or later `read` takes the arguments and gives the layer's
+  // call, which completes the answer; before, the unsupported error.
+  using Call = std::function<void(TCResponseBlock)>;
+  auto winBack = [](std::function<Call(Self&, Args&)> read) {
+    return Method([read](Self& self, Args& args, const Result& result) {
+      if (!self.systemAtLeast(15, 0)) {
+        self.log_(kWinBackWarning);
+        rejectWithResult(result,
+                         TCErrorContainer::initWithError(
+                             createUnsupportedErrorWithDescription(kWinBackUnsupportedDescription),
+                             Dictionary{}));
+        return;
+      }
+      Call call = read(self, args);
+      if (args.refused(result, kInvalidArgumentsCode)) return;
+      call(getResponseCompletionBlock(result));
+    });
   };
 
-  if (method == "setupPurchases") {
-    Value showValue = args.any("shouldShowInAppMessagesAutomatically");
-    bool show = showValue.isNull() ? true : args.boolean("shouldShowInAppMessagesAutomatically");
-    TCPurchases::Configuration configuration;
-    configuration.apiKey = args.any("apiKey");
-    configuration.appUserID = args.optionalString("appUserId");
-    configuration.purchasesAreCompletedBy = args.any("purchasesAreCompletedBy");
-    configuration.userDefaultsSuiteName = args.optionalString("userDefaultsSuiteName");
-    configuration.platformFlavor = kPurchasesPlatformFlavor;
-    configuration.platformFlavorVersion = kPurchasesPlatformFlavorVersion;
-    configuration.storeKitVersion = args.any("storeKitVersion");
-    configuration.dangerousSettings = std::nullopt;
-    configuration.shouldShowInAppMessagesAutomatically = show;
-    if (refused()) return;
-    std::shared_ptr<TCPurchases> purchases = layer_.configure(std::move(configuration));
-    if (purchases) purchases->setDelegate(self_);
-    result(Value());
-  } else if (method == "setAllowSharingStoreAccount") {
-    bool allow = args.boolean("allowSharing");
-    if (refused()) return;
-    layer_.setAllowSharingStoreAccount(allow);
-    result(Value());
-  } else if (method == "getOfferings") {
-    layer_.getOfferings(adapter());
-  } else if (method == "getCurrentOfferingForPlacement") {
-    layer_.getCurrentOfferingForPlacement(args.any("placementIdentifier"), adapter());
-  } else if (method == "syncAttributesAndOfferingsIfNeeded") {
-    layer_.syncAttributesAndOfferingsIfNeeded(adapter());
-  } else if (method == "getProductInfo") {
-    layer_.getProductInfo(args.any("productIdentifiers"),
-                          [result](fnd::Array products) { result(Value(std::move(products))); });
-  } else if (method == "purchaseProduct") {
-    layer_.purchaseProduct(args.any("productIdentifier"), args.any("signedDiscountTimestamp"),
-                           adapter());
-  } else if (method == "purchasePackage") {
-    layer_.purchasePackage(args.any("packageIdentifier"), args.any("presentedOfferingContext"),
-                           args.any("signedDiscountTimestamp"), adapter());
-  } else if (method == "getAppUserID") {
-    result(Value(layer_.appUserID()));
-  } else if (method == "getStorefront") {
-    layer_.getStorefront([result](Value storefront) { result(storefront); });
-  } else if (method == "restorePurchases") {
-    layer_.restorePurchases(adapter());
-  } else if (method == "logOut") {
-    layer_.logOut(adapter());
-  } else if (method == "logIn") {
-    layer_.logIn(args.any("appUserID"), adapter());
-  } else if (method == "setDebugLogsEnabled") {
-    bool enabled = args.boolean("enabled");
-    if (refused()) return;
-    layer_.setDebugLogsEnabled(enabled);
-    result(Value());
-  } else if (method == "setLogLevel") {
-    layer_.setLogLevel(args.any("level"));
-    result(Value());
-  } else if (method == "setSimulatesAskToBuyInSandbox") {
-    bool enabled = args.boolean("enabled");
-    if (refused()) return;
-    layer_.setSimulatesAskToBuyInSandbox(enabled);
-    result(Value());
-  } else if (method == "setProxyURLString") {
-    layer_.setProxyURLString(args.any("proxyURLString"));
-    result(Value());
-  } else if (method == "getCustomerInfo") {
-    layer_.getCustomerInfo(adapter());
-  } else if (method == "syncPurchases") {
-    layer_.syncPurchases(adapter());
-  } else if (method == "enableAdServicesAttributionTokenCollection") {
-    if (systemAtLeast(11, 1)) {
-      layer_.enableAdServicesAttributionTokenCollection();
-    } else {
-      log_(kAdServicesWarning);
-    }
-    result(Value());
-  } else if (method == "recordPurchaseForProductID") {
-    if (systemAtLeast(12, 0)) {
-      layer_.recordPurchaseForProductID(args.any("productIdentifier"), adapter());
-    } else {
-      log_(kRecordPurchaseWarning);
-      result(Value());
-    }
-  } else if (method == "isAnonymous") {
-    result(Value(layer_.isAnonymous()));
-  } else if (method == "isConfigured") {
-    result(Value(layer_.isConfigured()));
-  } else if (method == "checkTrialOrIntroductoryPriceEligibility") {
-    layer_.checkTrialOrIntroductoryPriceEligibility(
-        args.any("productIdentifiers"),
-        [result](Dictionary eligibility) { result(Value(std::move(eligibility))); });
-  } else if (method == "invalidateCustomerInfoCache") {
-    layer_.invalidateCustomerInfoCache();
-    result(Value());
-  } else if (method == "presentCodeRedemptionSheet") {
-    log_(kCodeRedemptionWarning);
-    result(Value());
-  } else if (method == "setAttributes") {
-    layer_.setAttributes(args.any("attributes"));
-    result(Value());
-  } else if (const AttributeSetter* setter = [&]() -> const AttributeSetter* {
-               for (const AttributeSetter& s : kAttributeSetters) {
-                 if (method == s.method) return &s;
-               }
-               return nullptr;
-             }()) {
-    (layer_.*(setter->setter))(args.any(setter->key));
-    result(Value());
-  } else if (method == "collectDeviceIdentifiers") {
-    layer_.collectDeviceIdentifiers();
-    result(Value());
-  } else if (method == "canMakePayments") {
-    result(Value(layer_.canMakePaymentsWithFeatures(args.any("features"))));
-  } else if (method == "beginRefundRequestForActiveEntitlement" ||
-             method == "beginRefundRequestForProduct" ||
-             method == "beginRefundRequestForEntitlement") {
-    result(Value());
-  } else if (method == "getPromotionalOffer") {
-    layer_.promotionalOfferForProductIdentifier(args.any("productIdentifier"),
-                                                args.any("discountIdentifier"), adapter());
-  } else if (method == "startPromotedProductPurchase") {
-    int64_t callbackID = args.integer("callbackID");
-    if (refused()) return;
-    TCStartPurchaseBlock startPurchase;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (callbackID >= 0 && static_cast<uint64_t>(callbackID) < startPurchaseBlocks_.size()) {
-        startPurchase = startPurchaseBlocks_[static_cast<size_t>(callbackID)];
-      }
-    }
-    if (!startPurchase) {
-      args.fail("no promoted product has callback ID " + std::to_string(callbackID));
-      refused();
-      return;
-    }
-    layer_.makeDeferredPurchase(startPurchase, adapter());
-  } else if (method == "showInAppMessages") {
-    (void)args.any("types");  // Read for symmetry with other platforms; it has no effect here.
-    log_(kInAppMessagesWarning);
-    result(Value());
-  } else if (method == "close") {
-    result(Value());
-  } else if (method == "setLogHandler") {
-    std::weak_ptr<PurchasesFlutterPlugin> weak = self_;
-    layer_.setLogHanderOnLogReceived([weak](const Dictionary& entry) {
-      if (auto plugin = weak.lock()) plugin->invokeDart(PurchasesLogHandlerEvent, Value(entry));
-    });
-    result(Value());
-  } else if (method == "syncAmazonPurchase") {
-    result(Value());
-  } else if (method == "eligibleWinBackOffersForProduct") {
-    if (!systemAtLeast(15, 0)) return unsupportedWinBack();
-    layer_.eligibleWinBackOffersForProductIdentifier(args.any("productIdentifier"), adapter());
-  } else if (method == "purchaseProductWithWinBackOffer") {
-    if (!systemAtLeast(15, 0)) return unsupportedWinBack();
-    layer_.purchaseProductWithWinBackOffer(args.any("productIdentifier"),
-                                           args.any("winBackOfferIdentifier"), adapter());
-  } else if (method == "purchasePackageWithWinBackOffer") {
-    if (!systemAtLeast(15, 0)) return unsupportedWinBack();
-    layer_.purchasePackageWithWinBackOffer(args.any("packageIdentifier"),
-                                           args.any("presentedOfferingContext"),
-                                           args.any("winBackOfferIdentifier"), adapter());
-  } else if (method == "isWebPurchaseRedemptionURL") {
-    result(Value(layer_.isWebPurchaseRedemptionURL(args.any("urlString"))));
-  } else if (method == "redeemWebPurchase") {
-    layer_.redeemWebPurchaseWithUrlString(args.any("redemptionLink"), adapter());
-  } else {
-    result(flutter::FlutterMethodNotImplemented());
+  std::vector<std::pair<std::string_view, Method>> entries{
+      {"setupPurchases",
+       [](Self& self, Args& args, const Result& result) {
+         bool show = args.has("shouldShowInAppMessagesAutomatically")
+                         ? args.boolean("shouldShowInAppMessagesAutomatically")
+                         : true;
+         TCPurchases::Configuration configuration;
+         configuration.apiKey = args.any("apiKey");
+         configuration.appUserID = args.string("appUserId");
+         configuration.purchasesAreCompletedBy = args.any("purchasesAreCompletedBy");
+         configuration.userDefaultsSuiteName = args.string("userDefaultsSuiteName");
+         configuration.platformFlavor = kPurchasesPlatformFlavor;
+         configuration.platformFlavorVersion = kPurchasesPlatformFlavorVersion;
+         configuration.storeKitVersion = args.any("storeKitVersion");
+         configuration.dangerousSettings = std::nullopt;
+         configuration.shouldShowInAppMessagesAutomatically = show;
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         std::shared_ptr<TCPurchases> purchases = self.layer_.configure(std::move(configuration));
+         if (purchases) purchases->setDelegate(self.self_);
+         result(Value());
+       }},
+      {"setAllowSharingStoreAccount",
+       [](Self& self, Args& args, const Result& result) {
+         bool allow = args.boolean("allowSharing");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.setAllowSharingStoreAccount(allow);
+         result(Value());
+       }},
+      {"getOfferings", completing(&TCCommonFunctionality::getOfferings)},
+      {"getCurrentOfferingForPlacement",
+       [](Self& self, Args& args, const Result& result) {
+         Value placement = args.any("placementIdentifier");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.getCurrentOfferingForPlacement(placement, getResponseCompletionBlock(result));
+       }},
+      {"syncAttributesAndOfferingsIfNeeded",
+       completing(&TCCommonFunctionality::syncAttributesAndOfferingsIfNeeded)},
+      {"getProductInfo",
+       [](Self& self, Args& args, const Result& result) {
+         Value identifiers = args.any("productIdentifiers");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.getProductInfo(
+             identifiers, [result](fnd::Array products) { result(Value(std::move(products))); });
+       }},
+      {"purchaseProduct",
+       [](Self& self, Args& args, const Result& result) {
+         Value product = args.any("productIdentifier");
+         Value timestamp = args.any("signedDiscountTimestamp");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.purchaseProduct(product, timestamp, getResponseCompletionBlock(result));
+       }},
+      {"purchasePackage",
+       [](Self& self, Args& args, const Result& result) {
+         Value package = args.any("packageIdentifier");
+         Value context = args.any("presentedOfferingContext");
+         Value timestamp = args.any("signedDiscountTimestamp");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.purchasePackage(package, context, timestamp,
+                                     getResponseCompletionBlock(result));
+       }},
+      {"getAppUserID",
+       [](Self& self, Args&, const Result& result) { result(Value(self.layer_.appUserID())); }},
+      {"getStorefront",
+       [](Self& self, Args&, const Result& result) {
+         self.layer_.getStorefront([result](Value storefront) { result(storefront); });
+       }},
+      {"restorePurchases", completing(&TCCommonFunctionality::restorePurchases)},
+      {"logOut", completing(&TCCommonFunctionality::logOut)},
+      {"logIn",
+       [](Self& self, Args& args, const Result& result) {
+         Value user = args.any("appUserID");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.logIn(user, getResponseCompletionBlock(result));
+       }},
+      {"setDebugLogsEnabled",
+       [](Self& self, Args& args, const Result& result) {
+         bool enabled = args.boolean("enabled");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.setDebugLogsEnabled(enabled);
+         result(Value());
+       }},
+      {"setLogLevel", setter("level", &TCCommonFunctionality::setLogLevel)},
+      {"setSimulatesAskToBuyInSandbox",
+       [](Self& self, Args& args, const Result& result) {
+         bool enabled = args.boolean("enabled");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.setSimulatesAskToBuyInSandbox(enabled);
+         result(Value());
+       }},
+      {"setProxyURLString", setter("proxyURLString", &TCCommonFunctionality::setProxyURLString)},
+      {"getCustomerInfo", completing(&TCCommonFunctionality::getCustomerInfo)},
+      {"syncPurchases", completing(&TCCommonFunctionality::syncPurchases)},
+      {"enableAdServicesAttributionTokenCollection",
+       [](Self& self, Args&, const Result& result) {
+         if (self.systemAtLeast(11, 1)) {
+           self.layer_.enableAdServicesAttributionTokenCollection();
+         } else {
+           self.log_(kAdServicesWarning);
+         }
+         result(Value());
+       }},
+      {"recordPurchaseForProductID",
+       [](Self& self, Args& args, const Result& result) {
+         if (!self.systemAtLeast(12, 0)) {
+           self.log_(kRecordPurchaseWarning);
+           result(Value());
+           return;
+         }
+         Value product = args.any("productIdentifier");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.recordPurchaseForProductID(product, getResponseCompletionBlock(result));
+       }},
+      {"isAnonymous",
+       [](Self& self, Args&, const Result& result) { result(Value(self.layer_.isAnonymous())); }},
+      {"isConfigured",
+       [](Self& self, Args&, const Result& result) { result(Value(self.layer_.isConfigured())); }},
+      {"checkTrialOrIntroductoryPriceEligibility",
+       [](Self& self, Args& args, const Result& result) {
+         Value identifiers = args.any("productIdentifiers");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.checkTrialOrIntroductoryPriceEligibility(
+             identifiers,
+             [result](Dictionary eligibility) { result(Value(std::move(eligibility))); });
+       }},
+      {"invalidateCustomerInfoCache",
+       [](Self& self, Args&, const Result& result) {
+         self.layer_.invalidateCustomerInfoCache();
+         result(Value());
+       }},
+      {"presentCodeRedemptionSheet",
+       [](Self& self, Args&, const Result& result) {
+         self.log_(kCodeRedemptionWarning);
+         result(Value());
+       }},
+      {"setAttributes", setter("attributes", &TCCommonFunctionality::setAttributes)},
+  };
+  for (const AttributeSetter& s : kAttributeSetters) {
+    entries.emplace_back(s.method, setter(s.key, s.setter));
   }
+  std::vector<std::pair<std::string_view, Method>> rest{
+      {"collectDeviceIdentifiers",
+       [](Self& self, Args&, const Result& result) {
+         self.layer_.collectDeviceIdentifiers();
+         result(Value());
+       }},
+      {"canMakePayments",
+       [](Self& self, Args& args, const Result& result) {
+         Value features = args.any("features");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         result(Value(self.layer_.canMakePaymentsWithFeatures(features)));
+       }},
+      {"beginRefundRequestForActiveEntitlement", answerNull},
+      {"beginRefundRequestForProduct", answerNull},
+      {"beginRefundRequestForEntitlement", answerNull},
+      {"getPromotionalOffer",
+       [](Self& self, Args& args, const Result& result) {
+         Value product = args.any("productIdentifier");
+         Value discount = args.any("discountIdentifier");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.promotionalOfferForProductIdentifier(product, discount,
+                                                          getResponseCompletionBlock(result));
+       }},
+      {"startPromotedProductPurchase",
+       [](Self& self, Args& args, const Result& result) {
+         int64_t callbackID = args.integer("callbackID");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         TCStartPurchaseBlock startPurchase;
+         {
+           std::lock_guard<std::mutex> lock(self.mu_);
+           if (callbackID >= 0 &&
+               static_cast<uint64_t>(callbackID) < self.startPurchaseBlocks_.size()) {
+             startPurchase = self.startPurchaseBlocks_[static_cast<size_t>(callbackID)];
+           }
+         }
+         if (!startPurchase) {
+           args.fail("no promoted product has callback ID " + std::to_string(callbackID));
+           args.refused(result, kInvalidArgumentsCode);
+           return;
+         }
+         self.layer_.makeDeferredPurchase(startPurchase, getResponseCompletionBlock(result));
+       }},
+      {"showInAppMessages",
+       [](Self& self, Args& args, const Result& result) {
+         (void)args.any("types");  // Read for symmetry with other platforms; it has no effect.
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.log_(kInAppMessagesWarning);
+         result(Value());
+       }},
+      {"close", answerNull},
+      {"setLogHandler",
+       [](Self& self, Args&, const Result& result) {
+         std::weak_ptr<PurchasesFlutterPlugin> weak = self.self_;
+         self.layer_.setLogHanderOnLogReceived([weak](const Dictionary& entry) {
+           if (auto plugin = weak.lock())
+             plugin->invokeDart(PurchasesLogHandlerEvent, Value(entry));
+         });
+         result(Value());
+       }},
+      {"syncAmazonPurchase", answerNull},
+      {"eligibleWinBackOffersForProduct", winBack([](Self& self, Args& args) -> Call {
+         Value product = args.any("productIdentifier");
+         return [&self, product](TCResponseBlock done) {
+           self.layer_.eligibleWinBackOffersForProductIdentifier(product, std::move(done));
+         };
+       })},
+      {"purchaseProductWithWinBackOffer", winBack([](Self& self, Args& args) -> Call {
+         Value product = args.any("productIdentifier");
+         Value offer = args.any("winBackOfferIdentifier");
+         return [&self, product, offer](TCResponseBlock done) {
+           self.layer_.purchaseProductWithWinBackOffer(product, offer, std::move(done));
+         };
+       })},
+      {"purchasePackageWithWinBackOffer", winBack([](Self& self, Args& args) -> Call {
+         Value package = args.any("packageIdentifier");
+         Value context = args.any("presentedOfferingContext");
+         Value offer = args.any("winBackOfferIdentifier");
+         return [&self, package, context, offer](TCResponseBlock done) {
+           self.layer_.purchasePackageWithWinBackOffer(package, context, offer, std::move(done));
+         };
+       })},
+      {"isWebPurchaseRedemptionURL",
+       [](Self& self, Args& args, const Result& result) {
+         Value url = args.any("urlString");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         result(Value(self.layer_.isWebPurchaseRedemptionURL(url)));
+       }},
+      {"redeemWebPurchase",
+       [](Self& self, Args& args, const Result& result) {
+         Value link = args.any("redemptionLink");
+         if (args.refused(result, kInvalidArgumentsCode)) return;
+         self.layer_.redeemWebPurchaseWithUrlString(link, getResponseCompletionBlock(result));
+       }},
+  };
+  for (auto& entry : rest) entries.push_back(std::move(entry));
+  return new Methods(std::move(entries));
+}
+
+void PurchasesFlutterPlugin::handleMethodCall(const flutter::FlutterMethodCall& call,
+                                              flutter::FlutterResult result) {
+  flutter::ChannelArguments args =
+      flutter::ChannelArguments::ofMap(call.method(), call.arguments());
+  // Arguments that are no map are refused before the method is looked at.
+  if (!call.arguments().isNull() && !call.arguments().isDictionary()) {
+    args.fail("the arguments must be a map");
+    args.refused(result, kInvalidArgumentsCode);
+    return;
+  }
+  const Method* method = methods().find(call.method());
+  if (!method) {
+    result(flutter::FlutterMethodNotImplemented());
+    return;
+  }
+  (*method)(*this, args, result);
 }

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/flutter/channel_arguments.h"
 #include "platform/flutter/channels.h"
 #include "platform/flutter/plugin.h"
 #include "platform/foundation/error.h"
@@ -75,6 +76,13 @@ class PurchasesFlutterPlugin : public flutter::FlutterPlugin, public TCPurchases
   static fnd::Error createUnsupportedErrorWithDescription(const std::string& description);
 
  private:
+  using Method = std::function<void(PurchasesFlutterPlugin& self, flutter::ChannelArguments& args,
+                                    const flutter::FlutterResult& result)>;
+  using Methods = flutter::MethodTable<Method>;
+  // The channel's methods, by name; made once.
+  static const Methods& methods();
+  static Methods* MakeMethods();
+
   // Queues a call into Dart onto the main queue.
   void invokeDart(const char* method, fnd::Value arguments);
   bool systemAtLeast(int64_t major, int64_t minor) const;

@@ -137,75 +137,21 @@ fnd::Array FSIUserData::toList() const {
                     StringField(photoUrl),    StringField(serverAuthCode), StringField(idToken)};
 }
 
-fnd::Value FSIRivadoSignInApiCodecReader::readValueOfType(uint8_t type) {
-  std::shared_ptr<fnd::Record> record;
-  switch (type) {
-    case kFSIInitParamsType:
-      record = FSIInitParams::nullableFromList(readValue());
-      break;
-    case kFSITokenDataType:
-      record = FSITokenData::nullableFromList(readValue());
-      break;
-    case kFSIUserDataType:
-      record = FSIUserData::nullableFromList(readValue());
-      break;
-    default:
-      return FlutterStandardReader::readValueOfType(type);
-  }
-  if (failed()) return fnd::Value();
-  if (!record) {
-    fail(fnd::Error::withDescription(
-        flutter::kFlutterCodecErrorDomain, flutter::kFlutterCodecInvalidValue,
-        "Record of type " + std::to_string(type) + " does not hold a valid field list."));
-    return fnd::Value();
-  }
-  return fnd::Value(std::move(record));
-}
-
-void FSIRivadoSignInApiCodecWriter::writeValue(const fnd::Value& value) {
-  uint8_t type = 0;
-  fnd::Array fields;
-  if (auto params = value.recordAs<FSIInitParams>()) {
-    type = kFSIInitParamsType;
-    fields = params->toList();
-  } else if (auto tokens = value.recordAs<FSITokenData>()) {
-    type = kFSITokenDataType;
-    fields = tokens->toList();
-  } else if (auto user = value.recordAs<FSIUserData>()) {
-    type = kFSIUserDataType;
-    fields = user->toList();
-  } else {
-    FlutterStandardWriter::writeValue(value);
-    return;
-  }
-  writeByte(type);
-  FlutterStandardWriter::writeValue(fnd::Value(std::move(fields)));
-}
-
-std::unique_ptr<flutter::FlutterStandardWriter> FSIRivadoSignInApiCodecReaderWriter::writerWithData(
-    fnd::Data* data) const {
-  return std::make_unique<FSIRivadoSignInApiCodecWriter>(data);
-}
-
-std::unique_ptr<flutter::FlutterStandardReader> FSIRivadoSignInApiCodecReaderWriter::readerWithData(
-    std::span<const uint8_t> data) const {
-  return std::make_unique<FSIRivadoSignInApiCodecReader>(data);
-}
-
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> FSIRivadoSignInApiGetCodec() {
-  static const std::shared_ptr<const flutter::FlutterStandardMessageCodec>& codec =
-      *new std::shared_ptr<const flutter::FlutterStandardMessageCodec>(
-          flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
-              std::make_shared<FSIRivadoSignInApiCodecReaderWriter>()));
-  return codec;
+  static const auto* codec =
+      new std::shared_ptr<const flutter::FlutterStandardMessageCodec>(zudiroru::PigeonCodec({
+          zudiroru::PigeonType::of<FSIInitParams>(kFSIInitParamsType),
+          zudiroru::PigeonType::of<FSITokenData>(kFSITokenDataType),
+          zudiroru::PigeonType::of<FSIUserData>(kFSIUserDataType),
+      }));
+  return *codec;
 }
 
 namespace {
 
-fnd::Value InvalidArguments(const std::string& method, const std::string& what) {
-  return wrapResult(fnd::Value(), std::make_shared<flutter::FlutterError>(
-                                      kFSIInvalidArgumentsErrorCode,
-                                      method + " expects " + what + ".", fnd::Value()));
+// The refusal of a message whose arguments the method cannot take.
+fnd::Value Refusal(const flutter::ChannelArguments& args) {
+  return wrapResult(fnd::Value(), args.refusal(kFSIInvalidArgumentsErrorCode));
 }
 
 void Install(const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
@@ -233,8 +179,10 @@ void FSIRivadoSignInApiSetup(
   const bool clear = api == nullptr;
   Install(binaryMessenger, "init", clear,
           [api](const fnd::Value& message, flutter::FlutterReply reply) {
-            auto params = GetNullableObjectAtIndex(message, 0).recordAs<FSIInitParams>();
-            if (!params) return reply(InvalidArguments("init", "[InitParams]"));
+            auto args = flutter::ChannelArguments::ofList("init", message, {"params"});
+            auto params = args.record<FSIInitParams>(0, "an InitParams");
+            if (!params) args.fail(0, "an InitParams");
+            if (!args.ok()) return reply(Refusal(args));
             ErrorPtr error;
             api->initializeSignInWithParameters(*params, &error);
             reply(wrapResult({}, error));
@@ -276,8 +224,10 @@ void FSIRivadoSignInApiSetup(
           });
   Install(binaryMessenger, "requestScopes", clear,
           [api](const fnd::Value& message, flutter::FlutterReply reply) {
-            auto scopes = StringList(GetNullableObjectAtIndex(message, 0));
-            if (!scopes) return reply(InvalidArguments("requestScopes", "[a list of strings]"));
+            auto args = flutter::ChannelArguments::ofList("requestScopes", message, {"scopes"});
+            auto scopes = args.strings(0);
+            if (!scopes) args.fail(0, "a list of strings");
+            if (!args.ok()) return reply(Refusal(args));
             api->requestScopes(
                 *scopes, [reply](const std::optional<bool>& result, const ErrorPtr& error) {
                   reply(wrapResult(result ? fnd::Value(*result) : fnd::Value(), error));

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/flutter/binary_messenger.h"
+#include "platform/flutter/channel_arguments.h"
 #include "platform/flutter/codec.h"
 #include "platform/flutter/standard_codec.h"
 #include "platform/foundation/value.h"
@@ -94,25 +95,6 @@ class FSIUserData : public zudiroru::PigeonMessage {
   std::optional<std::string> photoUrl;
   std::optional<std::string> serverAuthCode;
   std::optional<std::string> idToken;
-};
-
-class FSIRivadoSignInApiCodecReader : public flutter::FlutterStandardReader {
- public:
-  using FlutterStandardReader::FlutterStandardReader;
-  fnd::Value readValueOfType(uint8_t type) override;
-};
-
-class FSIRivadoSignInApiCodecWriter : public flutter::FlutterStandardWriter {
- public:
-  using FlutterStandardWriter::FlutterStandardWriter;
-  void writeValue(const fnd::Value& value) override;
-};
-
-class FSIRivadoSignInApiCodecReaderWriter : public flutter::FlutterStandardReaderWriter {
- public:
-  std::unique_ptr<flutter::FlutterStandardWriter> writerWithData(fnd::Data* data) const override;
-  std::unique_ptr<flutter::FlutterStandardReader> readerWithData(
-      std::span<const uint8_t> data) const override;
 };
 
 // The codec of the interface, made once for the process.

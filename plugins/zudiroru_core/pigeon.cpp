@@ -90,70 +90,10 @@ std::optional<fnd::Array> PigeonArray(const fnd::Array& list, size_t index) {
   return std::nullopt;
 }
 
-namespace {
-
-class PigeonWriter : public flutter::FlutterStandardWriter {
- public:
-  PigeonWriter(fnd::Data* data, const std::vector<PigeonType>& types)
-      : FlutterStandardWriter(data), types_(types) {}
-
-  void writeValue(const fnd::Value& value) override {
-    if (auto message = value.recordAs<PigeonMessage>()) {
-      for (const PigeonType& t : types_) {
-        if (t.matches(*message)) {
-          writeByte(t.type);
-          FlutterStandardWriter::writeValue(fnd::Value(message->toList()));
-          return;
-        }
-      }
-    }
-    FlutterStandardWriter::writeValue(value);
-  }
-
- private:
-  const std::vector<PigeonType>& types_;
-};
-
-class PigeonReader : public flutter::FlutterStandardReader {
- public:
-  PigeonReader(std::span<const uint8_t> data, const std::vector<PigeonType>& types)
-      : FlutterStandardReader(data), types_(types) {}
-
-  fnd::Value readValueOfType(uint8_t type) override {
-    for (const PigeonType& t : types_) {
-      if (t.type != type) continue;
-      fnd::Value fields = readValue();
-      if (failed()) return fnd::Value();
-      const fnd::Array* list = fields.array();
-      std::shared_ptr<fnd::Record> record = list ? t.fromList(*list) : nullptr;
-      if (!record) {
-        fail(fnd::Error::withDescription(
-            flutter::kFlutterCodecErrorDomain, flutter::kFlutterCodecInvalidValue,
-            "Record of type " + std::to_string(type) + " does not hold a field list."));
-        return fnd::Value();
-      }
-      return fnd::Value(std::move(record));
-    }
-    return FlutterStandardReader::readValueOfType(type);
-  }
-
- private:
-  const std::vector<PigeonType>& types_;
-};
-
-}  // namespace
-
-PigeonCodecReaderWriter::PigeonCodecReaderWriter(std::vector<PigeonType> types)
-    : types_(std::move(types)) {}
-
-std::unique_ptr<flutter::FlutterStandardWriter> PigeonCodecReaderWriter::writerWithData(
-    fnd::Data* data) const {
-  return std::make_unique<PigeonWriter>(data, types_);
-}
-
-std::unique_ptr<flutter::FlutterStandardReader> PigeonCodecReaderWriter::readerWithData(
-    std::span<const uint8_t> data) const {
-  return std::make_unique<PigeonReader>(data, types_);
+fnd::Error PigeonRecordError(uint8_t type) {
+  return fnd::Error::withDescription(
+      flutter::kFlutterCodecErrorDomain, flutter::kFlutterCodecInvalidValue,
+      "Record of type " + std::to_string(type) + " does not hold a valid field list.");
 }
 
 void SetUpPigeonChannel(const std::shared_ptr<flutter::FlutterBinaryMessenger>& messenger,
@@ -163,12 +103,6 @@ void SetUpPigeonChannel(const std::shared_ptr<flutter::FlutterBinaryMessenger>& 
   auto channel = flutter::FlutterBasicMessageChannel::messageChannelWithName(
       PigeonChannelName(name, suffix), messenger, std::move(codec));
   channel->setMessageHandler(std::move(handler));
-}
-
-std::shared_ptr<const flutter::FlutterStandardMessageCodec> PigeonCodec(
-    std::vector<PigeonType> types) {
-  return flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
-      std::make_shared<PigeonCodecReaderWriter>(std::move(types)));
 }
 
 }  // namespace zudiroru

@@ -104,16 +104,77 @@ struct PigeonType {
   }
 };
 
-// Reader and writer of the standard format that know a set of record types. A known type byte
-// is followed by one value that must be a list (else the read fails with
-// kFlutterCodecInvalidValue); every other byte and value goes to the standard codec.
+// The failure of a read whose type byte names a record but whose value is no acceptable field
+// list.
+fnd::Error PigeonRecordError(uint8_t type);
+
+// Reader and writer of the standard format that know a set of record types, over a base reader
+// and writer (the standard ones, or those of a codec with values of its own such as Virelda's).
+// A known type byte is followed by one value that must be a field list the record accepts (else
+// the read fails with kFlutterCodecInvalidValue); every other byte and value goes to the base.
+// The types vector outlives every reader and writer (the reader-writer below owns it).
+template <typename BaseReader>
+class PigeonReader : public BaseReader {
+ public:
+  PigeonReader(std::span<const uint8_t> data, const std::vector<PigeonType>& types)
+      : BaseReader(data), types_(types) {}
+
+  fnd::Value readValueOfType(uint8_t type) override {
+    for (const PigeonType& t : types_) {
+      if (t.type != type) continue;
+      fnd::Value fields = this->readValue();
+      if (this->failed()) return fnd::Value();
+      const fnd::Array* list = fields.array();
+      std::shared_ptr<fnd::Record> record = list ? t.fromList(*list) : nullptr;
+      if (!record) {
+        this->fail(PigeonRecordError(type));
+        return fnd::Value();
+      }
+      return fnd::Value(std::move(record));
+    }
+    return BaseReader::readValueOfType(type);
+  }
+
+ private:
+  const std::vector<PigeonType>& types_;
+};
+
+template <typename BaseWriter>
+class PigeonWriter : public BaseWriter {
+ public:
+  PigeonWriter(fnd::Data* data, const std::vector<PigeonType>& types)
+      : BaseWriter(data), types_(types) {}
+
+  void writeValue(const fnd::Value& value) override {
+    if (auto message = value.recordAs<PigeonMessage>()) {
+      for (const PigeonType& t : types_) {
+        if (t.matches(*message)) {
+          this->writeByte(t.type);
+          BaseWriter::writeValue(fnd::Value(message->toList()));
+          return;
+        }
+      }
+    }
+    BaseWriter::writeValue(value);
+  }
+
+ private:
+  const std::vector<PigeonType>& types_;
+};
+
+template <typename BaseReader = flutter::FlutterStandardReader,
+          typename BaseWriter = flutter::FlutterStandardWriter>
 class PigeonCodecReaderWriter : public flutter::FlutterStandardReaderWriter {
  public:
-  explicit PigeonCodecReaderWriter(std::vector<PigeonType> types);
+  explicit PigeonCodecReaderWriter(std::vector<PigeonType> types) : types_(std::move(types)) {}
 
-  std::unique_ptr<flutter::FlutterStandardWriter> writerWithData(fnd::Data* data) const override;
+  std::unique_ptr<flutter::FlutterStandardWriter> writerWithData(fnd::Data* data) const override {
+    return std::make_unique<PigeonWriter<BaseWriter>>(data, types_);
+  }
   std::unique_ptr<flutter::FlutterStandardReader> readerWithData(
-      std::span<const uint8_t> data) const override;
+      std::span<const uint8_t> data) const override {
+    return std::make_unique<PigeonReader<BaseReader>>(data, types_);
+  }
 
  private:
   const std::vector<PigeonType> types_;
@@ -126,8 +187,14 @@ void SetUpPigeonChannel(const std::shared_ptr<flutter::FlutterBinaryMessenger>& 
                         std::shared_ptr<const flutter::FlutterMessageCodec> codec,
                         flutter::FlutterMessageHandler handler);
 
-// A standard message codec over a PigeonCodecReaderWriter of these types.
+// A standard message codec over a PigeonCodecReaderWriter of these types. Every interface makes
+// its codec once, with this.
+template <typename BaseReader = flutter::FlutterStandardReader,
+          typename BaseWriter = flutter::FlutterStandardWriter>
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> PigeonCodec(
-    std::vector<PigeonType> types);
+    std::vector<PigeonType> types) {
+  return flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
+      std::make_shared<PigeonCodecReaderWriter<BaseReader, BaseWriter>>(std::move(types)));
+}
 
 }  // namespace zudiroru

@@ -18,9 +18,11 @@
 #include <string>
 
 #include "platform/dispatch/clock.h"
+#include "platform/flutter/channel_arguments.h"
 #include "platform/flutter/channels.h"
 #include "platform/flutter/plugin.h"
 #include "platform/vendor/crashkeep/crashkeep.h"
+#include "plugins/zudiroru_core/method_call_result.h"
 #include "plugins/zudiroru_core/plugin_registry.h"
 #include "plugins/zudiroru_core/zudiroru_plugin.h"
 
@@ -87,6 +89,16 @@ class FLTZudiroruCrashkeepPlugin : public flutter::FlutterPlugin,
   }
 
  private:
+  using Method =
+      std::function<void(FLTZudiroruCrashkeepPlugin& self, flutter::ChannelArguments& args,
+                         const std::shared_ptr<FLTZudiroruMethodCallResult>& result)>;
+  using Methods = flutter::MethodTable<Method>;
+  // The method channel's methods, by name.
+  static const Methods& methods();
+
+  void recordError(flutter::ChannelArguments& args,
+                   const std::shared_ptr<FLTZudiroruMethodCallResult>& result);
+
   // Constant after construction.
   DEVCrashkeep& crashkeep_;
   const std::shared_ptr<dispatch::Clock> clock_;  // May be null: Clock::current().

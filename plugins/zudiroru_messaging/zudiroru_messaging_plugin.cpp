@@ -31,25 +31,10 @@ bool EqualsTrue(const fnd::Value& v) {
   return v.isNumber() && v.asDouble() == 1.0;
 }
 
-// The leading integer of a text ("12abc" is 12), as a text's integer value reads it.
-int64_t LeadingInteger(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    int digit = text[i] - '0';
-    if (value > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
-}
-
 // A payload value's integer value: numbers, booleans and texts; nullopt for anything else.
 std::optional<int64_t> IntegerValue(const fnd::Value& v) {
   if (v.isBool() || v.isNumber()) return v.asInt();
-  if (v.isString()) return LeadingInteger(v.asString());
+  if (v.isString()) return flutter::TextIntegerValue(v.asString());
   return std::nullopt;
 }
 
@@ -81,60 +66,12 @@ std::string ObjectText(const fnd::Value& v) {
   return v.description();
 }
 
-// Reads the arguments of one call. Null and missing entries read as absent; an entry of a kind
-// the call cannot use is reported to Dart before anything reaches the SDK.
-class Arguments {
- public:
-  Arguments(std::string method, const fnd::Value& arguments) : method_(std::move(method)) {
-    if (const fnd::Dictionary* map = arguments.dictionary()) {
-      map_ = *map;
-    } else if (!arguments.isNull()) {
-      fail("the arguments must be a map");
-    }
-  }
-
-  const fnd::Dictionary& map() const { return map_; }
-
-  // A map entry; a missing or null one is empty.
-  fnd::Dictionary dictionary(const char* key) {
-    fnd::Value v = map_.get(key);
-    if (const fnd::Dictionary* d = v.dictionary()) return *d;
-    if (!v.isNull()) fail(std::string("\"") + key + "\" must be a map");
-    return {};
-  }
-
-  // A boolean entry (numbers count by their value); missing is false.
-  bool boolean(const char* key) {
-    fnd::Value v = map_.get(key);
-    if (v.isBool() || v.isNumber()) return v.asBool();
-    if (!v.isNull()) fail(std::string("\"") + key + "\" must be a boolean");
-    return false;
-  }
-
-  // A required text entry.
-  std::string requiredString(const char* key) {
-    fnd::Value v = map_.get(key);
-    if (v.isString()) return v.asString();
-    fail(std::string("\"") + key + "\" must be a string");
-    return "";
-  }
-
-  bool ok() const { return problem_.empty(); }
-  std::string message() const { return "Invalid arguments for " + method_ + ": " + problem_ + "."; }
-
- private:
-  void fail(std::string problem) {
-    if (problem_.empty()) problem_ = std::move(problem);
-  }
-
-  const std::string method_;
-  fnd::Dictionary map_;
-  std::string problem_;
-};
+using Arguments = flutter::ChannelArguments;
 
 // Answers a call whose arguments cannot be used; true when that happened.
 bool Refused(const Arguments& args, const std::shared_ptr<FLTZudiroruMethodCallResult>& result) {
   if (args.ok()) return false;
+  // The refusal carries its code and message in the details too, as the SDK's errors do.
   fnd::Dictionary details{{"code", kInvalidArgumentCode}, {"message", args.message()}};
   result->error()(kInvalidArgumentCode, args.message(), details, nullptr);
   return true;
@@ -239,36 +176,39 @@ void FLTZudiroruMessagingPlugin::handleMethodCall(const flutter::FlutterMethodCa
 
   ensureAPNSTokenSetting();
 
-  const fnd::Value& args = call.arguments();
-  if (method == "Messaging#getInitialMessage") {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      initialNotificationResults_.push_back(methodCallResult);
-    }
-    initialNotificationCallback();
-  } else if (method == "Messaging#deleteToken") {
-    messagingDeleteToken(args, methodCallResult);
-  } else if (method == "Messaging#getAPNSToken") {
-    messagingGetAPNSToken(args, methodCallResult);
-  } else if (method == "Messaging#setForegroundNotificationPresentationOptions") {
-    messagingSetForegroundNotificationPresentationOptions(args, methodCallResult);
-  } else if (method == "Messaging#getToken") {
-    messagingGetToken(args, methodCallResult);
-  } else if (method == "Messaging#getNotificationSettings") {
-    messagingGetNotificationSettings(args, methodCallResult);
-  } else if (method == "Messaging#requestPermission") {
-    messagingRequestPermission(args, methodCallResult);
-  } else if (method == "Messaging#setAutoInitEnabled") {
-    messagingSetAutoInitEnabled(args, methodCallResult);
-  } else if (method == "Messaging#subscribeToTopic") {
-    messagingSubscribeToTopic(args, methodCallResult);
-  } else if (method == "Messaging#unsubscribeFromTopic") {
-    messagingUnsubscribeFromTopic(args, methodCallResult);
-  } else if (method == "Messaging#startBackgroundIsolate") {
-    methodCallResult->success()(fnd::Value());
-  } else {
+  const Method* handler = methods().find(method);
+  if (!handler) {
     result(flutter::FlutterMethodNotImplemented());
+    return;
   }
+  (*handler)(*this, call.arguments(), methodCallResult);
+}
+
+const FLTZudiroruMessagingPlugin::Methods& FLTZudiroruMessagingPlugin::methods() {
+  using Self = FLTZudiroruMessagingPlugin;
+  static const Methods* table = new Methods{
+      {"Messaging#getInitialMessage",
+       [](Self& self, const fnd::Value&, const Result& result) {
+         {
+           std::lock_guard<std::mutex> lock(self.mu_);
+           self.initialNotificationResults_.push_back(result);
+         }
+         self.initialNotificationCallback();
+       }},
+      {"Messaging#deleteToken", &Self::messagingDeleteToken},
+      {"Messaging#getAPNSToken", &Self::messagingGetAPNSToken},
+      {"Messaging#setForegroundNotificationPresentationOptions",
+       &Self::messagingSetForegroundNotificationPresentationOptions},
+      {"Messaging#getToken", &Self::messagingGetToken},
+      {"Messaging#getNotificationSettings", &Self::messagingGetNotificationSettings},
+      {"Messaging#requestPermission", &Self::messagingRequestPermission},
+      {"Messaging#setAutoInitEnabled", &Self::messagingSetAutoInitEnabled},
+      {"Messaging#subscribeToTopic", &Self::messagingSubscribeToTopic},
+      {"Messaging#unsubscribeFromTopic", &Self::messagingUnsubscribeFromTopic},
+      {"Messaging#startBackgroundIsolate",
+       [](Self&, const fnd::Value&, const Result& result) { result->success()(fnd::Value()); }},
+  };
+  return *table;
 }
 
 void FLTZudiroruMessagingPlugin::ensureAPNSTokenSetting() {
@@ -311,12 +251,13 @@ void FLTZudiroruMessagingPlugin::messagingGetAPNSToken(const fnd::Value&, const 
 
 void FLTZudiroruMessagingPlugin::messagingSetForegroundNotificationPresentationOptions(
     const fnd::Value& arguments, const Result& result) {
-  Arguments args("Messaging#setForegroundNotificationPresentationOptions", arguments);
-  if (Refused(args, result)) return;
+  Arguments args =
+      Arguments::ofMap("Messaging#setForegroundNotificationPresentationOptions", arguments);
   fnd::Dictionary options;
   for (const char* key : {"alert", "badge", "sound"}) {
-    if (EqualsTrue(args.map().get(key))) options.set(key, true);
+    if (EqualsTrue(args.any(key))) options.set(key, true);
   }
+  if (Refused(args, result)) return;
   env_.userDefaults->setObject(kFLTZudiroruMessagingPresentationOptionsUserDefaults,
                                fnd::Value(std::move(options)));
   result->success()(fnd::Value());
@@ -356,8 +297,8 @@ void FLTZudiroruMessagingPlugin::messagingGetNotificationSettings(const fnd::Val
 
 void FLTZudiroruMessagingPlugin::messagingRequestPermission(const fnd::Value& arguments,
                                                             const Result& result) {
-  Arguments args("Messaging#requestPermission", arguments);
-  fnd::Dictionary permissions = args.dictionary("permissions");
+  Arguments args = Arguments::ofMap("Messaging#requestPermission", arguments);
+  fnd::Dictionary permissions = args.dictionary("permissions").value_or(fnd::Dictionary{});
   if (Refused(args, result)) return;
   static const struct {
     const char* key;
@@ -391,7 +332,7 @@ void FLTZudiroruMessagingPlugin::messagingRequestPermission(const fnd::Value& ar
 
 void FLTZudiroruMessagingPlugin::messagingSetAutoInitEnabled(const fnd::Value& arguments,
                                                              const Result& result) {
-  Arguments args("Messaging#setAutoInitEnabled", arguments);
+  Arguments args = Arguments::ofMap("Messaging#setAutoInitEnabled", arguments);
   bool enabled = args.boolean("enabled");
   if (Refused(args, result)) return;
   std::shared_ptr<DEVMessaging> messaging = env_.messaging();
@@ -413,7 +354,7 @@ void ChangeTopicSubscription(const char* method, const fnd::Value& arguments,
                              const std::shared_ptr<DEVMessaging>& messaging,
                              void (DEVMessaging::*change)(const std::string&,
                                                           DEVMessaging::ErrorCompletion)) {
-  Arguments args(method, arguments);
+  Arguments args = Arguments::ofMap(method, arguments);
   std::string topic = args.requiredString("topic");
   if (Refused(args, result)) return;
   if (!messaging) {

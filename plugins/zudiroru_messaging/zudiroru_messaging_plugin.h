@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/flutter/channel_arguments.h"
 #include "platform/flutter/channels.h"
 #include "platform/flutter/plugin.h"
 #include "platform/foundation/notification_center.h"
@@ -143,6 +144,11 @@ class FLTZudiroruMessagingPlugin : public flutter::FlutterPlugin,
 
  private:
   using Result = std::shared_ptr<FLTZudiroruMethodCallResult>;
+  using Method = std::function<void(FLTZudiroruMessagingPlugin& self, const fnd::Value& arguments,
+                                    const Result& result)>;
+  using Methods = flutter::MethodTable<Method>;
+  // The method channel's methods, by name.
+  static const Methods& methods();
 
   void ensureAPNSTokenSetting();
   void messagingDeleteToken(const fnd::Value& arguments, const Result& result);

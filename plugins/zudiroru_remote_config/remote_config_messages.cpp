@@ -41,54 +41,12 @@ size_t RemoteConfigPigeonSettings::hash() const {
 
 // Codec
 
-fnd::Value ZudiroruRemoteConfigMessagesPigeonCodecReader::readValueOfType(uint8_t type) {
-  if (type != kRemoteConfigPigeonSettingsType) {
-    return FlutterStandardReader::readValueOfType(type);
-  }
-  fnd::Value fields = readValue();
-  if (failed()) return fnd::Value();
-  const fnd::Array* list = fields.array();
-  std::shared_ptr<RemoteConfigPigeonSettings> settings =
-      list ? RemoteConfigPigeonSettings::fromList(*list) : nullptr;
-  if (!settings) {
-    fail(fnd::Error::withDescription(
-        flutter::kFlutterCodecErrorDomain, flutter::kFlutterCodecInvalidValue,
-        "RemoteConfigPigeonSettings needs a list of two integers, got " + fields.description()));
-    return fnd::Value();
-  }
-  return fnd::Value(std::shared_ptr<fnd::Record>(std::move(settings)));
-}
-
-void ZudiroruRemoteConfigMessagesPigeonCodecWriter::writeValue(const fnd::Value& value) {
-  if (auto settings = value.recordAs<RemoteConfigPigeonSettings>()) {
-    writeByte(kRemoteConfigPigeonSettingsType);
-    FlutterStandardWriter::writeValue(fnd::Value(settings->toList()));
-    return;
-  }
-  FlutterStandardWriter::writeValue(value);
-}
-
-std::unique_ptr<flutter::FlutterStandardWriter>
-ZudiroruRemoteConfigMessagesPigeonCodecReaderWriter::writerWithData(fnd::Data* data) const {
-  return std::make_unique<ZudiroruRemoteConfigMessagesPigeonCodecWriter>(data);
-}
-
-std::unique_ptr<flutter::FlutterStandardReader>
-ZudiroruRemoteConfigMessagesPigeonCodecReaderWriter::readerWithData(
-    std::span<const uint8_t> data) const {
-  return std::make_unique<ZudiroruRemoteConfigMessagesPigeonCodecReader>(data);
-}
-
-ZudiroruRemoteConfigMessagesPigeonCodec::ZudiroruRemoteConfigMessagesPigeonCodec()
-    : FlutterStandardMessageCodec(
-          std::make_shared<ZudiroruRemoteConfigMessagesPigeonCodecReaderWriter>()) {}
-
-std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec>
+std::shared_ptr<const flutter::FlutterStandardMessageCodec>
 ZudiroruRemoteConfigMessagesPigeonCodec::shared() {
-  static const std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec>& codec =
-      *new std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec>(
-          std::make_shared<ZudiroruRemoteConfigMessagesPigeonCodec>());
-  return codec;
+  static const auto* codec =
+      new std::shared_ptr<const flutter::FlutterStandardMessageCodec>(zudiroru::PigeonCodec(
+          {zudiroru::PigeonType::of<RemoteConfigPigeonSettings>(kRemoteConfigPigeonSettingsType)}));
+  return *codec;
 }
 
 // Channels
@@ -111,84 +69,82 @@ ZudiroruRemoteConfigHostApi::Completion<T> Replying(flutter::FlutterReply reply)
   };
 }
 
-// A map argument whose keys are all text; nullopt otherwise.
-std::optional<fnd::Dictionary> StringKeyedMap(const fnd::Array& args, size_t index) {
-  const fnd::Value value = GetNullableObjectAtIndex(args, index);
-  const fnd::Dictionary* map = value.dictionary();
-  if (!map) return std::nullopt;
-  for (const auto& entry : *map) {
-    if (!entry.first.isString()) return std::nullopt;
-  }
-  return *map;
-}
+using Arguments = flutter::ChannelArguments;
 
-// Calls the implementation with the arguments after the app name, or returns what is wrong with
-// them (the implementation is then not called).
-using Invoke = std::function<std::optional<std::string>(
-    ZudiroruRemoteConfigHostApi& api, const std::string& appName, const fnd::Array& args,
-    flutter::FlutterReply reply)>;
+// Reads the arguments after the app name and calls the implementation, unless an argument is
+// unusable (the reader then holds the problem and the implementation is not called).
+using Invoke = std::function<void(ZudiroruRemoteConfigHostApi& api, const std::string& appName,
+                                  Arguments& args, flutter::FlutterReply reply)>;
 
 struct Method {
   const char* name;
+  // The names of the arguments, for the refusal's message.
+  std::vector<std::string> arguments;
   Invoke invoke;
 };
+
+constexpr const char* kSettingsKind = "a RemoteConfigPigeonSettings";
+
+// The map after the app name, which must be there and have text keys.
+std::optional<fnd::Dictionary> RequiredStringKeyedMap(Arguments& args) {
+  auto map = args.stringKeyedDictionary(1);
+  if (!map) args.fail(1, "a map with text keys");
+  return map;
+}
 
 const std::vector<Method>& Methods() {
   using Api = ZudiroruRemoteConfigHostApi;
   static const std::vector<Method>* methods = new std::vector<Method>{
       {"fetch",
-       [](Api& api, const std::string& app, const fnd::Array&, flutter::FlutterReply reply) {
+       {"appName"},
+       [](Api& api, const std::string& app, Arguments&, flutter::FlutterReply reply) {
          api.fetch(app, Replying<std::nullptr_t>(std::move(reply)));
-         return std::optional<std::string>();
        }},
       {"fetchAndActivate",
-       [](Api& api, const std::string& app, const fnd::Array&, flutter::FlutterReply reply) {
+       {"appName"},
+       [](Api& api, const std::string& app, Arguments&, flutter::FlutterReply reply) {
          api.fetchAndActivate(app, Replying<bool>(std::move(reply)));
-         return std::optional<std::string>();
        }},
       {"activate",
-       [](Api& api, const std::string& app, const fnd::Array&, flutter::FlutterReply reply) {
+       {"appName"},
+       [](Api& api, const std::string& app, Arguments&, flutter::FlutterReply reply) {
          api.activate(app, Replying<bool>(std::move(reply)));
-         return std::optional<std::string>();
        }},
       {"setConfigSettings",
-       [](Api& api, const std::string& app, const fnd::Array& args,
-          flutter::FlutterReply reply) -> std::optional<std::string> {
-         auto settings = zudiroru::PigeonRecord<RemoteConfigPigeonSettings>(args, 1);
-         if (!settings) return "\"settings\" must be a RemoteConfigPigeonSettings";
+       {"appName", "settings"},
+       [](Api& api, const std::string& app, Arguments& args, flutter::FlutterReply reply) {
+         auto settings = args.record<RemoteConfigPigeonSettings>(1, kSettingsKind);
+         if (!settings) return args.fail(1, kSettingsKind);
          api.setConfigSettings(app, *settings, Replying<std::nullptr_t>(std::move(reply)));
-         return std::nullopt;
        }},
       {"setDefaults",
-       [](Api& api, const std::string& app, const fnd::Array& args,
-          flutter::FlutterReply reply) -> std::optional<std::string> {
-         auto defaults = StringKeyedMap(args, 1);
-         if (!defaults) return "\"defaultParameters\" must be a map with text keys";
-         api.setDefaults(app, *defaults, Replying<std::nullptr_t>(std::move(reply)));
-         return std::nullopt;
+       {"appName", "defaultParameters"},
+       [](Api& api, const std::string& app, Arguments& args, flutter::FlutterReply reply) {
+         auto defaults = RequiredStringKeyedMap(args);
+         if (defaults) api.setDefaults(app, *defaults, Replying<std::nullptr_t>(std::move(reply)));
        }},
       {"ensureInitialized",
-       [](Api& api, const std::string& app, const fnd::Array&, flutter::FlutterReply reply) {
+       {"appName"},
+       [](Api& api, const std::string& app, Arguments&, flutter::FlutterReply reply) {
          api.ensureInitialized(app, Replying<std::nullptr_t>(std::move(reply)));
-         return std::optional<std::string>();
        }},
       {"setCustomSignals",
-       [](Api& api, const std::string& app, const fnd::Array& args,
-          flutter::FlutterReply reply) -> std::optional<std::string> {
-         auto signals = StringKeyedMap(args, 1);
-         if (!signals) return "\"customSignals\" must be a map with text keys";
-         api.setCustomSignals(app, *signals, Replying<std::nullptr_t>(std::move(reply)));
-         return std::nullopt;
+       {"appName", "customSignals"},
+       [](Api& api, const std::string& app, Arguments& args, flutter::FlutterReply reply) {
+         auto signals = RequiredStringKeyedMap(args);
+         if (signals) {
+           api.setCustomSignals(app, *signals, Replying<std::nullptr_t>(std::move(reply)));
+         }
        }},
       {"getAll",
-       [](Api& api, const std::string& app, const fnd::Array&, flutter::FlutterReply reply) {
+       {"appName"},
+       [](Api& api, const std::string& app, Arguments&, flutter::FlutterReply reply) {
          api.getAll(app, Replying<fnd::Dictionary>(std::move(reply)));
-         return std::optional<std::string>();
        }},
       {"getProperties",
-       [](Api& api, const std::string& app, const fnd::Array&, flutter::FlutterReply reply) {
+       {"appName"},
+       [](Api& api, const std::string& app, Arguments&, flutter::FlutterReply reply) {
          api.getProperties(app, Replying<fnd::Dictionary>(std::move(reply)));
-         return std::optional<std::string>();
        }},
   };
   return *methods;
@@ -206,20 +162,11 @@ void ZudiroruRemoteConfigHostApiSetup::setUp(
     flutter::FlutterMessageHandler handler;
     if (api) {
       handler = [api, method](const fnd::Value& message, flutter::FlutterReply reply) {
-        std::optional<std::string> problem;
-        const fnd::Array* args = message.array();
-        std::optional<std::string> appName = args ? zudiroru::PigeonString(*args, 0) : std::nullopt;
-        if (!args) {
-          problem = "the message must be a list of arguments";
-        } else if (!appName) {
-          problem = "\"appName\" must be a string";
-        } else {
-          problem = method.invoke(*api, *appName, *args, reply);
-        }
-        if (problem) {
-          zudiroru::PigeonError error(
-              kZudiroruRemoteConfigErrorCode,
-              "Invalid arguments for " + std::string(method.name) + ": " + *problem + ".");
+        Arguments args = Arguments::ofList(method.name, message, method.arguments);
+        std::string appName = args.requiredString(0);
+        if (args.ok()) method.invoke(*api, appName, args, reply);
+        if (!args.ok()) {
+          zudiroru::PigeonError error(kZudiroruRemoteConfigErrorCode, args.message());
           reply(fnd::Value(zudiroru::wrapError(error)));
         }
       };

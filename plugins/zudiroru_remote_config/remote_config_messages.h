@@ -18,11 +18,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/flutter/binary_messenger.h"
+#include "platform/flutter/channel_arguments.h"
 #include "platform/flutter/standard_codec.h"
 #include "platform/foundation/value.h"
 #include "plugins/zudiroru_core/pigeon.h"
@@ -64,32 +64,11 @@ class RemoteConfigPigeonSettings : public zudiroru::PigeonMessage {
   int64_t minimumFetchIntervalSeconds;
 };
 
-class ZudiroruRemoteConfigMessagesPigeonCodecReader : public flutter::FlutterStandardReader {
+// The codec of the interface: the standard format plus RemoteConfigPigeonSettings under 129.
+class ZudiroruRemoteConfigMessagesPigeonCodec {
  public:
-  using FlutterStandardReader::FlutterStandardReader;
-  fnd::Value readValueOfType(uint8_t type) override;
-};
-
-class ZudiroruRemoteConfigMessagesPigeonCodecWriter : public flutter::FlutterStandardWriter {
- public:
-  using FlutterStandardWriter::FlutterStandardWriter;
-  void writeValue(const fnd::Value& value) override;
-};
-
-class ZudiroruRemoteConfigMessagesPigeonCodecReaderWriter
-    : public flutter::FlutterStandardReaderWriter {
- public:
-  std::unique_ptr<flutter::FlutterStandardWriter> writerWithData(fnd::Data* data) const override;
-  std::unique_ptr<flutter::FlutterStandardReader> readerWithData(
-      std::span<const uint8_t> data) const override;
-};
-
-class ZudiroruRemoteConfigMessagesPigeonCodec : public flutter::FlutterStandardMessageCodec {
- public:
-  // The codec of the interface, made once.
-  static std::shared_ptr<const ZudiroruRemoteConfigMessagesPigeonCodec> shared();
-
-  ZudiroruRemoteConfigMessagesPigeonCodec();
+  // Made once.
+  static std::shared_ptr<const flutter::FlutterStandardMessageCodec> shared();
 };
 
 // What a host method completes with: a value, or an error (a value holding a FlutterError or a

@@ -1,7 +1,5 @@
 #include "analytics/config/remote_config.h"
 
-#include "analytics/foundation/service_url.h"
-
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -15,6 +13,7 @@
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
+#include "analytics/foundation/service_url.h"
 #include "analytics/script/host_modules.h"
 #include "analytics/script/pixie_logger.h"
 #include "analytics/script/runtime.h"

@@ -23,8 +23,7 @@ void SetStringIfAbsent(Bundle& bundle, int32_t position, const std::string& valu
 
 std::vector<std::shared_ptr<APMPBUserAttribute>> UserAttributes(const Bundle& bundle) {
   std::vector<std::shared_ptr<APMPBUserAttribute>> result;
-  auto items =
-      NANOGetArray(&bundle, Bundle::kUserAttributes, &APMPBUserAttribute::messageClass());
+  auto items = NANOGetArray(&bundle, Bundle::kUserAttributes, &APMPBUserAttribute::messageClass());
   if (!items) return result;
   for (const fnd::Value& item : *items) {
     if (auto attribute = item.recordAs<APMPBUserAttribute>()) result.push_back(attribute);
@@ -129,9 +128,7 @@ void ZIVUpdateDMAConsentSignals(Bundle& bundle, const std::string& consentDiagno
                                 bool isAdUserDataDenied,
                                 const std::shared_ptr<APMPBUserAttribute>& npaAttribute,
                                 const ZIVBundleServerValues& settings, bool isFirstOpen) {
-  auto mayWrite = [&](int32_t position) {
-    return isFirstOpen || !NANOHasField(&bundle, position);
-  };
+  auto mayWrite = [&](int32_t position) { return isFirstOpen || !NANOHasField(&bundle, position); };
   if (mayWrite(Bundle::kConsentDiagnostics)) {
     NANOSetString(&bundle, Bundle::kConsentDiagnostics, consentDiagnostics);
   }

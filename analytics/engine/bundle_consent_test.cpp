@@ -58,8 +58,8 @@ TEST(BundleConsentTest, IdentifiersFollowConsentSignals) {
        std::nullopt, "G1d0"},
       {"ad ID with tracking authorised and the gate on", "G111", true, 3, true, "ADID",
        std::nullopt, "AIID", "TOKEN", "G111"},
-      {"ad ID with tracking denied and the gate on", "G111", true, 2, true, std::nullopt,
-       "VENDOR", "AIID", "TOKEN", "G111"},
+      {"ad ID with tracking denied and the gate on", "G111", true, 2, true, std::nullopt, "VENDOR",
+       "AIID", "TOKEN", "G111"},
   };
   for (const Case& c : cases) {
     auto bundle = NewBundle();
@@ -120,9 +120,8 @@ TEST(BundleConsentTest, DMAFieldsAndNPA) {
   EXPECT_EQ(Str(*bundle, Bundle::kConsentDiagnostics), "D15");
   EXPECT_TRUE(NANOGetBool(bundle.get(), Bundle::kDmaRegion));
   EXPECT_EQ(Str(*bundle, Bundle::kCorePlatformServices), "ab");
-  EXPECT_EQ(NANOGetInt64(APMNPAUserPropertyFromBundle(*bundle).get(),
-                         APMPBUserAttribute::kIntValue),
-            1);
+  EXPECT_EQ(
+      NANOGetInt64(APMNPAUserPropertyFromBundle(*bundle).get(), APMPBUserAttribute::kIntValue), 1);
   // Without first open, present values stay; with it, they are replaced.
   ZIVUpdateDMAConsentSignals(*bundle, "D99", true, Attribute("_npa", 0), server, false);
   EXPECT_EQ(Str(*bundle, Bundle::kConsentDiagnostics), "D15");
@@ -130,9 +129,8 @@ TEST(BundleConsentTest, DMAFieldsAndNPA) {
   ZIVUpdateDMAConsentSignals(*bundle, "D99", true, Attribute("_npa", 0), server, true);
   EXPECT_EQ(Str(*bundle, Bundle::kConsentDiagnostics), "D99");
   EXPECT_EQ(Str(*bundle, Bundle::kCorePlatformServices), "-");
-  EXPECT_EQ(NANOGetInt64(APMNPAUserPropertyFromBundle(*bundle).get(),
-                         APMPBUserAttribute::kIntValue),
-            0);
+  EXPECT_EQ(
+      NANOGetInt64(APMNPAUserPropertyFromBundle(*bundle).get(), APMPBUserAttribute::kIntValue), 0);
 }
 
 TEST(BundleConsentTest, CompatibleConsentState) {

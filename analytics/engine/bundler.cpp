@@ -131,8 +131,7 @@ bool ZIVBundler::bundleRawEvents() {
   ZIVScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");
   Deferred deferred;
   bool result = false;
-  const bool committed =
-      database_.performTransaction([&] { return bundleOnce(deferred, result); });
+  const bool committed = database_.performTransaction([&] { return bundleOnce(deferred, result); });
   if (!committed) return false;
   // State kept outside the database follows the committed transaction only.
   if (environment_.persistedConfig) {
@@ -163,9 +162,9 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
   if (rawEvents->empty()) {
     if (!undecodable) return true;
     // A first row that cannot be decoded would block this fingerprint for good: drop it.
-    monitor_.logWithLevel(2, 23096, "Failed to filter raw event. Error",
-                          fnd::Value("Undecodable raw event deleted. RowID " +
-                                     std::to_string(*undecodable)));
+    monitor_.logWithLevel(
+        2, 23096, "Failed to filter raw event. Error",
+        fnd::Value("Undecodable raw event deleted. RowID " + std::to_string(*undecodable)));
     if (!cleanupRawEvents(*undecodable, fingerprint)) return false;
     result = true;
     return true;
@@ -173,19 +172,20 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
   const int64_t lastRowID = rawEvents->back()->rowID();
 
   error = fnd::Error();
-  std::shared_ptr<Bundle> bundle = database_.queryRawEventsMetadataWithFingerprint(fingerprint,
-                                                                                    &error);
+  std::shared_ptr<Bundle> bundle =
+      database_.queryRawEventsMetadataWithFingerprint(fingerprint, &error);
   if (!bundle) {
     monitor_.logWithLevel(1, 23098, "Unable to fetch event metadata. Metadata fingerprint, error",
                           fnd::Value::Int64(fingerprint), Describe(error));
     // A store failure rolls back; a metadata row that is missing or does not decode can never
     // become readable, so the rows that depend on it are deleted and bundling goes on.
     fnd::Error probeError;
-    auto probe = database_.sqliteStore()
-                     ? database_.sqliteStore()->recordsForQuery(
-                           "SELECT metadata FROM raw_events_metadata WHERE metadata_fingerprint = ?",
-                           {fnd::Value::Int64(fingerprint)}, &probeError)
-                     : std::nullopt;
+    auto probe =
+        database_.sqliteStore()
+            ? database_.sqliteStore()->recordsForQuery(
+                  "SELECT metadata FROM raw_events_metadata WHERE metadata_fingerprint = ?",
+                  {fnd::Value::Int64(fingerprint)}, &probeError)
+            : std::nullopt;
     if (!probe) return false;
     if (!cleanupRawEvents(lastRowID, fingerprint)) return false;
     fnd::Error deleteError;
@@ -434,11 +434,12 @@ std::optional<std::vector<std::shared_ptr<ZIVEvent>>> ZIVBundler::processRawEven
 std::shared_ptr<ZIVRawEventData> ZIVBundler::internalEventFromPublicEvent(
     const std::shared_ptr<ZIVRawEventData>& rawEvent) const {
   const ZIVEvent& event = *rawEvent->rawEvent();
-  const fnd::Value internal = ZIVInternalEventNamesByPublicEventNames().get(fnd::Value(event.name()));
+  const fnd::Value internal =
+      ZIVInternalEventNamesByPublicEventNames().get(fnd::Value(event.name()));
   if (!internal.isString()) return rawEvent;
-  auto renamed = ZIVEvent::initWithOrigin(event.origin(), false, internal.asString(),
-                                          event.timestamp(), event.previousTimestamp(),
-                                          event.parameters());
+  auto renamed =
+      ZIVEvent::initWithOrigin(event.origin(), false, internal.asString(), event.timestamp(),
+                               event.previousTimestamp(), event.parameters());
   return renamed ? WithEvent(*rawEvent, renamed) : rawEvent;
 }
 
@@ -560,9 +561,8 @@ void ZIVBundler::evaluationTimeFromRawEvents(
           NANOGetArray(&bundle, Bundle::kUserAttributes, &APMPBUserAttribute::messageClass());
       for (const fnd::Value& item : properties.value_or(fnd::Array())) {
         auto property = item.recordAs<APMPBUserAttribute>();
-        if (property &&
-            !environment_.audiences->evaluateFiltersForNanoUserProperty(*property, nullptr,
-                                                                        std::nullopt)) {
+        if (property && !environment_.audiences->evaluateFiltersForNanoUserProperty(
+                            *property, nullptr, std::nullopt)) {
           return;
         }
       }
@@ -584,9 +584,9 @@ void ZIVBundler::evaluationTimeFromRawEvents(
   if (sessionStart) {
     fnd::Error error;
     if (!database_.deleteUserAttributeWithName("_se", &error) && HasError(error)) {
-      monitor_.logWithLevel(
-          1, 23188, "Unable to delete session engagement property on session start. Error",
-          Describe(error));
+      monitor_.logWithLevel(1, 23188,
+                            "Unable to delete session engagement property on session start. Error",
+                            Describe(error));
       return;
     }
   }
@@ -616,9 +616,8 @@ bool ZIVBundler::updateUserEngagement(int64_t amount, Bundle& bundle, bool sessi
   auto attribute =
       ZIVUserAttribute::initWithOrigin("auto", name, ZIVValue::initWithInt64(total), time);
   if (!attribute) return false;
-  const bool stored_ok = environment_.setUserAttribute
-                             ? environment_.setUserAttribute(attribute)
-                             : database_.updateUserAttribute(attribute);
+  const bool stored_ok = environment_.setUserAttribute ? environment_.setUserAttribute(attribute)
+                                                       : database_.updateUserAttribute(attribute);
   if (!stored_ok) return false;
 
   auto properties =
@@ -753,9 +752,8 @@ void ZIVBundler::addBundleMetadataIntoBundle(Bundle& bundle, double start, doubl
   const double lastSample = environment_.persistedConfig
                                 ? environment_.persistedConfig->lastMonitorDataSampledTimestamp()
                                 : 0;
-  auto health =
-      monitor_.monitoringDataForDispatchWithSamplePeriod(settings_.monitoringSamplePeriod(),
-                                                         lastSample);
+  auto health = monitor_.monitoringDataForDispatchWithSamplePeriod(
+      settings_.monitoringSamplePeriod(), lastSample);
   if (health && !health->empty()) {
     NANOSetString(&bundle, Bundle::kMonitoringData, *health);
     deferred.monitorSampleTime = now();
@@ -777,8 +775,8 @@ bool ZIVBundler::cleanupRawEvents(int64_t maxRowID, int64_t fingerprint) {
     return false;
   }
   error = fnd::Error();
-  std::optional<bool> remains = database_.containsRawEventWithMetadataFingerprint(fingerprint,
-                                                                                  &error);
+  std::optional<bool> remains =
+      database_.containsRawEventWithMetadataFingerprint(fingerprint, &error);
   if (!remains) {
     monitor_.logWithLevel(1, 23120, "Unable to query existence of raw event. Metadata, error",
                           fnd::Value::Int64(fingerprint), Describe(error));

@@ -118,8 +118,8 @@ class ZIVBundler {
   std::optional<std::vector<std::shared_ptr<ZIVEvent>>> eventsAfterUpdatingEventAggregates(
       const std::vector<std::shared_ptr<ZIVEvent>>& events,
       const std::shared_ptr<ZIVAudienceTimestampsCache>& cache, bool allowEventFilterEvaluation);
-  bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, int32_t eventCount,
-                                  double start, double end);
+  bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, int32_t eventCount, double start,
+                                  double end);
   void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double start, double end,
                                    Deferred& deferred);
   bool cleanupRawEvents(int64_t maxRowID, int64_t fingerprint);

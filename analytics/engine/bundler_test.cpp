@@ -60,8 +60,7 @@ TEST_F(BundlerTest, RunsAreCutByHourFingerprintAndRowOrder) {
         << i;
     EXPECT_EQ(NANOGetInt64(&bundle, Bundle::kPreviousBundleStartTimestamp), want.previousStartMs)
         << i;
-    EXPECT_EQ(NANOGetInt64(&bundle, Bundle::kPreviousBundleEndTimestamp), want.previousEndMs)
-        << i;
+    EXPECT_EQ(NANOGetInt64(&bundle, Bundle::kPreviousBundleEndTimestamp), want.previousEndMs) << i;
     EXPECT_EQ(NANOGetString(&bundle, Bundle::kOsVersion), want.osVersion) << i;
     EXPECT_EQ(NANOGetString(&bundle, Bundle::kAppId), upload_test::kAppID) << i;
   }
@@ -71,7 +70,7 @@ TEST_F(BundlerTest, RunsAreCutByHourFingerprintAndRowOrder) {
 
 TEST_F(BundlerTest, HoursAreSixtyFourBitPastTheYear2038) {
   const double year2100 = 4102444800.0;  // 2100-01-01 00:00:00 UTC, an hour boundary.
-  clock_->setWallTime(year2100 + 3600);   // Otherwise the rows would be stale.
+  clock_->setWallTime(year2100 + 3600);  // Otherwise the rows would be stale.
   const int64_t fp = StoreMetadata();
   StoreEvent(Event("a", year2100 + 10), fp);
   StoreEvent(Event("b", year2100 + 3599), fp);
@@ -126,10 +125,10 @@ TEST_F(BundlerTest, EngagementTimeAccumulatesAndSaturates) {
   StoreEvent(Event("_e", kNow, Params({{"_et", fnd::Value::Int64(1000)}}), "auto"), fp);
   StoreEvent(Event("_e", kNow + 1, Params({{"_et", fnd::Value::Int64(2500)}}), "auto"), fp);
   // Already reported: not counted again.
-  StoreEvent(Event("_e", kNow + 2,
-                   Params({{"_et", fnd::Value::Int64(700)}, {"_fr", fnd::Value::Int64(1)}}),
-                   "auto"),
-             fp);
+  StoreEvent(
+      Event("_e", kNow + 2,
+            Params({{"_et", fnd::Value::Int64(700)}, {"_fr", fnd::Value::Int64(1)}}), "auto"),
+      fp);
   auto bundler = MakeBundler();
   ASSERT_TRUE(bundler->bundleRawEvents());
   auto bundle = Queued().back();
@@ -137,8 +136,7 @@ TEST_F(BundlerTest, EngagementTimeAccumulatesAndSaturates) {
     auto property = Property(*bundle, name);
     ASSERT_NE(property, nullptr) << name;
     EXPECT_EQ(NANOGetInt64(property.get(), APMPBUserAttribute::kIntValue), 3500) << name;
-    EXPECT_EQ(NANOGetInt64(property.get(), APMPBUserAttribute::kSetTimestampMillis),
-              1700000000000)
+    EXPECT_EQ(NANOGetInt64(property.get(), APMPBUserAttribute::kSetTimestampMillis), 1700000000000)
         << name;
   }
   EXPECT_EQ(database_->userAttributeWithName("_lte")->value()->int64Value(), 3500);
@@ -146,10 +144,10 @@ TEST_F(BundlerTest, EngagementTimeAccumulatesAndSaturates) {
   // A session start clears "_se"; the lifetime total goes on. Huge sums saturate.
   const int64_t fp2 = StoreMetadata("G111", "14.2");
   StoreEvent(Event("_s", kNow + 10, {}, "auto"), fp2);
-  StoreEvent(Event("_e", kNow + 11,
-                   Params({{"_et", fnd::Value::Int64(std::numeric_limits<int64_t>::max())}}),
-                   "auto"),
-             fp2);
+  StoreEvent(
+      Event("_e", kNow + 11,
+            Params({{"_et", fnd::Value::Int64(std::numeric_limits<int64_t>::max())}}), "auto"),
+      fp2);
   StoreEvent(Event("_e", kNow + 12, Params({{"_et", fnd::Value::Int64(5)}}), "auto"), fp2);
   ASSERT_TRUE(bundler->bundleRawEvents());
   bundle = Queued().back();
@@ -194,7 +192,8 @@ TEST_F(BundlerTest, ConversionAndRealtimeCapsPerDay) {
 TEST_F(BundlerTest, PurchasesGetMicrosQuantityAndCustomerType) {
   const int64_t fp = StoreMetadata();
   StoreEvent(Event("in_app_purchase", kNow,
-                   Params({{"price", fnd::Value(2.01)}, {"value", fnd::Value::Int64(3)},
+                   Params({{"price", fnd::Value(2.01)},
+                           {"value", fnd::Value::Int64(3)},
                            {"currency", fnd::Value("EUR")}})),
              fp);
   StoreEvent(Event("_iap", kNow + 1, Params({{"validated", fnd::Value::Int64(1)}}), "auto"), fp);
@@ -243,8 +242,8 @@ TEST_F(BundlerTest, SamplingWithAScriptedRandomSource) {
   StoreEvent(Event("sampled", kNow), fp);      // Lost roll, new day: kept as exempt.
   StoreEvent(Event("sampled", kNow + 1), fp);  // Won roll.
   StoreEvent(Event("sampled", kNow + 2, Params({{"_eid", fnd::Value::Int64(77)}})),
-             fp);                             // Lost roll, same day: dropped.
-  StoreEvent(Event("other", kNow + 3), fp);   // No rate: never sampled.
+             fp);                            // Lost roll, same day: dropped.
+  StoreEvent(Event("other", kNow + 3), fp);  // No rate: never sampled.
   draws_ = {3, 0, 5};
   auto bundler = MakeBundler();
   ASSERT_TRUE(bundler->bundleRawEvents());
@@ -270,7 +269,8 @@ TEST_F(BundlerTest, ABundleEmptiedBySamplingIsDroppedWithItsRows) {
   Configure({{"measurement.event_sampling_enabled", "1"}}, {{"sampled", {}, {}, 10}});
   const int64_t fp = StoreMetadata();
   // The previous timestamp is on the same day, so a lost roll drops even the first event.
-  auto event = ZIVEvent::initWithOrigin("app", false, "sampled", kNow, kNow - 60, fnd::Dictionary());
+  auto event =
+      ZIVEvent::initWithOrigin("app", false, "sampled", kNow, kNow - 60, fnd::Dictionary());
   StoreEvent(event, fp);
   draws_ = {4};
   auto bundler = MakeBundler();
@@ -283,7 +283,8 @@ TEST_F(BundlerTest, ABundleEmptiedBySamplingIsDroppedWithItsRows) {
 TEST_F(BundlerTest, AFailedSamplingWriteRollsBackInsteadOfDroppingRows) {
   Configure({{"measurement.event_sampling_enabled", "1"}}, {{"sampled", {}, {}, 10}});
   const int64_t fp = StoreMetadata();
-  StoreEvent(ZIVEvent::initWithOrigin("app", false, "sampled", kNow, kNow - 60, fnd::Dictionary()), fp);
+  StoreEvent(ZIVEvent::initWithOrigin("app", false, "sampled", kNow, kNow - 60, fnd::Dictionary()),
+             fp);
   // Sampling stores rate 10 in the aggregates; that write fails.
   for (const char* when : {"INSERT", "UPDATE"}) {
     Exec(std::string("CREATE TRIGGER fail_") + when + " BEFORE " + when +

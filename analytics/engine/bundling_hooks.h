@@ -33,8 +33,9 @@ class ZIVAudienceHooks {
       const APMPBUserAttribute& property, const std::shared_ptr<ZIVAudienceTimestampsCache>& cache,
       std::optional<double> evaluationTime) = 0;
   // Evaluates the event filters of one event with its aggregates; false on a failure.
-  virtual bool evaluateFiltersForEvent(const ZIVEvent& event, const ZIVEventAggregates& aggregates,
-                                       const std::shared_ptr<ZIVAudienceTimestampsCache>& cache) = 0;
+  virtual bool evaluateFiltersForEvent(
+      const ZIVEvent& event, const ZIVEventAggregates& aggregates,
+      const std::shared_ptr<ZIVAudienceTimestampsCache>& cache) = 0;
   // The AudienceLeafFilterResult records to attach to the bundle; nullopt on a failure.
   virtual std::optional<fnd::Array> resultsForBundling() = 0;
   // Replaces the stored audience definitions with the Audience records of a fetched

@@ -185,9 +185,9 @@ std::optional<std::vector<std::shared_ptr<APMPBEvent>>> ZIVEventSampler::sampleE
     auto stored = database_->eventAggregatesWithName(name, &readError);
     if (!stored) {
       if (!HasError(readError)) continue;  // Gone meanwhile: nothing to update.
-      monitor_->logWithLevel(1, 23151, "Unable to query event aggregates to update database. Name, error",
-                             fnd::Value(ZIVFormattedEventName(fnd::Value(name))),
-                             fnd::Value(readError.description()));
+      monitor_->logWithLevel(
+          1, 23151, "Unable to query event aggregates to update database. Name, error",
+          fnd::Value(ZIVFormattedEventName(fnd::Value(name))), fnd::Value(readError.description()));
       fnd::SetError(error, readError);
       return std::nullopt;
     }

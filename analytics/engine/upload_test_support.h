@@ -33,8 +33,8 @@ inline constexpr double kNow = 1700000000.0;
 class Fixture : public ::testing::Test {
  protected:
   Fixture() : clock_(std::make_shared<dispatch::ManualClock>(kNow)), monitor_(clock_) {
-    persisted_ = ZIVPersistedConfig::create("com.rivado.measurement.test", clock_, nullptr,
-                                            monitor_.get());
+    persisted_ =
+        ZIVPersistedConfig::create("com.rivado.measurement.test", clock_, nullptr, monitor_.get());
     services_ = std::make_shared<rc_test::TestServices>();
     services_->internalNames = {{"in_app_purchase", "_iap"}, {"ad_impression", "_ai"}};
     fnd::Error error;
@@ -53,8 +53,8 @@ class Fixture : public ::testing::Test {
     environment.monitor = monitor_.get();
     environment.clock = clock_;
     environment.services = services_;
-    settings_ = ZIVRemoteConfig::initWithAppID(kAppID, database_, config, persisted_, nullptr,
-                                               environment);
+    settings_ =
+        ZIVRemoteConfig::initWithAppID(kAppID, database_, config, persisted_, nullptr, environment);
     ASSERT_NE(settings_, nullptr);
   }
 

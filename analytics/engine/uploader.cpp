@@ -74,11 +74,10 @@ ZIVUploader::ZIVUploader(ZIVUploaderEnvironment environment)
         return std::move(environment);
       }()),
       monitor_(*environment_.monitor),
-      alarm_(environment_.alarm ? environment_.alarm
-                                : std::make_shared<ZIVAlarm>(environment_.workerQueue,
-                                                             "Measurement timer",
-                                                             environment_.monitor,
-                                                             environment_.clock)) {}
+      alarm_(environment_.alarm
+                 ? environment_.alarm
+                 : std::make_shared<ZIVAlarm>(environment_.workerQueue, "Measurement timer",
+                                              environment_.monitor, environment_.clock)) {}
 
 double ZIVUploader::now() const {
   return (environment_.clock ? environment_.clock : dispatch::Clock::current())->wallTime();
@@ -86,6 +85,32 @@ double ZIVUploader::now() const {
 
 double ZIVUploader::secondsSinceBoot() const {
   return (environment_.clock ? environment_.clock : dispatch::Clock::current())->uptime();
+}
+
+bool ZIVUploader::isNetworkRequestPending() const {
+  return environment_.isRequestPending ? environment_.isRequestPending()
+                                       : isNetworkRequestPending_.load();
+}
+
+void ZIVUploader::setIsNetworkRequestPending(bool pending) {
+  if (environment_.setRequestPending) {
+    environment_.setRequestPending(pending);
+  } else {
+    isNetworkRequestPending_.store(pending);
+  }
+}
+
+double ZIVUploader::suspendedUploadTimestamp() const {
+  return environment_.suspendedUploadTimestamp ? environment_.suspendedUploadTimestamp()
+                                               : suspendedUploadTimestamp_;
+}
+
+void ZIVUploader::setSuspendedUploadTimestamp(double timestamp) {
+  if (environment_.setSuspendedUploadTimestamp) {
+    environment_.setSuspendedUploadTimestamp(timestamp);
+  } else {
+    suspendedUploadTimestamp_ = timestamp;
+  }
 }
 
 bool ZIVUploader::isDebugMode() const { return monitor_.isDebugModeEnabled(); }
@@ -186,15 +211,15 @@ double ZIVUploader::nextUploadingTime() {
 
 void ZIVUploader::updateSchedule() {
   ZIVScheduler::checkOnBackgroundThreadWithMethodName("updateSchedule");
-  if (suspendedUploadTimestamp_ != 0) {
-    const double elapsed = std::fabs(secondsSinceBoot() - suspendedUploadTimestamp_);
+  if (suspendedUploadTimestamp() != 0) {
+    const double elapsed = std::fabs(secondsSinceBoot() - suspendedUploadTimestamp());
     if (elapsed < ZIVMeasurementSuspensionTimeInterval) {
       monitor_.logWithLevel(3, 23023,
                             "Upload has been suspended. Will update scheduling later. Seconds",
                             fnd::Value(ZIVMeasurementSuspensionTimeInterval - elapsed));
       return;
     }
-    suspendedUploadTimestamp_ = 0;
+    setSuspendedUploadTimestamp(0);
   }
   if (!hasDataToUpload()) {
     environment_.settings->activateNewSnapshot();
@@ -258,7 +283,7 @@ void ZIVUploader::reachabilityDidChange() {
 
 bool ZIVUploader::isNetworkReadyForRequest() {
   const bool networkUploading = environment_.network->hasUploadInProgress();
-  if (!isNetworkRequestPending_.load()) return !networkUploading;
+  if (!isNetworkRequestPending()) return !networkUploading;
   if (!networkUploading) {
     monitor_.logWithLevel(1, 23041, "Analytics is uploading but network is not uploading");
   }
@@ -286,8 +311,7 @@ bool ZIVUploader::removeBundlesFromDatabaseWithIDs(const std::vector<int64_t>& r
 void ZIVUploader::incrementRetryCounter() {
   if (uploadingBundleIDs_.empty()) return;
   fnd::Error error;
-  if (!environment_.database->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_,
-                                                                     &error)) {
+  if (!environment_.database->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_, &error)) {
     monitor_.logWithLevel(2, 23166, "Failed to update the bundles' retry counts. Error",
                           fnd::Value(error.description()));
   }
@@ -359,7 +383,7 @@ void ZIVUploader::stampBundles(BundlePairs& bundles) {
 
 void ZIVUploader::uploadData() {
   ZIVScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
-  if (suspendedUploadTimestamp_ > 0) {
+  if (suspendedUploadTimestamp() > 0) {
     updateSchedule();
     return;
   }
@@ -384,7 +408,7 @@ void ZIVUploader::uploadData() {
     const int32_t limit = std::max(1, settings.maxBundlesCreatedPerIteration());
     for (int32_t i = 0; i < limit; ++i) {
       if (!environment_.bundler->bundleRawEvents()) break;
-      suspendedUploadTimestamp_ = 0;
+      setSuspendedUploadTimestamp(0);
     }
   }
 
@@ -426,7 +450,8 @@ void ZIVUploader::uploadData() {
       }
     }
     for (const auto& [key, value] : merged) {
-      if (key.isString() && value.isString()) headers.emplace_back(key.asString(), value.asString());
+      if (key.isString() && value.isString())
+        headers.emplace_back(key.asString(), value.asString());
     }
   }
 
@@ -448,8 +473,8 @@ void ZIVUploader::uploadData() {
     vendor = NANOGetString(bundle.get(), Bundle::kVendorId).value_or("");
     if (!vendor.empty()) break;
   }
-  BundlePairs kept = filteredBundlesWithCompatibleAppID(appID, resettable, vendor, bundles,
-                                                        monitor_);
+  BundlePairs kept =
+      filteredBundlesWithCompatibleAppID(appID, resettable, vendor, bundles, monitor_);
 
   const int64_t uploadTime = static_cast<int64_t>(std::floor(now() * 1000));
   const std::vector<std::string> dataControls = settings.dataControls();
@@ -500,7 +525,7 @@ void ZIVUploader::uploadData() {
   }
 
   environment_.persistedConfig->setLastFailedUploadTimestamp(now());
-  isNetworkRequestPending_.store(true);
+  setIsNetworkRequestPending(true);
   network.setTimeoutInterval(settings.networkTimeout());
   const uint64_t generation = ++requestGeneration_;
   std::weak_ptr<ZIVUploader> weak = weak_from_this();
@@ -510,14 +535,14 @@ void ZIVUploader::uploadData() {
                          const std::optional<fnd::Data>&, const std::optional<fnd::Error>& error) {
         auto self = weak.lock();
         if (!self || generation != self->requestGeneration_) return;
-        self->isNetworkRequestPending_.store(false);
+        self->setIsNetworkRequestPending(false);
         self->networkUploadCompletionHandler(response, error);
       });
   if (session.empty()) {
     monitor_.logWithLevel(2, 23040, "Unable to create network session.");
     // The request never started: nothing else will clear the pending state.
     ++requestGeneration_;
-    isNetworkRequestPending_.store(false);
+    setIsNetworkRequestPending(false);
     uploadingBundleIDs_.clear();
   }
 }
@@ -540,9 +565,9 @@ void ZIVUploader::networkUploadCompletionHandler(
                             "Unable to delete uploaded bundles. Uploads will be suspended for "
                             "seconds",
                             fnd::Value(ZIVMeasurementSuspensionTimeInterval));
-      suspendedUploadTimestamp_ = secondsSinceBoot();
+      setSuspendedUploadTimestamp(secondsSinceBoot());
     } else {
-      suspendedUploadTimestamp_ = 0;
+      setSuspendedUploadTimestamp(0);
     }
     uploadingBundleIDs_.clear();
     if ((environment_.network->isNetworkConnected() && hasDataToUpload()) ||
@@ -592,25 +617,25 @@ void ZIVUploader::fetchRemoteConfig() {
     if (!modified.empty()) headers.emplace_back("If-Modified-Since", modified);
     if (!etag.empty()) headers.emplace_back("If-None-Match", etag);
   }
-  isNetworkRequestPending_.store(true);
+  setIsNetworkRequestPending(true);
   ZUZOzurivi& network = *environment_.network;
   network.setTimeoutInterval(environment_.settings->networkTimeout());
   const uint64_t generation = ++requestGeneration_;
   std::weak_ptr<ZIVUploader> weak = weak_from_this();
-  const std::string session = network.getURL(
-      *url, headers, environment_.workerQueue, shouldUseBackgroundSession(),
-      [weak, generation](const std::optional<ZUZOzuriviHTTPResponse>& response,
-                         const std::optional<fnd::Data>& data,
-                         const std::optional<fnd::Error>& error) {
-        auto self = weak.lock();
-        if (!self || generation != self->requestGeneration_) return;
-        self->isNetworkRequestPending_.store(false);
-        self->networkRemoteConfigFetchCompletionHandler(response, data, error);
-      });
+  const std::string session =
+      network.getURL(*url, headers, environment_.workerQueue, shouldUseBackgroundSession(),
+                     [weak, generation](const std::optional<ZUZOzuriviHTTPResponse>& response,
+                                        const std::optional<fnd::Data>& data,
+                                        const std::optional<fnd::Error>& error) {
+                       auto self = weak.lock();
+                       if (!self || generation != self->requestGeneration_) return;
+                       self->setIsNetworkRequestPending(false);
+                       self->networkRemoteConfigFetchCompletionHandler(response, data, error);
+                     });
   if (session.empty()) {
     monitor_.logWithLevel(2, 23040, "Unable to create network session.");
     ++requestGeneration_;
-    isNetworkRequestPending_.store(false);
+    setIsNetworkRequestPending(false);
   }
 }
 
@@ -652,10 +677,9 @@ void ZIVUploader::networkRemoteConfigFetchCompletionHandler(
                             fnd::Value(recordError.description()));
     }
   } else {
-    monitor_.logWithLevel(8, 23133,
-                          "Successfully fetched configuration from the server. Code, size",
-                          fnd::Value::Int64(status),
-                          fnd::Value::Int64(ExpectedContentLength(response)));
+    monitor_.logWithLevel(
+        8, 23133, "Successfully fetched configuration from the server. Code, size",
+        fnd::Value::Int64(status), fnd::Value::Int64(ExpectedContentLength(response)));
     if (!database.updateRemoteConfigSuccessfulTimestamp(current, &recordError) &&
         HasError(recordError)) {
       recordFailed = true;
@@ -673,7 +697,7 @@ void ZIVUploader::networkRemoteConfigFetchCompletionHandler(
       }
     }
   }
-  suspendedUploadTimestamp_ = recordFailed ? secondsSinceBoot() : 0;
+  setSuspendedUploadTimestamp(recordFailed ? secondsSinceBoot() : 0);
 
   if (environment_.afterConfigFetch && environment_.afterConfigFetch()) {
     // A deferred deep link request took over; it schedules the upload itself.

@@ -74,16 +74,22 @@ struct ZIVUploaderEnvironment {
   // Audience definitions of a fetched configuration [none: they are dropped].
   std::shared_ptr<ZIVAudienceHooks> audiences;
   // Engine hooks, each optional.
-  std::function<void()> refreshTCFConsent;         // Before stamping (the TCF client).
-  std::function<void()> terminateBackgroundTask;   // No background tasks on this platform.
+  std::function<void()> refreshTCFConsent;        // Before stamping (the TCF client).
+  std::function<void()> terminateBackgroundTask;  // No background tasks on this platform.
   std::function<std::optional<fnd::Dictionary>()> SGTMPreviewHeaders;
   std::function<void()> updateConsentFromSettings;  // After a configuration is applied.
-  std::function<void(bool)> setDMARegion;            // After a fetch: the TCF client's flag.
+  std::function<void(bool)> setDMARegion;           // After a fetch: the TCF client's flag.
   // After a fetch: true when the hook took over (a deferred deep link request); otherwise the
   // uploader goes on with uploadDataOrRegisterAlarm().
   std::function<bool()> afterConfigFetch;
   // After a successful upload: true when a postponed conversion request was retrieved.
   std::function<bool()> retrievePostponedConversionRequest;
+  // Where the engine keeps the pending-request flag and the upload suspension time (others set
+  // the flag too); both empty: the uploader keeps them itself.
+  std::function<bool()> isRequestPending;
+  std::function<void(bool)> setRequestPending;
+  std::function<double()> suspendedUploadTimestamp;
+  std::function<void(double)> setSuspendedUploadTimestamp;
 };
 
 // A payment transaction as the purchase filter sees it.
@@ -142,12 +148,12 @@ class ZIVUploader : public std::enable_shared_from_this<ZIVUploader> {
 
   // ---- Any thread.
   void reachabilityDidChange();
-  void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_.store(pending); }
-  bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
+  void setIsNetworkRequestPending(bool pending);
+  bool isNetworkRequestPending() const;
 
   // ---- Worker-queue state, for the engine and tests.
-  double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
-  void setSuspendedUploadTimestamp(double timestamp) { suspendedUploadTimestamp_ = timestamp; }
+  double suspendedUploadTimestamp() const;
+  void setSuspendedUploadTimestamp(double timestamp);
   const std::vector<int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
   const std::shared_ptr<ZIVAlarm>& alarm() const { return alarm_; }
 
@@ -161,8 +167,8 @@ class ZIVUploader : public std::enable_shared_from_this<ZIVUploader> {
   std::optional<double> backoffEnd();
   void terminateBackgroundTask();
   std::shared_ptr<APMPBUserAttribute> storedNPAAttribute();
-  void stampBundles(std::vector<std::pair<std::shared_ptr<APMPBMeasurementBundle>, int64_t>>&
-                        bundles);
+  void stampBundles(
+      std::vector<std::pair<std::shared_ptr<APMPBMeasurementBundle>, int64_t>>& bundles);
 
   // Constant after construction.
   const ZIVUploaderEnvironment environment_;

@@ -7,8 +7,8 @@
 
 #include "analytics/engine/upload_test_support.h"
 #include "analytics/foundation/alarm.h"
-#include "platform/foundation/process_info.h"
 #include "platform/dispatch/semaphore.h"
+#include "platform/foundation/process_info.h"
 #include "platform/security/digest.h"
 #include "platform/security/gzip.h"
 
@@ -116,7 +116,8 @@ class UploaderTest : public upload_test::Fixture {
   static std::vector<std::shared_ptr<Bundle>> Bundles(const APMPBMeasurementBatch& batch) {
     std::vector<std::shared_ptr<Bundle>> bundles;
     auto items = NANOGetArray(&batch, APMPBMeasurementBatch::kBundles, &Bundle::messageClass());
-    for (const auto& item : items.value_or(fnd::Array())) bundles.push_back(item.recordAs<Bundle>());
+    for (const auto& item : items.value_or(fnd::Array()))
+      bundles.push_back(item.recordAs<Bundle>());
     return bundles;
   }
   int64_t RetryCount() {
@@ -338,8 +339,8 @@ TEST_F(ConfigFetchTest, SendsTheQueryAndConditionalHeadersAndStoresA200) {
   ASSERT_EQ(transport_->pendingCount(), 1u);
   ZUZOzuriviRequest request = transport_->all().back();
   EXPECT_EQ(request.method, "GET");
-  EXPECT_EQ(request.url.rfind("https://measurement.quellmark.example/config/app/1:111:macos:aaa?", 0),
-            0u)
+  EXPECT_EQ(
+      request.url.rfind("https://measurement.quellmark.example/config/app/1:111:macos:aaa?", 0), 0u)
       << request.url;
   for (const char* part : {"platform=macos", "runtime_version=0", "zuz_version=120500"}) {
     EXPECT_NE(request.url.find(part), std::string::npos) << part;

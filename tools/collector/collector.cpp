@@ -61,9 +61,9 @@ Json EventJson(const APMPBEvent& event) {
   if (NANOHasField(&event, APMPBEvent::kPreviousTimestampMillis)) {
     json["previous_timestamp_millis"] = NANOGetInt64(&event, APMPBEvent::kPreviousTimestampMillis);
   }
-  json["params"] = ParamsJson(
-      NANOGetArray(&event, APMPBEvent::kParams, &APMPBEventParam::messageClass()).value_or(
-          fnd::Array()));
+  json["params"] =
+      ParamsJson(NANOGetArray(&event, APMPBEvent::kParams, &APMPBEventParam::messageClass())
+                     .value_or(fnd::Array()));
   return json;
 }
 
@@ -145,39 +145,36 @@ Json BundleJson(const std::shared_ptr<Bundle>& bundle) {
     auto copy = Bundle::initWithMessageInfo(bundle->messageInfo());
     NANOClearField(copy.get(), Bundle::kBundleFingerprint);
     auto encoded = copy->protoBuffer();
-    json["checksum_valid"] =
-        encoded && static_cast<int64_t>(ziv_64LSBMD5(*encoded)) ==
-                       NANOGetInt64(bundle.get(), Bundle::kBundleFingerprint);
+    json["checksum_valid"] = encoded && static_cast<int64_t>(ziv_64LSBMD5(*encoded)) ==
+                                            NANOGetInt64(bundle.get(), Bundle::kBundleFingerprint);
   }
   Json controls = Json::array();
-  for (const auto& item : NANOGetArray(bundle.get(), Bundle::kRedactedFields, nullptr)
-                              .value_or(fnd::Array())) {
+  for (const auto& item :
+       NANOGetArray(bundle.get(), Bundle::kRedactedFields, nullptr).value_or(fnd::Array())) {
     controls.push_back(item.asString());
   }
   if (!controls.empty()) json["data_controls"] = controls;
   Json experiments = Json::array();
-  for (const auto& item : NANOGetArray(bundle.get(), Bundle::kExperimentIds, nullptr)
-                              .value_or(fnd::Array())) {
+  for (const auto& item :
+       NANOGetArray(bundle.get(), Bundle::kExperimentIds, nullptr).value_or(fnd::Array())) {
     experiments.push_back(item.asInt());
   }
   if (!experiments.empty()) json["experiment_ids"] = experiments;
-  const size_t audiences =
-      NANOGetArray(bundle.get(), Bundle::kAudienceEvaluationResults,
-                   &APMPBAudienceLeafFilterResult::messageClass())
-          .value_or(fnd::Array())
-          .size();
+  const size_t audiences = NANOGetArray(bundle.get(), Bundle::kAudienceEvaluationResults,
+                                        &APMPBAudienceLeafFilterResult::messageClass())
+                               .value_or(fnd::Array())
+                               .size();
   if (audiences) json["audience_results"] = audiences;
   Json events = Json::array();
-  for (const auto& item :
-       NANOGetArray(bundle.get(), Bundle::kEvents, &APMPBEvent::messageClass()).value_or(
-           fnd::Array())) {
+  for (const auto& item : NANOGetArray(bundle.get(), Bundle::kEvents, &APMPBEvent::messageClass())
+                              .value_or(fnd::Array())) {
     if (auto event = item.recordAs<APMPBEvent>()) events.push_back(EventJson(*event));
   }
   json["events"] = events;
   Json properties = Json::array();
-  for (const auto& item : NANOGetArray(bundle.get(), Bundle::kUserAttributes,
-                                       &APMPBUserAttribute::messageClass())
-                              .value_or(fnd::Array())) {
+  for (const auto& item :
+       NANOGetArray(bundle.get(), Bundle::kUserAttributes, &APMPBUserAttribute::messageClass())
+           .value_or(fnd::Array())) {
     if (auto property = item.recordAs<APMPBUserAttribute>()) {
       properties.push_back(UserPropertyJson(*property));
     }
@@ -245,9 +242,9 @@ std::optional<Json> DecodeBatch(const fnd::Data& bytes) {
         NANOGetString(batch.get(), APMPBMeasurementBatch::kUploadSubdomain).value_or("");
   }
   Json bundles = Json::array();
-  for (const auto& item : NANOGetArray(batch.get(), APMPBMeasurementBatch::kBundles,
-                                       &Bundle::messageClass())
-                              .value_or(fnd::Array())) {
+  for (const auto& item :
+       NANOGetArray(batch.get(), APMPBMeasurementBatch::kBundles, &Bundle::messageClass())
+           .value_or(fnd::Array())) {
     if (auto bundle = item.recordAs<Bundle>()) bundles.push_back(BundleJson(bundle));
   }
   json["bundles"] = bundles;
@@ -310,13 +307,12 @@ bool ApplyAction(const std::optional<Action>& action, httplib::Response& respons
       const size_t length = 8192;
       const size_t sent = action->kind == Action::Kind::kDrop ? 0 : length / 2;
       response.status = 200;
-      response.set_content_provider(
-          length, "application/octet-stream",
-          [sent](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset >= sent) return false;  // Closes the connection.
-            std::string half(sent - offset, 'x');
-            return sink.write(half.data(), half.size());
-          });
+      response.set_content_provider(length, "application/octet-stream",
+                                    [sent](size_t offset, size_t, httplib::DataSink& sink) {
+                                      if (offset >= sent) return false;  // Closes the connection.
+                                      std::string half(sent - offset, 'x');
+                                      return sink.write(half.data(), half.size());
+                                    });
       return true;
     }
     case Action::Kind::kGarbage: {
@@ -390,8 +386,7 @@ bool Collector::start() {
         response.set_header("ETag", etag_);
         response.set_header("Last-Modified", "Tue, 14 Nov 2023 22:13:20 GMT");
         const fnd::Data& config = *options_.config;
-        response.set_content(std::string(config.begin(), config.end()),
-                             "application/x-protobuf");
+        response.set_content(std::string(config.begin(), config.end()), "application/x-protobuf");
         if (auto described = DescribeConfig(config)) line["config"] = *described;
       }
     }

@@ -59,9 +59,9 @@ std::optional<Json> DecodeBatch(const fnd::Data& bytes);
 std::optional<Json> DescribeConfig(const fnd::Data& bytes);
 
 struct Options {
-  int port = 0;                                     // 0: any free port.
-  std::optional<fnd::Data> config;                  // The configuration served.
-  std::map<std::string, std::deque<Action>> script;  // Scripted answers by kind.
+  int port = 0;                                         // 0: any free port.
+  std::optional<fnd::Data> config;                      // The configuration served.
+  std::map<std::string, std::deque<Action>> script;     // Scripted answers by kind.
   std::function<void(const std::string& line)> output;  // One JSON line per request.
 };
 

@@ -221,15 +221,15 @@ ZUZOzurivi::ZUZOzurivi(std::string reachabilityHost, std::shared_ptr<ZUZOzuriviT
       transport_(transport ? std::move(transport) : std::make_shared<ZUZOzuriviCurlTransport>()) {}
 
 std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
-                                std::shared_ptr<dispatch::Queue> queue,
-                                bool usingBackgroundSession, CompletionHandler handler) {
+                                std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                                CompletionHandler handler) {
   return postURL(url, payload, {}, std::move(queue), usingBackgroundSession, std::move(handler));
 }
 
 std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
                                 const ZUZOzuriviHeaders& headers,
-                                std::shared_ptr<dispatch::Queue> queue,
-                                bool usingBackgroundSession, CompletionHandler handler) {
+                                std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                                CompletionHandler handler) {
   (void)usingBackgroundSession;  // No background sessions on this platform.
   ZUZOzuriviRequest request;
   request.method = "POST";
@@ -261,8 +261,8 @@ std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload
 }
 
 std::string ZUZOzurivi::getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
-                               std::shared_ptr<dispatch::Queue> queue,
-                               bool usingBackgroundSession, CompletionHandler handler) {
+                               std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                               CompletionHandler handler) {
   (void)usingBackgroundSession;  // No background sessions on this platform.
   ZUZOzuriviRequest request;
   request.method = "GET";
@@ -282,9 +282,7 @@ void ZUZOzurivi::setTimeoutInterval(double seconds) {
   timeout_ = seconds;
 }
 
-bool ZUZOzurivi::hasUploadInProgress() const {
-  return uploadsInFlight_->load() > 0;
-}
+bool ZUZOzurivi::hasUploadInProgress() const { return uploadsInFlight_->load() > 0; }
 
 bool ZUZOzurivi::isNetworkConnected() const {
   std::lock_guard<std::mutex> lock(mu_);
@@ -316,9 +314,9 @@ std::string ZUZOzurivi::send(ZUZOzuriviRequest request, std::shared_ptr<dispatch
                              CompletionHandler handler) {
   if (!queue) queue = dispatch::Queue::main();
   if (!ZUZOzuriviIsAllowedURL(request.url)) {
-    fnd::Error error = NetworkError(
-        kZUZOzuriviErrorInvalidURL,
-        "Not an https URL (plain http only to a loopback host): " + request.url);
+    fnd::Error error =
+        NetworkError(kZUZOzuriviErrorInvalidURL,
+                     "Not an https URL (plain http only to a loopback host): " + request.url);
     queue->async([handler = std::move(handler), error] {
       if (handler) handler(std::nullopt, std::nullopt, error);
     });

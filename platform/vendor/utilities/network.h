@@ -15,10 +15,10 @@
 // Thread safety: every method may be called from any thread. Handlers run on their queue.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -166,12 +166,12 @@ class ZUZOzurivi {
   const std::shared_ptr<ZUZOzuriviTransport> transport_;
 
   mutable std::mutex mu_;
-  double timeout_ = 60;                     // Guarded by mu_.
+  double timeout_ = 60;  // Guarded by mu_.
   // Shared with the requests in flight, which may outlive the object.
   const std::shared_ptr<std::atomic<int64_t>> uploadsInFlight_ =
       std::make_shared<std::atomic<int64_t>>(0);
-  uint64_t nextSession_ = 1;                // Guarded by mu_.
-  bool connected_ = true;                   // Guarded by mu_.
+  uint64_t nextSession_ = 1;                    // Guarded by mu_.
+  bool connected_ = true;                       // Guarded by mu_.
   std::function<void()> reachabilityDelegate_;  // Guarded by mu_.
 };
 

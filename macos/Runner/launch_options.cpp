@@ -11,6 +11,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
   LaunchOptions options;
   for (size_t i = 1; i < arguments.size(); ++i) {
     std::string flag = arguments[i];
+    // A launch argument of one dash, read by the engine through the process's arguments.
+    if (flag.size() > 1 && flag[0] == '-' && flag[1] != '-') continue;
     std::optional<std::string> value;
     if (size_t eq = flag.find('='); flag.rfind("--", 0) == 0 && eq != std::string::npos) {
       value = flag.substr(eq + 1);
@@ -21,6 +23,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
       target = &options.bundlePath;
     } else if (flag == "--dart") {
       target = &options.dartScript;
+    } else if (flag == "--service-url") {
+      target = &options.serviceURL;
     } else {
       return fail("unknown argument \"" + arguments[i] + "\"");
     }

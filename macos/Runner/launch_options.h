@@ -1,10 +1,13 @@
 // The command line of the quellmark executable:
 //
-//   quellmark [--bundle DIR] [--dart FILE|-]
+//   quellmark [--bundle DIR] [--dart FILE|-] [--service-url URL] [-Name ...]
 //
 // --bundle points the main bundle at DIR (Info.plist and the default options file); --dart runs
-// the Dart console (dart_console.h) on FILE, or on standard input for "-". Each flag may be given
-// once; "--flag=value" is accepted too.
+// the Dart console (dart_console.h) on FILE, or on standard input for "-"; --service-url sends
+// every analytics service request to URL (analytics/foundation/service_url.h reads it). Each flag
+// may be given once; "--flag=value" is accepted too. Arguments of one dash ("-Name", such as the
+// analytics debug switch "-ZIVAnalyticsDebugEnabled") are launch arguments that the engine reads
+// itself; the parser lets them through.
 #pragma once
 
 #include <optional>
@@ -16,11 +19,13 @@ namespace runner {
 struct LaunchOptions {
   std::optional<std::string> bundlePath;
   std::optional<std::string> dartScript;  // "-" for standard input.
+  std::optional<std::string> serviceURL;
   bool operator==(const LaunchOptions&) const = default;
 };
 
 // The usage line printed on a bad command line.
-inline constexpr const char* kUsage = "usage: quellmark [--bundle DIR] [--dart FILE|-]";
+inline constexpr const char* kUsage =
+    "usage: quellmark [--bundle DIR] [--dart FILE|-] [--service-url URL] [-Name ...]";
 
 // Parses the arguments (the program name first). nullopt, with a message naming the problem in
 // *error when given, for an unknown argument, a flag without its value, or a flag given twice.

@@ -36,6 +36,9 @@ TEST(LaunchOptionsTest, CommandLines) {
       {{"quellmark", "--bundle="}, std::nullopt},
       {{"quellmark", "--dart", "a", "--dart", "b"}, std::nullopt},
       {{"quellmark", "--verbose"}, std::nullopt},
+      {{"quellmark", "--service-url", "http://127.0.0.1:9", "-ZIVAnalyticsDebugEnabled"},
+       LaunchOptions{std::nullopt, std::nullopt, "http://127.0.0.1:9"}},
+      {{"quellmark", "--service-url"}, std::nullopt},
       {{"quellmark", "extra"}, std::nullopt},
   };
   for (const Case& c : cases) {

@@ -292,42 +292,54 @@ void Collector::emit(const Json& line) {
 
 namespace {
 
-// Applies a scripted fault or status; true when it produced the answer.
-bool ApplyAction(const std::optional<Action>& action, httplib::Response& response) {
+// Applies a scripted status or fault (not a delay); true when it produced the answer. Names the
+// fault in `line`.
+bool ApplyAction(const std::optional<Action>& action, httplib::Response& response, Json& line) {
   if (!action) return false;
   switch (action->kind) {
     case Action::Kind::kStatus:
       response.status = action->status;
       return true;
     case Action::Kind::kDelay:
-      std::this_thread::sleep_for(std::chrono::milliseconds(action->delayMs));
+      line["delay_ms"] = action->delayMs;
       return false;
     case Action::Kind::kDrop:
     case Action::Kind::kReset: {
       const size_t length = 8192;
       const size_t sent = action->kind == Action::Kind::kDrop ? 0 : length / 2;
+      line["fault"] = action->kind == Action::Kind::kDrop ? "drop" : "reset";
       response.status = 200;
       response.set_content_provider(length, "application/octet-stream",
                                     [sent](size_t offset, size_t, httplib::DataSink& sink) {
                                       if (offset >= sent) return false;  // Closes the connection.
-                                      std::string half(sent - offset, 'x');
-                                      return sink.write(half.data(), half.size());
+                                      std::string part(sent - offset, 'x');
+                                      return sink.write(part.data(), part.size());
                                     });
       return true;
     }
     case Action::Kind::kGarbage: {
       std::string bytes(4096, '\0');
       for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0xff - (i % 7));
+      line["fault"] = "garbage";
       response.status = 200;
       response.set_content(bytes, "application/octet-stream");
       return true;
     }
     case Action::Kind::kBig:
+      line["fault"] = "big";
       response.status = 200;
       response.set_content(std::string(10 * 1024 * 1024, '\x0a'), "application/octet-stream");
       return true;
   }
   return false;
+}
+
+// A scripted delay runs after the request has been reported, so that a watcher sees it while the
+// answer is still held back.
+void DelayIfScripted(const std::optional<Action>& action) {
+  if (action && action->kind == Action::Kind::kDelay) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(action->delayMs));
+  }
 }
 
 Json HeadersJson(const httplib::Request& request) {
@@ -361,9 +373,10 @@ bool Collector::start() {
     } else {
       line["error"] = "the body is not a measurement batch";
     }
-    if (!ApplyAction(action, response)) response.status = 204;
+    if (!ApplyAction(action, response, line)) response.status = 204;
     line["status"] = response.status;
     emit(line);
+    DelayIfScripted(action);
   });
   server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     auto action = nextAction("config");
@@ -375,7 +388,7 @@ bool Collector::start() {
     for (const auto& [name, value] : request.params) query[name] = value;
     line["query"] = query;
     line["headers"] = HeadersJson(request);
-    if (!ApplyAction(action, response)) {
+    if (!ApplyAction(action, response, line)) {
       if (request.path.rfind("/config/app/", 0) != 0 || !options_.config) {
         response.status = 404;
       } else if (request.get_header_value("If-None-Match") == etag_) {
@@ -392,6 +405,7 @@ bool Collector::start() {
     }
     line["status"] = response.status;
     emit(line);
+    DelayIfScripted(action);
   });
   if (options_.port == 0) {
     port_ = server_->bind_to_any_port("127.0.0.1");

@@ -5,13 +5,15 @@
 //
 // Answers can be scripted per kind of request ("upload", "config", or "any"), consumed in order:
 //   N            the status N with an empty body (429, 500, 503, 304, ...)
-//   delay:MS     the normal answer after MS milliseconds (a slow server)
+//   delay:MS     the normal answer after MS milliseconds (a slow server); the request is
+//                reported before the wait
 //   drop         the headers promise a body, then the connection closes before any of it
 //   reset        the connection closes halfway through the body
 //   garbage      status 200 with 4096 bytes that are no message
 //   big          status 200 with a 10 MB body
-// When a kind's script is used up, uploads answer 204, and configuration requests answer 200 with
-// the configuration (304 when If-None-Match names its ETag), or 404 without one.
+// A report names a scripted fault ("fault") or delay ("delay_ms"), whose answer the client may
+// never have seen. When a kind's script is used up, uploads answer 204, and configuration requests
+// answer 200 with the configuration (304 when If-None-Match names its ETag), or 404 without one.
 //
 // Thread safety: start() and stop() from one thread; requests are served on the server's own
 // threads and lines are written under a mutex.

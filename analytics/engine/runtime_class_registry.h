@@ -31,6 +31,9 @@ class ZIVRuntimeClass : public ZIVRuntimeObject {
   virtual std::string className() const = 0;
   // The class method "sharedInstance". REQUIRES: respondsToSelector("sharedInstance").
   virtual std::shared_ptr<ZIVRuntimeObject> sharedInstance() { return nullptr; }
+  // Calls the class method of that name that takes no arguments; false when no implementation of
+  // it can be obtained (a class may claim a selector it does not implement).
+  virtual bool invokeClassMethod(std::string_view /*selector*/) { return false; }
 };
 
 class ZIVRuntimeClassRegistry {

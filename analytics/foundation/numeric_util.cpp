@@ -83,6 +83,27 @@ ZIVDecimalNumber ZIVDecimalNumber::absoluteValue() const {
   return copy;
 }
 
+int ZIVDecimalNumber::compare(const ZIVDecimalNumber& other) const {
+  const bool negative = negative_ && !isZero();
+  const bool otherNegative = other.negative_ && !other.isZero();
+  if (negative != otherNegative) return negative ? -1 : 1;
+  int magnitude = 0;
+  if (isZero() || other.isZero()) {
+    magnitude = isZero() ? (other.isZero() ? 0 : -1) : 1;
+  } else {
+    // Position of the most significant digit, then the digits themselves.
+    const int64_t top = static_cast<int64_t>(digits_.size()) + exponent_;
+    const int64_t otherTop = static_cast<int64_t>(other.digits_.size()) + other.exponent_;
+    if (top != otherTop) {
+      magnitude = top < otherTop ? -1 : 1;
+    } else {
+      const int order = digits_.compare(other.digits_);  // Neither has trailing zeros.
+      magnitude = order < 0 ? -1 : (order > 0 ? 1 : 0);
+    }
+  }
+  return negative ? -magnitude : magnitude;
+}
+
 bool ZIVIsValidNumericString(const std::string& string) {
   static std::mutex mu;
   static std::optional<fnd::Regex> regex;

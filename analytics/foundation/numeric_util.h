@@ -29,6 +29,8 @@ class ZIVDecimalNumber {
   double doubleValue() const;
   // The absolute value.
   ZIVDecimalNumber absoluteValue() const;
+  // Exact comparison: -1 when this is smaller than `other`, 0 when equal, 1 when larger.
+  int compare(const ZIVDecimalNumber& other) const;
 
   bool operator==(const ZIVDecimalNumber&) const = default;
 

@@ -26,6 +26,29 @@ TEST_F(NumericUtilTest, ValidNumericStrings) {
   for (const Case& c : cases) EXPECT_EQ(ZIVIsValidNumericString(c.text), c.valid) << c.text;
 }
 
+TEST_F(NumericUtilTest, DecimalNumbersCompareExactly) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int order;
+  };
+  const Case cases[] = {
+      {"5", "5", 0},        {"5", "5.0", 0},
+      {"-0", "0", 0},       {"5", "5.0000000001", -1},
+      {"12", "1.2", 1},     {"1.2", "1.23", -1},
+      {"-1", "1", -1},      {"-2", "-1", -1},
+      {"0", "-0.001", 1},   {"0", "0.001", -1},
+      {"100", "99.999", 1}, {"9223372036854775807", "9223372036854775806", 1},
+  };
+  for (const Case& c : cases) {
+    auto a = ZIVDecimalNumber::FromString(c.a);
+    auto b = ZIVDecimalNumber::FromString(c.b);
+    ASSERT_TRUE(a && b) << c.a << " " << c.b;
+    EXPECT_EQ(a->compare(*b), c.order) << c.a << " vs " << c.b;
+    EXPECT_EQ(b->compare(*a), -c.order) << c.b << " vs " << c.a;
+  }
+}
+
 TEST_F(NumericUtilTest, ParsedNumbersKeepTheirPlainText) {
   struct Case {
     const char* text;

@@ -4,7 +4,11 @@
 
 #include <limits>
 
+#include "analytics/audiences/audience.h"
+#include "analytics/audiences/audiences_test_support.h"
+#include "analytics/engine/audience_bundling.h"
 #include "analytics/engine/bundling_hooks.h"
+#include "analytics/engine/event_sampler.h"
 #include "analytics/engine/upload_test_support.h"
 
 namespace {
@@ -211,6 +215,15 @@ TEST_F(BundlerTest, PurchasesGetMicrosQuantityAndCustomerType) {
             "returning");
 }
 
+TEST(SamplingDayTest, DayNumbersTruncateAndSaturate) {
+  EXPECT_EQ(ZIVEventSampler::dayNumber(1700000000, 0), 19675);
+  EXPECT_EQ(ZIVEventSampler::dayNumber(1700000000, -900), 19675);  // 22:13 - 15 h: same day.
+  EXPECT_EQ(ZIVEventSampler::dayNumber(1699920000, -60), 19674);  // 00:00 - 1 h: day before.
+  EXPECT_EQ(ZIVEventSampler::dayNumber(1e300, 0), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(ZIVEventSampler::dayNumber(-1e300, 0), std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(ZIVEventSampler::dayNumber(std::numeric_limits<double>::quiet_NaN(), 0), 0);
+}
+
 TEST(DecimalMicrosTest, DecimalTextTruncatesAndSaturates) {
   struct Case {
     fnd::Value value;
@@ -304,8 +317,12 @@ TEST_F(BundlerTest, AnInjectedDatabaseErrorChangesNothing) {
   StoreEvent(Event("_e", kNow + 1, Params({{"_et", fnd::Value::Int64(10)}}), "auto"), fp);
   Exec("CREATE TRIGGER fail BEFORE INSERT ON queue BEGIN SELECT RAISE(ABORT, 'injected'); END");
   auto metadataBefore = database_->queryAppMetadata();
-  auto bundler = MakeBundler();
+  int afterCommit = 0;
+  ZIVBundlerEnvironment environment = BundlerEnvironment();
+  environment.afterCommit = [&] { ++afterCommit; };  // The engine's "_npa" refresh.
+  auto bundler = std::make_unique<ZIVBundler>(environment);
   EXPECT_FALSE(bundler->bundleRawEvents());
+  EXPECT_EQ(afterCommit, 0);
   EXPECT_EQ(logs_.withCode(23115).size(), 1u);
   EXPECT_EQ(RawCount(), 2);
   EXPECT_EQ(Count("raw_events_metadata"), 1);
@@ -320,6 +337,7 @@ TEST_F(BundlerTest, AnInjectedDatabaseErrorChangesNothing) {
 
   Exec("DROP TRIGGER fail");
   EXPECT_TRUE(bundler->bundleRawEvents());
+  EXPECT_EQ(afterCommit, 1);
   EXPECT_EQ(persisted_->previousBundledConsentSignals(), std::optional<std::string>("G100"));
   EXPECT_EQ(Queued().size(), 1u);
 }
@@ -353,6 +371,49 @@ TEST_F(BundlerTest, UndecodableMetadataIsDeletedWithItsRows) {
   EXPECT_EQ(RawCount(), 0);
   EXPECT_EQ(Count("raw_events_metadata"), 0);
   EXPECT_FALSE(bundler->bundleRawEvents());
+}
+
+}  // namespace
+
+namespace {
+
+using Bundle = APMPBMeasurementBundle;
+using upload_test::kNow;
+
+using audience_test::Audience;
+using audience_test::EventFilter;
+
+class BundlerAudienceTest : public upload_test::Fixture {};
+
+TEST_F(BundlerAudienceTest, BundlesCarryAudienceResultsUnlessAnalyticsStorageIsDenied) {
+  auto audience = ZIVAudience::initWithDatabase(database_);
+  ASSERT_NE(audience, nullptr);
+  fnd::Array definitions{fnd::Value(std::static_pointer_cast<fnd::Record>(
+      Audience(7, {EventFilter(1, "level_up")})))};
+  ASSERT_TRUE(audience->updateAudiences(definitions));
+  ZIVBundlerEnvironment environment = BundlerEnvironment();
+  environment.audiences = std::make_shared<ZIVAudienceBundlingHooks>(audience);
+  ZIVBundler bundler(environment);
+
+  const int64_t fp = StoreMetadata();
+  StoreEvent(Event("level_up", kNow), fp);
+  ASSERT_TRUE(bundler.bundleRawEvents());
+  auto results = NANOGetArray(Queued().back().get(), Bundle::kAudienceEvaluationResults,
+                              &APMPBAudienceLeafFilterResult::messageClass());
+  ASSERT_TRUE(results);
+  ASSERT_EQ(results->size(), 1u);
+  auto leaf = (*results)[0].recordAs<APMPBAudienceLeafFilterResult>();
+  EXPECT_EQ(NANOGetInt32(leaf.get(), APMPBAudienceLeafFilterResult::kAudienceId), 7);
+
+  // Denied analytics storage: no evaluation and no results, but aggregates still count.
+  consent_.setConsentSettings(fnd::Dictionary{{fnd::Value("analytics_storage"), fnd::Value("denied")}});
+  StoreEvent(Event("level_up", kNow + 1), StoreMetadata("G100"));
+  ASSERT_TRUE(bundler.bundleRawEvents());
+  EXPECT_FALSE(NANOHasField(Queued().back().get(), Bundle::kAudienceEvaluationResults) &&
+               !NANOGetArray(Queued().back().get(), Bundle::kAudienceEvaluationResults,
+                             &APMPBAudienceLeafFilterResult::messageClass())
+                    ->empty());
+  EXPECT_EQ(database_->eventAggregatesWithName("level_up")->lifetimeCount(), 2);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "analytics/config/remote_config.h"
 #include "analytics/config/tcf_client.h"
+#include "analytics/audiences/audience.h"
+#include "analytics/engine/audience_bundling.h"
 #include "analytics/engine/bundler.h"
 #include "analytics/engine/identity.h"
 #include "analytics/engine/measurement.h"
@@ -46,7 +48,14 @@ std::shared_ptr<ZIVUploader> ZIVMeasurementUploadComponent::uploaderFor(
     if (appID.empty()) appID = fnd::Bundle::mainBundle().bundleIdentifier();
     return appID;
   };
-  bundling.audiences = audiences_;
+  // The engine's own audience evaluator unless hooks were given.
+  std::shared_ptr<ZIVAudienceHooks> audiences = audiences_;
+  if (!audiences) {
+    if (auto evaluator = std::static_pointer_cast<ZIVAudience>(measurement.audience())) {
+      audiences = std::make_shared<ZIVAudienceBundlingHooks>(evaluator);
+    }
+  }
+  bundling.audiences = audiences;
   bundling.purchases = purchases_;
   bundling.setUserAttribute = [weak](const std::shared_ptr<ZIVUserAttribute>& attribute) {
     auto engine = weak.lock();
@@ -81,7 +90,7 @@ std::shared_ptr<ZIVUploader> ZIVMeasurementUploadComponent::uploaderFor(
     return engine ? engine->appID() : std::string();
   };
   environment.libraryVersion = ZIVMeasurement::libraryVersion();
-  environment.audiences = audiences_;
+  environment.audiences = audiences;
   environment.refreshTCFConsent = [weak] {
     if (auto engine = weak.lock()) engine->tcfClientSetConsentFromData();
   };
@@ -100,7 +109,11 @@ std::shared_ptr<ZIVUploader> ZIVMeasurementUploadComponent::uploaderFor(
   };
   environment.afterConfigFetch = [weak] {
     auto engine = weak.lock();
-    if (!engine || !engine->shouldRequestDeferredDeepLinkAfterConfigFetch()) return false;
+    if (!engine) return false;
+    // On-device conversion measurement follows the new settings first.
+    engine->components().attribution->checkOnDeviceConversionDependencies();
+    engine->components().attribution->startGroupIDProtocolIfEnabled();
+    if (!engine->shouldRequestDeferredDeepLinkAfterConfigFetch()) return false;
     engine->setShouldRequestDeferredDeepLinkAfterConfigFetch(false);
     engine->components().attribution->requestDeferredDeepLink();
     return true;

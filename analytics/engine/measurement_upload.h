@@ -23,8 +23,9 @@ class ZIVMeasurementUploadComponent : public ZIVMeasurementUploader {
   // Installs one component for the process (once; later calls do nothing).
   static void install();
 
-  // `audiences` and `purchases` are the hooks bundling and the configuration fetch use (null:
-  // none, and the built-in purchase rules).
+  // `audiences` and `purchases` are the hooks bundling and the configuration fetch use (null: the
+  // engine's audience evaluator, which the audiences component makes as a ZIVAudience, and the
+  // built-in purchase rules).
   explicit ZIVMeasurementUploadComponent(std::shared_ptr<ZIVAudienceHooks> audiences = nullptr,
                                          std::shared_ptr<ZIVPurchaseHooks> purchases = nullptr);
 

@@ -19,7 +19,7 @@ namespace runner {
 struct LaunchOptions {
   std::optional<std::string> bundlePath;
   std::optional<std::string> dartScript;  // "-" for standard input.
-  std::optional<std::string> serviceURL;
+  std::optional<std::string> serviceURL = std::nullopt;
   bool operator==(const LaunchOptions&) const = default;
 };
 

@@ -26,8 +26,8 @@ std::mutex& EngineMutex() {
   static std::mutex* mu = new std::mutex;
   return *mu;
 }
-std::weak_ptr<ZIVConditionalUserPropertyEngine>& InstalledEngine() {
-  static auto* engine = new std::weak_ptr<ZIVConditionalUserPropertyEngine>;
+std::shared_ptr<ZIVConditionalUserPropertyEngine>& InstalledEngine() {
+  static auto* engine = new std::shared_ptr<ZIVConditionalUserPropertyEngine>;
   return *engine;
 }
 
@@ -37,14 +37,14 @@ fnd::Value ValueContext(const ZIVValuePtr& value) {
 
 }  // namespace
 
-void ZIVConditionalUserPropertySetEngine(std::weak_ptr<ZIVConditionalUserPropertyEngine> engine) {
+void ZIVConditionalUserPropertySetEngine(std::shared_ptr<ZIVConditionalUserPropertyEngine> engine) {
   std::lock_guard<std::mutex> lock(EngineMutex());
   InstalledEngine() = std::move(engine);
 }
 
 std::shared_ptr<ZIVConditionalUserPropertyEngine> ZIVConditionalUserPropertyCurrentEngine() {
   std::lock_guard<std::mutex> lock(EngineMutex());
-  return InstalledEngine().lock();
+  return InstalledEngine();
 }
 
 // ---- Construction.

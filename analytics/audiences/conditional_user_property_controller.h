@@ -47,8 +47,9 @@ class ZIVConditionalUserPropertyEngine {
   virtual void writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& event) = 0;
 };
 
-// Installs the engine the shared controller uses (held weakly; an expired one counts as none).
-void ZIVConditionalUserPropertySetEngine(std::weak_ptr<ZIVConditionalUserPropertyEngine> engine);
+// Installs the engine the shared controller uses (null removes it). The object is kept; it should
+// hold the engine itself weakly.
+void ZIVConditionalUserPropertySetEngine(std::shared_ptr<ZIVConditionalUserPropertyEngine> engine);
 // The installed engine, or null.
 std::shared_ptr<ZIVConditionalUserPropertyEngine> ZIVConditionalUserPropertyCurrentEngine();
 

@@ -422,6 +422,7 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
     }
     const std::string& name = key.asString();
     bool removed = false;
+    bool cutErrorValue = false;  // The additions already hold the cut "_ev".
     if (isPublic && !V::isValidPublicEventParameterValue(Object(value), &failure)) {
       removed = true;
     } else if (name == kErrorValueParameter) {
@@ -432,6 +433,7 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
                               text.compare(text.size() - 3, 3, kEllipsis) == 0;
       if (length > internalLimit && !alreadyCut) {
         AddErrorValueAndLength(&additions, fnd::Value(text), internalLimit, fnd::Value(text));
+        cutErrorValue = true;
       }
     } else if (isInternalEvent && !V::isValidInternalEventParameterValue(Object(value), &failure)) {
       removed = true;
@@ -455,7 +457,9 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
     if (value->isArray() && failure != 0) {
       ZIVAddErrorParametersForEcommerceValidationFailureCode(&additions, failure, name, eventName);
     }
-    if (!removed && !wasTyped) additions.set(key, Object(value));
+    // The converted value joins the additions, except an "_ev" that was just cut: putting the
+    // whole text back would undo the cut.
+    if (!removed && !wasTyped && !cutErrorValue) additions.set(key, Object(value));
   }
 
   if (removals.size() == parameters.size()) return additions;

@@ -253,6 +253,12 @@ TEST_F(EventUtilTest, ErrorValueIsCutOnceAndLeftAloneWhenCut) {
       fnd::Dictionary{{fnd::Value("_ev"), Text(std::string(600, 'y'))}}, "_e", false, false);
   EXPECT_EQ(TextAt(*result, "_ev"), std::string(500, 'y') + "...");
   EXPECT_EQ(IntAt(*result, "_el"), 600);
+
+  // A plain string (not yet a typed value) keeps its cut form too.
+  result = ZIVNormalizedParametersForParametersAndEventName(
+      fnd::Dictionary{{fnd::Value("_ev"), fnd::Value(std::string(600, 'z'))}}, "_e", false, false);
+  EXPECT_EQ(TextAt(*result, "_ev"), std::string(500, 'z') + "...");
+  EXPECT_EQ(IntAt(*result, "_el"), 600);
 }
 
 TEST_F(EventUtilTest, ErrorParametersKeepTheFirstError) {

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "analytics/audiences/measurement_audiences.h"
 #include "analytics/engine/event.h"
 #include "platform/vendor/core/davodu.h"
 
@@ -93,5 +94,7 @@ bool ZIVAnalyticsMeasurementFacade::queueOperationWithBlock(std::function<void()
 void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   ZIVMeasurementComponents components;
   components.facade = std::make_shared<ZIVAnalyticsMeasurementFacade>(analytics);
+  // Audiences and conditional user properties, reading the process's server settings.
+  components.audiences = std::make_shared<ZIVAudiencesMeasurementComponent>();
   ZIVMeasurementInstallComponents(components);
 }

@@ -1,5 +1,7 @@
 #include "analytics/foundation/monitor.h"
 
+#include "analytics/foundation/exit_flush.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cinttypes>
@@ -142,6 +144,10 @@ std::shared_ptr<ZIVMonitor> ZIVMonitor::create(int64_t logLevel,
   std::weak_ptr<ZIVMonitor> weak = monitor;
   monitor->queue_->async([weak] {
     if (auto self = weak.lock()) self->startOnQueue();
+  });
+  // Lines still queued for the console when the process ends are written before it does.
+  ZIVFlushAtExit(monitor, [weak] {
+    if (auto self = weak.lock()) self->flush();
   });
   return monitor;
 }

@@ -28,7 +28,8 @@
 // Thread safety: log from any thread. Level tests and line building run on the caller's thread;
 // console writes and all health-record work run on the serial queue "ZIVMonitorQueue".
 // monitoringDataForDispatch(), clearMonitoringData() and flush() wait for that queue, so they
-// must not be called from a block running on it.
+// must not be called from a block running on it. Lines still queued at normal process exit are
+// written before the process ends (exit_flush.h).
 #pragma once
 
 #include <atomic>

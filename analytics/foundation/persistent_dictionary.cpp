@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "analytics/foundation/console_log.h"
+#include "analytics/foundation/exit_flush.h"
 #include "analytics/foundation/file_locations.h"
 #include "platform/foundation/file_system.h"
 #include "platform/foundation/property_list.h"
@@ -55,8 +56,14 @@ std::shared_ptr<ZIVPersistentDictionary> ZIVPersistentDictionary::create(
                      (loaded ? std::string("root is not a dictionary") : error.description()));
     }
   }
-  return std::shared_ptr<ZIVPersistentDictionary>(
+  std::shared_ptr<ZIVPersistentDictionary> dictionary(
       new ZIVPersistentDictionary(std::move(path), std::move(contents), std::move(clock)));
+  // A change made less than a second before the process ends is written by the exit handler.
+  std::weak_ptr<ZIVPersistentDictionary> weak = dictionary;
+  ZIVFlushAtExit(dictionary, [weak] {
+    if (auto self = weak.lock()) self->persistToDisk();
+  });
+  return dictionary;
 }
 
 ZIVPersistentDictionary::ZIVPersistentDictionary(std::string path, fnd::Dictionary contents,

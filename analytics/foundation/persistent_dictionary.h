@@ -2,8 +2,8 @@
 // folder (ZIVFilePathForPersistentDictionaryName), with the typed interface of ZIVUserDefaults.
 // A change is written back at most about once a second: the first change after a write arms a
 // write one second later on the dictionary's serial queue "ZIVPersistentDictionary", and every
-// change until then rides along. A pending write is also done by synchronize() and when the
-// dictionary is destroyed.
+// change until then rides along. A pending write is also done by synchronize(), when the
+// dictionary is destroyed, and at normal process exit (exit_flush.h).
 //
 // Accepted values: string, number (bool, integer, double), array, dictionary, date, data, with
 // property-list values inside. Keys are non-empty strings. A bad key or value changes nothing and

@@ -4,8 +4,8 @@
 #include <exception>
 #include <memory>
 
-#include "plugins/cloud_virelda/zudiroru_virelda_plugin.h"
 #include "macos/Runner/external_plugins.h"
+#include "plugins/cloud_virelda/zudiroru_virelda_plugin.h"
 #include "plugins/purchases_flutter/purchases_flutter_plugin.h"
 #include "plugins/rivado_sign_in_ios/rivado_sign_in_plugin.h"
 #include "plugins/zudiroru_analytics/zudiroru_analytics_plugin.h"

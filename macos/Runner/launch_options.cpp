@@ -1,5 +1,7 @@
 #include "macos/Runner/launch_options.h"
 
+#include "platform/foundation/process_info.h"
+
 namespace runner {
 
 std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& arguments,
@@ -11,8 +13,7 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
   LaunchOptions options;
   for (size_t i = 1; i < arguments.size(); ++i) {
     std::string flag = arguments[i];
-    // A launch argument of one dash, read by the engine through the process's arguments.
-    if (flag.size() > 1 && flag[0] == '-' && flag[1] != '-') continue;
+    if (flag.size() > 1 && flag[0] == '-' && flag[1] != '-') continue;  // The platform's own.
     std::optional<std::string> value;
     if (size_t eq = flag.find('='); flag.rfind("--", 0) == 0 && eq != std::string::npos) {
       value = flag.substr(eq + 1);
@@ -23,6 +24,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
       target = &options.bundlePath;
     } else if (flag == "--dart") {
       target = &options.dartScript;
+    } else if (flag == "--os-version") {
+      target = &options.osVersion;
     } else if (flag == "--service-url") {
       target = &options.serviceURL;
     } else {
@@ -34,6 +37,9 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
       value = arguments[++i];
     }
     if (value->empty()) return fail(flag + " needs a non-empty value");
+    if (target == &options.osVersion && fnd::ProcessInfo::ParseVersion(*value).majorVersion <= 0) {
+      return fail("--os-version needs a version such as 14.2, not \"" + *value + "\"");
+    }
     *target = std::move(value);
   }
   return options;

@@ -14,6 +14,7 @@
 #include "platform/flutter/engine.h"
 #include "platform/flutter/view_controller.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/process_info.h"
 
 namespace runner {
 
@@ -44,6 +45,22 @@ void AfterLaunch(appkit::Application& application, std::istream* script, std::os
   std::vector<std::shared_ptr<appkit::Window>> windows = application.windows();
   for (const auto& window : windows) window->close();
   if (windows.empty()) application.terminate();
+}
+
+// The macOS version every gate and every reported field follows: the launch argument, else the
+// bundle's Info.plist, else the default.
+void ApplyOperatingSystemVersion(const LaunchOptions& options, std::ostream& err) {
+  fnd::ProcessInfo& info = fnd::ProcessInfo::processInfo();
+  if (options.osVersion) {
+    info.setOperatingSystemVersionText(*options.osVersion);  // Checked by the parser.
+    return;
+  }
+  std::optional<fnd::Value> plist =
+      fnd::Bundle::mainBundle().objectForInfoDictionaryKey(kOSVersionInfoKey);
+  if (!plist) return;
+  if (!plist->isString() || !info.setOperatingSystemVersionText(plist->asString())) {
+    err << "quellmark: ignoring Info.plist " << kOSVersionInfoKey << ": not a version\n";
+  }
 }
 
 }  // namespace
@@ -83,6 +100,7 @@ int QuellmarkMain(int argc, const char* const* argv, std::istream& in, std::ostr
     }
   }
   if (options->bundlePath) fnd::Bundle::setMainBundlePath(*options->bundlePath);
+  ApplyOperatingSystemVersion(*options, err);
 
   appkit::Application& app = application ? *application : appkit::Application::sharedApplication();
   fnd::NotificationCenter::Observer launched = app.notificationCenter().addObserver(

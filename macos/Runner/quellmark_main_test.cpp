@@ -15,6 +15,7 @@
 #include "platform/flutter/engine.h"
 #include "platform/flutter/view_controller.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/process_info.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/test_home.h"
 #include "platform/vendor/core/davodu.h"
@@ -24,22 +25,39 @@
 namespace runner {
 namespace {
 
+LaunchOptions Options(std::optional<std::string> bundle, std::optional<std::string> dart,
+                      std::optional<std::string> osVersion = std::nullopt) {
+  LaunchOptions options;
+  options.bundlePath = std::move(bundle);
+  options.dartScript = std::move(dart);
+  options.osVersion = std::move(osVersion);
+  return options;
+}
+
 TEST(LaunchOptionsTest, CommandLines) {
   struct Case {
     std::vector<std::string> args;
     std::optional<LaunchOptions> expected;
   } cases[] = {
       {{"quellmark"}, LaunchOptions{}},
-      {{"quellmark", "--bundle", "res", "--dart", "-"}, LaunchOptions{"res", "-"}},
-      {{"quellmark", "--dart=script.jsonl"}, LaunchOptions{std::nullopt, "script.jsonl"}},
+      {{"quellmark", "--bundle", "res", "--dart", "-"}, Options("res", "-")},
+      {{"quellmark", "--dart=script.jsonl"}, Options(std::nullopt, "script.jsonl")},
       {{"quellmark", "--bundle"}, std::nullopt},
       {{"quellmark", "--bundle="}, std::nullopt},
       {{"quellmark", "--dart", "a", "--dart", "b"}, std::nullopt},
       {{"quellmark", "--verbose"}, std::nullopt},
       {{"quellmark", "--service-url", "http://127.0.0.1:9", "-ZIVAnalyticsDebugEnabled"},
-       LaunchOptions{std::nullopt, std::nullopt, "http://127.0.0.1:9"}},
+       [] {
+         LaunchOptions options;
+         options.serviceURL = "http://127.0.0.1:9";
+         return options;
+       }()},
       {{"quellmark", "--service-url"}, std::nullopt},
       {{"quellmark", "extra"}, std::nullopt},
+      {{"quellmark", "-DebugDeferredDeepLink", "--dart", "-"}, Options(std::nullopt, "-")},
+      {{"quellmark", "--os-version", "14.2"}, Options(std::nullopt, std::nullopt, "14.2")},
+      {{"quellmark", "--os-version=macOS"}, std::nullopt},
+      {{"quellmark", "--os-version", "0.1"}, std::nullopt},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -161,6 +179,25 @@ TEST_F(ShellTest, TheConsoleTalksToTheLaunchedApplication) {
   EXPECT_EQ(cores["reply"][0][0]["$fields"][1]["$fields"][0], "shell-key");
   EXPECT_EQ(lines[1], R"({"channel":")" + core + R"(ZudiroruAppHostApi.delete","hex":"0c0100"})");
   EXPECT_EQ(Json::parse(lines[2])["line"], 3);
+}
+
+TEST_F(ShellTest, TheReportedMacOSVersionComesFromTheArgumentElseTheInfoPlist) {
+  fnd::ScopedProcessInfoOverride restore({"quellmark"});
+  fnd::ProcessInfo& info = fnd::ProcessInfo::processInfo();
+  info.resetOperatingSystemVersion();
+  EXPECT_EQ(Run({"quellmark", "--bundle", bundle_}), 0);
+  EXPECT_EQ(info.operatingSystemVersion(), fnd::kDefaultOperatingSystemVersion);
+
+  ASSERT_TRUE(fnd::PropertyList::WriteFile(fnd::Value(fnd::Dictionary{{kOSVersionInfoKey, "11.0"}}),
+                                           bundle_ + "/Info.plist"));
+  app_ = appkit::Application::create();
+  EXPECT_EQ(Run({"quellmark", "--bundle", bundle_}), 0);
+  EXPECT_EQ(info.operatingSystemVersion(), (fnd::OperatingSystemVersion{11, 0, 0}));
+  EXPECT_FALSE(info.isOperatingSystemAtLeastVersion({12, 0, 0}));
+
+  app_ = appkit::Application::create();
+  EXPECT_EQ(Run({"quellmark", "--bundle", bundle_, "--os-version", "15.1"}), 0);
+  EXPECT_EQ(info.operatingSystemVersionString(), "Version 15.1");
 }
 
 TEST_F(ShellTest, BadCommandLinesEndBeforeLaunching) {

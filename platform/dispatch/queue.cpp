@@ -18,8 +18,14 @@ namespace detail {
 
 namespace {
 
-// The queues whose blocks the calling thread is running, outermost first.
-thread_local std::vector<QueueCore*> tStack;
+// The queues whose blocks the calling thread is running: a list through the frames of runBlock(),
+// innermost first. Trivially destructible, so that blocks run from exit handlers (after the
+// thread's thread_local objects are gone) still find it whole.
+struct RunningFrame {
+  QueueCore* core;
+  const RunningFrame* outer;
+};
+thread_local const RunningFrame* tInnermost = nullptr;
 // True while the calling thread drains the main queue.
 thread_local bool tDrainingMain = false;
 
@@ -201,7 +207,8 @@ class ConcurrentCore : public QueueCore {
 QueueCore::~QueueCore() = default;
 
 void QueueCore::runBlock(QueueCore* core, const std::function<void()>& block) {
-  tStack.push_back(core);
+  const RunningFrame frame{core, tInnermost};
+  tInnermost = &frame;
   try {
     block();
   } catch (const std::exception& e) {
@@ -211,14 +218,17 @@ void QueueCore::runBlock(QueueCore* core, const std::function<void()>& block) {
     std::fprintf(stderr, "dispatch: block on queue \"%s\" threw an exception\n",
                  core->label().c_str());
   }
-  tStack.pop_back();
+  tInnermost = frame.outer;
 }
 
 bool QueueCore::onStack(const QueueCore* core) {
-  return std::find(tStack.begin(), tStack.end(), core) != tStack.end();
+  for (const RunningFrame* f = tInnermost; f; f = f->outer) {
+    if (f->core == core) return true;
+  }
+  return false;
 }
 
-QueueCore* QueueCore::innermost() { return tStack.empty() ? nullptr : tStack.back(); }
+QueueCore* QueueCore::innermost() { return tInnermost ? tInnermost->core : nullptr; }
 
 MainCore& MainCore::instance() {
   static MainCore* core = new MainCore;  // Never destroyed, like the main queue.

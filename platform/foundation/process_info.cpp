@@ -1,6 +1,5 @@
 #include "platform/foundation/process_info.h"
 
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,20 +14,12 @@ namespace fnd {
 
 namespace {
 
-struct UnameFacts {
-  OperatingSystemVersion version;
-  std::string versionString;
-};
-
-UnameFacts ReadUname() {
-  UnameFacts facts;
-  utsname u;
-  if (uname(&u) != 0) return facts;
-  facts.version = ProcessInfo::ParseVersion(u.release);
-  facts.versionString = "Version " + std::to_string(facts.version.majorVersion) + "." +
-                        std::to_string(facts.version.minorVersion) + "." +
-                        std::to_string(facts.version.patchVersion) + " (Build " + u.version + ")";
-  return facts;
+// "Version 14.2 (Build ...)" with the patch only when it is not 0, as the platform writes it.
+std::string VersionString(const OperatingSystemVersion& v) {
+  std::string text =
+      "Version " + std::to_string(v.majorVersion) + "." + std::to_string(v.minorVersion);
+  if (v.patchVersion != 0) text += "." + std::to_string(v.patchVersion);
+  return text;
 }
 
 std::string LastComponent(const std::string& path) {
@@ -43,11 +34,9 @@ ProcessInfo& ProcessInfo::processInfo() {
   return *info;
 }
 
-ProcessInfo::ProcessInfo() {
-  UnameFacts facts = ReadUname();
-  osVersion_ = facts.version;
-  osVersionString_ = std::move(facts.versionString);
-}
+ProcessInfo::ProcessInfo()
+    : osVersion_(kDefaultOperatingSystemVersion),
+      osVersionString_(kDefaultOperatingSystemVersionString) {}
 
 std::vector<std::string> ProcessInfo::arguments() const {
   std::lock_guard<std::mutex> lock(mu_);
@@ -110,9 +99,15 @@ void ProcessInfo::setOperatingSystemVersion(OperatingSystemVersion version,
   osVersionString_ = std::move(versionString);
 }
 
+bool ProcessInfo::setOperatingSystemVersionText(const std::string& text) {
+  OperatingSystemVersion version = ParseVersion(text);
+  if (version.majorVersion <= 0) return false;
+  setOperatingSystemVersion(version, VersionString(version));
+  return true;
+}
+
 void ProcessInfo::resetOperatingSystemVersion() {
-  UnameFacts facts = ReadUname();
-  setOperatingSystemVersion(facts.version, std::move(facts.versionString));
+  setOperatingSystemVersion(kDefaultOperatingSystemVersion, kDefaultOperatingSystemVersionString);
 }
 
 std::string ProcessInfo::processName() const {

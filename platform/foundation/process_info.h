@@ -2,6 +2,11 @@
 // system version, names, memory and processors. Arguments and the OS version can be replaced, so
 // that tests and the --flags of the executable decide what the program sees.
 //
+// The operating system version is the one the program reports and gates features on. The host
+// stands for a macOS release, so it is never the Linux kernel's: it is
+// kDefaultOperatingSystemVersion unless the bundle's Info.plist or a launch argument names another
+// (macos/Runner applies them).
+//
 // Thread safety: every method may be called from any thread.
 #pragma once
 
@@ -22,12 +27,16 @@ struct OperatingSystemVersion {
   bool operator==(const OperatingSystemVersion&) const = default;
 };
 
+// The macOS release the host reports unless told otherwise.
+inline constexpr OperatingSystemVersion kDefaultOperatingSystemVersion{26, 1, 0};
+inline constexpr const char* kDefaultOperatingSystemVersionString = "Version 26.1 (Build 25B78)";
+
 class ProcessInfo {
  public:
   // The process's instance. main() gives it the real arguments with setArguments().
   static ProcessInfo& processInfo();
 
-  // Reads the OS version with uname(2); arguments start empty.
+  // The OS version starts at the default; arguments start empty.
   ProcessInfo();
   ProcessInfo(const ProcessInfo&) = delete;
   ProcessInfo& operator=(const ProcessInfo&) = delete;
@@ -43,14 +52,16 @@ class ProcessInfo {
   Dictionary environment() const;
   std::optional<std::string> environmentValue(const std::string& name) const;
 
-  // The kernel release as major.minor.patch ("6.1.0-18-amd64" gives 6.1.0), and the platform's
-  // kind of text: "Version 6.1.0 (Build #1 SMP ...)" with uname's version field.
+  // The reported OS version, and its text as the platform writes it ("Version 26.1 (Build 25B78)").
   OperatingSystemVersion operatingSystemVersion() const;
   std::string operatingSystemVersionString() const;
   bool isOperatingSystemAtLeastVersion(const OperatingSystemVersion& version) const;
   // Replaces both (a test's or a flag's OS); the string is taken as given.
   void setOperatingSystemVersion(OperatingSystemVersion version, std::string versionString);
-  // Goes back to what uname says.
+  // Sets the version from a text such as "14.2" or "15.0.1"; false, changing nothing, when the
+  // text does not start with a major version above 0.
+  bool setOperatingSystemVersionText(const std::string& text);
+  // Goes back to the default version.
   void resetOperatingSystemVersion();
 
   // The program's name: the last component of the first argument, else of /proc/self/exe.

@@ -33,9 +33,10 @@ TEST(ProcessInfoTest, OperatingSystemVersion) {
     EXPECT_EQ(ProcessInfo::ParseVersion(c.text), c.expected) << c.text;
   }
   ProcessInfo info;
+  // A macOS release, never the kernel's version.
   const OperatingSystemVersion real = info.operatingSystemVersion();
-  EXPECT_GT(real.majorVersion, 0);
-  EXPECT_EQ(info.operatingSystemVersionString().rfind("Version ", 0), 0u);
+  EXPECT_EQ(real, kDefaultOperatingSystemVersion);
+  EXPECT_EQ(info.operatingSystemVersionString(), "Version 26.1 (Build 25B78)");
   info.setOperatingSystemVersion({10, 15, 7}, "Version 10.15.7 (Build 19H2)");
   EXPECT_EQ(info.operatingSystemVersion(), (OperatingSystemVersion{10, 15, 7}));
   EXPECT_EQ(info.operatingSystemVersionString(), "Version 10.15.7 (Build 19H2)");
@@ -46,6 +47,16 @@ TEST(ProcessInfoTest, OperatingSystemVersion) {
   EXPECT_TRUE(info.isOperatingSystemAtLeastVersion({9, 99, 99}));
   info.resetOperatingSystemVersion();
   EXPECT_EQ(info.operatingSystemVersion(), real);
+
+  EXPECT_TRUE(info.setOperatingSystemVersionText("14.2"));
+  EXPECT_EQ(info.operatingSystemVersion(), (OperatingSystemVersion{14, 2, 0}));
+  EXPECT_EQ(info.operatingSystemVersionString(), "Version 14.2");
+  EXPECT_TRUE(info.setOperatingSystemVersionText("11.0.3"));
+  EXPECT_EQ(info.operatingSystemVersionString(), "Version 11.0.3");
+  for (const char* bad : {"", "x", "0.9", "-1"}) {
+    EXPECT_FALSE(info.setOperatingSystemVersionText(bad)) << bad;
+  }
+  EXPECT_EQ(info.operatingSystemVersion(), (OperatingSystemVersion{11, 0, 3}));
 }
 
 TEST(ProcessInfoTest, EnvironmentAndMachine) {

@@ -2,10 +2,10 @@
 
 #include <utility>
 
+#include "platform/dispatch/queue.h"
 #include "plugins/cloud_virelda/virelda_pigeon_parser.h"
 #include "plugins/cloud_virelda/virelda_utils.h"
 #include "plugins/cloud_virelda/zudiroru_virelda_plugin.h"
-#include "platform/dispatch/queue.h"
 #include "plugins/zudiroru_core/zudiroru_plugin.h"
 
 namespace {
@@ -17,16 +17,14 @@ void SendOnMain(const flutter::FlutterEventSink& sink, fnd::Value event) {
   });
 }
 
-std::shared_ptr<DEVSnapshotListenOptions> ListenOptions(bool includeMetadataChanges,
-                                                        uint64_t source) {
-  return std::make_shared<DEVSnapshotListenOptions>()
-      ->optionsWithIncludeMetadataChanges(includeMetadataChanges)
-      ->optionsWithSource(static_cast<int64_t>(source));
-}
-
-void Remove(std::shared_ptr<DEVListenerRegistration>& registration) {
-  if (registration) registration->remove();
-  registration = nullptr;
+// Sends the stream error of a failed snapshot; true when there was one.
+template <typename Snapshot>
+bool SentError(const flutter::FlutterEventSink& events, const std::shared_ptr<Snapshot>& snapshot,
+               const std::optional<fnd::Error>& error) {
+  if (!error && snapshot) return false;
+  fnd::Error e = error.value_or(DEVVireldaError(DEVVireldaErrorCodeUnknown, ""));
+  SendOnMain(events, fnd::Value(FLTVireldaStreamError(e)));
+  return true;
 }
 
 }  // namespace
@@ -37,41 +35,58 @@ std::shared_ptr<flutter::FlutterError> FLTVireldaStreamError(const fnd::Error& e
       code, message, fnd::Dictionary{{"code", code}, {"message", message}}, &error);
 }
 
+// ---- Listener streams ----
+
+std::shared_ptr<flutter::FlutterError> FLTListenerStreamHandler::onListenWithArguments(
+    const fnd::Value&, flutter::FlutterEventSink events) {
+  if (listenerRegistration_) listenerRegistration_->remove();
+  std::shared_ptr<flutter::FlutterError> error;
+  listenerRegistration_ = listen(std::move(events), &error);
+  return error;
+}
+
+std::shared_ptr<flutter::FlutterError> FLTListenerStreamHandler::onCancelWithArguments(
+    const fnd::Value&) {
+  if (listenerRegistration_) listenerRegistration_->remove();
+  listenerRegistration_ = nullptr;
+  return nullptr;
+}
+
+FLTSnapshotListenerStreamHandler::FLTSnapshotListenerStreamHandler(
+    std::shared_ptr<DEVVirelda> virelda, bool includeMetadataChanges,
+    int64_t serverTimestampBehavior, uint64_t source)
+    : virelda_(std::move(virelda)),
+      includeMetadataChanges_(includeMetadataChanges),
+      source_(source),
+      serverTimestampBehavior_(serverTimestampBehavior) {}
+
+std::shared_ptr<DEVSnapshotListenOptions> FLTSnapshotListenerStreamHandler::listenOptions() const {
+  return std::make_shared<DEVSnapshotListenOptions>()
+      ->optionsWithIncludeMetadataChanges(includeMetadataChanges_)
+      ->optionsWithSource(static_cast<int64_t>(source_));
+}
+
 // ---- Documents ----
 
 FLTDocumentSnapshotStreamHandler::FLTDocumentSnapshotStreamHandler(
     std::shared_ptr<DEVVirelda> virelda, std::shared_ptr<DEVDocumentReference> reference,
     bool includeMetadataChanges, int64_t serverTimestampBehavior, uint64_t source)
-    : virelda_(std::move(virelda)),
-      reference_(std::move(reference)),
-      includeMetadataChanges_(includeMetadataChanges),
-      source_(source),
-      serverTimestampBehavior_(serverTimestampBehavior) {}
+    : FLTSnapshotListenerStreamHandler(std::move(virelda), includeMetadataChanges,
+                                       serverTimestampBehavior, source),
+      reference_(std::move(reference)) {}
 
-std::shared_ptr<flutter::FlutterError> FLTDocumentSnapshotStreamHandler::onListenWithArguments(
-    const fnd::Value&, flutter::FlutterEventSink events) {
-  Remove(listenerRegistration_);
+std::shared_ptr<DEVListenerRegistration> FLTDocumentSnapshotStreamHandler::listen(
+    flutter::FlutterEventSink events, std::shared_ptr<flutter::FlutterError>*) {
   int64_t behavior = serverTimestampBehavior_;
-  listenerRegistration_ = reference_->addSnapshotListenerWithOptions(
-      ListenOptions(includeMetadataChanges_, source_),
-      [events, behavior](std::shared_ptr<DEVDocumentSnapshot> snapshot,
-                         const std::optional<fnd::Error>& error) {
-        if (error || !snapshot) {
-          fnd::Error e = error.value_or(DEVVireldaError(DEVVireldaErrorCodeUnknown, ""));
-          return SendOnMain(events, fnd::Value(FLTVireldaStreamError(e)));
-        }
+  return reference_->addSnapshotListenerWithOptions(
+      listenOptions(), [events, behavior](std::shared_ptr<DEVDocumentSnapshot> snapshot,
+                                          const std::optional<fnd::Error>& error) {
+        if (SentError(events, snapshot, error)) return;
         SendOnMain(
             events,
             fnd::Value(
                 VireldaPigeonParser::toPigeonDocumentSnapshot(*snapshot, behavior)->toList()));
       });
-  return nullptr;
-}
-
-std::shared_ptr<flutter::FlutterError> FLTDocumentSnapshotStreamHandler::onCancelWithArguments(
-    const fnd::Value&) {
-  Remove(listenerRegistration_);
-  return nullptr;
 }
 
 // ---- Queries ----
@@ -81,28 +96,22 @@ FLTQuerySnapshotStreamHandler::FLTQuerySnapshotStreamHandler(std::shared_ptr<DEV
                                                              bool includeMetadataChanges,
                                                              int64_t serverTimestampBehavior,
                                                              uint64_t source)
-    : virelda_(std::move(virelda)),
-      query_(std::move(query)),
-      includeMetadataChanges_(includeMetadataChanges),
-      source_(source),
-      serverTimestampBehavior_(serverTimestampBehavior) {}
+    : FLTSnapshotListenerStreamHandler(std::move(virelda), includeMetadataChanges,
+                                       serverTimestampBehavior, source),
+      query_(std::move(query)) {}
 
-std::shared_ptr<flutter::FlutterError> FLTQuerySnapshotStreamHandler::onListenWithArguments(
-    const fnd::Value&, flutter::FlutterEventSink events) {
+std::shared_ptr<DEVListenerRegistration> FLTQuerySnapshotStreamHandler::listen(
+    flutter::FlutterEventSink events, std::shared_ptr<flutter::FlutterError>* error) {
   if (!query_) {
-    return std::make_shared<flutter::FlutterError>(kFLTVireldaSdkErrorCode,
-                                                   kFLTVireldaSdkErrorMessage, fnd::Value());
+    *error = std::make_shared<flutter::FlutterError>(kFLTVireldaSdkErrorCode,
+                                                     kFLTVireldaSdkErrorMessage, fnd::Value());
+    return nullptr;
   }
-  Remove(listenerRegistration_);
   int64_t behavior = serverTimestampBehavior_;
-  listenerRegistration_ = query_->addSnapshotListenerWithOptions(
-      ListenOptions(includeMetadataChanges_, source_),
-      [events, behavior](std::shared_ptr<DEVQuerySnapshot> snapshot,
-                         const std::optional<fnd::Error>& error) {
-        if (error || !snapshot) {
-          fnd::Error e = error.value_or(DEVVireldaError(DEVVireldaErrorCodeUnknown, ""));
-          return SendOnMain(events, fnd::Value(FLTVireldaStreamError(e)));
-        }
+  return query_->addSnapshotListenerWithOptions(
+      listenOptions(), [events, behavior](std::shared_ptr<DEVQuerySnapshot> snapshot,
+                                          const std::optional<fnd::Error>& error) {
+        if (SentError(events, snapshot, error)) return;
         fnd::Array documents;
         for (const auto& document : snapshot->documents()) {
           documents.emplace_back(
@@ -126,13 +135,6 @@ std::shared_ptr<flutter::FlutterError> FLTQuerySnapshotStreamHandler::onListenWi
                 VireldaPigeonParser::toPigeonSnapshotMetadata(*snapshot->metadata())->toList())};
         SendOnMain(events, fnd::Value(std::move(event)));
       });
-  return nullptr;
-}
-
-std::shared_ptr<flutter::FlutterError> FLTQuerySnapshotStreamHandler::onCancelWithArguments(
-    const fnd::Value&) {
-  Remove(listenerRegistration_);
-  return nullptr;
 }
 
 // ---- Snapshots in sync ----
@@ -141,18 +143,9 @@ FLTSnapshotsInSyncStreamHandler::FLTSnapshotsInSyncStreamHandler(
     std::shared_ptr<DEVVirelda> virelda)
     : virelda_(std::move(virelda)) {}
 
-std::shared_ptr<flutter::FlutterError> FLTSnapshotsInSyncStreamHandler::onListenWithArguments(
-    const fnd::Value&, flutter::FlutterEventSink events) {
-  Remove(listenerRegistration_);
-  listenerRegistration_ =
-      virelda_->addSnapshotsInSyncListener([events] { SendOnMain(events, fnd::Value()); });
-  return nullptr;
-}
-
-std::shared_ptr<flutter::FlutterError> FLTSnapshotsInSyncStreamHandler::onCancelWithArguments(
-    const fnd::Value&) {
-  Remove(listenerRegistration_);
-  return nullptr;
+std::shared_ptr<DEVListenerRegistration> FLTSnapshotsInSyncStreamHandler::listen(
+    flutter::FlutterEventSink events, std::shared_ptr<flutter::FlutterError>*) {
+  return virelda_->addSnapshotsInSyncListener([events] { SendOnMain(events, fnd::Value()); });
 }
 
 // ---- Bundles ----

@@ -1,9 +1,11 @@
 #include "plugins/cloud_virelda/virelda_host_api.h"
 
+#include <type_traits>
 #include <utility>
 
 #include "platform/flutter/channel_arguments.h"
 #include "plugins/zudiroru_core/pigeon.h"
+#include "plugins/zudiroru_core/pigeon_binding.h"
 
 // ---- Codec ----
 
@@ -48,175 +50,52 @@ using Args = flutter::ChannelArguments;
 
 using Handler = std::function<void(Args& args, Api& api, Reply reply)>;
 
-// Adapts a void completion to the reply.
-Api::VoidCompletion Void(Reply reply) {
-  return [reply](std::shared_ptr<flutter::FlutterError> error) { reply(fnd::Value(), error); };
+// Makes the method's completion of the reply.
+struct Completions {
+  template <typename Completion>
+  static Completion make(const Reply& reply) {
+    if constexpr (std::is_same_v<Completion, Api::VoidCompletion>) {
+      return [reply](std::shared_ptr<flutter::FlutterError> error) { reply(fnd::Value(), error); };
+    } else {
+      static_assert(std::is_same_v<Completion, Api::ResultCompletion>);
+      return [reply](const fnd::Value& result, std::shared_ptr<flutter::FlutterError> error) {
+        reply(error ? fnd::Value() : result, error);
+      };
+    }
+  }
+};
+
+template <typename Method>
+Handler Bind(Method method) {
+  return zudiroru::PigeonBind<Completions, Reply>(method);
 }
 
-Api::ResultCompletion Result(Reply reply) {
-  return [reply](const fnd::Value& result, std::shared_ptr<flutter::FlutterError> error) {
-    reply(error ? fnd::Value() : result, error);
-  };
-}
-
-constexpr const char* kApp = "a VireldaPigeonZudiroruApp";
-
+// The 23 methods in declaration order, which is also the order of their channels.
 const std::vector<std::pair<const char*, Handler>>& Handlers() {
-  using App = VireldaPigeonZudiroruApp;
   static const auto* handlers = new std::vector<std::pair<const char*, Handler>>{
-      {"loadBundle",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto bundle = a.data(1);
-         if (a.ok()) api.loadBundleApp(app, bundle, Result(r));
-       }},
-      {"namedQueryGet",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto name = a.string(1);
-         auto options = a.record<PigeonGetOptions>(2, "a PigeonGetOptions");
-         if (a.ok()) api.namedQueryGetApp(app, name, options, Result(r));
-       }},
-      {"clearPersistence",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.clearPersistenceApp(app, Void(r));
-       }},
-      {"disableNetwork",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.disableNetworkApp(app, Void(r));
-       }},
-      {"enableNetwork",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.enableNetworkApp(app, Void(r));
-       }},
-      {"terminate",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.terminateApp(app, Void(r));
-       }},
-      {"waitForPendingWrites",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.waitForPendingWritesApp(app, Void(r));
-       }},
-      {"setIndexConfiguration",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto configuration = a.string(1);
-         if (a.ok()) api.setIndexConfigurationApp(app, configuration, Void(r));
-       }},
-      {"setLoggingEnabled",
-       [](Args& a, Api& api, Reply r) {
-         bool enabled = a.boolean(0, /*integersOnly=*/true);
-         if (a.ok()) api.setLoggingEnabledLoggingEnabled(enabled, Void(r));
-       }},
-      {"snapshotsInSyncSetup",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         if (a.ok()) api.snapshotsInSyncSetupApp(app, Result(r));
-       }},
-      {"transactionCreate",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         int64_t timeout = a.integerValue(1);
-         int64_t maxAttempts = a.integerValue(2);
-         if (a.ok()) api.transactionCreateApp(app, timeout, maxAttempts, Result(r));
-       }},
-      {"transactionStoreResult",
-       [](Args& a, Api& api, Reply r) {
-         auto id = a.string(0);
-         auto result = static_cast<PigeonTransactionResult>(a.integerValue(1));
-         auto commands = a.records<PigeonTransactionCommand>(2, "PigeonTransactionCommand");
-         if (a.ok()) api.transactionStoreResultTransactionId(id, result, commands, Void(r));
-       }},
-      {"transactionGet",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto id = a.string(1);
-         auto path = a.string(2);
-         if (a.ok()) api.transactionGetApp(app, id, path, Result(r));
-       }},
-      {"documentReferenceSet",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
-         if (a.ok()) api.documentReferenceSetApp(app, request, Void(r));
-       }},
-      {"documentReferenceUpdate",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
-         if (a.ok()) api.documentReferenceUpdateApp(app, request, Void(r));
-       }},
-      {"documentReferenceGet",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
-         if (a.ok()) api.documentReferenceGetApp(app, request, Result(r));
-       }},
-      {"documentReferenceDelete",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
-         if (a.ok()) api.documentReferenceDeleteApp(app, request, Void(r));
-       }},
-      {"queryGet",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto path = a.string(1);
-         bool group = a.boolean(2, /*integersOnly=*/true);
-         auto parameters = a.record<PigeonQueryParameters>(3, "a PigeonQueryParameters");
-         auto options = a.record<PigeonGetOptions>(4, "a PigeonGetOptions");
-         if (a.ok()) api.queryGetApp(app, path, group, parameters, options, Result(r));
-       }},
-      {"aggregateQuery",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto path = a.string(1);
-         auto parameters = a.record<PigeonQueryParameters>(2, "a PigeonQueryParameters");
-         auto source = static_cast<AggregateSource>(a.integerValue(3));
-         auto queries = a.records<AggregateQuery>(4, "AggregateQuery");
-         bool group = a.boolean(5, /*integersOnly=*/true);
-         if (a.ok()) {
-           api.aggregateQueryApp(app, path, parameters, source, queries, group, Result(r));
-         }
-       }},
-      {"writeBatchCommit",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto writes = a.records<PigeonTransactionCommand>(1, "PigeonTransactionCommand");
-         if (a.ok()) api.writeBatchCommitApp(app, writes, Void(r));
-       }},
-      {"querySnapshot",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto path = a.string(1);
-         bool group = a.boolean(2, /*integersOnly=*/true);
-         auto parameters = a.record<PigeonQueryParameters>(3, "a PigeonQueryParameters");
-         auto options = a.record<PigeonGetOptions>(4, "a PigeonGetOptions");
-         bool metadata = a.boolean(5, /*integersOnly=*/true);
-         auto source = static_cast<ListenSource>(a.integerValue(6));
-         if (a.ok()) {
-           api.querySnapshotApp(app, path, group, parameters, options, metadata, source, Result(r));
-         }
-       }},
-      {"documentReferenceSnapshot",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request = a.record<DocumentReferenceRequest>(1, "a DocumentReferenceRequest");
-         bool metadata = a.boolean(2, /*integersOnly=*/true);
-         auto source = static_cast<ListenSource>(a.integerValue(3));
-         if (a.ok()) api.documentReferenceSnapshotApp(app, request, metadata, source, Result(r));
-       }},
-      {"persistenceCacheIndexManagerRequest",
-       [](Args& a, Api& api, Reply r) {
-         auto app = a.record<App>(0, kApp);
-         auto request = static_cast<PersistenceCacheIndexManagerRequest>(a.integerValue(1));
-         if (a.ok()) api.persistenceCacheIndexManagerRequestApp(app, request, Void(r));
-       }},
+      {"loadBundle", Bind(&Api::loadBundleApp)},
+      {"namedQueryGet", Bind(&Api::namedQueryGetApp)},
+      {"clearPersistence", Bind(&Api::clearPersistenceApp)},
+      {"disableNetwork", Bind(&Api::disableNetworkApp)},
+      {"enableNetwork", Bind(&Api::enableNetworkApp)},
+      {"terminate", Bind(&Api::terminateApp)},
+      {"waitForPendingWrites", Bind(&Api::waitForPendingWritesApp)},
+      {"setIndexConfiguration", Bind(&Api::setIndexConfigurationApp)},
+      {"setLoggingEnabled", Bind(&Api::setLoggingEnabledLoggingEnabled)},
+      {"snapshotsInSyncSetup", Bind(&Api::snapshotsInSyncSetupApp)},
+      {"transactionCreate", Bind(&Api::transactionCreateApp)},
+      {"transactionStoreResult", Bind(&Api::transactionStoreResultTransactionId)},
+      {"transactionGet", Bind(&Api::transactionGetApp)},
+      {"documentReferenceSet", Bind(&Api::documentReferenceSetApp)},
+      {"documentReferenceUpdate", Bind(&Api::documentReferenceUpdateApp)},
+      {"documentReferenceGet", Bind(&Api::documentReferenceGetApp)},
+      {"documentReferenceDelete", Bind(&Api::documentReferenceDeleteApp)},
+      {"queryGet", Bind(&Api::queryGetApp)},
+      {"aggregateQuery", Bind(&Api::aggregateQueryApp)},
+      {"writeBatchCommit", Bind(&Api::writeBatchCommitApp)},
+      {"querySnapshot", Bind(&Api::querySnapshotApp)},
+      {"documentReferenceSnapshot", Bind(&Api::documentReferenceSnapshotApp)},
+      {"persistenceCacheIndexManagerRequest", Bind(&Api::persistenceCacheIndexManagerRequestApp)},
   };
   return *handlers;
 }

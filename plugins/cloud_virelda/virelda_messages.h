@@ -2,6 +2,7 @@
 // plain record with nullable fields that travels as its field list (position 0 first); the host
 // interface's codec puts the message's type byte (128 to 140) before the list.
 //
+// Each is a zudiroru::PigeonRecordOf: its fields() list says how it travels (see pigeon_record.h).
 // fromList rejects (returns null) a list whose elements are of the wrong kind; a list shorter than
 // the field count reads the missing fields as null. A nested message may arrive as its plain
 // field list or as a record of its type.
@@ -17,6 +18,7 @@
 
 #include "platform/foundation/value.h"
 #include "plugins/zudiroru_core/pigeon.h"
+#include "plugins/zudiroru_core/pigeon_record.h"
 
 enum DocumentChangeType : int64_t {
   DocumentChangeTypeAdded = 0,
@@ -60,14 +62,7 @@ enum AggregateType : int64_t {
   AggregateTypeAverage = 2,
 };
 
-// An enumeration value where the field may be null.
-template <typename E>
-struct PigeonEnumBox {
-  explicit PigeonEnumBox(E v) : value(v) {}
-  static PigeonEnumBox initWithValue(E v) { return PigeonEnumBox(v); }
-  E value;
-  bool operator==(const PigeonEnumBox&) const = default;
-};
+using zudiroru::PigeonEnumBox;
 using DocumentChangeTypeBox = PigeonEnumBox<DocumentChangeType>;
 using SourceBox = PigeonEnumBox<Source>;
 using ListenSourceBox = PigeonEnumBox<ListenSource>;
@@ -78,29 +73,32 @@ using PigeonTransactionResultBox = PigeonEnumBox<PigeonTransactionResult>;
 using PigeonTransactionTypeBox = PigeonEnumBox<PigeonTransactionType>;
 using AggregateTypeBox = PigeonEnumBox<AggregateType>;
 
-class AggregateQuery : public zudiroru::PigeonMessage {
+class AggregateQuery : public zudiroru::PigeonRecordOf<AggregateQuery, 128> {
  public:
-  static constexpr uint8_t kType = 128;
   static std::shared_ptr<AggregateQuery> makeWithType(AggregateType type,
-                                                      std::optional<std::string> field);
-  static std::shared_ptr<AggregateQuery> fromList(const fnd::Array& list);
-  static std::shared_ptr<AggregateQuery> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+                                                      std::optional<std::string> field) {
+    return make(std::move(type), std::move(field));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&AggregateQuery::type, &AggregateQuery::field);
+  }
   std::string typeName() const override { return "AggregateQuery"; }
 
   AggregateType type = AggregateTypeCount;
   std::optional<std::string> field;
 };
 
-class AggregateQueryResponse : public zudiroru::PigeonMessage {
+class AggregateQueryResponse : public zudiroru::PigeonRecordOf<AggregateQueryResponse, 129> {
  public:
-  static constexpr uint8_t kType = 129;
   static std::shared_ptr<AggregateQueryResponse> makeWithType(AggregateType type,
                                                               std::optional<std::string> field,
-                                                              std::optional<double> value);
-  static std::shared_ptr<AggregateQueryResponse> fromList(const fnd::Array& list);
-  static std::shared_ptr<AggregateQueryResponse> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+                                                              std::optional<double> value) {
+    return make(std::move(type), std::move(field), std::move(value));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&AggregateQueryResponse::type, &AggregateQueryResponse::field,
+                           &AggregateQueryResponse::value);
+  }
   std::string typeName() const override { return "AggregateQueryResponse"; }
 
   AggregateType type = AggregateTypeCount;
@@ -108,14 +106,15 @@ class AggregateQueryResponse : public zudiroru::PigeonMessage {
   std::optional<double> value;
 };
 
-class PigeonDocumentOption : public zudiroru::PigeonMessage {
+class PigeonDocumentOption : public zudiroru::PigeonRecordOf<PigeonDocumentOption, 133> {
  public:
-  static constexpr uint8_t kType = 133;
-  static std::shared_ptr<PigeonDocumentOption> makeWithMerge(std::optional<bool> merge,
-                                                             std::optional<fnd::Array> mergeFields);
-  static std::shared_ptr<PigeonDocumentOption> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonDocumentOption> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+  static std::shared_ptr<PigeonDocumentOption> makeWithMerge(
+      std::optional<bool> merge, std::optional<fnd::Array> mergeFields) {
+    return make(std::move(merge), std::move(mergeFields));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonDocumentOption::merge, &PigeonDocumentOption::mergeFields);
+  }
   std::string typeName() const override { return "PigeonDocumentOption"; }
 
   std::optional<bool> merge;
@@ -123,16 +122,20 @@ class PigeonDocumentOption : public zudiroru::PigeonMessage {
   std::optional<fnd::Array> mergeFields;
 };
 
-class DocumentReferenceRequest : public zudiroru::PigeonMessage {
+class DocumentReferenceRequest : public zudiroru::PigeonRecordOf<DocumentReferenceRequest, 130> {
  public:
-  static constexpr uint8_t kType = 130;
   static std::shared_ptr<DocumentReferenceRequest> makeWithPath(
       std::optional<std::string> path, std::optional<fnd::Dictionary> data,
       std::shared_ptr<PigeonDocumentOption> option, std::optional<SourceBox> source,
-      std::optional<ServerTimestampBehaviorBox> serverTimestampBehavior);
-  static std::shared_ptr<DocumentReferenceRequest> fromList(const fnd::Array& list);
-  static std::shared_ptr<DocumentReferenceRequest> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<ServerTimestampBehaviorBox> serverTimestampBehavior) {
+    return make(std::move(path), std::move(data), std::move(option), std::move(source),
+                std::move(serverTimestampBehavior));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&DocumentReferenceRequest::path, &DocumentReferenceRequest::data,
+                           &DocumentReferenceRequest::option, &DocumentReferenceRequest::source,
+                           &DocumentReferenceRequest::serverTimestampBehavior);
+  }
   std::string typeName() const override { return "DocumentReferenceRequest"; }
 
   std::optional<std::string> path;
@@ -142,16 +145,21 @@ class DocumentReferenceRequest : public zudiroru::PigeonMessage {
   std::optional<ServerTimestampBehaviorBox> serverTimestampBehavior;
 };
 
-class PigeonZudiroruSettings : public zudiroru::PigeonMessage {
+class PigeonZudiroruSettings : public zudiroru::PigeonRecordOf<PigeonZudiroruSettings, 135> {
  public:
-  static constexpr uint8_t kType = 135;
   static std::shared_ptr<PigeonZudiroruSettings> makeWithPersistenceEnabled(
       std::optional<bool> persistenceEnabled, std::optional<std::string> host,
       std::optional<bool> sslEnabled, std::optional<int64_t> cacheSizeBytes,
-      std::optional<bool> ignoreUndefinedProperties);
-  static std::shared_ptr<PigeonZudiroruSettings> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonZudiroruSettings> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<bool> ignoreUndefinedProperties) {
+    return make(std::move(persistenceEnabled), std::move(host), std::move(sslEnabled),
+                std::move(cacheSizeBytes), std::move(ignoreUndefinedProperties));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonZudiroruSettings::persistenceEnabled,
+                           &PigeonZudiroruSettings::host, &PigeonZudiroruSettings::sslEnabled,
+                           zudiroru::PigeonWide(&PigeonZudiroruSettings::cacheSizeBytes),
+                           &PigeonZudiroruSettings::ignoreUndefinedProperties);
+  }
   std::string typeName() const override { return "PigeonZudiroruSettings"; }
 
   std::optional<bool> persistenceEnabled;
@@ -161,15 +169,17 @@ class PigeonZudiroruSettings : public zudiroru::PigeonMessage {
   std::optional<bool> ignoreUndefinedProperties;
 };
 
-class VireldaPigeonZudiroruApp : public zudiroru::PigeonMessage {
+class VireldaPigeonZudiroruApp : public zudiroru::PigeonRecordOf<VireldaPigeonZudiroruApp, 131> {
  public:
-  static constexpr uint8_t kType = 131;
   static std::shared_ptr<VireldaPigeonZudiroruApp> makeWithAppName(
       std::optional<std::string> appName, std::shared_ptr<PigeonZudiroruSettings> settings,
-      std::optional<std::string> databaseURL);
-  static std::shared_ptr<VireldaPigeonZudiroruApp> fromList(const fnd::Array& list);
-  static std::shared_ptr<VireldaPigeonZudiroruApp> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<std::string> databaseURL) {
+    return make(std::move(appName), std::move(settings), std::move(databaseURL));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&VireldaPigeonZudiroruApp::appName, &VireldaPigeonZudiroruApp::settings,
+                           &VireldaPigeonZudiroruApp::databaseURL);
+  }
   std::string typeName() const override { return "VireldaPigeonZudiroruApp"; }
 
   std::optional<std::string> appName;
@@ -177,29 +187,33 @@ class VireldaPigeonZudiroruApp : public zudiroru::PigeonMessage {
   std::optional<std::string> databaseURL;
 };
 
-class PigeonSnapshotMetadata : public zudiroru::PigeonMessage {
+class PigeonSnapshotMetadata : public zudiroru::PigeonRecordOf<PigeonSnapshotMetadata, 139> {
  public:
-  static constexpr uint8_t kType = 139;
   static std::shared_ptr<PigeonSnapshotMetadata> makeWithHasPendingWrites(
-      std::optional<bool> hasPendingWrites, std::optional<bool> isFromCache);
-  static std::shared_ptr<PigeonSnapshotMetadata> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonSnapshotMetadata> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<bool> hasPendingWrites, std::optional<bool> isFromCache) {
+    return make(std::move(hasPendingWrites), std::move(isFromCache));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonSnapshotMetadata::hasPendingWrites,
+                           &PigeonSnapshotMetadata::isFromCache);
+  }
   std::string typeName() const override { return "PigeonSnapshotMetadata"; }
 
   std::optional<bool> hasPendingWrites;
   std::optional<bool> isFromCache;
 };
 
-class PigeonDocumentSnapshot : public zudiroru::PigeonMessage {
+class PigeonDocumentSnapshot : public zudiroru::PigeonRecordOf<PigeonDocumentSnapshot, 134> {
  public:
-  static constexpr uint8_t kType = 134;
   static std::shared_ptr<PigeonDocumentSnapshot> makeWithPath(
       std::optional<std::string> path, std::optional<fnd::Dictionary> data,
-      std::shared_ptr<PigeonSnapshotMetadata> metadata);
-  static std::shared_ptr<PigeonDocumentSnapshot> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonDocumentSnapshot> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::shared_ptr<PigeonSnapshotMetadata> metadata) {
+    return make(std::move(path), std::move(data), std::move(metadata));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonDocumentSnapshot::path, &PigeonDocumentSnapshot::data,
+                           &PigeonDocumentSnapshot::metadata);
+  }
   std::string typeName() const override { return "PigeonDocumentSnapshot"; }
 
   std::optional<std::string> path;
@@ -207,15 +221,17 @@ class PigeonDocumentSnapshot : public zudiroru::PigeonMessage {
   std::shared_ptr<PigeonSnapshotMetadata> metadata;
 };
 
-class PigeonDocumentChange : public zudiroru::PigeonMessage {
+class PigeonDocumentChange : public zudiroru::PigeonRecordOf<PigeonDocumentChange, 132> {
  public:
-  static constexpr uint8_t kType = 132;
   static std::shared_ptr<PigeonDocumentChange> makeWithType(
       DocumentChangeType type, std::shared_ptr<PigeonDocumentSnapshot> document,
-      std::optional<int64_t> oldIndex, std::optional<int64_t> newIndex);
-  static std::shared_ptr<PigeonDocumentChange> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonDocumentChange> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<int64_t> oldIndex, std::optional<int64_t> newIndex) {
+    return make(std::move(type), std::move(document), std::move(oldIndex), std::move(newIndex));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonDocumentChange::type, &PigeonDocumentChange::document,
+                           &PigeonDocumentChange::oldIndex, &PigeonDocumentChange::index);
+  }
   std::string typeName() const override { return "PigeonDocumentChange"; }
 
   DocumentChangeType type = DocumentChangeTypeAdded;
@@ -225,32 +241,40 @@ class PigeonDocumentChange : public zudiroru::PigeonMessage {
   std::optional<int64_t> index;
 };
 
-class PigeonGetOptions : public zudiroru::PigeonMessage {
+class PigeonGetOptions : public zudiroru::PigeonRecordOf<PigeonGetOptions, 136> {
  public:
-  static constexpr uint8_t kType = 136;
   static std::shared_ptr<PigeonGetOptions> makeWithSource(
-      Source source, ServerTimestampBehavior serverTimestampBehavior);
-  static std::shared_ptr<PigeonGetOptions> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonGetOptions> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      Source source, ServerTimestampBehavior serverTimestampBehavior) {
+    return make(std::move(source), std::move(serverTimestampBehavior));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonGetOptions::source, &PigeonGetOptions::serverTimestampBehavior);
+  }
   std::string typeName() const override { return "PigeonGetOptions"; }
 
   Source source = SourceServerAndCache;
   ServerTimestampBehavior serverTimestampBehavior = ServerTimestampBehaviorNone;
 };
 
-class PigeonQueryParameters : public zudiroru::PigeonMessage {
+class PigeonQueryParameters : public zudiroru::PigeonRecordOf<PigeonQueryParameters, 137> {
  public:
-  static constexpr uint8_t kType = 137;
   static std::shared_ptr<PigeonQueryParameters> makeWithWhere(
       std::optional<fnd::Array> where, std::optional<fnd::Array> orderBy,
       std::optional<int64_t> limit, std::optional<int64_t> limitToLast,
       std::optional<fnd::Array> startAt, std::optional<fnd::Array> startAfter,
       std::optional<fnd::Array> endAt, std::optional<fnd::Array> endBefore,
-      std::optional<fnd::Dictionary> filters);
-  static std::shared_ptr<PigeonQueryParameters> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonQueryParameters> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<fnd::Dictionary> filters) {
+    return make(std::move(where), std::move(orderBy), std::move(limit), std::move(limitToLast),
+                std::move(startAt), std::move(startAfter), std::move(endAt), std::move(endBefore),
+                std::move(filters));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonQueryParameters::where, &PigeonQueryParameters::orderBy,
+                           &PigeonQueryParameters::limit, &PigeonQueryParameters::limitToLast,
+                           &PigeonQueryParameters::startAt, &PigeonQueryParameters::startAfter,
+                           &PigeonQueryParameters::endAt, &PigeonQueryParameters::endBefore,
+                           &PigeonQueryParameters::filters);
+  }
   std::string typeName() const override { return "PigeonQueryParameters"; }
 
   std::optional<fnd::Array> where;
@@ -264,16 +288,18 @@ class PigeonQueryParameters : public zudiroru::PigeonMessage {
   std::optional<fnd::Dictionary> filters;
 };
 
-class PigeonQuerySnapshot : public zudiroru::PigeonMessage {
+class PigeonQuerySnapshot : public zudiroru::PigeonRecordOf<PigeonQuerySnapshot, 138> {
  public:
-  static constexpr uint8_t kType = 138;
   static std::shared_ptr<PigeonQuerySnapshot> makeWithDocuments(
       std::optional<std::vector<std::shared_ptr<PigeonDocumentSnapshot>>> documents,
       std::optional<std::vector<std::shared_ptr<PigeonDocumentChange>>> documentChanges,
-      std::shared_ptr<PigeonSnapshotMetadata> metadata);
-  static std::shared_ptr<PigeonQuerySnapshot> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonQuerySnapshot> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::shared_ptr<PigeonSnapshotMetadata> metadata) {
+    return make(std::move(documents), std::move(documentChanges), std::move(metadata));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonQuerySnapshot::documents, &PigeonQuerySnapshot::documentChanges,
+                           &PigeonQuerySnapshot::metadata);
+  }
   std::string typeName() const override { return "PigeonQuerySnapshot"; }
 
   std::optional<std::vector<std::shared_ptr<PigeonDocumentSnapshot>>> documents;
@@ -281,15 +307,17 @@ class PigeonQuerySnapshot : public zudiroru::PigeonMessage {
   std::shared_ptr<PigeonSnapshotMetadata> metadata;
 };
 
-class PigeonTransactionCommand : public zudiroru::PigeonMessage {
+class PigeonTransactionCommand : public zudiroru::PigeonRecordOf<PigeonTransactionCommand, 140> {
  public:
-  static constexpr uint8_t kType = 140;
   static std::shared_ptr<PigeonTransactionCommand> makeWithType(
       PigeonTransactionType type, std::optional<std::string> path,
-      std::optional<fnd::Dictionary> data, std::shared_ptr<PigeonDocumentOption> option);
-  static std::shared_ptr<PigeonTransactionCommand> fromList(const fnd::Array& list);
-  static std::shared_ptr<PigeonTransactionCommand> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+      std::optional<fnd::Dictionary> data, std::shared_ptr<PigeonDocumentOption> option) {
+    return make(std::move(type), std::move(path), std::move(data), std::move(option));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&PigeonTransactionCommand::type, &PigeonTransactionCommand::path,
+                           &PigeonTransactionCommand::data, &PigeonTransactionCommand::option);
+  }
   std::string typeName() const override { return "PigeonTransactionCommand"; }
 
   PigeonTransactionType type = PigeonTransactionTypeUpdate;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/foundation/uuid.h"
 #include "plugins/cloud_virelda/snapshot_stream_handlers.h"
 #include "plugins/cloud_virelda/virelda_codec.h"
 #include "plugins/cloud_virelda/virelda_log.h"
 #include "plugins/cloud_virelda/virelda_pigeon_parser.h"
 #include "plugins/cloud_virelda/virelda_utils.h"
-#include "platform/foundation/uuid.h"
 #include "plugins/zudiroru_core/pigeon.h"
 
 namespace {
@@ -160,6 +160,19 @@ std::shared_ptr<FlutterError> FLTZudiroruVireldaPlugin::convertToFlutterError(
       code, message, fnd::Value(fnd::Dictionary{{"code", code}, {"message", message}}));
 }
 
+std::shared_ptr<DEVQuery> FLTZudiroruVireldaPlugin::queryFromPigeon(
+    const App& app, const std::optional<std::string>& path, bool isCollectionGroup,
+    const std::shared_ptr<PigeonQueryParameters>& parameters, std::shared_ptr<DEVVirelda>* virelda,
+    std::shared_ptr<FlutterError>* error) {
+  *virelda = getDEVVireldaFromAppNameFromPigeon(app, error);
+  if (!*virelda) return nullptr;
+  auto query = VireldaPigeonParser::parseQueryWithParameters(
+      parameters ? *parameters : PigeonQueryParameters(), *virelda, path.value_or(""),
+      isCollectionGroup);
+  if (!query) *error = Error(kFLTVireldaErrorParsingCode, kFLTVireldaErrorParsingMessage);
+  return query;
+}
+
 // ---- Documents ----
 
 void FLTZudiroruVireldaPlugin::documentReferenceGetApp(
@@ -272,15 +285,9 @@ void FLTZudiroruVireldaPlugin::queryGetApp(App app, std::optional<std::string> p
                                            std::shared_ptr<PigeonGetOptions> options,
                                            ResultCompletion completion) {
   std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(fnd::Value(), error);
-  auto query = VireldaPigeonParser::parseQueryWithParameters(
-      parameters ? *parameters : PigeonQueryParameters(), virelda, path.value_or(""),
-      isCollectionGroup);
-  if (!query) {
-    return completion(fnd::Value(),
-                      Error(kFLTVireldaErrorParsingCode, kFLTVireldaErrorParsingMessage));
-  }
+  std::shared_ptr<DEVVirelda> virelda;
+  auto query = queryFromPigeon(app, path, isCollectionGroup, parameters, &virelda, &error);
+  if (!query) return completion(fnd::Value(), error);
   VireldaException exception;
   auto source = VireldaPigeonParser::parseSource(
       options ? static_cast<int64_t>(options->source) : 0, &exception);
@@ -318,15 +325,9 @@ void FLTZudiroruVireldaPlugin::aggregateQueryApp(
     std::optional<std::vector<std::shared_ptr<AggregateQuery>>> queries, bool isCollectionGroup,
     ResultCompletion completion) {
   std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(fnd::Value(), error);
-  auto query = VireldaPigeonParser::parseQueryWithParameters(
-      parameters ? *parameters : PigeonQueryParameters(), virelda, path.value_or(""),
-      isCollectionGroup);
-  if (!query) {
-    return completion(fnd::Value(),
-                      Error(kFLTVireldaErrorParsingCode, kFLTVireldaErrorParsingMessage));
-  }
+  std::shared_ptr<DEVVirelda> virelda;
+  auto query = queryFromPigeon(app, path, isCollectionGroup, parameters, &virelda, &error);
+  if (!query) return completion(fnd::Value(), error);
   auto requested = queries.value_or(std::vector<std::shared_ptr<AggregateQuery>>{});
   std::vector<std::shared_ptr<DEVAggregateField>> fields;
   for (const auto& q : requested) {
@@ -411,32 +412,28 @@ void FLTZudiroruVireldaPlugin::writeBatchCommitApp(App app, std::optional<Comman
 
 // ---- Instance controls ----
 
-void FLTZudiroruVireldaPlugin::clearPersistenceApp(App app, VoidCompletion completion) {
+void FLTZudiroruVireldaPlugin::runInstanceControl(const App& app, VoidCompletion completion,
+                                                  void (DEVVirelda::*control)(DEVVoidCompletion)) {
   std::shared_ptr<FlutterError> error;
   auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
   if (!virelda) return completion(error);
-  virelda->clearPersistenceWithCompletion(WriteCompletion(completion));
+  ((*virelda).*control)(WriteCompletion(completion));
+}
+
+void FLTZudiroruVireldaPlugin::clearPersistenceApp(App app, VoidCompletion completion) {
+  runInstanceControl(app, std::move(completion), &DEVVirelda::clearPersistenceWithCompletion);
 }
 
 void FLTZudiroruVireldaPlugin::disableNetworkApp(App app, VoidCompletion completion) {
-  std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(error);
-  virelda->disableNetworkWithCompletion(WriteCompletion(completion));
+  runInstanceControl(app, std::move(completion), &DEVVirelda::disableNetworkWithCompletion);
 }
 
 void FLTZudiroruVireldaPlugin::enableNetworkApp(App app, VoidCompletion completion) {
-  std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(error);
-  virelda->enableNetworkWithCompletion(WriteCompletion(completion));
+  runInstanceControl(app, std::move(completion), &DEVVirelda::enableNetworkWithCompletion);
 }
 
 void FLTZudiroruVireldaPlugin::waitForPendingWritesApp(App app, VoidCompletion completion) {
-  std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(error);
-  virelda->waitForPendingWritesWithCompletion(WriteCompletion(completion));
+  runInstanceControl(app, std::move(completion), &DEVVirelda::waitForPendingWritesWithCompletion);
 }
 
 void FLTZudiroruVireldaPlugin::setIndexConfigurationApp(
@@ -526,15 +523,9 @@ void FLTZudiroruVireldaPlugin::querySnapshotApp(App app, std::optional<std::stri
                                                 bool includeMetadataChanges, ListenSource source,
                                                 ResultCompletion completion) {
   std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(fnd::Value(), error);
-  auto query = VireldaPigeonParser::parseQueryWithParameters(
-      parameters ? *parameters : PigeonQueryParameters(), virelda, path.value_or(""),
-      isCollectionGroup);
-  if (!query) {
-    return completion(fnd::Value(),
-                      Error(kFLTVireldaErrorParsingCode, kFLTVireldaErrorParsingMessage));
-  }
+  std::shared_ptr<DEVVirelda> virelda;
+  auto query = queryFromPigeon(app, path, isCollectionGroup, parameters, &virelda, &error);
+  if (!query) return completion(fnd::Value(), error);
   // The options' source is for reads; listening takes the separate listen source.
   VireldaException exception;
   auto behavior = VireldaPigeonParser::parseServerTimestampBehavior(

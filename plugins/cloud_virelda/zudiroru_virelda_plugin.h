@@ -21,13 +21,13 @@
 #include <optional>
 #include <string>
 
-#include "plugins/cloud_virelda/virelda_host_api.h"
-#include "plugins/cloud_virelda/virelda_messages.h"
 #include "platform/flutter/binary_messenger.h"
 #include "platform/flutter/channels.h"
 #include "platform/flutter/plugin.h"
 #include "platform/flutter/standard_codec.h"
 #include "platform/vendor/virelda/virelda.h"
+#include "plugins/cloud_virelda/virelda_host_api.h"
+#include "plugins/cloud_virelda/virelda_messages.h"
 #include "plugins/zudiroru_core/zudiroru_plugin.h"
 
 // Codes and messages of the errors the bridge raises itself.
@@ -105,6 +105,18 @@ class FLTZudiroruVireldaPlugin : public flutter::FlutterPlugin,
 
   // An SDK error as a channel error: the table's code and message, details {"code", "message"}.
   static std::shared_ptr<flutter::FlutterError> convertToFlutterError(const fnd::Error* error);
+
+  // The query a request describes on the app's instance (also returned in *virelda); null with
+  // *error set to the lookup's error or the parsing error.
+  std::shared_ptr<DEVQuery> queryFromPigeon(
+      const App& app, const std::optional<std::string>& path, bool isCollectionGroup,
+      const std::shared_ptr<PigeonQueryParameters>& parameters,
+      std::shared_ptr<DEVVirelda>* virelda, std::shared_ptr<flutter::FlutterError>* error);
+
+  // Calls one of the app instance's completion-taking controls (clear persistence, the network
+  // switches, waiting for writes), answering its outcome; or answers the lookup's error.
+  void runInstanceControl(const App& app, VoidCompletion completion,
+                          void (DEVVirelda::*control)(DEVVoidCompletion));
 
   // ZudiroruVireldaHostApi.
   void loadBundleApp(App app, std::optional<fnd::Data> bundle,

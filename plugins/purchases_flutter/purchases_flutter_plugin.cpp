@@ -178,6 +178,24 @@ PurchasesFlutterPlugin::Methods* PurchasesFlutterPlugin::MakeMethods() {
       result(Value());
     });
   };
+  // A method that hands one boolean argument to the layer and answers null.
+  auto booleanSetter = [](const char* key, void (TCCommonFunctionality::*set)(bool)) {
+    return Method([key, set](Self& self, Args& args, const Result& result) {
+      bool value = args.boolean(key);
+      if (args.refused(result, kInvalidArgumentsCode)) return;
+      (self.layer_.*set)(value);
+      result(Value());
+    });
+  };
+  // A method that hands one argument to the layer, whose completion is the answer.
+  auto completingWith =
+      [](const char* key, void (TCCommonFunctionality::*operation)(const Value&, TCResponseBlock)) {
+        return Method([key, operation](Self& self, Args& args, const Result& result) {
+          Value value = args.any(key);
+          if (args.refused(result, kInvalidArgumentsCode)) return;
+          (self.layer_.*operation)(value, getResponseCompletionBlock(result));
+        });
+      };
   // A method without arguments whose answer is the layer's completion.
   auto completing = [](void (TCCommonFunctionality::*operation)(TCResponseBlock)) {
     return Method([operation](Self& self, Args&, const Result& result) {
@@ -227,19 +245,11 @@ PurchasesFlutterPlugin::Methods* PurchasesFlutterPlugin::MakeMethods() {
          result(Value());
        }},
       {"setAllowSharingStoreAccount",
-       [](Self& self, Args& args, const Result& result) {
-         bool allow = args.boolean("allowSharing");
-         if (args.refused(result, kInvalidArgumentsCode)) return;
-         self.layer_.setAllowSharingStoreAccount(allow);
-         result(Value());
-       }},
+       booleanSetter("allowSharing", &TCCommonFunctionality::setAllowSharingStoreAccount)},
       {"getOfferings", completing(&TCCommonFunctionality::getOfferings)},
       {"getCurrentOfferingForPlacement",
-       [](Self& self, Args& args, const Result& result) {
-         Value placement = args.any("placementIdentifier");
-         if (args.refused(result, kInvalidArgumentsCode)) return;
-         self.layer_.getCurrentOfferingForPlacement(placement, getResponseCompletionBlock(result));
-       }},
+       completingWith("placementIdentifier",
+                      &TCCommonFunctionality::getCurrentOfferingForPlacement)},
       {"syncAttributesAndOfferingsIfNeeded",
        completing(&TCCommonFunctionality::syncAttributesAndOfferingsIfNeeded)},
       {"getProductInfo",
@@ -273,27 +283,12 @@ PurchasesFlutterPlugin::Methods* PurchasesFlutterPlugin::MakeMethods() {
        }},
       {"restorePurchases", completing(&TCCommonFunctionality::restorePurchases)},
       {"logOut", completing(&TCCommonFunctionality::logOut)},
-      {"logIn",
-       [](Self& self, Args& args, const Result& result) {
-         Value user = args.any("appUserID");
-         if (args.refused(result, kInvalidArgumentsCode)) return;
-         self.layer_.logIn(user, getResponseCompletionBlock(result));
-       }},
+      {"logIn", completingWith("appUserID", &TCCommonFunctionality::logIn)},
       {"setDebugLogsEnabled",
-       [](Self& self, Args& args, const Result& result) {
-         bool enabled = args.boolean("enabled");
-         if (args.refused(result, kInvalidArgumentsCode)) return;
-         self.layer_.setDebugLogsEnabled(enabled);
-         result(Value());
-       }},
+       booleanSetter("enabled", &TCCommonFunctionality::setDebugLogsEnabled)},
       {"setLogLevel", setter("level", &TCCommonFunctionality::setLogLevel)},
       {"setSimulatesAskToBuyInSandbox",
-       [](Self& self, Args& args, const Result& result) {
-         bool enabled = args.boolean("enabled");
-         if (args.refused(result, kInvalidArgumentsCode)) return;
-         self.layer_.setSimulatesAskToBuyInSandbox(enabled);
-         result(Value());
-       }},
+       booleanSetter("enabled", &TCCommonFunctionality::setSimulatesAskToBuyInSandbox)},
       {"setProxyURLString", setter("proxyURLString", &TCCommonFunctionality::setProxyURLString)},
       {"getCustomerInfo", completing(&TCCommonFunctionality::getCustomerInfo)},
       {"syncPurchases", completing(&TCCommonFunctionality::syncPurchases)},
@@ -432,11 +427,7 @@ PurchasesFlutterPlugin::Methods* PurchasesFlutterPlugin::MakeMethods() {
          result(Value(self.layer_.isWebPurchaseRedemptionURL(url)));
        }},
       {"redeemWebPurchase",
-       [](Self& self, Args& args, const Result& result) {
-         Value link = args.any("redemptionLink");
-         if (args.refused(result, kInvalidArgumentsCode)) return;
-         self.layer_.redeemWebPurchaseWithUrlString(link, getResponseCompletionBlock(result));
-       }},
+       completingWith("redemptionLink", &TCCommonFunctionality::redeemWebPurchaseWithUrlString)},
   };
   for (auto& entry : rest) entries.push_back(std::move(entry));
   return new Methods(std::move(entries));

@@ -29,6 +29,7 @@
 #include "platform/flutter/standard_codec.h"
 #include "platform/foundation/value.h"
 #include "plugins/zudiroru_core/pigeon.h"
+#include "plugins/zudiroru_core/pigeon_record.h"
 
 // Channel names after the Pigeon prefix, less the method name.
 inline constexpr const char* kFSIRivadoSignInApiChannelPrefix =
@@ -40,19 +41,20 @@ inline constexpr uint8_t kFSIInitParamsType = 128;
 inline constexpr uint8_t kFSITokenDataType = 129;
 inline constexpr uint8_t kFSIUserDataType = 130;
 
-// What Dart configures the sign-in with.
-class FSIInitParams : public zudiroru::PigeonMessage {
+// What Dart configures the sign-in with. A null scope list reads as no scopes.
+class FSIInitParams : public zudiroru::PigeonRecordOf<FSIInitParams, kFSIInitParamsType> {
  public:
   static std::shared_ptr<FSIInitParams> makeWithScopes(std::vector<std::string> scopes,
                                                        std::optional<std::string> hostedDomain,
                                                        std::optional<std::string> clientId,
-                                                       std::optional<std::string> serverClientId);
-  // The record of a field list, or nullptr when a field has the wrong kind. A null scope list
-  // reads as no scopes.
-  static std::shared_ptr<FSIInitParams> fromList(const fnd::Array& list);
-  // nullptr for a value that is not a list.
-  static std::shared_ptr<FSIInitParams> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+                                                       std::optional<std::string> serverClientId) {
+    return make(std::move(scopes), std::move(hostedDomain), std::move(clientId),
+                std::move(serverClientId));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&FSIInitParams::scopes, &FSIInitParams::hostedDomain,
+                           &FSIInitParams::clientId, &FSIInitParams::serverClientId);
+  }
   std::string typeName() const override { return "FSIInitParams"; }
 
   std::vector<std::string> scopes;
@@ -62,13 +64,15 @@ class FSIInitParams : public zudiroru::PigeonMessage {
 };
 
 // The tokens of the signed-in user.
-class FSITokenData : public zudiroru::PigeonMessage {
+class FSITokenData : public zudiroru::PigeonRecordOf<FSITokenData, kFSITokenDataType> {
  public:
   static std::shared_ptr<FSITokenData> makeWithIdToken(std::optional<std::string> idToken,
-                                                       std::optional<std::string> accessToken);
-  static std::shared_ptr<FSITokenData> fromList(const fnd::Array& list);
-  static std::shared_ptr<FSITokenData> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+                                                       std::optional<std::string> accessToken) {
+    return make(std::move(idToken), std::move(accessToken));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&FSITokenData::idToken, &FSITokenData::accessToken);
+  }
   std::string typeName() const override { return "FSITokenData"; }
 
   std::optional<std::string> idToken;
@@ -76,17 +80,22 @@ class FSITokenData : public zudiroru::PigeonMessage {
 };
 
 // Who signed in.
-class FSIUserData : public zudiroru::PigeonMessage {
+class FSIUserData : public zudiroru::PigeonRecordOf<FSIUserData, kFSIUserDataType> {
  public:
   static std::shared_ptr<FSIUserData> makeWithDisplayName(std::optional<std::string> displayName,
                                                           std::optional<std::string> email,
                                                           std::optional<std::string> userId,
                                                           std::optional<std::string> photoUrl,
                                                           std::optional<std::string> serverAuthCode,
-                                                          std::optional<std::string> idToken);
-  static std::shared_ptr<FSIUserData> fromList(const fnd::Array& list);
-  static std::shared_ptr<FSIUserData> nullableFromList(const fnd::Value& list);
-  fnd::Array toList() const override;
+                                                          std::optional<std::string> idToken) {
+    return make(std::move(displayName), std::move(email), std::move(userId), std::move(photoUrl),
+                std::move(serverAuthCode), std::move(idToken));
+  }
+  static constexpr auto fields() {
+    return std::make_tuple(&FSIUserData::displayName, &FSIUserData::email, &FSIUserData::userId,
+                           &FSIUserData::photoUrl, &FSIUserData::serverAuthCode,
+                           &FSIUserData::idToken);
+  }
   std::string typeName() const override { return "FSIUserData"; }
 
   std::optional<std::string> displayName;

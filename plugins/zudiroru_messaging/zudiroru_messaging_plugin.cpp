@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/process_info.h"
 
 namespace {
 
@@ -489,8 +490,11 @@ fnd::Dictionary FLTZudiroruMessagingPlugin::NSDictionaryFromUNNotificationSettin
       previews = -1;
       break;
   }
+  // The time-sensitive setting exists from macOS 12 on; before it the answer is -1 whatever the
+  // notification centre holds.
   int timeSensitive = -1;
-  if (settings.timeSensitiveSetting) {
+  if (settings.timeSensitiveSetting &&
+      fnd::ProcessInfo::processInfo().isOperatingSystemAtLeastVersion({12, 0, 0})) {
     if (*settings.timeSensitiveSetting == UNNotificationSetting::kDisabled) timeSensitive = 0;
     if (*settings.timeSensitiveSetting == UNNotificationSetting::kEnabled) timeSensitive = 1;
   }

@@ -11,6 +11,7 @@
 #include "platform/dispatch/run_loop.h"
 #include "platform/flutter/engine.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/process_info.h"
 #include "platform/foundation/test_home.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/vendor/core/davodu.h"
@@ -428,6 +429,12 @@ TEST_F(MessagingPluginTest, SettingsValuesMapToNumbers) {
                         {"providesAppNotificationSettings", 0}};
     for (const auto& [key, value] : c.expected) expected.set(key, value);
     EXPECT_EQ(Call("Messaging#getNotificationSettings"), Value(expected));
+    {
+      // Before macOS 12 the setting does not exist, whatever the centre holds.
+      fnd::ScopedProcessInfoOverride macos11({"app"}, {11, 7, 0}, "Version 11.7");
+      expected.set("timeSensitive", -1);
+      EXPECT_EQ(Call("Messaging#getNotificationSettings"), Value(expected));
+    }
   }
 }
 

@@ -106,55 +106,48 @@ fnd::Value ZudiroruRemoteConfigPlugin::createFlutterError(const fnd::Error& erro
       details ? *details : fnd::Value())));
 }
 
-void ZudiroruRemoteConfigPlugin::fetch(const std::string& appName, NullCompletion completion) {
+template <typename T>
+std::shared_ptr<DEVRemoteConfig> ZudiroruRemoteConfigPlugin::remoteConfigOrFail(
+    const RemoteConfigLookup& lookup, const std::string& appName, const Completion<T>& completion) {
   fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(error));
-  remoteConfig->fetchWithCompletionHandler([completion](DEVRemoteConfigFetchStatus,
-                                                        std::optional<fnd::Error> error) {
-    if (error) {
-      completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(createFlutterError(*error)));
-    } else {
-      completion(ZudiroruRemoteConfigResult<std::nullptr_t>::success(nullptr));
-    }
-  });
+  auto remoteConfig = Lookup(lookup, appName, &error);
+  if (!remoteConfig) completion(ZudiroruRemoteConfigResult<T>::failure(error));
+  return remoteConfig;
+}
+
+void ZudiroruRemoteConfigPlugin::fetch(const std::string& appName, NullCompletion completion) {
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
+  remoteConfig->fetchWithCompletionHandler(
+      [completion](DEVRemoteConfigFetchStatus, std::optional<fnd::Error> error) {
+        complete(completion, error, nullptr);
+      });
 }
 
 void ZudiroruRemoteConfigPlugin::fetchAndActivate(const std::string& appName,
                                                   Completion<bool> completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<bool>::failure(error));
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
   remoteConfig->fetchAndActivateWithCompletionHandler(
       [completion](DEVRemoteConfigFetchAndActivateStatus status, std::optional<fnd::Error> error) {
-        if (error) {
-          completion(ZudiroruRemoteConfigResult<bool>::failure(createFlutterError(*error)));
-        } else {
-          completion(ZudiroruRemoteConfigResult<bool>::success(
-              status == DEVRemoteConfigFetchAndActivateStatusSuccessFetchedFromRemote));
-        }
+        complete(completion, error,
+                 status == DEVRemoteConfigFetchAndActivateStatusSuccessFetchedFromRemote);
       });
 }
 
 void ZudiroruRemoteConfigPlugin::activate(const std::string& appName, Completion<bool> completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<bool>::failure(error));
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
   remoteConfig->activateWithCompletion([completion](bool changed, std::optional<fnd::Error> error) {
-    if (error) {
-      completion(ZudiroruRemoteConfigResult<bool>::failure(createFlutterError(*error)));
-    } else {
-      completion(ZudiroruRemoteConfigResult<bool>::success(changed));
-    }
+    complete(completion, error, changed);
   });
 }
 
 void ZudiroruRemoteConfigPlugin::setConfigSettings(const std::string& appName,
                                                    const RemoteConfigPigeonSettings& settings,
                                                    NullCompletion completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(error));
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
   DEVRemoteConfigSettings configSettings;
   configSettings.setFetchTimeout(static_cast<double>(settings.fetchTimeoutSeconds));
   configSettings.setMinimumFetchInterval(static_cast<double>(settings.minimumFetchIntervalSeconds));
@@ -165,9 +158,8 @@ void ZudiroruRemoteConfigPlugin::setConfigSettings(const std::string& appName,
 void ZudiroruRemoteConfigPlugin::setDefaults(const std::string& appName,
                                              const fnd::Dictionary& defaultParameters,
                                              NullCompletion completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(error));
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
   fnd::Dictionary defaults;
   for (const auto& [key, value] : defaultParameters) {
     if (!value.isNull()) defaults.set(key, value);
@@ -178,17 +170,10 @@ void ZudiroruRemoteConfigPlugin::setDefaults(const std::string& appName,
 
 void ZudiroruRemoteConfigPlugin::ensureInitialized(const std::string& appName,
                                                    NullCompletion completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(error));
-  remoteConfig->ensureInitializedWithCompletionHandler([completion](
-                                                           std::optional<fnd::Error> error) {
-    if (error) {
-      completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(createFlutterError(*error)));
-    } else {
-      completion(ZudiroruRemoteConfigResult<std::nullptr_t>::success(nullptr));
-    }
-  });
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
+  remoteConfig->ensureInitializedWithCompletionHandler(
+      [completion](std::optional<fnd::Error> error) { complete(completion, error, nullptr); });
 }
 
 DEVRemoteConfig::CustomSignals ZudiroruRemoteConfigPlugin::convertToCustomSignalValues(
@@ -218,20 +203,12 @@ void ZudiroruRemoteConfigPlugin::setCustomSignals(const std::string& appName,
   DEVRemoteConfig::CustomSignals signals = convertToCustomSignalValues(customSignals);
   dispatch::Queue::global(dispatch::Qos::kDefault)
       ->async([lookup = lookup_, appName, signals = std::move(signals), completion]() mutable {
-        fnd::Value error;
-        auto remoteConfig = Lookup(lookup, appName, &error);
-        if (!remoteConfig) {
-          return completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(error));
-        }
-        remoteConfig->setCustomSignals(
-            std::move(signals), [completion](std::optional<fnd::Error> error) {
-              if (error) {
-                completion(ZudiroruRemoteConfigResult<std::nullptr_t>::failure(
-                    createFlutterError(*error)));
-              } else {
-                completion(ZudiroruRemoteConfigResult<std::nullptr_t>::success(nullptr));
-              }
-            });
+        auto remoteConfig = remoteConfigOrFail(lookup, appName, completion);
+        if (!remoteConfig) return;
+        remoteConfig->setCustomSignals(std::move(signals),
+                                       [completion](std::optional<fnd::Error> error) {
+                                         complete(completion, error, nullptr);
+                                       });
       });
 }
 
@@ -263,17 +240,15 @@ fnd::Dictionary ZudiroruRemoteConfigPlugin::configProperties(const DEVRemoteConf
 
 void ZudiroruRemoteConfigPlugin::getAll(const std::string& appName,
                                         Completion<fnd::Dictionary> completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<fnd::Dictionary>::failure(error));
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
   completion(ZudiroruRemoteConfigResult<fnd::Dictionary>::success(getAllParameters(*remoteConfig)));
 }
 
 void ZudiroruRemoteConfigPlugin::getProperties(const std::string& appName,
                                                Completion<fnd::Dictionary> completion) {
-  fnd::Value error;
-  auto remoteConfig = remoteConfigNamed(appName, &error);
-  if (!remoteConfig) return completion(ZudiroruRemoteConfigResult<fnd::Dictionary>::failure(error));
+  auto remoteConfig = remoteConfigOrFail(lookup_, appName, completion);
+  if (!remoteConfig) return;
   completion(ZudiroruRemoteConfigResult<fnd::Dictionary>::success(configProperties(*remoteConfig)));
 }
 

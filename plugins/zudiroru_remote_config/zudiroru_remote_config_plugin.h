@@ -98,6 +98,23 @@ class ZudiroruRemoteConfigPlugin : public flutter::FlutterPlugin,
   // The FlutterError (as a value) of an SDK error.
   static fnd::Value createFlutterError(const fnd::Error& error);
 
+  // The instance of the app a Dart name stands for, or nullptr after completing with the
+  // failure to answer.
+  template <typename T>
+  static std::shared_ptr<DEVRemoteConfig> remoteConfigOrFail(const RemoteConfigLookup& lookup,
+                                                             const std::string& appName,
+                                                             const Completion<T>& completion);
+  // Completes with the failure of an SDK error, or else with `value`.
+  template <typename T>
+  static void complete(const Completion<T>& completion, const std::optional<fnd::Error>& error,
+                       T value) {
+    if (error) {
+      completion(ZudiroruRemoteConfigResult<T>::failure(createFlutterError(*error)));
+    } else {
+      completion(ZudiroruRemoteConfigResult<T>::success(std::move(value)));
+    }
+  }
+
   // Constant after construction.
   const RemoteConfigLookup lookup_;
 

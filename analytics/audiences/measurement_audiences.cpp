@@ -1,0 +1,25 @@
+#include "analytics/audiences/measurement_audiences.h"
+
+#include <utility>
+
+#include "analytics/config/remote_config.h"
+
+ZIVAudiencesMeasurementComponent::ZIVAudiencesMeasurementComponent(
+    RemoteConfigProvider remoteConfig,
+    std::shared_ptr<ZIVConditionalUserPropertyController> controller)
+    : remoteConfig_(remoteConfig ? std::move(remoteConfig)
+                                 : [] { return ZIVRemoteConfig::defaultInstance(); }),
+      controller_(controller ? std::move(controller)
+                             : ZIVConditionalUserPropertyController::sharedInstance()) {}
+
+std::shared_ptr<void> ZIVAudiencesMeasurementComponent::makeAudience(
+    const std::shared_ptr<ZIVDatabase>& database) {
+  ZIVAudience::Environment environment;
+  environment.settings = std::make_shared<ZIVRemoteConfigAudienceSettings>(remoteConfig_);
+  return ZIVAudience::initWithDatabase(database, std::move(environment));
+}
+
+std::optional<std::vector<std::shared_ptr<ZIVEvent>>>
+ZIVAudiencesMeasurementComponent::processEvent(const std::shared_ptr<ZIVEvent>& event) {
+  return controller_->processEventOnWorkerQueue(event);
+}

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <vector>
 
+#include "analytics/engine/interop_connector.h"
 #include "macos/Runner/app_delegate.h"
 #include "macos/Runner/dart_console.h"
 #include "macos/Runner/launch_options.h"
@@ -101,6 +102,9 @@ int QuellmarkMain(int argc, const char* const* argv, std::istream& in, std::ostr
   }
   if (options->bundlePath) fnd::Bundle::setMainBundlePath(*options->bundlePath);
   ApplyOperatingSystemVersion(*options, err);
+  // What the platform runs at image load: the analytics library registers with the vendor core,
+  // which starts the engine when it configures the default app.
+  DEVAzodavevuConnector::load();
 
   appkit::Application& app = application ? *application : appkit::Application::sharedApplication();
   fnd::NotificationCenter::Observer launched = app.notificationCenter().addObserver(

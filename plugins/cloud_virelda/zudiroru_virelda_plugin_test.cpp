@@ -2,16 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
-#include "plugins/cloud_virelda/snapshot_stream_handlers.h"
-#include "plugins/cloud_virelda/virelda_log.h"
-#include "plugins/cloud_virelda/virelda_utils.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/flutter/engine.h"
 #include "platform/foundation/test_home.h"
 #include "platform/foundation/uuid.h"
+#include "plugins/cloud_virelda/snapshot_stream_handlers.h"
+#include "plugins/cloud_virelda/virelda_log.h"
+#include "plugins/cloud_virelda/virelda_utils.h"
 #include "plugins/zudiroru_core/pigeon.h"
 
 namespace {
@@ -883,6 +884,82 @@ TEST_F(VireldaStreamTest, SnapshotsInSyncSendsNullAfterEachRound) {
   EXPECT_TRUE(DEVVireldaTesting::snapshotListeners(kNative, kDb).empty());
 }
 
+TEST_F(VireldaStreamTest, WritesReachTheListenersTheyChangeThenSnapshotsInSync) {
+  std::string document = Open("documentReferenceSnapshot", "document",
+                              {App(), Request("c/a"), false, int64_t{ListenSourceDefaultSource}});
+  std::string query = Open("querySnapshot", "query",
+                           {App(), "c", false, Params([](PigeonQueryParameters& p) {
+                              p.orderBy = Array{Array{Path({"n"}), false}};
+                            }),
+                            Options(), false, int64_t{ListenSourceDefaultSource}});
+  std::string sync = Open("snapshotsInSyncSetup", "snapshotsInSync", {App()});
+  for (const auto& channel : {document, query, sync}) EXPECT_TRUE(Listen(channel).isNull());
+  Events(document, 1);
+  Events(query, 1);
+
+  // A write elsewhere in the database changes neither listener: nothing is sent, no sync.
+  EXPECT_TRUE(Ok(Call("documentReferenceSet", {App(), Request("other/x", Dictionary{})})).isNull());
+  Drain();
+  EXPECT_EQ(engine_->dart().events(document, FLTZudiroruVireldaPlugin::codec()).size(), 1u);
+  EXPECT_EQ(engine_->dart().events(query, FLTZudiroruVireldaPlugin::codec()).size(), 1u);
+  EXPECT_TRUE(engine_->dart().events(sync, FLTZudiroruVireldaPlugin::codec()).empty());
+
+  // Each write that changes what they listen to: set, update, a batch, delete.
+  struct Step {
+    const char* method;
+    Array args;
+    std::optional<Dictionary> document;  // The document listener's data after the step.
+    std::vector<std::string> queryPaths;
+    std::vector<int64_t> changeTypes;
+  };
+  const std::vector<Step> steps = {
+      {"documentReferenceSet",
+       {App(), Request("c/a", Dictionary{{"n", 2}})},
+       Dictionary{{"n", 2}},
+       {"c/a"},
+       {DocumentChangeTypeAdded}},
+      {"documentReferenceUpdate",
+       {App(), Request("c/a", Dictionary{{"n", 3}})},
+       Dictionary{{"n", 3}},
+       {"c/a"},
+       {DocumentChangeTypeModified}},
+      {"writeBatchCommit",
+       {App(), Array{Rec(PigeonTransactionCommand::makeWithType(PigeonTransactionTypeSet, "c/b",
+                                                                Dictionary{{"n", 1}}, nullptr))}},
+       std::nullopt,
+       {"c/b", "c/a"},
+       {DocumentChangeTypeAdded}},
+      {"documentReferenceDelete",
+       {App(), Request("c/a")},
+       std::nullopt,
+       {"c/b"},
+       {DocumentChangeTypeRemoved}},
+  };
+  size_t documentEvents = 1, queryEvents = 1, syncEvents = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.method);
+    EXPECT_TRUE(Ok(Call(step.method, step.args)).isNull());
+    bool documentChanged = step.method != std::string("writeBatchCommit");
+    if (documentChanged) {
+      auto events = Events(document, ++documentEvents);
+      ASSERT_EQ(events.size(), documentEvents);
+      EXPECT_EQ(At(events.back(), 1), step.document ? Value(*step.document) : Value());
+    }
+    auto events = Events(query, ++queryEvents);
+    ASSERT_EQ(events.size(), queryEvents);
+    std::vector<std::string> paths;
+    for (const auto& d : List(At(events.back(), 0))) paths.push_back(At(d, 0).asString());
+    EXPECT_EQ(paths, step.queryPaths);
+    std::vector<int64_t> types;
+    for (const auto& c : List(At(events.back(), 1))) types.push_back(At(c, 0).asInt());
+    EXPECT_EQ(types, step.changeTypes);
+    // After the snapshots, one sync.
+    EXPECT_EQ(Events(sync, ++syncEvents).size(), syncEvents);
+  }
+  EXPECT_EQ(engine_->dart().events(document, FLTZudiroruVireldaPlugin::codec()).size(),
+            documentEvents);
+}
+
 TEST_F(VireldaStreamTest, ReinitialisationDetachesEveryStream) {
   std::string channel = Open("documentReferenceSnapshot", "document",
                              {App(), Request("c/d"), false, int64_t{ListenSourceDefaultSource}});
@@ -972,6 +1049,53 @@ TEST_F(VireldaStreamTest, CancellingABundleStreamStopsItsReports) {
   EXPECT_EQ(events, (std::vector<Value>{Value(Progress(0, 0, 0, 1, "running")),
                                         Value(Progress(0, 0, 1, 1, "success"))}));
   EXPECT_EQ(Code(Call("loadBundle", {App(), Value()})), "invalid-argument");
+}
+
+TEST_F(VireldaPluginTest, ReferencesOutliveTheInstanceThatWroteThem) {
+  // The plugin's instance writes a document holding a reference, then Dart terminates it.
+  EXPECT_TRUE(
+      Ok(Call("documentReferenceSet", {App(), Request("c/target", Dictionary{})})).isNull());
+  auto writer = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), kDb);
+  bool written = false;
+  writer->documentWithPath("c/holder")
+      ->setData(Dictionary{{"ref", Rec(writer->documentWithPath("c/target"))}}, [&](const auto& e) {
+        EXPECT_FALSE(e);
+        written = true;
+      });
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return written; }));
+  EXPECT_TRUE(Ok(Call("terminate", {App()})).isNull());
+
+  // The next instance reads the document and a query over its collection; the reference goes
+  // to Dart as the reading app's: app name, path, database.
+  auto send = [&](const std::string& method, const Array& args) {
+    auto reply = engine_->dart().sendMessage(
+        zudiroru::PigeonChannelName(std::string(kZudiroruVireldaHostApiName) + method), Value(args),
+        DartCodec());
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); }));
+    return reply->data();
+  };
+  auto str = [](const std::string& s) {
+    Data d{7, static_cast<uint8_t>(s.size())};
+    d.insert(d.end(), s.begin(), s.end());
+    return d;
+  };
+  Data reference{182};
+  for (const char* part : {"[DEFAULT]", "c/target", kDb}) {
+    Data d = str(part);
+    reference.insert(reference.end(), d.begin(), d.end());
+  }
+  auto holds = [&](const Data& bytes) {
+    return std::search(bytes.begin(), bytes.end(), reference.begin(), reference.end()) !=
+           bytes.end();
+  };
+  Data document = send("documentReferenceGet", {App(), Request("c/holder")});
+  ASSERT_GE(document.size(), 2u);
+  EXPECT_EQ(Data(document.begin(), document.begin() + 2), (Data{12, 1})) << "a success envelope";
+  EXPECT_TRUE(holds(document));
+  Data query = send("queryGet", {App(), "c", false, Params(), Options()});
+  ASSERT_GE(query.size(), 2u);
+  EXPECT_EQ(Data(query.begin(), query.begin() + 2), (Data{12, 1})) << "a success envelope";
+  EXPECT_TRUE(holds(query));
 }
 
 }  // namespace

@@ -435,18 +435,13 @@ PurchasesFlutterPlugin::Methods* PurchasesFlutterPlugin::MakeMethods() {
 
 void PurchasesFlutterPlugin::handleMethodCall(const flutter::FlutterMethodCall& call,
                                               flutter::FlutterResult result) {
-  flutter::ChannelArguments args =
-      flutter::ChannelArguments::ofMap(call.method(), call.arguments());
-  // Arguments that are no map are refused before the method is looked at.
-  if (!call.arguments().isNull() && !call.arguments().isDictionary()) {
-    args.fail("the arguments must be a map");
-    args.refused(result, kInvalidArgumentsCode);
-    return;
-  }
   const Method* method = methods().find(call.method());
   if (!method) {
     result(flutter::FlutterMethodNotImplemented());
     return;
   }
+  // Arguments that are no map are refused only by a method that reads them.
+  flutter::ChannelArguments args =
+      flutter::ChannelArguments::ofMap(call.method(), call.arguments());
   (*method)(*this, args, result);
 }

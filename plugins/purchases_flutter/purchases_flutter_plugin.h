@@ -5,8 +5,10 @@
 // customer-information updates, promoted products ready for purchase and log lines.
 //
 // Errors from the layer reach Dart as a FlutterError whose code is the layer's numeric code in
-// decimal, whose message is the layer's message and whose details are its info map. Arguments of
-// the wrong kind are answered with the code "invalid-arguments" before the layer is reached.
+// decimal, whose message is the layer's message and whose details are its info map. The method
+// name is looked at first (an unknown one answers not-implemented whatever its arguments); the
+// arguments a method reads that are of the wrong kind (also arguments that are no map) are
+// answered with the code "invalid-arguments" before the layer is reached.
 //
 // Thread safety: method calls arrive on the main thread. Answers are sent from the thread on which
 // the layer completes. Calls into Dart are always queued onto the main queue. The delegate

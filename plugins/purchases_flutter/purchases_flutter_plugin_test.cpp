@@ -374,7 +374,7 @@ TEST_F(PurchasesPluginTest, UnknownNamesAndBadArgumentsAnswerWithoutReachingTheL
     Value arguments;
   };
   const Case cases[] = {
-      {"getOfferings", Value(Array{1})},
+      {"getCurrentOfferingForPlacement", Value(Array{1})},
       {"setDebugLogsEnabled", Dictionary{{"enabled", "yes"}}},
       {"setAllowSharingStoreAccount", Dictionary{{"allowSharing", Array{}}}},
       {"setupPurchases", Dictionary{{"apiKey", "k"}, {"appUserId", 5}}},
@@ -385,6 +385,16 @@ TEST_F(PurchasesPluginTest, UnknownNamesAndBadArgumentsAnswerWithoutReachingTheL
   for (const Case& c : cases) {
     ExpectError(CallDart(c.method, c.arguments), "invalid-arguments");
   }
+  EXPECT_TRUE(layer_.calls().empty());
+}
+
+TEST_F(PurchasesPluginTest, TheMethodIsLookedAtBeforeTheArguments) {
+  // Arguments that are no map do not matter to an unknown method, nor to one that reads none.
+  EXPECT_EQ(CallDart("nope", Value(Array{1})), flutter::FlutterMethodNotImplemented());
+  EXPECT_EQ(CallDart("getAppUserID", Value(Array{1})), Value(layer_.appUserID()));
+  EXPECT_EQ(CallDart("isConfigured", Value("text")), Value(false));
+  // One that reads its arguments still refuses them.
+  ExpectError(CallDart("logIn", Value(Array{"u"})), "invalid-arguments");
   EXPECT_TRUE(layer_.calls().empty());
 }
 

@@ -442,6 +442,38 @@ bool MergeInto(fnd::Dictionary& doc, const fnd::Dictionary& data, fnd::Error* er
   return true;
 }
 
+// Checks that every document reference inside value names a document of `app` and `database`:
+// a document holds references into its own database only.
+bool ValidateReferences(const fnd::Value& value, const std::string& app,
+                        const std::string& database, fnd::Error* error) {
+  if (auto ref = value.recordAs<DEVDocumentReference>()) {
+    const auto& owner = ref->virelda();
+    std::string refApp = owner && owner->app() ? owner->app()->name() : std::string();
+    std::string refDatabase = owner ? owner->databaseID() : std::string();
+    if (refApp == app && refDatabase == database) return true;
+    return fnd::SetError(
+        error, DEVVireldaError(DEVVireldaErrorCodeInvalidArgument,
+                               "Document reference is for database " + refApp + "/" + refDatabase +
+                                   " but should be for "
+                                   "database " +
+                                   app + "/" + database));
+  }
+  if (auto dict = value.dictionary()) {
+    for (const auto& [k, v] : *dict) {
+      if (!ValidateReferences(v, app, database, error)) return false;
+    }
+  }
+  if (auto array = value.array()) {
+    for (const auto& e : *array) {
+      if (!ValidateReferences(e, app, database, error)) return false;
+    }
+  }
+  if (auto fv = value.recordAs<DEVFieldValue>()) {
+    return ValidateReferences(fv->operand(), app, database, error);
+  }
+  return true;
+}
+
 }  // namespace
 
 // One attached snapshot listener of a store.
@@ -455,9 +487,12 @@ struct DEVSnapshotListener {
   std::function<void()> onSync;
 
   std::atomic<bool> removed{false};
-  // Guarded by mu: a query's documents at its last snapshot, for the next one's changes.
+  // Guarded by mu: what the listener was last sent, to tell whether a write changed it: a
+  // query's documents (also for the next snapshot's changes), a document's data.
   std::mutex mu;
+  bool delivered = false;
   std::vector<std::shared_ptr<DEVDocumentSnapshot>> previous;
+  std::optional<fnd::Dictionary> previousData;
 };
 
 struct DEVVirelda::Store {
@@ -505,16 +540,26 @@ void SendListenerError(const std::shared_ptr<DEVSnapshotListener>& listener,
   });
 }
 
-// Reads the listener's document now and delivers its snapshot.
-void SendDocumentSnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) {
+// Reads the listener's document now and delivers its snapshot; with `onlyIfChanged`, only when
+// the document differs from the last snapshot the listener was sent. True when something (a
+// snapshot or an error) was delivered.
+bool SendDocumentSnapshot(const std::shared_ptr<DEVSnapshotListener>& listener,
+                          bool onlyIfChanged) {
   const auto& virelda = listener->virelda;
   if (auto e = virelda->checkOperation("listen", listener->info.path)) {
-    return SendListenerError(listener, *e);
+    SendListenerError(listener, *e);
+    return true;
   }
   std::optional<fnd::Dictionary> data;
   {
     std::lock_guard<std::mutex> lock(virelda->store()->mu);
     data = virelda->readLocked(listener->info.path);
+  }
+  {
+    std::lock_guard<std::mutex> lock(listener->mu);
+    if (onlyIfChanged && listener->delivered && listener->previousData == data) return false;
+    listener->delivered = true;
+    listener->previousData = data;
   }
   auto snapshot = std::make_shared<DEVDocumentSnapshot>(
       virelda->documentWithPath(listener->info.path), std::move(data),
@@ -522,19 +567,26 @@ void SendDocumentSnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) 
   virelda->deliver([listener, snapshot] {
     if (!listener->removed) listener->onDocument(snapshot, std::nullopt);
   });
+  return true;
 }
 
 // Runs the listener's query now and delivers its snapshot. Changes against the previous
 // snapshot: removals in their old order, then additions and modifications in the new order;
 // each index is the document's position in the old or the new result.
-void SendQuerySnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) {
+// With `onlyIfChanged`, nothing is sent when there are no changes. True when something was
+// delivered.
+bool SendQuerySnapshot(const std::shared_ptr<DEVSnapshotListener>& listener, bool onlyIfChanged) {
   const auto& virelda = listener->virelda;
   if (auto e = virelda->checkOperation("listen", listener->info.path)) {
-    return SendListenerError(listener, *e);
+    SendListenerError(listener, *e);
+    return true;
   }
   fnd::Error error;
   auto documents = listener->query->evaluate(ListenerFromCache(*listener), &error);
-  if (!documents) return SendListenerError(listener, error);
+  if (!documents) {
+    SendListenerError(listener, error);
+    return true;
+  }
   std::vector<std::shared_ptr<DEVDocumentChange>> changes;
   {
     std::lock_guard<std::mutex> lock(listener->mu);
@@ -563,6 +615,8 @@ void SendQuerySnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) {
             std::make_shared<DEVDocumentChange>(DEVDocumentChangeTypeModified, doc, old, i));
       }
     }
+    if (onlyIfChanged && listener->delivered && changes.empty()) return false;
+    listener->delivered = true;
     listener->previous = *documents;
   }
   auto snapshot = std::make_shared<DEVQuerySnapshot>(
@@ -571,6 +625,7 @@ void SendQuerySnapshot(const std::shared_ptr<DEVSnapshotListener>& listener) {
   virelda->deliver([listener, snapshot] {
     if (!listener->removed) listener->onQuery(snapshot, std::nullopt);
   });
+  return true;
 }
 
 }  // namespace
@@ -824,7 +879,7 @@ std::optional<std::vector<std::shared_ptr<DEVDocumentSnapshot>>> DEVQuery::evalu
     for (const auto& [path, data] : virelda_->store()->documents) {
       std::string parent = ParentPath(path);
       bool inside = collectionGroup_ ? LastSegment(parent) == path_ : parent == path_;
-      if (inside) rows.emplace_back(path, data);
+      if (inside) rows.emplace_back(path, virelda_->referencesRebound(data));
     }
   }
   auto metadata = std::make_shared<DEVSnapshotMetadata>(false, fromCache);
@@ -972,6 +1027,8 @@ void RunWrite(const std::shared_ptr<DEVVirelda>& virelda, const char* operation,
     fnd::Error error;
     if (!virelda->applyWriteLocked(write, &error)) outcome = error;
   }
+  // Listeners hear of the write before its completion runs.
+  if (!outcome) virelda->notifyListenersOfWrite();
   virelda->deliver([completion, outcome] {
     if (completion) completion(outcome);
   });
@@ -1071,6 +1128,7 @@ void DEVWriteBatch::commitWithCompletion(DEVVoidCompletion completion) {
       }
     }
   }
+  if (!outcome) virelda_->notifyListenersOfWrite();
   virelda_->deliver([completion, outcome] {
     if (completion) completion(outcome);
   });
@@ -1330,11 +1388,38 @@ void DEVVirelda::deliver(std::function<void()> block) const {
 std::optional<fnd::Dictionary> DEVVirelda::readLocked(const std::string& path) const {
   auto it = store_->documents.find(path);
   if (it == store_->documents.end()) return std::nullopt;
-  return it->second;
+  return referencesRebound(it->second);
+}
+
+fnd::Value DEVVirelda::referencesRebound(const fnd::Value& value) const {
+  if (auto ref = value.recordAs<DEVDocumentReference>()) {
+    if (ref->virelda().get() == this) return value;
+    auto self = std::const_pointer_cast<DEVVirelda>(shared_from_this());
+    return fnd::Value(std::shared_ptr<fnd::Record>(
+        std::shared_ptr<DEVDocumentReference>(new DEVDocumentReference(self, ref->path()))));
+  }
+  if (auto dict = value.dictionary()) return fnd::Value(referencesRebound(*dict));
+  if (auto array = value.array()) {
+    fnd::Array out;
+    out.reserve(array->size());
+    for (const auto& e : *array) out.push_back(referencesRebound(e));
+    return fnd::Value(std::move(out));
+  }
+  return value;
+}
+
+fnd::Dictionary DEVVirelda::referencesRebound(const fnd::Dictionary& data) const {
+  fnd::Dictionary out;
+  for (const auto& [k, v] : data) out.set(k, referencesRebound(v));
+  return out;
 }
 
 bool DEVVirelda::applyWriteLocked(const DEVWriteBatch::Write& write, fnd::Error* error) {
   using Kind = DEVWriteBatch::Write::Kind;
+  if (!ValidateReferences(fnd::Value(write.data), app_ ? app_->name() : std::string(), database_,
+                          error)) {
+    return false;
+  }
   auto& docs = store_->documents;
   auto existing = docs.find(write.path);
   switch (write.kind) {
@@ -1484,7 +1569,7 @@ std::shared_ptr<DEVListenerRegistration> DEVDocumentReference::addSnapshotListen
   l->virelda = virelda_;
   l->onDocument = listener ? std::move(listener) : [](auto, const auto&) {};
   auto registration = AttachListener(virelda_->store(), l);
-  SendDocumentSnapshot(l);
+  SendDocumentSnapshot(l, /*onlyIfChanged=*/false);
   return registration;
 }
 
@@ -1498,7 +1583,7 @@ std::shared_ptr<DEVListenerRegistration> DEVQuery::addSnapshotListenerWithOption
   l->query = shared_from_this();
   l->onQuery = listener ? std::move(listener) : [](auto, const auto&) {};
   auto registration = AttachListener(virelda_->store(), l);
-  SendQuerySnapshot(l);
+  SendQuerySnapshot(l, /*onlyIfChanged=*/false);
   return registration;
 }
 
@@ -1530,6 +1615,29 @@ std::vector<std::shared_ptr<DEVSnapshotListener>> ListenersOf(
   return listeners;
 }
 
+// One round of snapshots: every document and query listener of the store whose result changed
+// since its last snapshot gets a new one (after a write, listeners of terminated instances are
+// passed over); then the snapshots-in-sync listeners are called, after a write only when some
+// listener was sent something. Takes neither lock of the store while delivering.
+void RunListenerRound(const std::shared_ptr<DEVVirelda::Store>& store, bool afterWrite) {
+  using Kind = DEVVireldaTesting::Listener::Kind;
+  auto listeners = ListenersOf(store);
+  bool delivered = false;
+  for (const auto& l : listeners) {
+    if (l->removed || (afterWrite && l->virelda->isTerminated())) continue;
+    if (l->info.kind == Kind::kDocument) delivered |= SendDocumentSnapshot(l, true);
+    if (l->info.kind == Kind::kQuery) delivered |= SendQuerySnapshot(l, true);
+  }
+  if (afterWrite && !delivered) return;
+  for (const auto& l : listeners) {
+    if (l->info.kind != Kind::kSnapshotsInSync) continue;
+    if (afterWrite && l->virelda->isTerminated()) continue;
+    l->virelda->deliver([l] {
+      if (!l->removed) l->onSync();
+    });
+  }
+}
+
 }  // namespace
 
 std::vector<DEVVireldaTesting::Listener> DEVVireldaTesting::snapshotListeners(
@@ -1541,18 +1649,10 @@ std::vector<DEVVireldaTesting::Listener> DEVVireldaTesting::snapshotListeners(
 
 void DEVVireldaTesting::notifySnapshotListeners(const std::string& appName,
                                                 const std::string& database) {
-  auto listeners = ListenersOf(FindStore(appName, database));
-  for (const auto& l : listeners) {
-    if (l->info.kind == Listener::Kind::kDocument) SendDocumentSnapshot(l);
-    if (l->info.kind == Listener::Kind::kQuery) SendQuerySnapshot(l);
-  }
-  for (const auto& l : listeners) {
-    if (l->info.kind != Listener::Kind::kSnapshotsInSync) continue;
-    l->virelda->deliver([l] {
-      if (!l->removed) l->onSync();
-    });
-  }
+  RunListenerRound(FindStore(appName, database), /*afterWrite=*/false);
 }
+
+void DEVVirelda::notifyListenersOfWrite() const { RunListenerRound(store_, /*afterWrite=*/true); }
 
 void DEVVireldaTesting::failSnapshotListeners(const std::string& appName,
                                               const std::string& database, const std::string& path,

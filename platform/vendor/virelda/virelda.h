@@ -6,7 +6,8 @@
 // life of the process (the "backend"); terminating an instance keeps its documents. Writes are
 // applied at once: server timestamps resolve to the current wall time of dispatch::Clock, so no
 // write is ever pending. Paths are "collection/doc/collection/doc..." without leading or trailing
-// slashes.
+// slashes. A document may hold references to documents of its own database only; they are kept
+// as paths and read back as references of the reading instance.
 //
 // Every operation with a completion does its work on the calling thread and then runs the
 // completion on the dispatch queue of the instance's settings. Nothing raises: a rejected
@@ -345,9 +346,10 @@ class DEVQuery : public fnd::Record, public std::enable_shared_from_this<DEVQuer
                                                     fnd::Error* error = nullptr) const;
 
   void getDocumentsWithSource(int64_t source, Completion completion) const;
-  // Attaches a listener: it gets the query's snapshot now (every document added) and at every
-  // DEVVireldaTesting::notifySnapshotListeners (the changes since its last snapshot), and the
-  // errors scripted for the query's path, on the settings' dispatch queue, until removed.
+  // Attaches a listener: it gets the query's snapshot now (every document added), then one after
+  // every write to the database (by any instance) that changes the query's result, with the
+  // changes since its last snapshot, and the errors scripted for the query's path, on the
+  // settings' dispatch queue, until removed.
   std::shared_ptr<DEVListenerRegistration> addSnapshotListenerWithOptions(
       std::shared_ptr<DEVSnapshotListenOptions> options, Completion listener) const;
   std::shared_ptr<DEVAggregateQuery> aggregate(
@@ -418,9 +420,9 @@ class DEVDocumentReference : public fnd::Record {
   // document that must exist.
   void updateData(const fnd::Dictionary& fields, DEVVoidCompletion completion) const;
   void deleteDocumentWithCompletion(DEVVoidCompletion completion) const;
-  // Attaches a listener: it gets the document's snapshot now and at every
-  // DEVVireldaTesting::notifySnapshotListeners, and the errors scripted for its path, all on the
-  // settings' dispatch queue, until the registration is removed.
+  // Attaches a listener: it gets the document's snapshot now, then one after every write to the
+  // database (by any instance) that changes the document, and the errors scripted for its path,
+  // all on the settings' dispatch queue, until the registration is removed.
   std::shared_ptr<DEVListenerRegistration> addSnapshotListenerWithOptions(
       std::shared_ptr<DEVSnapshotListenOptions> options, SnapshotCompletion listener) const;
 
@@ -545,8 +547,9 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
                                                   const std::optional<fnd::Error>&)>
                                    completion);
 
-  // Attaches a listener called, on the settings' dispatch queue, after every round of snapshots
-  // that DEVVireldaTesting::notifySnapshotListeners delivers, until removed.
+  // Attaches a listener called, on the settings' dispatch queue, after every write whose
+  // snapshots reached the listeners it changed, and after every
+  // DEVVireldaTesting::notifySnapshotListeners round, until removed.
   std::shared_ptr<DEVListenerRegistration> addSnapshotsInSyncListener(
       std::function<void()> listener);
 
@@ -562,8 +565,17 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   // Resolves sentinels and dates and writes one document change into the store.
   // REQUIRES: the store's lock is held by the caller.
   bool applyWriteLocked(const DEVWriteBatch::Write& write, fnd::Error* error);
-  // The document's data, or nullopt. REQUIRES: the store's lock.
+  // After a write to the store: every document and query listener of the store (of any live
+  // instance) whose result the write changed gets a new snapshot, then, when any did, the
+  // snapshots-in-sync listeners are called. REQUIRES: the store's lock is NOT held.
+  void notifyListenersOfWrite() const;
+  // The document's data as this instance reads it, or nullopt. REQUIRES: the store's lock.
   std::optional<fnd::Dictionary> readLocked(const std::string& path) const;
+  // Stored data as this instance reads it: a document reference held in a document names a path
+  // of the database, and reads back as a reference of the instance that reads it (whichever
+  // instance wrote it, terminated or not).
+  fnd::Dictionary referencesRebound(const fnd::Dictionary& data) const;
+  fnd::Value referencesRebound(const fnd::Value& value) const;
 
  private:
   DEVVirelda(std::shared_ptr<DAVOdu> app, std::string database, std::shared_ptr<Store> store);
@@ -596,7 +608,8 @@ class DEVVireldaTesting {
   static void setServerTime(std::optional<double> secondsSince1970);
   // Forgets every instance, document store, hook and the logging switch.
   static void resetForTesting();
-  // Reads or writes a document of the store of (app name, database) directly.
+  // Reads or writes a document of the store of (app name, database) directly, as a change made
+  // elsewhere: listeners hear of a put only at the next notifySnapshotListeners or write.
   static std::optional<fnd::Dictionary> documentData(const std::string& appName,
                                                      const std::string& database,
                                                      const std::string& path);
@@ -626,8 +639,8 @@ class DEVVireldaTesting {
   // The listeners of the store of (app name, database), in attachment order.
   static std::vector<Listener> snapshotListeners(const std::string& appName,
                                                  const std::string& database);
-  // Delivers a fresh snapshot to every document and query listener of the store, then calls its
-  // snapshots-in-sync listeners.
+  // Delivers a fresh snapshot to every document and query listener of the store whose result
+  // changed since its last snapshot (puts included), then calls its snapshots-in-sync listeners.
   static void notifySnapshotListeners(const std::string& appName, const std::string& database);
   // Delivers error to every document and query listener on path; the listeners stay attached.
   static void failSnapshotListeners(const std::string& appName, const std::string& database,

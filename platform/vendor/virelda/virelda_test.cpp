@@ -281,9 +281,11 @@ TEST_F(VireldaSdkTest, SnapshotListenersGetSnapshotsErrorsAndSyncUntilRemoved) {
       app, "(default)", "c/a", DEVVireldaError(DEVVireldaErrorCodePermissionDenied, "no"));
   DEVVireldaTesting::notifySnapshotListeners(app, "(default)");
   dispatch::RunLoop::main().runUntilIdle();
-  // Removed (2) then added (0); the sync call comes after the round.
-  EXPECT_EQ(seen,
-            (std::vector<std::string>{"doc error 7", "doc missing cache", "query 1 2 0", "sync"}));
+  // The delete reaches the listeners, before its completion: removed (2) then added (0), and
+  // the sync call after them. The scripted error follows; the round after it finds nothing new
+  // to send but still ends in a sync call.
+  EXPECT_EQ(seen, (std::vector<std::string>{"doc missing cache", "query 1 2 0", "sync",
+                                            "doc error 7", "sync"}));
 
   seen.clear();
   document->remove();
@@ -343,6 +345,62 @@ TEST_F(VireldaSdkTest, BundleLoadsReportProgressToObserversThenComplete) {
   DEVVireldaTesting::runPendingBundleLoads();
   dispatch::RunLoop::main().runUntilIdle();
   EXPECT_EQ(seen, std::vector<std::string>{"done"});
+}
+
+TEST_F(VireldaSdkTest, ReferencesReadBackBelongToTheReadingInstance) {
+  auto target = virelda_->documentWithPath("c/target");
+  ASSERT_FALSE(Wait([&](auto c) {
+    virelda_->documentWithPath("c/holder")
+        ->setData(Dictionary{{"ref", Value(std::shared_ptr<fnd::Record>(target))},
+                             {"refs", Array{Value(std::shared_ptr<fnd::Record>(target))}}},
+                  c);
+  }));
+  ASSERT_FALSE(Wait([&](auto c) { virelda_->terminateWithCompletion(c); }));
+  auto fresh = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "(default)");
+  ASSERT_NE(fresh, virelda_);
+
+  auto expectFresh = [&](const std::optional<Dictionary>& data) {
+    ASSERT_TRUE(data);
+    auto ref = data->get("ref").recordAs<DEVDocumentReference>();
+    ASSERT_NE(ref, nullptr);
+    EXPECT_EQ(ref->virelda(), fresh);
+    EXPECT_EQ(ref->path(), "c/target");
+    auto inList = data->get("refs").array()->at(0).recordAs<DEVDocumentReference>();
+    ASSERT_NE(inList, nullptr);
+    EXPECT_EQ(inList->virelda(), fresh);
+  };
+  bool done = false;
+  fresh->documentWithPath("c/holder")->getDocumentWithSource(0, [&](auto snapshot, const auto& e) {
+    EXPECT_FALSE(e);
+    if (snapshot) expectFresh(snapshot->data());
+    done = true;
+  });
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return done; }));
+
+  // Queries read them the same way, and match them by path whichever instance asks.
+  fnd::Error error;
+  auto query = fresh->collectionWithPath("c")->queryWhereFieldPath(
+      Field("ref"), "==", Value(std::shared_ptr<fnd::Record>(fresh->documentWithPath("c/target"))),
+      &error);
+  ASSERT_NE(query, nullptr);
+  auto documents = query->evaluate(false, &error);
+  ASSERT_TRUE(documents);
+  ASSERT_EQ(documents->size(), 1u);
+  expectFresh((*documents)[0]->data());
+}
+
+TEST_F(VireldaSdkTest, AReferenceToAnotherDatabaseIsRefused) {
+  auto other = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "other");
+  auto outcome = Wait([&](auto c) {
+    virelda_->documentWithPath("c/holder")
+        ->setData(
+            Dictionary{
+                {"ref", Value(std::shared_ptr<fnd::Record>(other->documentWithPath("c/target")))}},
+            c);
+  });
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->code(), DEVVireldaErrorCodeInvalidArgument);
+  EXPECT_FALSE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/holder"));
 }
 
 }  // namespace

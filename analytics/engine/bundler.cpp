@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analytics/attribution/saturating_int.h"
 #include "analytics/config/consent_settings_util.h"
 #include "analytics/config/remote_config.h"
 #include "analytics/engine/bundle_consent.h"
@@ -71,12 +72,6 @@ std::shared_ptr<ZIVRawEventData> WithEvent(const ZIVRawEventData& raw,
 }
 
 }  // namespace
-
-int64_t ZIVSaturatingAdd(int64_t a, int64_t b) {
-  int64_t sum;
-  if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? kInt64Max : kInt64Min;
-  return sum;
-}
 
 bool ZIVHasRealTimeEvents(const std::vector<std::shared_ptr<ZIVEvent>>& events) {
   return std::any_of(events.begin(), events.end(),

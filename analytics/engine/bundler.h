@@ -140,5 +140,3 @@ class ZIVBundler {
 bool ZIVHasRealTimeEvents(const std::vector<std::shared_ptr<ZIVEvent>>& events);
 // The user properties whose names do not begin with "_psm".
 fnd::Array ZIVUserPropertiesWithoutPSMUserProperties(const fnd::Array& properties);
-// Adds two amounts, saturating at the int64 range.
-int64_t ZIVSaturatingAdd(int64_t a, int64_t b);

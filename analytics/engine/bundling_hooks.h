@@ -50,12 +50,11 @@ class ZIVPurchaseHooks {
   virtual std::optional<int64_t> valueInMicros(const ZIVValue& value);
   // Whether the store receipt is a sandbox receipt.
   virtual bool isSandboxReceipt();
-  // The store-receipt check that labels an automatic purchase ("validated" 1 or 0). This build has
-  // no receipt parser of its own, so the built-in answer is false (not validated).
+  // The store-receipt check that labels an automatic purchase ("validated" 1 or 0): ZIVParseData.
   virtual bool validateStoreReceipt();
 };
 
-// A number as a decimal amount times 1000000, truncated toward zero: a double goes through its
-// shortest decimal text first, so 2.01 gives 2010000 (not 2009999). Saturates at the int64 range;
-// NaN gives nullopt. Integers multiply exactly (saturating).
+// A number as a decimal amount times 1000000, truncated toward zero (ZIVValueInMicros of the
+// purchase parameters): a double becomes the decimal number of its shortest text first, so 2.01
+// gives 2010000 (not 2009999). Saturates at the int64 range; NaN and other kinds give nullopt.
 std::optional<int64_t> ZIVDecimalValueInMicros(const fnd::Value& number);

@@ -102,21 +102,6 @@ std::shared_ptr<APMPBAudience> MakeAudience(int i) {
   return audience;
 }
 
-struct Fixture {
-  fnd::ScopedTestHome home;
-  std::shared_ptr<ZIVDatabase> database;
-  std::shared_ptr<ZIVAudience> audience;
-
-  bool open() {
-    database = ZIVDatabase::initWithDatabaseName("bench-audiences.sql", nullptr);
-    audience = ZIVAudience::initWithDatabase(database);
-    if (!audience) return false;
-    std::vector<std::shared_ptr<APMPBAudience>> audiences;
-    for (int i = 0; i < kAudiences; ++i) audiences.push_back(MakeAudience(i));
-    return database->performTransaction([&] { return audience->updateAudiences(audiences); });
-  }
-};
-
 struct BenchEvent {
   std::string name;
   ZIVEvent::Parameters parameters;
@@ -144,19 +129,41 @@ double BaselineNanosPerRead(ZIVDatabase& database, const std::vector<BenchEvent>
   return std::chrono::duration<double, std::nano>(elapsed).count() / kReads;
 }
 
+struct Fixture {
+  fnd::ScopedTestHome home;
+  std::shared_ptr<ZIVDatabase> database;
+  std::shared_ptr<ZIVAudience> audience;
+
+  bool open() {
+    database = ZIVDatabase::initWithDatabaseName("bench-audiences.sql", nullptr);
+    audience = ZIVAudience::initWithDatabase(database);
+    if (!audience) return false;
+    std::vector<std::shared_ptr<APMPBAudience>> audiences;
+    for (int i = 0; i < kAudiences; ++i) audiences.push_back(MakeAudience(i));
+    return database->performTransaction([&] { return audience->updateAudiences(audiences); });
+  }
+
+  // Stores the audiences, measures the baseline and opens the transaction the run works in.
+  bool prepare(benchmark::State& state, const std::vector<BenchEvent>& events, double* baseline) {
+    if (!open()) {
+      state.SkipWithError("could not store the audiences");
+      return false;
+    }
+    *baseline = BaselineNanosPerRead(*database, events);
+    if (!database->sqliteStore()->beginTransaction()) {
+      state.SkipWithError("no transaction");
+      return false;
+    }
+    return true;
+  }
+  void rollBack() { (void)database->sqliteStore()->rollbackTransaction(); }
+};
+
 void BM_EvaluateEventWith100Audiences(benchmark::State& state) {
   Fixture fixture;
-  if (!fixture.open()) {
-    state.SkipWithError("could not store the audiences");
-    return;
-  }
   const std::vector<BenchEvent> events = Events();
-  const double baseline = BaselineNanosPerRead(*fixture.database, events);
-  ZIVSqliteStore& store = *fixture.database->sqliteStore();
-  if (!store.beginTransaction()) {
-    state.SkipWithError("no transaction");
-    return;
-  }
+  double baseline = 0;
+  if (!fixture.prepare(state, events, &baseline)) return;
   ZIVAudienceTimestampsCache cache;
   int64_t i = 0;
   const auto start = std::chrono::steady_clock::now();
@@ -172,7 +179,7 @@ void BM_EvaluateEventWith100Audiences(benchmark::State& state) {
     ++i;
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  (void)store.rollbackTransaction();
+  fixture.rollBack();
   if (i > 0) {
     const double perEvent = std::chrono::duration<double, std::nano>(elapsed).count() / i;
     state.counters["ns_per_event"] = perEvent;
@@ -183,17 +190,9 @@ BENCHMARK(BM_EvaluateEventWith100Audiences)->Unit(benchmark::kMicrosecond);
 
 void BM_ResultsForBundlingWith100Audiences(benchmark::State& state) {
   Fixture fixture;
-  if (!fixture.open()) {
-    state.SkipWithError("could not store the audiences");
-    return;
-  }
   const std::vector<BenchEvent> events = Events();
-  const double baseline = BaselineNanosPerRead(*fixture.database, events);
-  ZIVSqliteStore& store = *fixture.database->sqliteStore();
-  if (!store.beginTransaction()) {
-    state.SkipWithError("no transaction");
-    return;
-  }
+  double baseline = 0;
+  if (!fixture.prepare(state, events, &baseline)) return;
   for (const BenchEvent& event : events) {
     auto aggregates = ZIVEventAggregates::initWithName(event.name, 9, 0, 1, 1700000000.0);
     (void)fixture.audience->evaluateFiltersForEventName(event.name, event.parameters,
@@ -210,7 +209,7 @@ void BM_ResultsForBundlingWith100Audiences(benchmark::State& state) {
     ++n;
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  (void)store.rollbackTransaction();
+  fixture.rollBack();
   if (n > 0) {
     state.counters["ratio_to_filter_read"] =
         std::chrono::duration<double, std::nano>(elapsed).count() / n / baseline;

@@ -172,12 +172,20 @@ bool APMEDatabase::upsertPendingExperimentSnapshots(const APMESnapshots& snapsho
                                                     fnd::Error* error) {
   for (const auto& snapshot : snapshots) {
     if (!snapshot) return ZIVSetError(error, kBadArgument, "Received nil snapshot");
-    if (!upsertSnapshot(*snapshot, kAPMEPendingSnapshotTable, snapshot->timestamp(),
-                        snapshot->manuallyActivated(), error)) {
-      return false;
-    }
   }
-  return true;
+  ZIVSqliteStore* store = openStore(error);
+  if (!store) return false;
+  // One reply is stored whole or not at all, and in one transaction: a sync per row made a
+  // reply of many snapshots hold the worker queue for seconds.
+  return store->performSavepointWithError(error, [&] {
+    for (const auto& snapshot : snapshots) {
+      if (!upsertSnapshot(*snapshot, kAPMEPendingSnapshotTable, snapshot->timestamp(),
+                          snapshot->manuallyActivated(), error)) {
+        return false;
+      }
+    }
+    return true;
+  });
 }
 
 bool APMEDatabase::upsertSnapshot(const APMESnapshot& snapshot, const std::string& table,

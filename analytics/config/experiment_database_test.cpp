@@ -71,6 +71,26 @@ TEST_F(ExperimentDatabaseTest, PendingSnapshotsRoundTripWithTimestampAndMark) {
   EXPECT_TRUE(rows[1]->experiments().empty());
 }
 
+TEST_F(ExperimentDatabaseTest, OneReplyIsStoredWholeOrNotAtAll) {
+  APMESnapshots many;
+  for (int i = 0; i < 500; ++i) many.push_back(Snapshot("sdk" + std::to_string(i), {}));
+  ASSERT_TRUE(database_->upsertPendingExperimentSnapshots(many));
+  EXPECT_EQ(Table(kAPMEPendingSnapshotTable).size(), 500u);
+
+  // A row the file refuses in the middle of a reply leaves none of the reply behind.
+  ExecuteRaw(
+      "CREATE TRIGGER refuse BEFORE INSERT ON pending_snapshot_table WHEN NEW.sdk_name = 'bad' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  fnd::Error error;
+  EXPECT_FALSE(database_->upsertPendingExperimentSnapshots(
+      {Snapshot("first", {}), Snapshot("bad", {}), Snapshot("last", {})}, &error));
+  for (const auto& row : Table(kAPMEPendingSnapshotTable)) {
+    EXPECT_NE(row->SDKName(), "first");
+    EXPECT_NE(row->SDKName(), "last");
+  }
+  EXPECT_EQ(Table(kAPMEPendingSnapshotTable).size(), 500u);
+}
+
 TEST_F(ExperimentDatabaseTest, ActivationSplitsLaunchedFromActivatedAndClearsOlderPendingRows) {
   const double t = clock_->wallTime();
   auto pending = Snapshot("sdk", {Experiment(0, {Flag("l", 1)}), Experiment(7, {Flag("f", 2)}),

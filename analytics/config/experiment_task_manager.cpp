@@ -222,8 +222,12 @@ void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
             {fnd::Value(scheduled - current)});
     return;
   }
-  const double backoff = persistedStorage_->doubleForKey(kAPMEFetchBackoffTimestampKey);
-  if (std::fabs(backoff) >= DBL_EPSILON && current - backoff < APMEFetchBackoffIntervalInSeconds) {
+  // A back-off time in the future (a wall clock set back) counts as lying as far in the past, as
+  // the success time does, so that it never holds fetches longer than its window from now.
+  const double storedBackoff = persistedStorage_->doubleForKey(kAPMEFetchBackoffTimestampKey);
+  const double backoff = current - std::fabs(storedBackoff - current);
+  if (std::fabs(storedBackoff) >= DBL_EPSILON &&
+      current - backoff < APMEFetchBackoffIntervalInSeconds) {
     target = std::max(backoff + APMEFetchBackoffIntervalInSeconds, target);
   }
   double delay = target - current;

@@ -199,6 +199,44 @@ TEST_F(TaskManagerTest, ThrottlingHoldsFetchesOffForTwelveHours) {
   }
 }
 
+TEST_F(TaskManagerTest, TheBackOffHoldsAcrossARestartAndNeverBeyondItsWindow) {
+  struct Case {
+    const char* what;
+    double backoffOffset;  // From now.
+    double alarmOffset;    // From now.
+  };
+  const Case cases[] = {
+      {"an hour ago", -3600, 43200 - 3600},
+      {"just now", 0, 43200},
+      // A wall clock set back a year after a 429: not a year of silence.
+      {"a year ahead", 365 * 86400.0, 10},
+      {"an hour ahead", 3600, 43200 - 3600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    storage_->setDouble(clock_->wallTime() + c.backoffOffset, kAPMEFetchBackoffTimestampKey);
+    taskManager_.reset();
+    Drain();
+    Make();  // A new launch reads the stored back-off.
+    Start();
+    ASSERT_TRUE(Alarm());
+    EXPECT_DOUBLE_EQ(*Alarm() - clock_->wallTime(), c.alarmOffset);
+    EXPECT_LE(*Alarm(), clock_->wallTime() + 43200);
+  }
+}
+
+TEST_F(TaskManagerTest, ASpentRetryBudgetForgetsTheLastSuccess) {
+  transport_->push(ScriptedTransport::Answer(200, security::Gzip(EncodedResponse({}))));
+  transport_->setFallback(ScriptedTransport::Answer(500));
+  Start();
+  Fire();  // The first fetch succeeds; every later one fails.
+  ASSERT_TRUE(Stored(kAPMEFetchSuccessTimestampKey));
+  for (int i = 0; i < 10 && Alarm(); ++i) Fire();
+  EXPECT_FALSE(Alarm());
+  EXPECT_FALSE(Stored(kAPMEFetchSuccessTimestampKey));
+  EXPECT_TRUE(Logged(820024));
+}
+
 TEST_F(TaskManagerTest, AnEarlierPendingFetchIsKept) {
   storage_->setDouble(clock_->wallTime() - 3600, kAPMEFetchSuccessTimestampKey);
   Start();

@@ -17,6 +17,7 @@
 #include "analytics/script/map_value.h"
 #include "analytics/script/runtime.h"
 #include "analytics/storage/database.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/text.h"
 
 namespace {
@@ -588,6 +589,40 @@ TEST_F(RemoteConfigTest, ServerSideTaggingNeedsSettingPlistURLAndRollout) {
   EXPECT_FALSE(config->SGTMUploadEnabled());
 }
 
+TEST_F(RemoteConfigTest, ServerSideTaggingRolloutBoundaries) {
+  // An installation falls in one of 100 buckets and is in a rollout of p percent when its bucket
+  // is below p: 0 reaches nobody, 100 everybody, 1 only bucket 0, 99 everybody but bucket 99.
+  info_["RIVADO_ANALYTICS_SGTM_UPLOAD_ENABLED"] = fnd::Value(true);
+  const int32_t percentages[] = {0, 1, 50, 99, 100};
+  std::vector<std::shared_ptr<ZIVRemoteConfig>> configs;
+  for (int32_t p : percentages) {
+    auto message = Config(kAppID, {});
+    rc_test::SetSGTM(message.get(), "https://tag.example/x", "", "", p);
+    configs.push_back(MakeWith(message));
+  }
+  int atOne = 0, belowHundredAtNinetyNine = 0;
+  for (int i = 0; i < 1000; ++i) {
+    persisted_->setAppInstanceID("installation-" + std::to_string(i));
+    bool previous = false;
+    for (size_t k = 0; k < configs.size(); ++k) {
+      const bool enabled = configs[k]->SGTMUploadEnabled();
+      EXPECT_TRUE(enabled || !previous) << i << " leaves the rollout as it grows";
+      previous = enabled;
+      if (percentages[k] == 0) {
+        EXPECT_FALSE(enabled) << i;
+      }
+      if (percentages[k] == 100) {
+        EXPECT_TRUE(enabled) << i;
+      }
+      if (percentages[k] == 1 && enabled) ++atOne;
+      if (percentages[k] == 99 && !enabled) ++belowHundredAtNinetyNine;
+    }
+  }
+  // Both edge buckets are populated, so the edges above were really tried.
+  EXPECT_GT(atOne, 0);
+  EXPECT_GT(belowHundredAtNinetyNine, 0);
+}
+
 TEST_F(RemoteConfigTest, ServerSideTaggingURLAndHeaders) {
   struct Case {
     const char* name;
@@ -764,6 +799,19 @@ TEST_F(RemoteConfigExperimentsTest, NewSnapshotsActivateOnlyWhenAnnounced) {
   Settle();
   EXPECT_TRUE(config_->customerTypeEnabled());
   EXPECT_TRUE(config_->experimentIDs().empty());
+}
+
+TEST_F(RemoteConfigExperimentsTest, ANewSnapshotIsAnnouncedThroughTheManagerOnTheMainQueue) {
+  using apme_test::Experiment;
+  using apme_test::Flag;
+  using apme_test::Snapshot;
+  // The settings object names no queue of its own: it hears of new snapshots on the main queue.
+  Deliver({Snapshot("duv_udiredururo", {Experiment(7, {Flag("customer_type_enabled", 0)})})});
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_TRUE(config_->hasNewSnapshot());
+  ASSERT_TRUE(config_->activateNewSnapshot());
+  EXPECT_EQ(config_->experimentIDs(), std::vector<int64_t>{7});
+  EXPECT_FALSE(config_->customerTypeEnabled());
 }
 
 TEST_F(RemoteConfigExperimentsTest, AnActivatedSnapshotIsReadAtConstruction) {

@@ -402,6 +402,20 @@ TEST_F(TCFClientTest, PreviousConsentComesFromThePersistedCopy) {
   client->storeCurrentData();
   EXPECT_EQ(NewClient()->previousConsent(), kAllGranted);
 
+  // The persisted restrictions (one array under the prefix key) count: "0" for purpose 1 takes
+  // storage and user data away from the previous consent.
+  {
+    ZIVUserDefaults own(APMTCFUserDefaultSuiteName);
+    fnd::Array restrictions(10, Value(""));
+    restrictions[0] = Value("0");
+    own.setObject(Value(restrictions), "IABTCF_PublisherRestrictions");
+    EXPECT_EQ(NewClient()->previousConsent(), (Dictionary{{"ad_storage", "denied"},
+                                                          {"ad_personalization", "granted"},
+                                                          {"ad_user_data", "denied"}}));
+    own.setObject(Value(fnd::Array(10, Value(""))), "IABTCF_PublisherRestrictions");
+    EXPECT_EQ(NewClient()->previousConsent(), kAllGranted);
+  }
+
   // An edited copy with values of the wrong types reads them as absent.
   ZIVUserDefaults own(APMTCFUserDefaultSuiteName);
   own.setObject(Value(fnd::Array{1, 2}), "IABTCF_PurposeConsents");

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "analytics/audiences/interop_conditional_user_properties.h"
 #include "analytics/audiences/measurement_audiences.h"
 #include "analytics/engine/event.h"
 #include "platform/vendor/core/davodu.h"
@@ -97,4 +98,7 @@ void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   // Audiences and conditional user properties, reading the process's server settings.
   components.audiences = std::make_shared<ZIVAudiencesMeasurementComponent>();
   ZIVMeasurementInstallComponents(components);
+  // The interop connector's conditional user properties go to the shared controller.
+  DEVAzodavevuConnectorSetConditionalUserPropertyControl(
+      std::make_shared<ZIVConditionalUserPropertyInteropControl>());
 }

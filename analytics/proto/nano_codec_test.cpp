@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/proto/field_accessors.h"
 #include "analytics/proto/generated/measurement.pb.h"
 #include "analytics/proto/messages.h"
 #include "analytics/proto/test_support.h"
@@ -160,6 +161,28 @@ TEST_F(NanoCodecTest, DuplicateFieldsOnTheWire) {
   ASSERT_TRUE(apmpb_decode_event(bytes.data(), bytes.size(), &event_));
   EXPECT_EQ(event_.field(APMPBEvent::kName)->string()->bytes, "a");
   EXPECT_EQ(*event_.field(APMPBEvent::kTimestampMillis)->cell(), 2u);
+}
+
+TEST_F(NanoCodecTest, RepeatedSubMessagesDoNotShareFields) {
+  // params {name "a", int_value 7} then params {name "b"}: nothing of the first item may appear
+  // on the second.
+  const fnd::Data bytes = Bytes({0x0a, 0x05, 0x0a, 0x01, 'a', 0x18, 0x07,  //
+                                 0x0a, 0x03, 0x0a, 0x01, 'b'});
+  ASSERT_TRUE(apmpb_decode_event(bytes.data(), bytes.size(), &event_));
+  fnd::Data again;
+  EXPECT_EQ(apmpb_encode_event(&event_, &again), static_cast<int32_t>(bytes.size()));
+  EXPECT_EQ(again, bytes);
+}
+
+TEST_F(NanoCodecTest, ARepeatedSingleSubMessageKeepsItsFirstOccurrence) {
+  // SdkResponse.snapshot (field 3) twice: {sdk_name "x"} then {sdk_name "y"}.
+  const fnd::Data bytes = Bytes({0x1a, 0x03, 0x0a, 0x01, 'x', 0x1a, 0x03, 0x0a, 0x01, 'y'});
+  auto response = APMPBSdkResponse::initWithBuffer(bytes);
+  ASSERT_TRUE(response);
+  auto snapshot = NANOGetMessage<APMPBSnapshot>(response.get(), APMPBSdkResponse::kSnapshot);
+  ASSERT_TRUE(snapshot);
+  EXPECT_EQ(NANOGetString(snapshot.get(), APMPBSnapshot::kSdkName), "x");
+  EXPECT_EQ(response->protoBuffer(), Bytes({0x1a, 0x03, 0x0a, 0x01, 'x'}));
 }
 
 TEST_F(NanoCodecTest, DecodeStringIntoARecordWithoutBytesFails) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -527,6 +528,14 @@ TEST_F(DatabaseTest, RetryCountersGrowUpToTheLimit) {
   EXPECT_EQ(line[0].level, 1);
   auto bundles = *db_->queryBundlesWithRowIDs({1});
   EXPECT_EQ(NANOGetInt32(bundles[0].first.get(), APMPBMeasurementBundle::kRetryCount), 2);
+  // A single retry is carried into the bundle too; none leaves the field unset.
+  ASSERT_TRUE(Store().executeSQL("UPDATE queue SET retry_count = 1 WHERE rowid = 1"));
+  bundles = *db_->queryBundlesWithRowIDs({1});
+  EXPECT_TRUE(NANOHasField(bundles[0].first.get(), APMPBMeasurementBundle::kRetryCount));
+  EXPECT_EQ(NANOGetInt32(bundles[0].first.get(), APMPBMeasurementBundle::kRetryCount), 1);
+  ASSERT_TRUE(Store().executeSQL("UPDATE queue SET retry_count = 0 WHERE rowid = 1"));
+  bundles = *db_->queryBundlesWithRowIDs({1});
+  EXPECT_FALSE(NANOHasField(bundles[0].first.get(), APMPBMeasurementBundle::kRetryCount));
 }
 
 TEST_F(DatabaseTest, StaleDataIsSweptOncePerInterval) {
@@ -575,6 +584,14 @@ TEST_F(DatabaseTest, EventAggregatesAndTheirSnapshot) {
   EXPECT_EQ(db_->eventAggregatesWithName("purchase")->lifetimeCount(), 4);
   EXPECT_EQ(Count("events_snapshot"), 0);
 
+  // A stored sampling rate of 0 or below reads as the start rate 1; others as stored.
+  for (const auto& [stored, expected] :
+       std::vector<std::pair<int64_t, int32_t>>{{0, 1}, {-3, 1}, {1, 1}, {7, 7}}) {
+    ASSERT_TRUE(Store().executeSQL("UPDATE events SET last_sampling_rate = " +
+                                   std::to_string(stored) + " WHERE name = 'purchase'"));
+    EXPECT_EQ(db_->eventAggregatesWithName("purchase")->lastSamplingRate(), expected) << stored;
+  }
+
   // A first open counted after the snapshot survives the restore.
   ASSERT_TRUE(db_->deleteAllEventAggregates());
   ASSERT_TRUE(db_->updateEventAggregates(*ZIVEventAggregates::initWithName("_f", 0, 0, 0, 1)));
@@ -613,6 +630,20 @@ TEST_F(DatabaseTest, UserAttributes) {
   EXPECT_EQ(ltv[0]->name(), "_ltv_EUR");
   EXPECT_EQ(db_->userAttributesIncludingInternal(false)->size(), 3u);
   EXPECT_EQ(db_->userAttributesIncludingInternal(true)->size(), 6u);
+  // Every reserved prefix is left out with the internal names.
+  ASSERT_TRUE(write("app", "zudiroru_x", ZIVValue::initWithInt64(1), 16));
+  ASSERT_TRUE(write("app", "rivado_x", ZIVValue::initWithInt64(1), 17));
+  ASSERT_TRUE(write("app", "ra_x", ZIVValue::initWithInt64(1), 18));
+  ASSERT_TRUE(write("app", "rax", ZIVValue::initWithInt64(1), 19));  // Not a prefix.
+  std::vector<std::string> publicNames;
+  const auto publicAttributes = db_->userAttributesIncludingInternal(false);
+  ASSERT_TRUE(publicAttributes);
+  for (const auto& attribute : *publicAttributes) {
+    publicNames.push_back(attribute->name());
+  }
+  std::sort(publicNames.begin(), publicNames.end());
+  EXPECT_EQ(publicNames, (std::vector<std::string>{"level", "rax", "score", "team"}));
+  EXPECT_EQ(db_->userAttributesIncludingInternal(true)->size(), 10u);
 
   fnd::Error error;
   EXPECT_FALSE(db_->updateUserAttribute(nullptr, &error));

@@ -104,8 +104,29 @@ TEST(SqliteStoreOpenTest, UnusableFilesAreReplacedByAnEmptyDatabase) {
          }
          std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2 + 100);
        }},
-      {"header only", [](const std::string& path) {
+      {"header only",
+       [](const std::string& path) {
          WriteFile(path, std::string("SQLite format 3\0", 16) + std::string(84, '\xff'));
+       }},
+      {"damaged page 2", [](const std::string& path) {
+         // The file opens and its header is sound; only the integrity check finds the damage.
+         {
+           auto store = ZIVSqliteStore::initWithDatabasePath(path);
+           ASSERT_NE(store, nullptr);
+           ASSERT_TRUE(store->executeSQL("CREATE TABLE t (a TEXT NOT NULL)"));
+           ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+             for (int i = 0; i < 300; ++i) {
+               if (!store->upsertRecord({{"a", std::string(100, 'a' + i % 26)}}, "t")) {
+                 return false;
+               }
+             }
+             return true;
+           }));
+         }
+         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(4096 + 8);  // Page 2, past its page header's first bytes.
+         const std::string noise(2000, '\x5a');
+         file.write(noise.data(), static_cast<std::streamsize>(noise.size()));
        }}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -173,6 +194,15 @@ TEST_F(SqliteStoreTest, ValuesRoundTripByStorageClass) {
   ASSERT_TRUE(row.contains("n"));
   EXPECT_TRUE(row.get("n").isNull());
   EXPECT_EQ(row.get("f").asInt(), 1);
+}
+
+TEST_F(SqliteStoreTest, TextKeepsEmbeddedNulBytes) {
+  Exec("CREATE TABLE v (s TEXT)");
+  const std::string text("a\0b", 3);
+  ASSERT_TRUE(store_->upsertRecord({{"s", text}}, "v"));
+  auto rows = Rows("SELECT s FROM v");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].get("s").asString(), text);
 }
 
 TEST_F(SqliteStoreTest, EmptyBlobIsStoredAsZeroLengthBlobAndReadsAsAbsent) {
@@ -622,6 +652,42 @@ TEST_F(SqliteStoreTest, ChangedTypeRebuildsTheTableKeepingRowsByColumnName) {
   EXPECT_TRUE(rows[0].get("stamp").isDouble());
   EXPECT_EQ(rows[0].get("extra").asInt(), 5);
   EXPECT_EQ(rows[1].get("name"), fnd::Value("second"));
+}
+
+TEST_F(SqliteStoreTest, ARebuildCopiesOnlyTheColumnsBothTablesHave) {
+  // The old table has a column the description no longer knows.
+  Exec("CREATE TABLE t (legacy TEXT, name TEXT NOT NULL, count INTEGER NOT NULL, stamp INTEGER)");
+  Exec("INSERT INTO t VALUES ('old', 'first', 3, 1700000000)");
+  Exec("INSERT INTO t VALUES (NULL, 'second', 4, 1700000001)");
+  fnd::Error error;
+  ASSERT_TRUE(
+      store_->ensureTableWithName("t", kElementary, kAddOn, {{"stamp", "REAL NOT NULL"}}, &error))
+      << error.description();
+  auto rows = Rows("SELECT name, count, stamp FROM t ORDER BY rowid");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].get("name"), fnd::Value("first"));
+  EXPECT_EQ(rows[1].get("count").asInt(), 4);
+}
+
+TEST_F(SqliteStoreTest, AFailedSavepointBlockLeavesNothingAndTheNextTransactionWorks) {
+  Exec("CREATE TABLE v (a INTEGER)");
+  fnd::Error error;
+  EXPECT_FALSE(store_->performSavepointWithError(&error, [&] {
+    EXPECT_TRUE(store_->upsertRecord({{"a", 1}}, "v"));
+    return false;
+  }));
+  EXPECT_EQ(store_->rowCountForTableWithName("v"), std::optional<int64_t>(0));
+  // Inside a transaction, the failed savepoint's writes go and the transaction's stay.
+  EXPECT_TRUE(store_->performTransactionWithError(&error, [&] {
+    EXPECT_TRUE(store_->upsertRecord({{"a", 2}}, "v"));
+    EXPECT_FALSE(store_->performSavepointWithError(nullptr, [&] {
+      EXPECT_TRUE(store_->upsertRecord({{"a", 3}}, "v"));
+      return false;
+    }));
+    return true;
+  })) << error.description();
+  EXPECT_EQ(store_->numberForQuery("SELECT sum(a) FROM v", {}),
+            std::optional<fnd::Value>(fnd::Value::Int64(2)));
 }
 
 TEST_F(SqliteStoreTest, AFailedRebuildLeavesTheTableAsItWas) {

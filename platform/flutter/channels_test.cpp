@@ -209,6 +209,8 @@ TEST_F(MethodChannelTest, ResultsBecomeEnvelopes) {
       result(FlutterError::errorWithCode("bad", "it failed", fnd::Dictionary{{"k", 1}}));
     } else if (call.method() == "date") {
       result(fnd::Date{0});
+    } else if (call.method() == "failWithDate") {
+      result(FlutterError::errorWithCode("bad", "details cannot travel", fnd::Date{0}));
     } else if (call.method() == "twice") {
       result(1);
       result(2);
@@ -230,6 +232,7 @@ TEST_F(MethodChannelTest, ResultsBecomeEnvelopes) {
   for (const Case& c : cases)
     replies.push_back(dart().invokeMethod("m", c.method, fnd::Array{1, "two"}));
   auto date = dart().invokeMethod("m", "date", {});
+  auto failWithDate = dart().invokeMethod("m", "failWithDate", {});
   pump();
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].method);
@@ -243,6 +246,13 @@ TEST_F(MethodChannelTest, ResultsBecomeEnvelopes) {
   auto dateError = FlutterError::fromValue(*date->envelope());
   ASSERT_TRUE(dateError);
   EXPECT_EQ(dateError->code(), kFlutterEncodeErrorCode);
+  // An error whose details cannot be encoded still reaches Dart as an error, never as the empty
+  // "not implemented" reply.
+  EXPECT_FALSE(failWithDate->data().empty());
+  ASSERT_TRUE(failWithDate->envelope());
+  auto detailsError = FlutterError::fromValue(*failWithDate->envelope());
+  ASSERT_TRUE(detailsError);
+  EXPECT_EQ(detailsError->code(), kFlutterEncodeErrorCode);
 }
 
 TEST_F(MethodChannelTest, MalformedCallsAreAnsweredWithAnError) {

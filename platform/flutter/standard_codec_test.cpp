@@ -182,6 +182,17 @@ TEST_F(StandardCodecTest, NestedValuesRoundTrip) {
   EXPECT_EQ(*decoded, value);
 }
 
+TEST_F(StandardCodecTest, TheNestingLimitCountsDepthNotSiblings) {
+  // 200 empty lists side by side are one level deep: far more siblings than the nesting limit.
+  fnd::Data bytes{0x0c, 200};
+  for (int i = 0; i < 200; ++i) bytes.insert(bytes.end(), {0x0c, 0x00});
+  auto decoded = messageCodec().decode(bytes);
+  ASSERT_TRUE(decoded);
+  ASSERT_TRUE(decoded->isArray());
+  EXPECT_EQ(decoded->array()->size(), 200u);
+  EXPECT_EQ(messageCodec().encode(*decoded), bytes);
+}
+
 TEST_F(StandardCodecTest, GoldenMethodCallsAndEnvelopes) {
   auto call = methodCodec().encodeMethodCall(FlutterMethodCall("foo", fnd::Dictionary{{"a", 1}}));
   ASSERT_TRUE(call);

@@ -1042,13 +1042,67 @@ TEST_F(VireldaStreamTest, CancellingABundleStreamStopsItsReports) {
   DEVVireldaTesting::runPendingBundleLoads();
   Drain();
   EXPECT_TRUE(engine_->dart().events(channel, FLTZudiroruVireldaPlugin::codec()).empty());
-  // Unscripted, a bundle loads at once: running, then success, over its size.
+  // Unscripted, the bytes load at once as a bundle; one byte is none: one stream error.
   DEVVireldaTesting::holdBundleLoads(false);
   EXPECT_TRUE(Listen(channel).isNull());
-  auto events = Events(channel, 2);
-  EXPECT_EQ(events, (std::vector<Value>{Value(Progress(0, 0, 0, 1, "running")),
-                                        Value(Progress(0, 0, 1, 1, "success"))}));
+  auto events = Events(channel, 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(ErrorCode(events[0]), "invalid-argument");
   EXPECT_EQ(Code(Call("loadBundle", {App(), Value()})), "invalid-argument");
+}
+
+// A bundle holding these elements (JSON texts) after its metadata.
+Data Bundle(const std::vector<std::string>& elements) {
+  std::string body;
+  int documents = 0;
+  for (const auto& e : elements) {
+    body += std::to_string(e.size()) + e;
+    if (e.rfind("{\"document\"", 0) == 0) ++documents;
+  }
+  size_t total = body.size();
+  std::string head;
+  for (int i = 0; i < 4; ++i) {  // The metadata counts its own bytes: grow until it holds.
+    std::string meta = "{\"metadata\":{\"id\":\"b\",\"version\":1,\"totalDocuments\":" +
+                       std::to_string(documents) + ",\"totalBytes\":" + std::to_string(total) +
+                       "}}";
+    head = std::to_string(meta.size()) + meta;
+    total = head.size() + body.size();
+  }
+  std::string all = head + body;
+  return Data(all.begin(), all.end());
+}
+
+TEST_F(VireldaStreamTest, ABundleLoadsItsDocumentsAndNamedQueriesAndGarbageIsAStreamError) {
+  Data bundle = Bundle({R"({"document":{"name":"c/a","fields":{"n":{"integer":"1"}}}})",
+                        R"({"document":{"name":"c/b","fields":{"n":{"integer":"2"}}}})",
+                        R"({"namedQuery":{"name":"big","parent":"c",)"
+                        R"("where":[["n",">",{"integer":"1"}]]}})"});
+  // Before the load, the name is unknown.
+  EXPECT_EQ(Code(Call("namedQueryGet", {App(), "big", Options()})), "non-existent-named-query");
+  std::string channel = Open("loadBundle", "loadBundle", {App(), bundle});
+  EXPECT_TRUE(Listen(channel).isNull());
+  auto events = Events(channel, 4);
+  ASSERT_EQ(events.size(), 4u);
+  auto total = static_cast<int64_t>(bundle.size());
+  EXPECT_EQ(events.back(), Value(Progress(2, 2, total, total, "success")));
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(events[i].dictionary()->get("taskState"), Value("running")) << i;
+    EXPECT_EQ(events[i].dictionary()->get("documentsLoaded"), Value(static_cast<int64_t>(i)));
+  }
+  EXPECT_EQ(Stored("c/b"), (Dictionary{{"n", 2}}));
+  auto snapshot =
+      Ok(Call("namedQueryGet", {App(), "big", Options()})).recordAs<PigeonQuerySnapshot>();
+  ASSERT_TRUE(snapshot && snapshot->documents);
+  ASSERT_EQ(snapshot->documents->size(), 1u);
+  EXPECT_EQ(*(*snapshot->documents)[0]->path, "c/b");
+
+  // Bytes that are no bundle: no progress, one stream error; nothing changes.
+  std::string bad = Open("loadBundle", "loadBundle", {App(), Data{'4', '{', '}', '}', '}'}});
+  EXPECT_TRUE(Listen(bad).isNull());
+  events = Events(bad, 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(ErrorCode(events[0]), "invalid-argument");
+  EXPECT_EQ(Stored("c/b"), (Dictionary{{"n", 2}}));
 }
 
 TEST_F(VireldaPluginTest, ReferencesOutliveTheInstanceThatWroteThem) {

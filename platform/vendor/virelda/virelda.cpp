@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
+#include "platform/vendor/virelda/bundle.h"
 
 namespace {
 
@@ -499,6 +500,8 @@ struct DEVVirelda::Store {
   std::mutex mu;
   // Guarded by mu: document path -> data, in path order.
   std::map<std::string, fnd::Dictionary> documents;
+  // Guarded by mu: the queries that loaded bundles named, by name (the last load wins).
+  std::map<std::string, DEVBundle::NamedQuery> namedQueries;
 
   // Guarded by listenerMu, which is never held while taking mu: listeners by attachment number.
   std::mutex listenerMu;
@@ -1337,6 +1340,28 @@ std::shared_ptr<DEVPersistentCacheIndexManager> DEVVirelda::persistentCacheIndex
   return indexManager_;
 }
 
+std::shared_ptr<DEVQuery> DEVVirelda::queryFromBundle(const DEVBundle::NamedQuery& named,
+                                                      fnd::Error* error) {
+  std::shared_ptr<DEVQuery> query = named.collectionGroup
+                                        ? collectionGroupWithID(named.parent, error)
+                                        : collectionWithPath(named.parent, error);
+  for (const auto& [field, op, value] : named.where) {
+    if (!query) return nullptr;
+    query = query->queryWhereFieldPath(DEVFieldPath::pathWithDotSeparatedString(field), op, value,
+                                       error);
+  }
+  for (const auto& [field, descending] : named.orderBy) {
+    if (!query) return nullptr;
+    query = query->queryOrderedByFieldPath(DEVFieldPath::pathWithDotSeparatedString(field),
+                                           descending, error);
+  }
+  if (query && named.limit) {
+    query = named.limitToLast ? query->queryLimitedToLast(*named.limit, error)
+                              : query->queryLimitedTo(*named.limit, error);
+  }
+  return query;
+}
+
 void DEVVirelda::getQueryNamed(const std::string& name,
                                std::function<void(std::shared_ptr<DEVQuery>)> completion) {
   std::shared_ptr<DEVQuery> found;
@@ -1345,6 +1370,16 @@ void DEVVirelda::getQueryNamed(const std::string& name,
     for (const auto& [n, q] : namedQueries_) {
       if (n == name) found = q;
     }
+  }
+  if (!found) {
+    std::optional<DEVBundle::NamedQuery> named;
+    {
+      std::lock_guard<std::mutex> lock(store_->mu);
+      auto it = store_->namedQueries.find(name);
+      if (it != store_->namedQueries.end()) named = it->second;
+    }
+    // Built on this instance: the query belongs to whoever asks for it.
+    if (named) found = queryFromBundle(*named, nullptr);
   }
   deliver([completion, found] {
     if (completion) completion(found);
@@ -1695,20 +1730,53 @@ std::shared_ptr<DEVLoadBundleTask> DEVVirelda::loadBundle(
     std::lock_guard<std::mutex> lock(r.mu);
     script = r.bundleScript;
   }
+  auto self = shared_from_this();
+  const auto size = static_cast<int64_t>(bundle.size());
   DEVVireldaTesting::BundleScript plan;
-  if (script) {
+  // What a successful load changes, applied when the load runs.
+  std::optional<DEVBundle> parsed;
+  if (auto e = checkOperation("loadBundle", "")) {
+    plan.progress = {DEVLoadBundleTaskProgress(0, 0, 0, size, 0)};
+    plan.error = e;
+  } else if (script) {
     plan = script(bundle);
   } else {
-    auto size = static_cast<int64_t>(bundle.size());
-    plan.progress = {DEVLoadBundleTaskProgress(0, 0, 0, size, 1),
-                     DEVLoadBundleTaskProgress(0, 0, size, size, 2)};
+    fnd::Error error;
+    std::weak_ptr<DEVVirelda> weak = self;
+    parsed = DEVBundle::parse(
+        bundle,
+        [weak](const std::string& path) {
+          auto instance = weak.lock();
+          return instance
+                     ? fnd::Value(std::shared_ptr<fnd::Record>(instance->documentWithPath(path)))
+                     : fnd::Value();
+        },
+        &error);
+    // Every named query must make a query of this SDK.
+    for (size_t i = 0; parsed && i < parsed->namedQueries.size(); ++i) {
+      fnd::Error queryError;
+      if (!queryFromBundle(parsed->namedQueries[i], &queryError)) {
+        error = DEVVireldaError(DEVVireldaErrorCodeInvalidArgument,
+                                "The bundle is malformed: query \"" + parsed->namedQueries[i].name +
+                                    "\": " + queryError.localizedDescription());
+        parsed.reset();
+      }
+    }
+    if (!parsed) {
+      plan.progress = {DEVLoadBundleTaskProgress(0, 0, 0, size, 0)};
+      plan.error = error;
+    } else {
+      int64_t total = parsed->totalDocuments;
+      plan.progress.emplace_back(0, total, parsed->metadataEndOffset, size, 1);
+      for (size_t i = 0; i < parsed->documents.size(); ++i) {
+        plan.progress.emplace_back(static_cast<int64_t>(i + 1), total,
+                                   parsed->documents[i].endOffset, size, 1);
+      }
+      plan.progress.emplace_back(total, total, size, size, 2);
+    }
   }
-  if (auto e = checkOperation("loadBundle", "")) {
-    plan.progress = {DEVLoadBundleTaskProgress(0, 0, 0, static_cast<int64_t>(bundle.size()), 0)};
-    plan.error = e;
-  }
-  auto self = shared_from_this();
-  auto run = [self, task, plan, completion] {
+  auto run = [self, task, plan, parsed, completion] {
+    if (parsed) self->applyBundle(*parsed);
     // Each report is its own job, so that observers and completion see them in order.
     std::shared_ptr<DEVLoadBundleTaskProgress> last;
     for (const auto& p : plan.progress) {
@@ -1732,6 +1800,21 @@ std::shared_ptr<DEVLoadBundleTask> DEVVirelda::loadBundle(
   // every report.
   if (!hold) dispatch::Queue::main()->async(run);
   return task;
+}
+
+void DEVVirelda::applyBundle(const DEVBundle& bundle) {
+  {
+    std::lock_guard<std::mutex> lock(store_->mu);
+    for (const auto& document : bundle.documents) {
+      if (document.data) {
+        store_->documents[document.path] = *document.data;
+      } else {
+        store_->documents.erase(document.path);
+      }
+    }
+    for (const auto& query : bundle.namedQueries) store_->namedQueries[query.name] = query;
+  }
+  notifyListenersOfWrite();
 }
 
 void DEVVireldaTesting::setBundleScript(

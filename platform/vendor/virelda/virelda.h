@@ -29,6 +29,7 @@
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/vendor/core/davodu.h"
+#include "platform/vendor/virelda/bundle.h"
 #include "platform/vendor/virelda/field_value.h"
 #include "platform/vendor/virelda/settings.h"
 
@@ -531,17 +532,23 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   // Null unless the cache is persistent.
   std::shared_ptr<DEVPersistentCacheIndexManager> persistentCacheIndexManager() const;
 
-  // A query loaded from a bundle under a name; the completion gets null when none was loaded.
+  // A query that a bundle loaded into this database named, built on this instance; the
+  // completion gets null when no bundle named it.
   void getQueryNamed(const std::string& name,
                      std::function<void(std::shared_ptr<DEVQuery>)> completion);
-  // Test support: what a loaded bundle would name.
+  // Test support: a named query of this instance only, found before those of bundles.
   void addNamedQueryForTesting(const std::string& name, std::shared_ptr<DEVQuery> query);
 
-  // Loads a bundle: its progress goes to the task's observers and the last report (with the
-  // error of a failed load) to the completion, on the settings' dispatch queue. What a bundle
-  // does is scripted by DEVVireldaTesting::setBundleScript; unscripted, it loads with no
-  // documents. The load starts from a job on the main queue, so observers added right after this
-  // call hear every report.
+  // Loads a bundle (the format is in bundle.h): its documents replace those of the database
+  // (a missing one is deleted) and its named queries become available to getQueryNamed; the
+  // listeners the documents change hear of them. Progress goes to the task's observers and the
+  // last report (with the error of a failed load) to the completion, on the settings' dispatch
+  // queue: a report in the running state after the metadata and after each document, then one
+  // in the success state. Bytes that are no bundle load nothing and fail with invalid-argument
+  // ("The bundle is malformed: ..."), after a single report in the error state. While
+  // DEVVireldaTesting::setBundleScript has a script, the script decides the reports and the
+  // outcome and nothing is loaded. The load starts from a job on the main queue, so observers
+  // added right after this call hear every report.
   std::shared_ptr<DEVLoadBundleTask> loadBundle(
       const fnd::Data& bundle, std::function<void(std::shared_ptr<DEVLoadBundleTaskProgress>,
                                                   const std::optional<fnd::Error>&)>
@@ -569,6 +576,11 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   // instance) whose result the write changed gets a new snapshot, then, when any did, the
   // snapshots-in-sync listeners are called. REQUIRES: the store's lock is NOT held.
   void notifyListenersOfWrite() const;
+  // The query a bundle's named query describes, on this instance; null with *error set when the
+  // SDK refuses a part of it.
+  std::shared_ptr<DEVQuery> queryFromBundle(const DEVBundle::NamedQuery& named, fnd::Error* error);
+  // Writes a parsed bundle into the store and tells the listeners.
+  void applyBundle(const DEVBundle& bundle);
   // The document's data as this instance reads it, or nullopt. REQUIRES: the store's lock.
   std::optional<fnd::Dictionary> readLocked(const std::string& path) const;
   // Stored data as this instance reads it: a document reference held in a document names a path

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/test_home.h"
 
@@ -306,7 +311,8 @@ TEST_F(VireldaSdkTest, BundleLoadsReportProgressToObserversThenComplete) {
     std::vector<std::string> expected;
   };
   const std::vector<Case> cases = {
-      {"unscripted", std::nullopt, {"progress 1 0/4", "progress 2 4/4", "done 2"}},
+      // Unscripted, the bytes are read as a bundle, and these four are none.
+      {"unscripted", std::nullopt, {"progress 0 0/4", "error 3"}},
       {"failing",
        DEVVireldaTesting::BundleScript{
            {DEVLoadBundleTaskProgress(0, 1, 0, 4, 1), DEVLoadBundleTaskProgress(0, 1, 0, 4, 0)},
@@ -401,6 +407,149 @@ TEST_F(VireldaSdkTest, AReferenceToAnotherDatabaseIsRefused) {
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->code(), DEVVireldaErrorCodeInvalidArgument);
   EXPECT_FALSE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/holder"));
+}
+
+// A bundle of these elements (JSON texts), after a metadata element that counts them.
+fnd::Data MakeBundle(const std::vector<std::string>& elements, const char* id = "b1") {
+  std::string body;
+  int documents = 0;
+  for (const auto& e : elements) {
+    body += std::to_string(e.size()) + e;
+    if (e.rfind("{\"document\"", 0) == 0) ++documents;
+  }
+  // The metadata names the whole size, its own element included: grow it until it holds.
+  size_t total = body.size();
+  std::string head;
+  for (int i = 0; i < 4; ++i) {
+    std::string meta = "{\"metadata\":{\"id\":\"" + std::string(id) +
+                       "\",\"version\":1,\"totalDocuments\":" + std::to_string(documents) +
+                       ",\"totalBytes\":" + std::to_string(total) + "}}";
+    head = std::to_string(meta.size()) + meta;
+    total = head.size() + body.size();
+  }
+  std::string all = head + body;
+  return fnd::Data(all.begin(), all.end());
+}
+
+TEST_F(VireldaSdkTest, BundlesLoadDocumentsAndNamedQueries) {
+  Put("c/gone", Dictionary{{"n", 9}});
+  Put("c/kept", Dictionary{{"n", 0}});
+  fnd::Data bundle = MakeBundle({
+      R"({"document":{"name":"c/a","fields":{"n":{"integer":"1"},"s":{"string":"x"},)"
+      R"("at":{"timestamp":{"seconds":5,"nanos":6}},"raw":{"bytes":"AQI="},)"
+      R"("ref":{"reference":"c/b"},"list":{"array":[{"double":"NaN"},{"null":null}]},)"
+      R"("m":{"map":{"ok":{"boolean":true}}}}}})",
+      R"({"document":{"name":"c/b","fields":{"n":{"integer":2}}}})",
+      R"({"document":{"name":"c/gone","missing":true}})",
+      R"({"namedQuery":{"name":"top","parent":"c","where":[["n",">=",{"integer":1}]],)"
+      R"("orderBy":[["n","desc"]],"limit":1}})",
+  });
+  std::vector<std::string> seen;
+  bool done = false;
+  auto task = virelda_->loadBundle(bundle, [&](auto progress, const auto& e) {
+    EXPECT_FALSE(e);
+    if (progress) seen.push_back("done " + std::to_string(progress->documentsLoaded()));
+    done = true;
+  });
+  std::vector<int64_t> bytes;
+  task->addObserver([&](auto p) {
+    seen.push_back("progress " + std::to_string(p->state()) + " " +
+                   std::to_string(p->documentsLoaded()) + "/" +
+                   std::to_string(p->totalDocuments()));
+    bytes.push_back(p->bytesLoaded());
+  });
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return done; }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"progress 1 0/3", "progress 1 1/3", "progress 1 2/3",
+                                            "progress 1 3/3", "progress 2 3/3", "done 3"}));
+  ASSERT_EQ(bytes.size(), 5u);
+  EXPECT_TRUE(std::is_sorted(bytes.begin(), bytes.end()));
+  EXPECT_EQ(bytes.back(), static_cast<int64_t>(bundle.size()));
+
+  auto a = DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/a");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->get("n"), Value::Int64(1));
+  EXPECT_EQ(a->get("s"), Value("x"));
+  EXPECT_EQ(a->get("at"), Value(std::shared_ptr<fnd::Record>(DEVTimestamp::initWithSeconds(5, 6))));
+  EXPECT_EQ(a->get("raw"), Value(fnd::Data{1, 2}));
+  EXPECT_EQ(a->get("m"), Value(Dictionary{{"ok", true}}));
+  EXPECT_TRUE(std::isnan(a->get("list").array()->at(0).asDouble()));
+  auto ref = a->get("ref").recordAs<DEVDocumentReference>();
+  ASSERT_NE(ref, nullptr);
+  EXPECT_EQ(ref->path(), "c/b");
+  EXPECT_FALSE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/gone"));
+  EXPECT_TRUE(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/kept"));
+
+  // The named query is the bundle's, on whichever instance asks, also after a restart.
+  ASSERT_FALSE(Wait([&](auto c) { virelda_->terminateWithCompletion(c); }));
+  auto fresh = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), "(default)");
+  std::shared_ptr<DEVQuery> top, none;
+  int answers = 0;
+  fresh->getQueryNamed("top", [&](auto q) {
+    top = q;
+    ++answers;
+  });
+  fresh->getQueryNamed("nope", [&](auto q) {
+    none = q;
+    ++answers;
+  });
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return answers == 2; }));
+  EXPECT_EQ(none, nullptr);
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->virelda(), fresh);
+  EXPECT_EQ(Paths(top), std::vector<std::string>{"c/b"});
+}
+
+TEST_F(VireldaSdkTest, BytesThatAreNoBundleLoadNothingAndFail) {
+  Put("c/a", Dictionary{{"n", 1}});
+  const std::string doc = R"({"document":{"name":"c/a","fields":{"n":{"integer":"2"}}}})";
+  auto withLength = [](const std::string& json) { return std::to_string(json.size()) + json; };
+  auto bytes = [](const std::string& text) { return fnd::Data(text.begin(), text.end()); };
+  fnd::Data good = MakeBundle({doc});
+  fnd::Data truncated(good.begin(), good.end() - 3);
+  fnd::Data trailing = good;
+  trailing.push_back('7');
+  struct Case {
+    const char* what;
+    fnd::Data bundle;
+  } cases[] = {
+      {"empty", {}},
+      {"not a bundle", bytes("hello")},
+      {"truncated", truncated},
+      {"bytes after the last element", trailing},
+      {"no metadata first", bytes(withLength(doc))},
+      {"bad JSON", MakeBundle({R"({"document":{"name":"c/a",}})"})},
+      {"an unknown element", MakeBundle({R"({"mystery":{}})"})},
+      {"a collection path as a document", MakeBundle({R"({"document":{"name":"c","fields":{}}})"})},
+      {"an unknown value kind",
+       MakeBundle({R"({"document":{"name":"c/a","fields":{"n":{"complex":1}}}})"})},
+      {"bad base64", MakeBundle({R"({"document":{"name":"c/a","fields":{"b":{"bytes":"A"}}}})"})},
+      {"a document twice", MakeBundle({doc, doc})},
+      {"a query the SDK refuses",
+       MakeBundle(
+           {R"({"namedQuery":{"name":"q","parent":"c","where":[["n","~",{"null":null}]]}})"})},
+      {"deep nesting", MakeBundle({"{\"document\":{\"name\":\"c/a\",\"fields\":{\"n\":" +
+                                   std::string(80, '[') + std::string(80, ']') + "}}}"})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<int64_t> states;
+    std::optional<fnd::Error> outcome;
+    bool done = false;
+    auto task = virelda_->loadBundle(c.bundle, [&](auto progress, const auto& e) {
+      EXPECT_EQ(progress, nullptr);
+      outcome = e;
+      done = true;
+    });
+    task->addObserver([&](auto p) { states.push_back(p->state()); });
+    ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return done; }));
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->code(), DEVVireldaErrorCodeInvalidArgument);
+    EXPECT_EQ(outcome->localizedDescription().rfind("The bundle is malformed: ", 0), 0u)
+        << outcome->localizedDescription();
+    EXPECT_EQ(states, std::vector<int64_t>{0});
+    EXPECT_EQ(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "c/a"),
+              (Dictionary{{"n", 1}}));
+  }
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
 #include "analytics/foundation/test_support.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/storage/database.h"
 #include "platform/vendor/utilities/network.h"

@@ -28,7 +28,7 @@
 #include "analytics/audiences/audience_settings.h"
 #include "analytics/audiences/audience_timestamps_cache.h"
 #include "analytics/engine/event.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database_records.h"
 #include "platform/foundation/error.h"

@@ -13,7 +13,7 @@
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/scheduler.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/storage/database.h"
 
 namespace {

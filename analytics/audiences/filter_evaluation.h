@@ -14,7 +14,7 @@
 #include <string>
 
 #include "analytics/engine/event.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/value.h"
 #include "analytics/storage/database_records.h"
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 #include "analytics/config/consent_settings_util.h"
@@ -96,23 +97,26 @@ bool BoolFromString(const std::string& text) {
 // A stable hash of the string's UTF-16 units, the same on every run and every machine, so that
 // an installation stays on one side of a rollout.
 uint64_t StableStringHash(const std::string& string) {
-  std::u16string units = fnd::ToUTF16(string);
+  const std::u16string text = fnd::ToUTF16(string);
+  const std::u16string_view units = text;
   const uint64_t length = units.size();
   uint64_t result = length;
-  auto mix = [&result](const char16_t* p, size_t count) {
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-      result =
-          result * 67503105u + p[i] * 16974593u + p[i + 1] * 66049u + p[i + 2] * 257u + p[i + 3];
+  // Four units a step, then the rest one by one. The products are 32-bit (a unit times an
+  // unsigned constant) and may wrap before they are added: that is part of the hash.
+  auto mix = [&result](std::u16string_view part) {
+    const size_t whole = part.size() / 4 * 4;
+    for (size_t i = 0; i < whole; i += 4) {
+      result = result * 67503105u + part[i] * 16974593u + part[i + 1] * 66049u +
+               part[i + 2] * 257u + part[i + 3];
     }
-    for (; i < count; ++i) result = result * 257u + p[i];
+    for (size_t i = whole; i < part.size(); ++i) result = result * 257u + part[i];
   };
   if (length <= 96) {
-    mix(units.data(), units.size());
+    mix(units);
   } else {
-    mix(units.data(), 32);
-    mix(units.data() + (length >> 1) - 16, 32);
-    mix(units.data() + length - 32, 32);
+    mix(units.substr(0, 32));
+    mix(units.substr((length >> 1) - 16, 32));
+    mix(units.substr(length - 32, 32));
   }
   return result + (result << (length & 31));
 }

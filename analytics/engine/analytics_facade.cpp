@@ -21,7 +21,7 @@
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/numeric_util.h"
 #include "analytics/foundation/persisted_config.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/foundation/value.h"
 #include "platform/foundation/text.h"

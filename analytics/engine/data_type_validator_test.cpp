@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/foundation/test_support.h"
 #include "analytics/foundation/value.h"
-#include "analytics/storage/storage_test_support.h"
 
 namespace {
-
-using ziv_storage_test::LogCapture;
 
 fnd::Value Typed(ZIVValuePtr value) {
   return fnd::Value(std::static_pointer_cast<fnd::Record>(value));
@@ -25,7 +23,7 @@ struct Case {
 void RunCases(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LogCapture logs;
+    ZIVLogCapture logs(ZIVMeasurement::monitor());
     uint64_t failure = 99;
     EXPECT_EQ(c.check(&failure), c.failure == 0);
     EXPECT_EQ(failure, c.failure);

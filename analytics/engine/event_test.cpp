@@ -293,4 +293,60 @@ TEST_F(EventTest, ParamValuesThatAreNotTypedAreSkipped) {
   EXPECT_EQ(log_.withCode(16005).size(), 1u);
 }
 
+TEST(ZIVEventTest, ProtoRoundTripKeepsNameTimesOriginAndParameters) {
+  auto event = ZIVEvent::initWithOrigin("app", false, "level_up", 1.2345, 0,
+                                        {{"level", ZIVValue::initWithInt64(3)},
+                                         {"score", ZIVValue::initWithDouble(0.5)},
+                                         {"who", ZIVValue::initWithString(std::string("me"))},
+                                         {"_o", ZIVValue::initWithString(std::string("ignored"))}});
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->parameters().at("_o")->stringValue(), "app");
+  auto proto = event->protoEvent();
+  EXPECT_EQ(NANOGetInt64(proto.get(), APMPBEvent::kTimestampMillis), 1234);
+  EXPECT_FALSE(NANOHasField(proto.get(), APMPBEvent::kPreviousTimestampMillis));
+  auto bytes = proto->protoBuffer();
+  ASSERT_TRUE(bytes.has_value());
+  auto back = ZIVEvent::initWithEventProto(*APMPBEvent::initWithBuffer(*bytes));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->origin(), "app");
+  EXPECT_EQ(back->name(), "level_up");
+  EXPECT_DOUBLE_EQ(back->timestamp(), 1.234);
+  ASSERT_EQ(back->parameters().size(), 4u);
+  EXPECT_TRUE(back->parameters().at("level")->isEqual(*ZIVValue::initWithInt64(3)));
+  EXPECT_TRUE(back->parameters().at("score")->isEqual(*ZIVValue::initWithDouble(0.5)));
+}
+
+TEST(ZIVEventTest, EventProtoWithoutAStringOriginIsRefused) {
+  auto proto = APMPBEvent::initWithMessageInfo(nullptr);
+  NANOSetString(proto.get(), APMPBEvent::kName, fnd::Value("e"));
+  auto origin = APMPBEventParam::initWithMessageInfo(nullptr);
+  NANOSetString(origin.get(), APMPBEventParam::kName, fnd::Value("_o"));
+  NANOSetInt64(origin.get(), APMPBEventParam::kIntValue, 1);
+  auto floatOnly = APMPBEventParam::initWithMessageInfo(nullptr);
+  NANOSetString(floatOnly.get(), APMPBEventParam::kName, fnd::Value("f"));
+  fnd::Array params{fnd::Value(std::static_pointer_cast<fnd::Record>(floatOnly)),
+                    fnd::Value(std::static_pointer_cast<fnd::Record>(origin))};
+  NANOSetArray(proto.get(), APMPBEvent::kParams, &params);
+  ZIVLogCapture logs(ZIVMeasurement::monitor());
+  EXPECT_EQ(ZIVEvent::initWithEventProto(*proto), nullptr);
+  EXPECT_EQ(logs.withCode(15001).size(), 1u);
+  EXPECT_EQ(logs.withCode(15002).size(), 1u);  // The parameter without a value is skipped.
+
+  auto empty = APMPBEvent::initWithMessageInfo(nullptr);
+  NANOSetString(empty.get(), APMPBEvent::kName, fnd::Value("e"));
+  EXPECT_EQ(ZIVEvent::initWithEventProto(*empty), nullptr);  // No origin at all.
+}
+
+TEST(ZIVEventTest, AggregatesWrapAtTheTopAndRefuseNegativeCounts) {
+  EXPECT_EQ(ZIVEventAggregates::initWithName("e", -1, 0, 0, 0), nullptr);
+  EXPECT_EQ(ZIVEventAggregates::initWithName("bad name", 0, 0, 0, 0), nullptr);
+  auto aggregates = ZIVEventAggregates::initWithName("e", 2147483647, 0, 0, 0);
+  ASSERT_NE(aggregates, nullptr);
+  EXPECT_EQ(aggregates->lastSamplingRate(), 1);
+  ZIVLogCapture logs(ZIVMeasurement::monitor());
+  aggregates->incrementLifetimeCount();
+  EXPECT_EQ(aggregates->lifetimeCount(), 0);
+  EXPECT_EQ(logs.withCode(17001).size(), 1u);
+}
+
 }  // namespace

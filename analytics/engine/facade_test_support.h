@@ -21,7 +21,7 @@
 #include "analytics/engine/runtime_class_registry.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/test_support.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/value.h"
 #include "platform/dispatch/manual_clock.h"
 #include "platform/dispatch/run_loop.h"

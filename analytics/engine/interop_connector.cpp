@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "analytics/audiences/conditional_user_property_controller.h"
 #include "analytics/engine/azodavevu.h"
 #include "analytics/engine/connector_utils.h"
 #include "analytics/engine/event.h"
@@ -29,6 +30,26 @@ std::shared_ptr<DEVConditionalUserPropertyControl>& InstalledControl() {
 }
 
 bool IsNumber(const fnd::Value& value) { return value.isNumber() || value.isBool(); }
+
+// The process's conditional user property controller.
+class SharedControllerControl : public DEVConditionalUserPropertyControl {
+ public:
+  void setConditionalUserProperty(const std::shared_ptr<ZIVConditionalUserProperty>& p,
+                                  const std::string& name) override {
+    ZIVConditionalUserPropertyController::sharedInstance()->setConditionalUserProperty(p, name);
+  }
+  void clearConditionalUserPropertyWithClearEvent(const std::shared_ptr<ZIVEvent>& clearEvent,
+                                                  const std::string& name) override {
+    ZIVConditionalUserPropertyController::sharedInstance()
+        ->clearConditionalUserPropertyWithClearEvent(clearEvent, fnd::Value(name));
+  }
+  std::optional<std::vector<std::shared_ptr<ZIVConditionalUserProperty>>>
+  conditionalUserPropertiesWithNamePrefix(const fnd::Value& namePrefix,
+                                          const fnd::Value& origin) override {
+    return ZIVConditionalUserPropertyController::sharedInstance()
+        ->conditionalUserPropertiesWithNamePrefix(namePrefix, origin);
+  }
+};
 
 }  // namespace
 
@@ -80,8 +101,13 @@ DEVAzodavevuConnector::~DEVAzodavevuConnector() {
 
 std::shared_ptr<DEVConditionalUserPropertyControl> DEVAzodavevuConnector::control() const {
   if (conditionalUserProperties_) return conditionalUserProperties_;
-  std::lock_guard<std::mutex> lock(ControlMutex());
-  return InstalledControl();
+  {
+    std::lock_guard<std::mutex> lock(ControlMutex());
+    if (InstalledControl()) return InstalledControl();
+  }
+  static const auto& shared = *new std::shared_ptr<DEVConditionalUserPropertyControl>(
+      std::make_shared<SharedControllerControl>());
+  return shared;
 }
 
 // ---- Events and user properties.

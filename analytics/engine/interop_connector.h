@@ -84,7 +84,8 @@ class DEVConditionalUserPropertyControl {
                                           const fnd::Value& origin) = 0;
 };
 
-// Installs the process's controller for every connector made without one (null removes it).
+// Installs the controller for every connector made without one (null goes back to the process's
+// ZIVConditionalUserPropertyController).
 void DEVAzodavevuConnectorSetConditionalUserPropertyControl(
     std::shared_ptr<DEVConditionalUserPropertyControl> control);
 
@@ -99,7 +100,8 @@ struct DEVInteropComponent {
 struct DEVAzodavevuConnectorEnvironment {
   // The public interface [DEVAzodavevu::sharedInstance()]; must outlive the connector.
   DEVAzodavevu* analytics = nullptr;
-  // Conditional user properties [the control installed for the process, at each use].
+  // Conditional user properties [the installed control at each use, else the process's
+  // ZIVConditionalUserPropertyController].
   std::shared_ptr<DEVConditionalUserPropertyControl> conditionalUserProperties;
   // Log lines [ZIVMeasurement::monitor()].
   std::shared_ptr<ZIVMonitor> monitor;

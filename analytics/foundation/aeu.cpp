@@ -1,11 +1,9 @@
 #include "analytics/foundation/aeu.h"
 
-#include <sys/utsname.h>
-
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/file_system.h"
 #include "platform/foundation/process_info.h"
-#include "platform/foundation/text.h"
+#include "platform/system/system.h"
 
 namespace {
 
@@ -60,12 +58,9 @@ bool APMAEU::isFAS() {
 bool APMAEU::isAEX() { return EndsWith(fnd::Bundle::mainBundle().bundlePath(), ".appex"); }
 
 std::string APMAEU::deviceModel() {
-  if (auto name = fnd::ReadFileData("/sys/devices/virtual/dmi/id/product_name")) {
-    std::string model = fnd::Trim(std::string(name->begin(), name->end()));
-    if (!model.empty()) return model;
-  }
-  struct utsname info;
-  if (uname(&info) == 0) return info.machine;
+  const sys::System& system = sys::System::current();
+  if (std::optional<std::string> product = system.productName()) return *product;
+  if (std::optional<sys::KernelInfo> kernel = system.kernel()) return kernel->machine;
   return "";
 }
 

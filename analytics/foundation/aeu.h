@@ -24,8 +24,8 @@ class APMAEU {
   static bool isFAS();
   // True when the main bundle's path ends in ".appex".
   static bool isAEX();
-  // The machine's model ("/sys/devices/virtual/dmi/id/product_name", else the machine type of
-  // uname) and the operating system's version ("major.minor.patch").
+  // The machine's model (its firmware's product name, else the kernel's machine type, else "";
+  // both from sys::System::current()) and the operating system's version ("major.minor.patch").
   static std::string deviceModel();
   static std::string systemVersion();
 

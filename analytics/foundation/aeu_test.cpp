@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics/foundation/singletons.h"
+#include "platform/system/system.h"
 
 namespace {
 
@@ -29,6 +30,28 @@ TEST(AEUTest, ThisBuildIsNotFromTheStore) {
   EXPECT_FALSE(APMAEU::isAEX());
   EXPECT_FALSE(APMAEU::deviceModel().empty());
   EXPECT_NE(APMAEU::systemVersion().find('.'), std::string::npos);
+}
+
+TEST(AEUTest, DeviceModelPrefersTheProductNameThenTheMachineType) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> product;
+    std::optional<std::string> machine;  // nullopt: uname fails
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"product name", "Workstation 9", "x86_64", "Workstation 9"},
+      {"no product name", std::nullopt, "aarch64", "aarch64"},
+      {"nothing known", std::nullopt, std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sys::FakeSystem machine;
+    machine.product = c.product;
+    if (c.machine) machine.kernelInfo = sys::KernelInfo{"Linux", "h", "6.1.0", "#1", *c.machine};
+    sys::ScopedSystem install(machine);
+    EXPECT_EQ(APMAEU::deviceModel(), c.expected);
+  }
 }
 
 class Switchable : public ZIVSwitchable {

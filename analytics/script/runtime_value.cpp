@@ -1,8 +1,6 @@
 #include "analytics/script/runtime_value.h"
 
 #include <locale.h>
-#include <unicode/numberformatter.h>
-#include <unicode/unistr.h>
 
 #include <clocale>
 #include <cmath>
@@ -19,41 +17,6 @@
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Decimal style: at most 17 significant digits of the exact binary value, rounded half-up
-// (1.1 prints as 1.1000000000000001).
-const icu::number::LocalizedNumberFormatter& DecimalFormatter() {
-  static const icu::number::LocalizedNumberFormatter formatter =
-      icu::number::NumberFormatter::withLocale(icu::Locale("en_US"))
-          .precision(icu::number::Precision::minMaxSignificantDigits(1, 17))
-          .roundingMode(UNUM_ROUND_HALFUP);
-  return formatter;
-}
-
-// Scientific style: the digits of the shortest text that reads back as the same double (1e-7
-// prints as 1E-7, later rewritten to 1e-7).
-const icu::number::LocalizedNumberFormatter& ScientificFormatter() {
-  static const icu::number::LocalizedNumberFormatter formatter =
-      icu::number::NumberFormatter::withLocale(icu::Locale("en_US"))
-          .notation(icu::number::Notation::scientific())
-          .precision(icu::number::Precision::unlimited())
-          .roundingMode(UNUM_ROUND_HALFUP);
-  return formatter;
-}
-
-std::u16string ToU16(const icu::UnicodeString& text) {
-  return std::u16string(reinterpret_cast<const char16_t*>(text.getBuffer()),
-                        static_cast<size_t>(text.length()));
-}
-
-// The exact decimal value of a finite double (glibc prints every digit exactly), so that the
-// formatter rounds the true value half-up rather than the shortest text that reads back.
-std::string ExactDecimal(double value) {
-  char buffer[800];
-  int length = std::snprintf(buffer, sizeof buffer, "%.767e", value);
-  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) return std::to_string(value);
-  return std::string(buffer, static_cast<size_t>(length));
-}
 
 bool IsTrimmed(char16_t unit) {
   return fnd::IsInClass(unit, fnd::CharacterClass::kWhitespaceAndNewline);
@@ -202,12 +165,11 @@ std::u16string APMPNumberToString(double value) {
   if (std::isinf(value)) return value > 0 ? u"Infinity" : u"-Infinity";
   if (value == 0) return u"0";
   double magnitude = std::fabs(value);
-  UErrorCode status = U_ZERO_ERROR;
   std::u16string text;
   if (magnitude >= 1e21 || magnitude < 1e-6) {
-    icu::UnicodeString formatted =
-        ScientificFormatter().formatDouble(value, status).toString(status);
-    std::u16string raw = ToU16(formatted);
+    std::optional<std::string> formatted = fnd::FormatScientificShortest(value);
+    if (!formatted) return u"NaN";
+    std::u16string raw = fnd::ToUTF16(*formatted);
     for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] == u'E') {
         if (i + 1 < raw.size() && raw[i + 1] == u'-') {
@@ -221,9 +183,10 @@ std::u16string APMPNumberToString(double value) {
       }
     }
   } else {
-    text = ToU16(DecimalFormatter().formatDecimal(ExactDecimal(value), status).toString(status));
+    std::optional<std::string> formatted = fnd::FormatDecimal17(value);
+    if (!formatted) return u"NaN";
+    text = fnd::ToUTF16(*formatted);
   }
-  if (U_FAILURE(status)) return u"NaN";
   std::u16string result;
   result.reserve(text.size());
   for (char16_t unit : text) {

@@ -26,8 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/errors.h"
-#include "analytics/foundation/user_attribute.h"
 #include "analytics/storage/app_metadata.h"
 #include "analytics/storage/conditional_user_property.h"
 #include "analytics/storage/database_records.h"

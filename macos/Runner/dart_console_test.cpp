@@ -14,8 +14,10 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/test_home.h"
+#include "platform/vendor/auth/auth.h"
 #include "platform/vendor/core/davodu.h"
 #include "plugins/zudiroru_analytics/zudiroru_analytics_plugin.h"
+#include "plugins/zudiroru_auth/zudiroru_auth_plugin.h"
 #include "plugins/zudiroru_core/zudiroru_core_plugin.h"
 
 namespace runner {
@@ -293,6 +295,39 @@ TEST_F(DartConsoleTest, ExampleScriptRunsWithoutErrors) {
     }
   }
   EXPECT_EQ(DAVOdu::allApps().size(), 1u);  // The second app was deleted again.
+}
+
+// The sign-up, profile update, sign-out and sign-in of the authentication example script.
+TEST_F(DartConsoleTest, AuthExampleScriptSignsInUpdatesAndSignsOut) {
+  const char* source = std::getenv("QUELLMARK_SOURCE_DIR");
+  std::string root = source ? source : QUELLMARK_SOURCE_DIR;
+  DEVAuthTesting::resetForTesting();
+  auto auth = FLTZudiroruAuthPlugin::createRegisteredWith(registry_, engine_->binaryMessenger());
+  FLTZudiroruAuthPlugin::registerWithRegistrar(
+      *engine_->registrarForPlugin("FLTZudiroruAuthPlugin"), auth);
+
+  std::ifstream script(root + "/examples/auth.jsonl");
+  ASSERT_TRUE(script.good());
+  std::stringstream text;
+  text << script.rdbuf();
+  auto lines = Run(text.str());
+  std::vector<bool> signedIn;
+  for (const std::string& line : lines) {
+    Json j = Json::parse(line);
+    EXPECT_FALSE(j.contains("error")) << line;
+    if (j.contains("reply")) {
+      EXPECT_EQ(j["reply"].size(), 1u) << line;
+    }
+    if (j.contains("event")) signedIn.push_back(!j["value"]["user"].is_null());
+  }
+  EXPECT_EQ(signedIn, (std::vector<bool>{true, false, true, false}));
+  auto accounts = DEVAuth::auth()->accountsForTesting();
+  ASSERT_EQ(accounts.size(), 1u);
+  EXPECT_EQ(accounts[0].displayName, "Ada Lovelace");
+  EXPECT_EQ(DEVAuth::auth()->currentUser(), nullptr);
+  engine_->shutDownEngine();
+  dispatch::RunLoop::main().runUntilIdle();
+  DEVAuthTesting::resetForTesting();
 }
 
 }  // namespace

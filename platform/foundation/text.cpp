@@ -2,10 +2,14 @@
 
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
+#include <unicode/numberformatter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
+
+#include <cmath>
+#include <cstdio>
 
 namespace fnd {
 
@@ -410,6 +414,59 @@ std::string NormalizeNFC(std::string_view text) { return ToUTF8(Normalize(ToUnic
 
 std::string NormalizeNFD(std::string_view text) {
   return ToUTF8(Normalize(ToUnicode(text), false));
+}
+
+// ---- Numbers as text.
+
+namespace {
+
+const icu::number::LocalizedNumberFormatter& Decimal17Formatter() {
+  static const icu::number::LocalizedNumberFormatter formatter =
+      icu::number::NumberFormatter::withLocale(icu::Locale("en_US"))
+          .precision(icu::number::Precision::minMaxSignificantDigits(1, 17))
+          .roundingMode(UNUM_ROUND_HALFUP);
+  return formatter;
+}
+
+const icu::number::LocalizedNumberFormatter& ScientificShortestFormatter() {
+  static const icu::number::LocalizedNumberFormatter formatter =
+      icu::number::NumberFormatter::withLocale(icu::Locale("en_US"))
+          .notation(icu::number::Notation::scientific())
+          .precision(icu::number::Precision::unlimited())
+          .roundingMode(UNUM_ROUND_HALFUP);
+  return formatter;
+}
+
+// The exact decimal value of a finite double (glibc prints every digit exactly), so that the
+// formatter rounds the true value half-up rather than the shortest text that reads back.
+std::string ExactDecimal(double value) {
+  char buffer[800];
+  int length = std::snprintf(buffer, sizeof buffer, "%.767e", value);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) return std::to_string(value);
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::optional<std::string> FormattedText(const icu::number::FormattedNumber& formatted,
+                                         UErrorCode& status) {
+  icu::UnicodeString text = formatted.toString(status);
+  if (U_FAILURE(status)) return std::nullopt;
+  std::string out;
+  text.toUTF8String(out);
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> FormatDecimal17(double value) {
+  if (!std::isfinite(value)) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  return FormattedText(Decimal17Formatter().formatDecimal(ExactDecimal(value), status), status);
+}
+
+std::optional<std::string> FormatScientificShortest(double value) {
+  if (!std::isfinite(value)) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  return FormattedText(ScientificShortestFormatter().formatDouble(value, status), status);
 }
 
 }  // namespace fnd

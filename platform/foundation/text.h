@@ -105,4 +105,13 @@ bool HasSuffix(std::string_view text, std::string_view suffix, bool caseInsensit
 std::string NormalizeNFC(std::string_view text);
 std::string NormalizeNFD(std::string_view text);
 
+// Numbers as en_US text, with grouping separators. nullopt when the value is not finite or ICU
+// fails.
+// The exact binary value of `value` rounded half-up to at most 17 significant digits, in plain
+// notation: 1.1 gives "1.1000000000000001", 1234.5 gives "1,234.5".
+std::optional<std::string> FormatDecimal17(double value);
+// `value` in scientific notation with the fewest digits that read back as the same double,
+// rounded half-up: 1e-7 gives "1E-7", -1.5e21 gives "-1.5E21".
+std::optional<std::string> FormatScientificShortest(double value);
+
 }  // namespace fnd

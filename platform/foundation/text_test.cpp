@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace fnd {
 namespace {
 
@@ -227,6 +230,30 @@ TEST(TextTest, FindsPlainText) {
   EXPECT_FALSE(HasPrefix("Screen_view", "screen"));
   EXPECT_TRUE(HasSuffix("file.PLIST", ".plist", true));
   EXPECT_FALSE(HasSuffix("file.plist", ".plistx"));
+}
+
+TEST(TextTest, FormatsNumbersAsEnglishText) {
+  struct Case {
+    double value;
+    std::optional<std::string> decimal;
+    std::optional<std::string> scientific;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  const Case cases[] = {
+      {1.1, "1.1000000000000001", "1.1E0"},
+      {1234.5, "1,234.5", "1.2345E3"},
+      {-0.5, "-0.5", "-5E-1"},
+      {1e-7, "0.000000099999999999999995", "1E-7"},  // The double just below 1e-7.
+      {-1.5e21, "-1,500,000,000,000,000,000,000", "-1.5E21"},
+      {0.125, "0.125", "1.25E-1"},
+      {inf, std::nullopt, std::nullopt},
+      {std::nan(""), std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(FormatDecimal17(c.value), c.decimal);
+    EXPECT_EQ(FormatScientificShortest(c.value), c.scientific);
+  }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 
 #include "analytics/engine/data_type_validator.h"
 #include "analytics/engine/event.h"

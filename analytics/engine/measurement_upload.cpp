@@ -1,15 +1,15 @@
 #include "analytics/engine/measurement_upload.h"
 
+#include "analytics/audiences/audience.h"
 #include "analytics/config/remote_config.h"
 #include "analytics/config/tcf_client.h"
-#include "analytics/audiences/audience.h"
 #include "analytics/engine/audience_bundling.h"
 #include "analytics/engine/bundler.h"
 #include "analytics/engine/identity.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/uploader.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/scheduler.h"
-#include "analytics/foundation/user_attribute.h"
 #include "platform/foundation/bundle.h"
 
 void ZIVMeasurementUploadComponent::install() {

@@ -28,6 +28,7 @@ SANCTIONED = {
     "analytics/engine/event.h": "the event record",
     "analytics/engine/user_attribute.h": "the user attribute record",
     "analytics/engine/measurement_components.h": "the interfaces a component fills in",
+    "analytics/engine/interop_connector.h": "the controls the interop connector is given",
     "analytics/engine/name_tables.h": "the reserved event and property names",
     "analytics/engine/data_type_validator.h": "the naming and value rules",
     "analytics/engine/log_formatting.h": "names and parameters as log text",

@@ -2,6 +2,7 @@
 
 #include "analytics/storage/database.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "analytics/foundation/file_locations.h"
@@ -282,7 +283,23 @@ std::optional<int64_t> ZIVDatabase::trimTable(const std::string& table, int64_t 
     ZIVSetError(error, 2, "Delete records with condition failed. Database not open.");
     return std::nullopt;
   }
+  // This runs before every stored event, so the usual answer (nothing to delete) must not walk
+  // the table. Rowids only grow, so max - min + 1 bounds the row count from above; both ends come
+  // from the rowid tree in O(log n). Only a bound over `keep` looks further.
+  auto ends = sqliteStore_->recordsForQuery(
+      "SELECT min(rowid) AS low, max(rowid) AS high FROM " + table, {}, error);
+  if (!ends) return std::nullopt;
+  const fnd::Value low = ends->empty() ? fnd::Value() : ends->front().get("low");
+  const fnd::Value high = ends->empty() ? fnd::Value() : ends->front().get("high");
+  if (!low.isInt() || !high.isInt()) return 0;  // An empty table.
+  const __int128 bound = static_cast<__int128>(high.asInt()) - low.asInt() + 1;
+  if (keep >= 0 && bound <= keep) return 0;
+  // The oldest row to delete is the one right after the newest `keep`; none when fewer are there.
+  auto boundary = sqliteStore_->recordsForQuery(
+      "SELECT rowid AS boundary FROM " + table + " ORDER BY rowid DESC LIMIT 1 OFFSET ?",
+      {fnd::Value::Int64(std::max<int64_t>(keep, 0))}, error);
+  if (!boundary) return std::nullopt;
+  if (boundary->empty()) return 0;
   return sqliteStore_->deleteRecordsFromTableWithName(
-      table, "rowid IN (SELECT rowid FROM " + table + " ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
-      {fnd::Value::Int64(keep)}, error);
+      table, "rowid <= ?", {fnd::Value::Int64(boundary->front().get("boundary").asInt())}, error);
 }

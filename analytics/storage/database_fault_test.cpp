@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analytics/engine/event.h"
-#include "analytics/foundation/user_attribute.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/value.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"

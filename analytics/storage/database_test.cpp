@@ -422,6 +422,30 @@ TEST_F(DatabaseTest, RawEventLimitsAndStaleData) {
   EXPECT_EQ(Count("raw_events"), 1);
 }
 
+TEST_F(DatabaseTest, TheRawEventTrimCountsRowsNotTheSpanOfTheirIds) {
+  settings_->maxEvents = 4;  // Keeps the newest 3.
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(db_->insertRawEvent(MakeEvent("e" + std::to_string(i), kNow), 1, false));
+  }
+  // Rows 1, 4 and 8 are left: their ids span 8, but only 3 rows are there.
+  Exec("DELETE FROM raw_events WHERE rowid NOT IN (1, 4, 8)");
+  EXPECT_EQ(db_->deleteRawEventsOverAbsoluteLimit(), std::optional<int64_t>(0));
+  EXPECT_EQ(Count("raw_events"), 3);
+  // One more row: the oldest goes, whatever the gaps.
+  ASSERT_TRUE(db_->insertRawEvent(MakeEvent("e8", kNow), 1, false));
+  EXPECT_EQ(db_->deleteRawEventsOverAbsoluteLimit(), std::optional<int64_t>(1));
+  auto rows = Store().recordsForQuery("SELECT rowid AS id FROM raw_events ORDER BY rowid", {});
+  ASSERT_EQ(rows->size(), 3u);
+  EXPECT_EQ((*rows)[0].get("id").asInt(), 4);
+  // An empty table and a limit of 0 or less.
+  Exec("DELETE FROM raw_events");
+  EXPECT_EQ(db_->deleteRawEventsOverAbsoluteLimit(), std::optional<int64_t>(0));
+  ASSERT_TRUE(db_->insertRawEvent(MakeEvent("e9", kNow), 1, false));
+  settings_->maxEvents = 0;
+  EXPECT_EQ(db_->deleteRawEventsOverAbsoluteLimit(), std::optional<int64_t>(1));
+  EXPECT_EQ(Count("raw_events"), 0);
+}
+
 TEST_F(DatabaseTest, RawEventMetadataIsStoredOncePerFingerprint) {
   auto bundle = MakeBundle("1:app", 0);
   NANOSetString(bundle.get(), APMPBMeasurementBundle::kPlatform, fnd::Value("macos"));

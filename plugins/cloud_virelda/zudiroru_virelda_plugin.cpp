@@ -215,15 +215,26 @@ DEVVoidCompletion WriteCompletion(ZudiroruVireldaHostApi::VoidCompletion complet
 
 }  // namespace
 
+std::shared_ptr<DEVDocumentReference> FLTZudiroruVireldaPlugin::referenceFromPigeon(
+    const App& app, const std::shared_ptr<DocumentReferenceRequest>& request,
+    std::shared_ptr<FlutterError>* error) {
+  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, error);
+  if (!virelda) return nullptr;
+  if (!request || !request->path) {
+    *error = MissingArgument("path");
+    return nullptr;
+  }
+  fnd::Error sdkError;
+  auto reference = virelda->documentWithPath(*request->path, &sdkError);
+  if (!reference) *error = convertToFlutterError(&sdkError);
+  return reference;
+}
+
 void FLTZudiroruVireldaPlugin::documentReferenceSetApp(
     App app, std::shared_ptr<DocumentReferenceRequest> request, VoidCompletion completion) {
   std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(error);
-  if (!request || !request->path) return completion(MissingArgument("path"));
-  fnd::Error sdkError;
-  auto reference = virelda->documentWithPath(*request->path, &sdkError);
-  if (!reference) return completion(convertToFlutterError(&sdkError));
+  auto reference = referenceFromPigeon(app, request, &error);
+  if (!reference) return completion(error);
   const fnd::Dictionary data = request->data.value_or(fnd::Dictionary{});
   auto done = WriteCompletion(completion);
   SetByOption(
@@ -235,24 +246,16 @@ void FLTZudiroruVireldaPlugin::documentReferenceSetApp(
 void FLTZudiroruVireldaPlugin::documentReferenceUpdateApp(
     App app, std::shared_ptr<DocumentReferenceRequest> request, VoidCompletion completion) {
   std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(error);
-  if (!request || !request->path) return completion(MissingArgument("path"));
-  fnd::Error sdkError;
-  auto reference = virelda->documentWithPath(*request->path, &sdkError);
-  if (!reference) return completion(convertToFlutterError(&sdkError));
+  auto reference = referenceFromPigeon(app, request, &error);
+  if (!reference) return completion(error);
   reference->updateData(request->data.value_or(fnd::Dictionary{}), WriteCompletion(completion));
 }
 
 void FLTZudiroruVireldaPlugin::documentReferenceDeleteApp(
     App app, std::shared_ptr<DocumentReferenceRequest> request, VoidCompletion completion) {
   std::shared_ptr<FlutterError> error;
-  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
-  if (!virelda) return completion(error);
-  if (!request || !request->path) return completion(MissingArgument("path"));
-  fnd::Error sdkError;
-  auto reference = virelda->documentWithPath(*request->path, &sdkError);
-  if (!reference) return completion(convertToFlutterError(&sdkError));
+  auto reference = referenceFromPigeon(app, request, &error);
+  if (!reference) return completion(error);
   reference->deleteDocumentWithCompletion(WriteCompletion(completion));
 }
 

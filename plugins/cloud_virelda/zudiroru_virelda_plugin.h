@@ -106,6 +106,11 @@ class FLTZudiroruVireldaPlugin : public flutter::FlutterPlugin,
   // An SDK error as a channel error: the table's code and message, details {"code", "message"}.
   static std::shared_ptr<flutter::FlutterError> convertToFlutterError(const fnd::Error* error);
 
+  // The document a request names on the app's instance; null with *error set to the lookup's
+  // error, the missing path's, or the SDK's refusal of the path.
+  std::shared_ptr<DEVDocumentReference> referenceFromPigeon(
+      const App& app, const std::shared_ptr<DocumentReferenceRequest>& request,
+      std::shared_ptr<flutter::FlutterError>* error);
   // The query a request describes on the app's instance (also returned in *virelda); null with
   // *error set to the lookup's error or the parsing error.
   std::shared_ptr<DEVQuery> queryFromPigeon(

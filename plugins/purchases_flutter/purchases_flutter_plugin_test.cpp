@@ -113,7 +113,11 @@ TEST_F(PurchasesPluginTest, CompletionAdaptersAnswerResponsesAndVendorErrors) {
   layer_.scriptError("restorePurchases",
                      TCErrorContainer(7, "The receipt is missing.", {{"readableErrorCode", "X"}}));
   EXPECT_EQ(CallDart("getOfferings"), Value(Dictionary{{"current", "default"}}));
-  EXPECT_EQ(CallDart("logOut"), Value());
+  // A signed-in user logs out back to an anonymous one, answered with its customer information.
+  CallDart("logIn", Dictionary{{"appUserID", "bob"}});
+  Value loggedOut = CallDart("logOut");
+  ASSERT_NE(loggedOut.dictionary(), nullptr) << loggedOut.description();
+  EXPECT_EQ(loggedOut.dictionary()->get("originalAppUserId"), Value(layer_.appUserID()));
 
   Value answer = CallDart("restorePurchases");
   auto error = flutter::FlutterError::fromValue(answer);
@@ -130,6 +134,12 @@ TEST_F(PurchasesPluginTest, ArgumentsReachTheLayerUnchanged) {
     Call expected;
   };
   Value context = Dictionary{{"offeringIdentifier", "o"}};
+  // What the store sells, so that the purchases below go through.
+  layer_.setProducts(Array{Dictionary{{"identifier", "pro"}}});
+  layer_.setOfferings(
+      Array{Dictionary{{"identifier", "o"},
+                       {"packages", Array{Dictionary{{"identifier", "$m"}, {"product", "pro"}}}}}},
+      "o");
   const Case cases[] = {
       {"getCurrentOfferingForPlacement",
        {{"placementIdentifier", "p"}},
@@ -290,6 +300,8 @@ TEST_F(PurchasesPluginTest, WinBackMethodsBeforeTheirSystemAnswerTheUnsupportedE
 }
 
 TEST_F(PurchasesPluginTest, PromotedProductsGetStableCallbackIDs) {
+  layer_.setProducts(
+      Array{Dictionary{{"identifier", "first"}}, Dictionary{{"identifier", "second"}}});
   CallDart("setupPurchases", Dictionary{{"apiKey", "k"}});
   auto purchases = layer_.purchases();
   purchases->offerPromotedProduct(layer_, "first");
@@ -396,6 +408,46 @@ TEST_F(PurchasesPluginTest, TheMethodIsLookedAtBeforeTheArguments) {
   // One that reads its arguments still refuses them.
   ExpectError(CallDart("logIn", Value(Array{"u"})), "invalid-arguments");
   EXPECT_TRUE(layer_.calls().empty());
+}
+
+TEST_F(PurchasesPluginTest, TheStoreAnswersFromItsCatalogue) {
+  layer_.setProducts(Array{Dictionary{{"identifier", "pro"}, {"price", 2.5}}});
+  layer_.setOfferings(
+      Array{Dictionary{{"identifier", "main"},
+                       {"packages", Array{Dictionary{{"identifier", "$m"}, {"product", "pro"}}}}}},
+      "main");
+  layer_.setStorefront("DEU");
+  Value offerings = CallDart("getOfferings");
+  ASSERT_NE(offerings.dictionary(), nullptr) << offerings.description();
+  const Value current = offerings.dictionary()->get("current");
+  ASSERT_NE(current.dictionary(), nullptr);
+  EXPECT_EQ(current.dictionary()->get("identifier"), Value("main"));
+  EXPECT_EQ(
+      current.dictionary()->get("availablePackages"),
+      Value(Array{Dictionary{{"identifier", "$m"},
+                             {"offeringIdentifier", "main"},
+                             {"product", Dictionary{{"identifier", "pro"}, {"price", 2.5}}}}}));
+  EXPECT_EQ(CallDart("getStorefront"), Value(Dictionary{{"countryCode", "DEU"}}));
+
+  // A product the store does not sell fails with the store's error; one it sells is bought.
+  Value refused = CallDart("purchaseProduct", Dictionary{{"productIdentifier", "ghost"}});
+  ExpectError(refused, std::to_string(kTCProductNotAvailableForPurchaseError));
+  Value bought = CallDart(
+      "purchasePackage",
+      Dictionary{{"packageIdentifier", "$m"},
+                 {"presentedOfferingContext", Dictionary{{"offeringIdentifier", "main"}}}});
+  ASSERT_NE(bought.dictionary(), nullptr) << bought.description();
+  EXPECT_EQ(bought.dictionary()->get("productIdentifier"), Value("pro"));
+
+  // Log out: an anonymous user cannot; a signed-in one returns to a new anonymous id.
+  ExpectError(CallDart("logOut"), std::to_string(kTCLogOutAnonymousUserError));
+  CallDart("logIn", Dictionary{{"appUserID", "ann"}});
+  EXPECT_EQ(CallDart("isAnonymous"), Value(false));
+  EXPECT_FALSE(flutter::FlutterError::fromValue(CallDart("logOut")));
+  EXPECT_EQ(CallDart("isAnonymous"), Value(true));
+  Value id = CallDart("getAppUserID");
+  ASSERT_TRUE(id.isString());
+  EXPECT_EQ(id.asString().rfind(kTCAnonymousIDPrefix, 0), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "platform/vendor/tallycart/tallycart.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
+
+#include "platform/foundation/uuid.h"
 
 using fnd::Array;
 using fnd::Dictionary;
@@ -67,6 +71,18 @@ void TCCommonFunctionality::setProducts(Array products) {
   products_ = std::move(products);
 }
 
+void TCCommonFunctionality::setOfferings(Array offerings,
+                                         std::optional<std::string> currentOffering) {
+  std::lock_guard<std::mutex> lock(mu_);
+  offerings_ = std::move(offerings);
+  currentOffering_ = std::move(currentOffering);
+}
+
+void TCCommonFunctionality::setStorefront(std::optional<std::string> countryCode) {
+  std::lock_guard<std::mutex> lock(mu_);
+  storefront_ = std::move(countryCode);
+}
+
 void TCCommonFunctionality::setCanMakePayments(bool can) {
   std::lock_guard<std::mutex> lock(mu_);
   canMakePayments_ = can;
@@ -91,6 +107,7 @@ std::shared_ptr<TCPurchases> TCCommonFunctionality::configure(
   auto purchases = std::make_shared<TCPurchases>(configuration);
   std::lock_guard<std::mutex> lock(mu_);
   if (configuration.appUserID) appUserID_ = *configuration.appUserID;
+  purchased_.try_emplace(appUserID_);
   purchases_ = purchases;
   calls_.push_back({"configure", {configuration.apiKey}});
   return purchases;
@@ -130,20 +147,170 @@ void TCCommonFunctionality::complete(const std::string& name, Array arguments,
 }
 
 namespace {
+
 Value Info(const TCCommonFunctionality& layer, const Dictionary& customerInfo) {
   return Value(layer.encodeCustomerInfo(customerInfo));
 }
+
+TCErrorContainer LayerError(int64_t code, const std::string& description,
+                            const char* readableCode) {
+  return TCErrorContainer::initWithError(
+      fnd::Error::withDescription("Tallycart.ErrorCode", code, description),
+      Dictionary{{"readableErrorCode", readableCode}});
+}
+
+// A new anonymous app user id: the prefix and 32 lower-case hexadecimal digits.
+std::string NewAnonymousID() {
+  std::string id = kTCAnonymousIDPrefix;
+  for (char c : fnd::UUID::Random().uuidString()) {
+    if (c != '-') id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return id;
+}
+
 }  // namespace
+
+bool TCCommonFunctionality::scriptedLocked(const std::string& name,
+                                           std::optional<TCErrorContainer>* error,
+                                           Value* response) const {
+  if (auto e = errors_.find(name); e != errors_.end()) {
+    *error = e->second;
+    return true;
+  }
+  if (auto r = responses_.find(name); r != responses_.end()) {
+    *response = r->second;
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::string> TCCommonFunctionality::productOnSaleLocked(
+    const Value& identifier) const {
+  if (!identifier.isString()) return std::nullopt;
+  for (const Value& product : products_) {
+    const Dictionary* map = product.dictionary();
+    if (map && map->get("identifier") == identifier) return identifier.asString();
+  }
+  return std::nullopt;
+}
+
+Value TCCommonFunctionality::offeringLocked(const std::string& identifier) const {
+  for (const Value& offering : offerings_) {
+    const Dictionary* map = offering.dictionary();
+    if (!map || map->get("identifier") != Value(identifier)) continue;
+    Array packages;
+    if (const Array* listed = map->get("packages").array()) {
+      for (const Value& package : *listed) {
+        const Dictionary* p = package.dictionary();
+        if (!p) continue;
+        for (const Value& product : products_) {
+          const Dictionary* productMap = product.dictionary();
+          if (!productMap || productMap->get("identifier") != p->get("product")) continue;
+          packages.push_back(Dictionary{{"identifier", p->get("identifier")},
+                                        {"offeringIdentifier", identifier},
+                                        {"product", product}});
+          break;
+        }
+      }
+    }
+    Dictionary out{{"identifier", identifier}};
+    if (map->contains("serverDescription")) {
+      out.set("serverDescription", map->get("serverDescription"));
+    }
+    out.set("availablePackages", std::move(packages));
+    return Value(std::move(out));
+  }
+  return Value();
+}
+
+Value TCCommonFunctionality::offeringsLocked() const {
+  Dictionary all;
+  for (const Value& offering : offerings_) {
+    const Dictionary* map = offering.dictionary();
+    if (map && map->get("identifier").isString()) {
+      all.set(map->get("identifier"), offeringLocked(map->get("identifier").asString()));
+    }
+  }
+  Value current = currentOffering_ ? offeringLocked(*currentOffering_) : Value();
+  return Value(Dictionary{{"all", std::move(all)}, {"current", std::move(current)}});
+}
+
+std::optional<std::string> TCCommonFunctionality::packageProductLocked(
+    const Value& package, const Value& offering) const {
+  for (const Value& candidate : offerings_) {
+    const Dictionary* map = candidate.dictionary();
+    if (!map || (!offering.isNull() && map->get("identifier") != offering)) continue;
+    const Array* packages = map->get("packages").array();
+    if (!packages) continue;
+    for (const Value& p : *packages) {
+      const Dictionary* pm = p.dictionary();
+      if (pm && pm->get("identifier") == package) return productOnSaleLocked(pm->get("product"));
+    }
+  }
+  return std::nullopt;
+}
+
+Dictionary TCCommonFunctionality::customerInfoLocked() const {
+  Dictionary info = customerInfo_;
+  if (!info.contains("originalAppUserId")) info.set("originalAppUserId", appUserID_);
+  auto bought = purchased_.find(appUserID_);
+  if (bought != purchased_.end() && !bought->second.empty()) {
+    info.set("allPurchasedProductIdentifiers", Array(bought->second.begin(), bought->second.end()));
+  }
+  return info;
+}
+
+void TCCommonFunctionality::buy(const std::string& name, Array arguments,
+                                const std::optional<std::string>& product,
+                                const TCResponseBlock& completion) {
+  std::optional<TCErrorContainer> error;
+  Value response;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    calls_.push_back({name, std::move(arguments)});
+    if (!scriptedLocked(name, &error, &response)) {
+      if (!product) {
+        error = LayerError(kTCProductNotAvailableForPurchaseError,
+                           "The product is not available for purchase.",
+                           "PRODUCT_NOT_AVAILABLE_FOR_PURCHASE");
+      } else {
+        auto& bought = purchased_[appUserID_];
+        if (std::find(bought.begin(), bought.end(), *product) == bought.end()) {
+          bought.push_back(*product);
+        }
+        response = Dictionary{{"productIdentifier", *product},
+                              {"customerInfo", Info(*this, customerInfoLocked())}};
+      }
+    }
+  }
+  if (!completion) return;
+  if (error) {
+    completion(Value(), error);
+  } else {
+    completion(response, std::nullopt);
+  }
+}
 
 void TCCommonFunctionality::setAllowSharingStoreAccount(bool allow) {
   record("setAllowSharingStoreAccount", {allow});
 }
 void TCCommonFunctionality::getOfferings(TCResponseBlock completion) {
-  complete("getOfferings", {}, Value(), completion);
+  Value offerings;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    offerings = offeringsLocked();
+  }
+  complete("getOfferings", {}, offerings, completion);
 }
+// The catalogue has no placements: every placement shows the current offering.
 void TCCommonFunctionality::getCurrentOfferingForPlacement(const Value& placement,
                                                            TCResponseBlock completion) {
-  complete("getCurrentOfferingForPlacement", {placement}, Value(), completion);
+  Value current;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (currentOffering_) current = offeringLocked(*currentOffering_);
+  }
+  complete("getCurrentOfferingForPlacement", {placement}, current, completion);
 }
 void TCCommonFunctionality::syncAttributesAndOfferingsIfNeeded(TCResponseBlock completion) {
   complete("syncAttributesAndOfferingsIfNeeded", {}, Value(), completion);
@@ -174,22 +341,27 @@ void TCCommonFunctionality::getProductInfo(const Value& identifiers,
 void TCCommonFunctionality::purchaseProduct(const Value& identifier,
                                             const Value& signedDiscountTimestamp,
                                             TCResponseBlock completion) {
-  Dictionary info;
+  std::optional<std::string> product;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    info = customerInfo_;
+    product = productOnSaleLocked(identifier);
   }
-  complete("purchaseProduct", {identifier, signedDiscountTimestamp},
-           Dictionary{{"productIdentifier", identifier}, {"customerInfo", Info(*this, info)}},
-           completion);
+  buy("purchaseProduct", {identifier, signedDiscountTimestamp}, product, completion);
 }
 
 void TCCommonFunctionality::purchasePackage(const Value& identifier,
                                             const Value& presentedOfferingContext,
                                             const Value& signedDiscountTimestamp,
                                             TCResponseBlock completion) {
-  complete("purchasePackage", {identifier, presentedOfferingContext, signedDiscountTimestamp},
-           Value(), completion);
+  std::optional<std::string> product;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    const Dictionary* context = presentedOfferingContext.dictionary();
+    product =
+        packageProductLocked(identifier, context ? context->get("offeringIdentifier") : Value());
+  }
+  buy("purchasePackage", {identifier, presentedOfferingContext, signedDiscountTimestamp}, product,
+      completion);
 }
 
 std::string TCCommonFunctionality::appUserID() const {
@@ -202,6 +374,7 @@ void TCCommonFunctionality::getStorefront(std::function<void(Value)> completion)
   {
     std::lock_guard<std::mutex> lock(mu_);
     calls_.push_back({"getStorefront", {}});
+    if (storefront_) storefront = Dictionary{{"countryCode", *storefront_}};
     if (auto r = responses_.find("getStorefront"); r != responses_.end()) storefront = r->second;
   }
   if (completion) completion(storefront);
@@ -211,14 +384,40 @@ void TCCommonFunctionality::restorePurchases(TCResponseBlock completion) {
   complete("restorePurchases", {}, Value(), completion);
 }
 void TCCommonFunctionality::logOut(TCResponseBlock completion) {
-  complete("logOut", {}, Value(), completion);
+  std::optional<TCErrorContainer> error;
+  Value response;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    calls_.push_back({"logOut", {}});
+    if (!scriptedLocked("logOut", &error, &response)) {
+      if (appUserID_.rfind(kTCAnonymousIDPrefix, 0) == 0) {
+        error = LayerError(kTCLogOutAnonymousUserError,
+                           "LogOut was called but the current user is anonymous.",
+                           "LOGOUT_CALLED_WITH_ANONYMOUS_USER");
+      } else {
+        appUserID_ = NewAnonymousID();
+        purchased_.try_emplace(appUserID_);
+        response = Info(*this, customerInfoLocked());
+      }
+    }
+  }
+  if (!completion) return;
+  if (error) {
+    completion(Value(), error);
+  } else {
+    completion(response, std::nullopt);
+  }
 }
 void TCCommonFunctionality::logIn(const Value& appUserID, TCResponseBlock completion) {
+  Value response;
   if (appUserID.isString()) {
     std::lock_guard<std::mutex> lock(mu_);
     appUserID_ = appUserID.asString();
+    bool created = purchased_.try_emplace(appUserID_).second;
+    response =
+        Dictionary{{"customerInfo", Info(*this, customerInfoLocked())}, {"created", created}};
   }
-  complete("logIn", {appUserID}, Value(), completion);
+  complete("logIn", {appUserID}, response, completion);
 }
 void TCCommonFunctionality::setDebugLogsEnabled(bool enabled) {
   record("setDebugLogsEnabled", {enabled});
@@ -234,7 +433,7 @@ void TCCommonFunctionality::getCustomerInfo(TCResponseBlock completion) {
   Dictionary info;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    info = customerInfo_;
+    info = customerInfoLocked();
   }
   complete("getCustomerInfo", {}, Info(*this, info), completion);
 }
@@ -344,13 +543,24 @@ void TCCommonFunctionality::eligibleWinBackOffersForProductIdentifier(const Valu
 void TCCommonFunctionality::purchaseProductWithWinBackOffer(const Value& identifier,
                                                             const Value& offer,
                                                             TCResponseBlock completion) {
-  complete("purchaseProductWithWinBackOffer", {identifier, offer}, Value(), completion);
+  std::optional<std::string> product;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    product = productOnSaleLocked(identifier);
+  }
+  buy("purchaseProductWithWinBackOffer", {identifier, offer}, product, completion);
 }
 void TCCommonFunctionality::purchasePackageWithWinBackOffer(const Value& identifier,
                                                             const Value& context,
                                                             const Value& offer,
                                                             TCResponseBlock completion) {
-  complete("purchasePackageWithWinBackOffer", {identifier, context, offer}, Value(), completion);
+  std::optional<std::string> product;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    const Dictionary* map = context.dictionary();
+    product = packageProductLocked(identifier, map ? map->get("offeringIdentifier") : Value());
+  }
+  buy("purchasePackageWithWinBackOffer", {identifier, context, offer}, product, completion);
 }
 bool TCCommonFunctionality::isWebPurchaseRedemptionURL(const Value& url) {
   record("isWebPurchaseRedemptionURL", {url});

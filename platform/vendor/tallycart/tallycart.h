@@ -1,7 +1,24 @@
 // Tallycart: the in-app purchase SDK (TCPurchases) and its cross-platform layer
-// (TCCommonFunctionality), simulated in memory. The layer speaks in plain values; a test scripts
-// what each operation completes with (a response or a TCErrorContainer), the products on sale, and
-// drives the delegate (customer-information updates, promoted products) and the log handler.
+// (TCCommonFunctionality), simulated in memory. The layer speaks in plain values. It behaves as
+// the service over a catalogue that a test (or the app's setup) gives it: the products on sale,
+// the offerings that package them, and the storefront. Offerings, the storefront and purchases
+// answer from that catalogue: a product or package that the store does not sell cannot be bought
+// (kTCProductNotAvailableForPurchaseError); what is bought shows in the buyer's customer
+// information; logging out returns to a new anonymous app user id, and an anonymous user cannot
+// log out (kTCLogOutAnonymousUserError). A test may also script what an operation completes with
+// (a response or a TCErrorContainer, which then wins over the catalogue), and drives the delegate
+// (customer-information updates, promoted products) and the log handler.
+//
+// Maps the layer answers:
+//   offerings   {"all": {ID: offering}, "current": offering or null}
+//   offering    {"identifier", "serverDescription", "availablePackages": [package]}
+//   package     {"identifier", "offeringIdentifier", "product": the product's catalogue map}
+//   storefront  {"countryCode"} or null when none is set
+//   customer information: the map set by setCustomerInfo, with "originalAppUserId" (the current
+//     app user id) unless set, "allPurchasedProductIdentifiers" once something was bought, and
+//     "entitlements" (see encodeCustomerInfo)
+//   a purchase  {"productIdentifier", "customerInfo"}
+//   a log-in    {"customerInfo", "created": whether the app user id was new}
 //
 // Completions run synchronously on the calling thread. Every operation is recorded in calls(), in
 // order, with the values it received.
@@ -20,6 +37,12 @@
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+
+// Codes of the layer's own errors (domain "Tallycart.ErrorCode").
+inline constexpr int64_t kTCProductNotAvailableForPurchaseError = 5;
+inline constexpr int64_t kTCLogOutAnonymousUserError = 22;
+// The prefix of every anonymous app user id.
+inline constexpr const char* kTCAnonymousIDPrefix = "$TCAnonymousID:";
 
 // The error a completion of the layer reports: the wrapped error's code, its text and extra
 // values for Dart.
@@ -118,6 +141,12 @@ class TCCommonFunctionality {
   void setCustomerInfo(fnd::Dictionary customerInfo);
   // Products on sale, each a map with at least "identifier".
   void setProducts(fnd::Array products);
+  // Offerings, each {"identifier", "serverDescription" (optional), "packages": [{"identifier",
+  // "product": a product identifier}]}, and the identifier of the current one (none: null).
+  // A package whose product is not on sale is left out of what the layer answers.
+  void setOfferings(fnd::Array offerings, std::optional<std::string> currentOffering);
+  // The storefront's country code; nullopt: the store has none to tell.
+  void setStorefront(std::optional<std::string> countryCode);
   void setCanMakePayments(bool can);
   std::vector<Call> calls() const;
   // Sends one log line to the installed log handler, if any.
@@ -195,6 +224,24 @@ class TCCommonFunctionality {
 
  private:
   void record(const std::string& name, fnd::Array arguments);
+  // The scripted error or response of `name`, if any. REQUIRES: mu_.
+  bool scriptedLocked(const std::string& name, std::optional<TCErrorContainer>* error,
+                      fnd::Value* response) const;
+  // The catalogue's offering map, or null. REQUIRES: mu_.
+  fnd::Value offeringLocked(const std::string& identifier) const;
+  fnd::Value offeringsLocked() const;
+  // The product identifier of a package of an offering (any offering when `offering` is null),
+  // or nullopt. REQUIRES: mu_.
+  std::optional<std::string> packageProductLocked(const fnd::Value& package,
+                                                  const fnd::Value& offering) const;
+  // The current user's customer information, before encoding. REQUIRES: mu_.
+  fnd::Dictionary customerInfoLocked() const;
+  // Records the call and buys `product` (nullopt: the store does not sell it) for the current
+  // user, unless a script says otherwise.
+  void buy(const std::string& name, fnd::Array arguments, const std::optional<std::string>& product,
+           const TCResponseBlock& completion);
+  // The product identifier if it is text naming a product on sale. REQUIRES: mu_.
+  std::optional<std::string> productOnSaleLocked(const fnd::Value& identifier) const;
   // Records the call and completes as scripted; `fallback` when nothing is scripted.
   void complete(const std::string& name, fnd::Array arguments, const fnd::Value& fallback,
                 const TCResponseBlock& completion);
@@ -206,8 +253,13 @@ class TCCommonFunctionality {
   std::map<std::string, TCErrorContainer> errors_;
   fnd::Dictionary customerInfo_;
   fnd::Array products_;
+  fnd::Array offerings_;
+  std::optional<std::string> currentOffering_;
+  std::optional<std::string> storefront_;
   bool canMakePayments_ = true;
-  std::string appUserID_ = "$TCAnonymousID:0";
+  std::string appUserID_ = std::string(kTCAnonymousIDPrefix) + "0";
+  // App user ids seen by configure or logIn, and what each bought, in order.
+  std::map<std::string, std::vector<std::string>> purchased_;
   std::shared_ptr<TCPurchases> purchases_;
   std::shared_ptr<const std::function<void(const fnd::Dictionary&)>> logHandler_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,6 +90,7 @@ TEST(TallycartTest, ConfiguredInstanceTellsItsDelegateAndStartsPromotedPurchases
   EXPECT_EQ(layer.appUserID(), "user");
   EXPECT_FALSE(layer.isAnonymous());
 
+  layer.setProducts(Array{Dictionary{{"identifier", "pro"}}});
   auto delegate = std::make_shared<RecordingDelegate>();
   purchases->setDelegate(delegate);
   purchases->sendUpdatedCustomerInfo(Dictionary{{"id", "user"}});
@@ -110,6 +112,139 @@ TEST(TallycartTest, LogLinesReachTheInstalledHandler) {
   layer.emitLog(Dictionary{{"logLevel", "DEBUG"}, {"message", "hello"}});
   EXPECT_EQ(lines,
             (std::vector<Dictionary>{Dictionary{{"logLevel", "DEBUG"}, {"message", "hello"}}}));
+}
+
+// A catalogue of two products, one offering ("main", the current one) with a monthly package of
+// the first and a package whose product the store does not sell.
+void Stock(TCCommonFunctionality& layer) {
+  layer.setProducts(Array{Dictionary{{"identifier", "pro.monthly"}, {"price", 4.99}},
+                          Dictionary{{"identifier", "pro.yearly"}, {"price", 39.99}}});
+  layer.setOfferings(
+      Array{Dictionary{
+          {"identifier", "main"},
+          {"serverDescription", "Main"},
+          {"packages", Array{Dictionary{{"identifier", "$monthly"}, {"product", "pro.monthly"}},
+                             Dictionary{{"identifier", "$gone"}, {"product", "pro.gone"}}}}}},
+      "main");
+  layer.setStorefront("FRA");
+}
+
+TEST(TallycartTest, OfferingsAndTheStorefrontComeFromTheCatalogue) {
+  TCCommonFunctionality layer;
+  std::optional<Outcome> empty;
+  layer.getOfferings(Into(empty));
+  ASSERT_TRUE(empty && !empty->error);
+  EXPECT_EQ(empty->response, Value(Dictionary{{"all", Dictionary{}}, {"current", Value()}}));
+  Value storefront("unset");
+  layer.getStorefront([&](Value v) { storefront = v; });
+  EXPECT_TRUE(storefront.isNull());
+
+  Stock(layer);
+  std::optional<Outcome> offerings, placement;
+  layer.getOfferings(Into(offerings));
+  layer.getCurrentOfferingForPlacement(Value("paywall"), Into(placement));
+  ASSERT_TRUE(offerings && !offerings->error && placement && !placement->error);
+  Dictionary offering{
+      {"identifier", "main"},
+      {"serverDescription", "Main"},
+      {"availablePackages",
+       Array{Dictionary{{"identifier", "$monthly"},
+                        {"offeringIdentifier", "main"},
+                        {"product", Dictionary{{"identifier", "pro.monthly"}, {"price", 4.99}}}}}}};
+  EXPECT_EQ(offerings->response,
+            Value(Dictionary{{"all", Dictionary{{"main", offering}}}, {"current", offering}}));
+  EXPECT_EQ(placement->response, Value(offering));
+  layer.getStorefront([&](Value v) { storefront = v; });
+  EXPECT_EQ(storefront, Value(Dictionary{{"countryCode", "FRA"}}));
+}
+
+TEST(TallycartTest, OnlyWhatTheStoreSellsCanBeBought) {
+  TCCommonFunctionality layer;
+  Stock(layer);
+  struct Case {
+    const char* what;
+    std::function<void(TCResponseBlock)> buy;
+    std::optional<std::string> product;  // nullopt: refused by the store.
+  } cases[] = {
+      {"a product on sale",
+       [&](TCResponseBlock done) { layer.purchaseProduct(Value("pro.yearly"), Value(), done); },
+       "pro.yearly"},
+      {"a product the store does not sell",
+       [&](TCResponseBlock done) { layer.purchaseProduct(Value("pro.lifetime"), Value(), done); },
+       std::nullopt},
+      {"no product at all",
+       [&](TCResponseBlock done) { layer.purchaseProduct(Value(), Value(), done); }, std::nullopt},
+      {"a package of an offering",
+       [&](TCResponseBlock done) {
+         layer.purchasePackage(Value("$monthly"), Value(Dictionary{{"offeringIdentifier", "main"}}),
+                               Value(), done);
+       },
+       "pro.monthly"},
+      {"a package whose product is not on sale",
+       [&](TCResponseBlock done) {
+         layer.purchasePackage(Value("$gone"), Value(Dictionary{{"offeringIdentifier", "main"}}),
+                               Value(), done);
+       },
+       std::nullopt},
+      {"a package of another offering",
+       [&](TCResponseBlock done) {
+         layer.purchasePackage(Value("$monthly"),
+                               Value(Dictionary{{"offeringIdentifier", "other"}}), Value(), done);
+       },
+       std::nullopt},
+      {"a win-back offer on a product not on sale",
+       [&](TCResponseBlock done) {
+         layer.purchaseProductWithWinBackOffer(Value("pro.lifetime"), Value("w"), done);
+       },
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<Outcome> outcome;
+    c.buy(Into(outcome));
+    ASSERT_TRUE(outcome);
+    if (c.product) {
+      ASSERT_FALSE(outcome->error);
+      EXPECT_EQ(outcome->response.dictionary()->get("productIdentifier"), Value(*c.product));
+    } else {
+      ASSERT_TRUE(outcome->error);
+      EXPECT_EQ(outcome->error->code(), kTCProductNotAvailableForPurchaseError);
+      EXPECT_EQ(outcome->error->message(), "The product is not available for purchase.");
+    }
+  }
+  // What was bought shows in the customer information.
+  std::optional<Outcome> info;
+  layer.getCustomerInfo(Into(info));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->response.dictionary()->get("allPurchasedProductIdentifiers"),
+            Value(Array{"pro.yearly", "pro.monthly"}));
+}
+
+TEST(TallycartTest, LogOutReturnsToANewAnonymousUser) {
+  TCCommonFunctionality layer;
+  std::string anonymous = layer.appUserID();
+  ASSERT_TRUE(layer.isAnonymous());
+  // An anonymous user cannot log out.
+  std::optional<Outcome> refused;
+  layer.logOut(Into(refused));
+  ASSERT_TRUE(refused && refused->error);
+  EXPECT_EQ(refused->error->code(), kTCLogOutAnonymousUserError);
+  EXPECT_EQ(layer.appUserID(), anonymous);
+
+  std::optional<Outcome> in, again, out;
+  layer.logIn(Value("bob"), Into(in));
+  ASSERT_TRUE(in && !in->error);
+  EXPECT_EQ(in->response.dictionary()->get("created"), Value(true));
+  layer.logIn(Value("bob"), Into(again));
+  EXPECT_EQ(again->response.dictionary()->get("created"), Value(false));
+  EXPECT_FALSE(layer.isAnonymous());
+
+  layer.logOut(Into(out));
+  ASSERT_TRUE(out && !out->error);
+  EXPECT_TRUE(layer.isAnonymous());
+  EXPECT_EQ(layer.appUserID().rfind("$TCAnonymousID:", 0), 0u);
+  EXPECT_NE(layer.appUserID(), anonymous);
+  EXPECT_EQ(out->response.dictionary()->get("originalAppUserId"), Value(layer.appUserID()));
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+// ZIVMeasurementAttributionEngine: the measurement engine (ZIVMeasurement) as the attribution
+// classes see it (attribution_engine.h), and the installation of the attribution component over
+// the process's engine.
+//
+// Thread safety: as ZIVAttributionEngine; the engine is held weakly.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "analytics/attribution/attribution_engine.h"
+
+class ZIVMeasurement;
+
+class ZIVMeasurementAttributionEngine : public ZIVAttributionEngine {
+ public:
+  explicit ZIVMeasurementAttributionEngine(std::weak_ptr<ZIVMeasurement> measurement);
+
+  std::shared_ptr<ZIVMonitor> monitor() const override;
+  std::shared_ptr<dispatch::Clock> clock() const override;
+  ZIVScheduler& scheduler() override;
+  std::shared_ptr<ZIVDatabase> database() override;
+  std::shared_ptr<ZIVRemoteConfig> remoteConfig() override;
+  std::shared_ptr<ZIVPersistedConfig> persistedConfig() override;
+  std::shared_ptr<ZUZOzurivi> network() override;
+  std::shared_ptr<ZUZOzurivi> makeNetwork() override;
+  bool hasUploadInProgress(const ZUZOzurivi& network) override;
+  void setNetworkTimeout(double seconds) override;
+  double networkTimeout() const override;
+  void setIsNetworkRequestPending(bool pending) override;
+  void updateSchedule() override;
+  bool isAdStorageDenied() override;
+  bool isAdUserDataDenied() override;
+  std::optional<int64_t> adPersonalization() override;
+  std::string consentSignals() override;
+  double initializationTimestamp() override;
+  void handleInternalEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& event) override;
+  void notifyEventListeners(const std::shared_ptr<ZIVEvent>& event) override;
+  void writeEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& event) override;
+  void setUserAttributeOnWorkerQueue(const std::shared_ptr<ZIVUserAttribute>& attribute) override;
+  void removeUserAttributeOnWorkerQueue(const std::string& name) override;
+  fnd::Dictionary paramsWithAddedFirstOpenConsentedEventParams(
+      const fnd::Dictionary& parameters) override;
+  void logInternalEvent(const std::string& origin, const std::string& name,
+                        const fnd::Dictionary& parameters) override;
+
+ private:
+  std::shared_ptr<ZIVMeasurement> engine() const;
+
+  const std::weak_ptr<ZIVMeasurement> measurement_;
+  std::atomic<double> timeout_{60};
+};
+
+// Installs a ZIVAttributionComponent over `measurement` as the process's attribution component.
+void ZIVAttributionInstallComponent(const std::shared_ptr<ZIVMeasurement>& measurement);

@@ -46,14 +46,17 @@ class TypedRecordReaderWriter : public flutter::FlutterStandardReaderWriter {
 }  // namespace
 
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> ConsoleMessageCodec() {
-  static const auto codec = flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
-      std::make_shared<TypedRecordReaderWriter>());
+  // Never destroyed: a late reply may be printed while the process exits.
+  static const auto& codec = *new std::shared_ptr<const flutter::FlutterStandardMessageCodec>(
+      flutter::FlutterStandardMessageCodec::codecWithReaderWriter(
+          std::make_shared<TypedRecordReaderWriter>()));
   return codec;
 }
 
 std::shared_ptr<const flutter::FlutterStandardMethodCodec> ConsoleMethodCodec() {
-  static const auto codec = flutter::FlutterStandardMethodCodec::codecWithReaderWriter(
-      std::make_shared<TypedRecordReaderWriter>());
+  static const auto& codec = *new std::shared_ptr<const flutter::FlutterStandardMethodCodec>(
+      flutter::FlutterStandardMethodCodec::codecWithReaderWriter(
+          std::make_shared<TypedRecordReaderWriter>()));  // Never destroyed.
   return codec;
 }
 

@@ -441,7 +441,9 @@ namespace {
 
 std::shared_ptr<const FlutterStandardReaderWriter> orStandard(
     std::shared_ptr<const FlutterStandardReaderWriter> readerWriter) {
-  static const auto standard = std::make_shared<const FlutterStandardReaderWriter>();
+  // Never destroyed: replies may still be decoded on other threads while the process exits.
+  static const auto& standard = *new std::shared_ptr<const FlutterStandardReaderWriter>(
+      std::make_shared<const FlutterStandardReaderWriter>());
   return readerWriter ? std::move(readerWriter) : standard;
 }
 
@@ -482,7 +484,8 @@ FlutterStandardMessageCodec::FlutterStandardMessageCodec(
     : readerWriter_(orStandard(std::move(readerWriter))) {}
 
 std::shared_ptr<const FlutterStandardMessageCodec> FlutterStandardMessageCodec::sharedInstance() {
-  static const auto codec = std::make_shared<const FlutterStandardMessageCodec>();
+  static const auto& codec = *new std::shared_ptr<const FlutterStandardMessageCodec>(
+      std::make_shared<const FlutterStandardMessageCodec>());  // Never destroyed.
   return codec;
 }
 
@@ -517,7 +520,8 @@ FlutterStandardMethodCodec::FlutterStandardMethodCodec(
     : readerWriter_(orStandard(std::move(readerWriter))) {}
 
 std::shared_ptr<const FlutterStandardMethodCodec> FlutterStandardMethodCodec::sharedInstance() {
-  static const auto codec = std::make_shared<const FlutterStandardMethodCodec>();
+  static const auto& codec = *new std::shared_ptr<const FlutterStandardMethodCodec>(
+      std::make_shared<const FlutterStandardMethodCodec>());  // Never destroyed.
   return codec;
 }
 

@@ -88,9 +88,11 @@ fnd::Array CoreInitializeResponse::toList() const {
 }
 
 std::shared_ptr<const flutter::FlutterStandardMessageCodec> ZudiroruCoreGetCodec() {
-  static const auto codec = zudiroru::PigeonCodec({
-      zudiroru::PigeonType::of<CoreZudiroruOptions>(kCoreZudiroruOptionsType),
-      zudiroru::PigeonType::of<CoreInitializeResponse>(kCoreInitializeResponseType),
-  });
+  // Never destroyed: replies may still be encoded on other threads while the process exits.
+  static const auto& codec =
+      *new std::shared_ptr<const flutter::FlutterStandardMessageCodec>(zudiroru::PigeonCodec({
+          zudiroru::PigeonType::of<CoreZudiroruOptions>(kCoreZudiroruOptionsType),
+          zudiroru::PigeonType::of<CoreInitializeResponse>(kCoreInitializeResponseType),
+      }));
   return codec;
 }

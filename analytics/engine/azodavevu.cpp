@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "analytics/attribution/receipt_parser.h"
 #include "analytics/engine/identity.h"
 #include "analytics/engine/log_formatting.h"
 #include "analytics/engine/measurement.h"
@@ -321,5 +322,13 @@ void DEVAzodavevu::queueOperationWithBlock(std::function<void()> block) {
 void DEVAzodavevu::unsuspendOperationQueue() { analytics_.unsuspendOperationQueue(); }
 
 double DEVAzodavevu::loadTimestamp() const { return analytics_.loadTimestamp(); }
+
+bool DEVAzodavevu::verifyTransactionWithDeviceVerification(const fnd::Data& deviceVerification,
+                                                           const std::optional<std::string>& uuid,
+                                                           const std::string& nonce) {
+  if (ZIVIsValidTransactionDeviceVerification(deviceVerification, uuid, nonce)) return true;
+  monitor().logWithLevel(4, 25058, "StoreKit 2 transaction device verification failed");
+  return false;
+}
 
 std::string DEVAzodavevu::topLevelVersion() { return DEVZudiroruVersion; }

@@ -171,6 +171,11 @@ class DEVAzodavevu {
   void unsuspendOperationQueue();
   double loadTimestamp() const;
 
+  // Whether a StoreKit 2 transaction's device verification matches this device (25058 when not).
+  bool verifyTransactionWithDeviceVerification(const fnd::Data& deviceVerification,
+                                               const std::optional<std::string>& uuid,
+                                               const std::string& nonce);
+
   // The vendor core's version.
   static std::string topLevelVersion();
 

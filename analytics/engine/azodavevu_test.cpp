@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "analytics/engine/facade_test_support.h"
+#include "platform/security/digest.h"
 #include "platform/vendor/core/options.h"
 
 namespace {
@@ -166,6 +167,21 @@ TEST_F(DEVAzodavevuTest, StartBuildsOptionsAndFollowsTheInstallationIdentifier) 
   ExpectLogged(log_, 4, 25038, "Failed to get Installation ID.");
   EXPECT_EQ(installationIDs_.back(), std::nullopt);
   ZIVMeasurement::monitor()->setLogTag("");
+}
+
+TEST_F(DEVAzodavevuTest, TransactionDeviceVerification) {
+  const std::string nonce = "ABCDEF01-2345";
+  const std::string uuid = "0A1B2C3D-4E5F";
+  fnd::Data text;
+  for (char c : std::string("abcdef01-2345") + "0a1b2c3d-4e5f")
+    text.push_back(static_cast<uint8_t>(c));
+  fnd::Data digest = security::SHA384(text);
+  EXPECT_TRUE(api().verifyTransactionWithDeviceVerification(digest, uuid, nonce));
+  EXPECT_TRUE(log_.withCode(25058).empty());
+  EXPECT_FALSE(api().verifyTransactionWithDeviceVerification(digest, std::nullopt, nonce));
+  EXPECT_FALSE(api().verifyTransactionWithDeviceVerification(fnd::Data(48, 0), uuid, nonce));
+  EXPECT_EQ(log_.withCode(25058).size(), 2u);
+  EXPECT_EQ(log_.withCode(25058)[0].level, 4);
 }
 
 TEST_F(DEVAzodavevuTest, CorrectedBytes) {

@@ -65,8 +65,8 @@ std::string Contents(ZIVDatabase& db) {
 std::string IntegrityCheck(ZIVDatabase& db) {
   sqlite3_stmt* statement = nullptr;
   std::string result = "<failed>";
-  if (sqlite3_prepare_v2(db.sqliteStore()->sqliteHandle(), "PRAGMA integrity_check", -1,
-                         &statement, nullptr) == SQLITE_OK &&
+  if (sqlite3_prepare_v2(db.sqliteStore()->sqliteHandle(), "PRAGMA integrity_check", -1, &statement,
+                         nullptr) == SQLITE_OK &&
       sqlite3_step(statement) == SQLITE_ROW) {
     result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
   }

@@ -121,11 +121,9 @@ int32_t ZIVAttributionComponent::linkedClientBits() {
   return bits;
 }
 
-std::optional<fnd::Data> ZIVAttributionComponent::encodedODMValueFromDictionary(
+std::shared_ptr<NANOMessageBase> ZIVAttributionComponent::ODMValueFromDictionary(
     const fnd::Dictionary& row) {
-  auto value = APMODMValueFromDictionary(row);
-  if (!value) return std::nullopt;
-  return value->protoBuffer();
+  return APMODMValueFromDictionary(row);
 }
 
 void ZIVAttributionComponent::updateAdsOnDeviceConversionMeasurement() {

@@ -55,7 +55,7 @@ class ZIVAttributionComponent : public ZIVMeasurementAttribution {
   void initiateODMSessionStartProtocolWithTimestamp(double timestamp) override;
   void resetOnDeviceConversionContexts() override;
   int32_t linkedClientBits() override;
-  std::optional<fnd::Data> encodedODMValueFromDictionary(const fnd::Dictionary& row) override;
+  std::shared_ptr<NANOMessageBase> ODMValueFromDictionary(const fnd::Dictionary& row) override;
 
   // After the configuration fetch: asks the conversion service again.
   void updateAdsOnDeviceConversionMeasurement();

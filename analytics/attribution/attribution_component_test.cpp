@@ -41,12 +41,14 @@ TEST_F(AttributionComponentTest, TheEngineHooksReachTheirParts) {
   component_->clearAttributionCache();
   EXPECT_FALSE(engine_->userDefaults().objectForKey(ZIVUserDefaultsDeepLinkKey));
 
-  auto encoded = component_->encodedODMValueFromDictionary(
-      fnd::Dictionary{{"set_timestamp", 2.0}, {"value", "v"}});
+  auto converted =
+      component_->ODMValueFromDictionary(fnd::Dictionary{{"set_timestamp", 2.0}, {"value", "v"}});
+  ASSERT_TRUE(converted);
+  auto encoded = converted->protoBuffer();
   ASSERT_TRUE(encoded);
   auto message = APMPBOnDeviceMeasurementValue::initWithBuffer(*encoded);
   EXPECT_EQ(NANOGetInt64(message.get(), APMPBOnDeviceMeasurementValue::kSetTimestampMillis), 2000);
-  EXPECT_FALSE(component_->encodedODMValueFromDictionary(fnd::Dictionary{{"value", "v"}}));
+  EXPECT_FALSE(component_->ODMValueFromDictionary(fnd::Dictionary{{"value", "v"}}));
   EXPECT_EQ(component_->linkedClientBits(), 0);
 }
 

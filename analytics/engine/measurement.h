@@ -42,14 +42,19 @@ class ZIVAlarm;
 class ZIVConsentSettingsUtil;
 class ZIVDailyCounts;
 class ZIVDatabase;
+class ZIVDatabaseSettings;
+class ZIVEnvironmentInfo;
 class ZIVEvent;
 class ZIVIdentity;
+class ZIVIdentitySupport;
+class ZIVMeasurementDatabaseSettings;
 class ZIVMonitor;
 class ZIVPersistedConfig;
 class ZIVRawEventData;
 class ZIVRemoteConfig;
 class ZIVScheduler;
 class ZIVUserAttribute;
+class ZIVUserDefaults;
 class ZIVValue;
 class ZUZOzurivi;
 
@@ -104,16 +109,25 @@ struct ZIVMeasurementEnvironment {
   // Whether the application is active, when no screen reporter answers [the application object's
   // state, true without one].
   std::function<bool()> isAppActive;
-  // Opens the database (fault injection) [ZIVDatabase::initWithDatabaseName over the engine's
-  // settings and clock].
-  std::function<std::shared_ptr<ZIVDatabase>(const std::string& name,
-                                             const std::shared_ptr<ZIVPersistedConfig>& config,
-                                             fnd::Error* error)>
+  // Opens the database with the engine's limits `settings` (fault injection)
+  // [ZIVDatabase::initWithDatabaseName with those settings and the clock].
+  std::function<std::shared_ptr<ZIVDatabase>(
+      const std::string& name, const std::shared_ptr<ZIVPersistedConfig>& config,
+      const std::shared_ptr<const ZIVDatabaseSettings>& settings, fnd::Error* error)>
       openDatabase;
   // The folder excluded from backup ["Rivado/Measurement" of Application Support].
   std::string backupExcludedFolder;
+  // The shared preference store of the stored campaign [ZIVUserDefaults::sharedUserDefaults()].
+  ZIVUserDefaults* userDefaults = nullptr;
+  // Advertising identity support [ZIVDefaultIdentitySupport::sharedInstance()].
+  std::shared_ptr<ZIVIdentitySupport> identitySupport;
+  // Device facts [ZIVEnvironmentInfo::sharedInstance()].
+  ZIVEnvironmentInfo* environmentInfo = nullptr;
   // Environment handed to the server settings (monitor and clock are filled in from above).
   std::function<std::optional<fnd::Value>(const std::string& key)> remoteConfigInfoValue;
+  // Whether this engine's server settings become the process's event rules (the shared instance's
+  // do; a test engine's do not unless asked).
+  bool installsProcessEventSettings = false;
   // Components for this engine; non-null members take precedence over the installed ones.
   ZIVMeasurementComponents components;
 };
@@ -309,6 +323,8 @@ class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
   std::shared_ptr<void> audience() const;
   const std::shared_ptr<ZIVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
   std::shared_ptr<ZIVRemoteConfig> remoteConfigInstance() const;
+  // This engine's server settings, or the built-in defaults while it has none.
+  std::shared_ptr<ZIVRemoteConfig> settingsOrDefaults() const;
   const std::shared_ptr<ZIVScheduler>& scheduler() const { return scheduler_; }
   const std::set<std::string>& safelistedEvents() const { return safelistedEvents_; }
   std::shared_ptr<ZIVIdentity> identity() const;
@@ -353,6 +369,8 @@ class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
   double now() const;
   // Whether the application is active (screen reporter, else the environment's answer).
   bool isAppActive() const;
+  ZIVUserDefaults& userDefaults() const;
+  ZIVEnvironmentInfo& environmentInfo() const;
 
  private:
   ZIVMeasurement(std::string databaseName, std::shared_ptr<ZIVPersistedConfig> persistedConfig,
@@ -399,6 +417,9 @@ class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
   std::atomic<bool> foundAdPersonalizationPlistFlag_{false};
   std::atomic<bool> shouldUpdateNPAUserProperty_{false};
   std::atomic<bool> shouldRequestDeferredDeepLinkAfterConfigFetch_{false};
+
+  // The database's limits, forwarded to the server settings once they exist.
+  const std::shared_ptr<ZIVMeasurementDatabaseSettings> databaseSettings_;
 
   // Serialises the component start-up; held for its whole run.
   std::mutex initializeComponentsLock_;

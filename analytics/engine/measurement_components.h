@@ -23,6 +23,8 @@
 
 #include "platform/foundation/value.h"
 
+class APMPBMeasurementBundle;
+class NANOMessageBase;
 class ZIVDatabase;
 class ZIVEvent;
 class ZIVMeasurement;
@@ -65,6 +67,11 @@ class ZIVMeasurementFacade {
   virtual void persistConsentSettings(const fnd::Dictionary& settings, int64_t source) {
     (void)settings;
     (void)source;
+  }
+  // `setConsent:forKey:` (the TCF client's consent). Absent: dropped.
+  virtual void setConsentForKey(const fnd::Dictionary& settings, const std::string& key) {
+    (void)settings;
+    (void)key;
   }
 
   // Whether the public class DEVAzodavevu exists in the process, and its top-level version text.
@@ -111,6 +118,14 @@ class ZIVMeasurementUploader {
   }
   // Fetches the measurement configuration.
   virtual void fetchMeasurementConfig(ZIVMeasurement& measurement) { (void)measurement; }
+  // Writes the consent signals, identifiers and DMA consent fields into a raw event's metadata
+  // (`ZIVUpdateConsentSignalsAndIdentifiers` and `ZIVUpdateDMAConsentSignals` with first-open
+  // on). Absent: the metadata carries none of them.
+  virtual void updateMetadataConsentAndIdentifiers(APMPBMeasurementBundle& metadata,
+                                                   ZIVMeasurement& measurement) {
+    (void)metadata;
+    (void)measurement;
+  }
 };
 
 // Audiences and conditional user properties.
@@ -169,6 +184,10 @@ class ZIVMeasurementAttribution {
     (void)extraParameters;
   }
 
+  // A URL the app was launched with (did-finish-launching with user information), on the main
+  // thread (`handleStoredURLAfterAppLaunchWithNotification:`).
+  virtual void handleStoredURLAfterAppLaunch(const fnd::Dictionary& userInfo) { (void)userInfo; }
+
   // Deferred deep link: whether one may be requested, and the request.
   virtual bool shouldRequestDeferredDeepLink() { return false; }
   virtual void requestDeferredDeepLink() {}
@@ -188,10 +207,11 @@ class ZIVMeasurementAttribution {
   virtual void resetOnDeviceConversionContexts() {}
   // Linked-client bits 2 (private-set-membership client), 4 and 8 (conversion clients).
   virtual int32_t linkedClientBits() { return 0; }
-  // The stored value converted to its wire form (`APMODMValueFromDictionary`), or nullopt.
-  virtual std::optional<fnd::Data> encodedODMValueFromDictionary(const fnd::Dictionary& row) {
+  // A stored value ({"set_timestamp", "value"}) as its OnDeviceMeasurementValue message
+  // (`APMODMValueFromDictionary`), or null when it does not convert.
+  virtual std::shared_ptr<NANOMessageBase> ODMValueFromDictionary(const fnd::Dictionary& row) {
     (void)row;
-    return std::nullopt;
+    return nullptr;
   }
 };
 

@@ -1,0 +1,188 @@
+// Events per second from logging an event to its committed raw-event row through the engine's
+// event entry and pipeline (each event its own transaction, as the pipeline writes them), next to
+// plain SQLite inserts of the same rows into a table of the same layout, with the same journal
+// mode and sync setting, measured in the same run. Prints the ratio engine / plain SQLite at the
+// end (the goal is at least 0.5). Each run uses a fresh QUELLMARK_HOME.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "analytics/config/consent_settings_util.h"
+#include "analytics/engine/event.h"
+#include "analytics/engine/identity.h"
+#include "analytics/engine/measurement.h"
+#include "analytics/foundation/alarm.h"
+#include "analytics/foundation/file_locations.h"
+#include "analytics/foundation/persisted_config.h"
+#include "analytics/foundation/scheduler.h"
+#include "analytics/foundation/user_defaults.h"
+#include "analytics/proto/messages.h"
+#include "analytics/storage/database.h"
+#include "platform/foundation/test_home.h"
+
+namespace {
+
+constexpr int kBatch = 200;
+
+// Rates of the last run of each benchmark, for the ratio printed at the end.
+double gEngineRate = 0;
+double gSqliteRate = 0;
+std::string gJournalMode;
+int64_t gSynchronous = -1;
+
+const fnd::Dictionary& Parameters() {
+  static const fnd::Dictionary parameters{{"level", 7}, {"character", "hero"}, {"score", 12.5}};
+  return parameters;
+}
+
+struct Engine {
+  Engine() : preferences("bench.application") {
+    config = ZIVPersistedConfig::create("bench.measurement", nullptr, &preferences);
+    ZIVIdentityEnvironment identityEnvironment;
+    identityEnvironment.consent = &consent;
+    identityEnvironment.isFromAppStore = [] { return false; };
+    identity = ZIVIdentity::create(config, identityEnvironment);
+    ZIVMeasurement::Environment environment;
+    environment.identity = [this] { return identity; };
+    environment.consent = &consent;
+    environment.notificationCenter = &center;
+    environment.userDefaults = &preferences;
+    auto scheduler = std::make_shared<ZIVScheduler>("bench.measurement.worker");
+    auto alarm = std::make_shared<ZIVAlarm>(scheduler->workerQueue(), ZIVMeasurementTimerName);
+    engine = ZIVMeasurement::initWithDatabaseName(ZIVMeasurementDatabaseName, config, nullptr,
+                                                  scheduler, alarm, "1:1234:ios:abcd", true, false,
+                                                  {}, nullptr, environment);
+    Drain();
+  }
+  ~Engine() {
+    Drain();
+    engine.reset();
+    identity.reset();
+    config->synchronizeToDisk();
+  }
+  void Drain() {
+    engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("bench", [] {});
+  }
+
+  ZIVUserDefaults preferences;
+  ZIVConsentSettingsUtil consent;
+  fnd::NotificationCenter center;
+  std::shared_ptr<ZIVPersistedConfig> config;
+  std::shared_ptr<ZIVIdentity> identity;
+  std::shared_ptr<ZIVMeasurement> engine;
+};
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+void BM_EngineLogEventToRow(benchmark::State& state) {
+  fnd::ScopedTestHome home;
+  Engine e;
+  if (!e.engine || !e.engine->database()) {
+    state.SkipWithError("the engine did not start");
+    return;
+  }
+  // The journal mode and sync setting the baseline copies.
+  e.engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("bench", [&] {
+    sqlite3* db = e.engine->database()->sqliteStore()->sqliteHandle();
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      gJournalMode = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    if (sqlite3_prepare_v2(db, "PRAGMA synchronous", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      gSynchronous = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+  });
+  double elapsed = 0;
+  int64_t events = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+      e.engine->logEventWithOrigin("app", true, "level_up", Parameters(), 1700000000.0 + i, true,
+                                   false, false, nullptr, {});
+    }
+    e.Drain();
+    elapsed += Seconds(start);
+    events += kBatch;
+  }
+  state.SetItemsProcessed(events);
+  gEngineRate = elapsed > 0 ? events / elapsed : 0;
+}
+BENCHMARK(BM_EngineLogEventToRow)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_SqliteInsertSameRow(benchmark::State& state) {
+  fnd::ScopedTestHome home;
+  const std::string path = ZIVFilePathForDatabaseName("bench-baseline.sql");
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+    state.SkipWithError("could not open the baseline database");
+    sqlite3_close(db);
+    return;
+  }
+  const std::string journal = gJournalMode.empty() ? "delete" : gJournalMode;
+  const std::string sync = std::to_string(gSynchronous < 0 ? 2 : gSynchronous);
+  sqlite3_exec(db, ("PRAGMA journal_mode=" + journal).c_str(), nullptr, nullptr, nullptr);
+  sqlite3_exec(db, ("PRAGMA synchronous=" + sync).c_str(), nullptr, nullptr, nullptr);
+  sqlite3_exec(db,
+               "CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
+               "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL, is_realtime INTEGER)",
+               nullptr, nullptr, nullptr);
+  auto event = ZIVEvent::initWithOrigin("app", true, "level_up", 1700000000.0, 0, Parameters());
+  auto proto = event->protoEvent();
+  NANOClearField(proto.get(), APMPBEvent::kName);
+  const fnd::Data data = proto->protoBuffer().value_or(fnd::Data{});
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db,
+                     "INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, "
+                     "is_realtime) VALUES (?, ?, ?, ?, ?)",
+                     -1, &insert, nullptr);
+  double elapsed = 0;
+  int64_t rows = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+      sqlite3_bind_text(insert, 1, "level_up", -1, SQLITE_STATIC);
+      sqlite3_bind_double(insert, 2, 1700000000.0 + i);
+      sqlite3_bind_int64(insert, 3, 12345);
+      sqlite3_bind_blob(insert, 4, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
+      sqlite3_bind_int64(insert, 5, 0);
+      if (sqlite3_step(insert) != SQLITE_DONE) {
+        state.SkipWithError("insert failed");
+        break;
+      }
+      sqlite3_reset(insert);
+    }
+    elapsed += Seconds(start);
+    rows += kBatch;
+  }
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+  state.SetItemsProcessed(rows);
+  state.SetLabel("journal_mode=" + journal + " synchronous=" + sync);
+  gSqliteRate = elapsed > 0 ? rows / elapsed : 0;
+}
+BENCHMARK(BM_SqliteInsertSameRow)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (gEngineRate > 0 && gSqliteRate > 0) {
+    std::printf("engine: %.0f events/s, plain SQLite: %.0f rows/s, ratio %.2f (goal >= 0.5)\n",
+                gEngineRate, gSqliteRate, gEngineRate / gSqliteRate);
+  }
+  return 0;
+}

@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev libnanopb-dev nanopb protobuf-compiler python3-protobuf
   zlib1g-dev libssl-dev libcurl4-openssl-dev
   libplist-dev libplist-utils libicu-dev uuid-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcpp-httplib-dev pkg-config
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include "analytics/foundation/file_locations.h"
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/scheduler.h"
+#include "analytics/foundation/service_url.h"
 #include "analytics/foundation/user_defaults.h"
 #include "platform/vendor/utilities/gzip.h"
 
@@ -75,9 +76,9 @@ APMETaskManager::APMETaskManager(
       clock_(std::move(clock)),
       requestBuilder_(requestBuilder ? std::move(requestBuilder)
                                      : APMEExperimentRequestBuilder::sharedInstance()),
-      fetchURL_(fetchURL.empty()
-                    ? std::string("https://") + kAPMEExperimentsServerHost + kAPMEExperimentsPath
-                    : std::move(fetchURL)),
+      fetchURL_(fetchURL.empty() ? ZIVServiceURL(std::string("https://") +
+                                                 kAPMEExperimentsServerHost + kAPMEExperimentsPath)
+                                 : std::move(fetchURL)),
       initializationTimestamp_(initTimestamp) {}
 
 APMETaskManager::~APMETaskManager() = default;

@@ -52,7 +52,7 @@ inline constexpr const char* kAPMEFetchFailureTimestampKey = "ZIVExperimentFetch
 inline constexpr const char* kAPMEFetchBackoffTimestampKey = "ZIVExperimentFetchBackoffTimestamp";
 
 // Where experiment requests go.
-inline constexpr const char* kAPMEExperimentsServerHost = "experiments.rivadoapis.com";
+inline constexpr const char* kAPMEExperimentsServerHost = "experiments.quellmark.example";
 inline constexpr const char* kAPMEExperimentsPath = "/sdk-exp";
 
 // The domain of per-SDK fetch errors; codes -2, -3, -4 for statuses 1, 2, 3 and -1 for others.

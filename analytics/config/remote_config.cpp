@@ -14,6 +14,7 @@
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
+#include "analytics/foundation/service_url.h"
 #include "analytics/script/host_modules.h"
 #include "analytics/script/pixie_logger.h"
 #include "analytics/script/runtime.h"
@@ -668,8 +669,8 @@ std::optional<std::string> ZIVRemoteConfig::remoteConfigURLWithPlatform(
   query.set("platform", *platform);
   query.set("runtime_version", fnd::Value::Int64(runtimeVersion));
   query.set("zuz_version", fnd::Value::Int64(SDKVersion));
-  return std::string("https://") + ZIVRemoteConfigUploadHost + "/config/app/" +
-         PercentEncodePathSegment(appID_) + "?" + ziv_queryString(query);
+  return ZIVServiceURL(std::string("https://") + ZIVRemoteConfigUploadHost + "/config/app/" +
+                       PercentEncodePathSegment(appID_) + "?" + ziv_queryString(query));
 }
 
 // ---- Lookup.
@@ -839,9 +840,9 @@ std::string ZIVRemoteConfig::uploadURL() const {
   // A subdomain that is not a host label would move the upload elsewhere; it is not used.
   std::optional<std::string> subdomain = uploadSubdomain();
   if (subdomain && IsValidSubdomain(*subdomain)) {
-    return "https://" + *subdomain + "." + host + "/a";
+    return ZIVServiceURL("https://" + *subdomain + "." + host + "/a");
   }
-  return "https://" + host + "/a";
+  return ZIVServiceURL("https://" + host + "/a");
 }
 
 bool ZIVRemoteConfig::SGTMUploadEnabled() const {

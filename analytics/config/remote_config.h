@@ -50,9 +50,11 @@ class ZIVPersistedConfig;
 inline constexpr const char* ZIVRemoteConfigExperimentSDKName = "duv_udiredururo";
 
 // Hosts of the upload and configuration endpoints. The second upload host serves apps whose data
-// consent status is ZIVAppDataConsentStatusSecondHost.
-inline constexpr const char* ZIVRemoteConfigUploadHost = "app-measurement.rivadoapis.com";
-inline constexpr const char* ZIVRemoteConfigSecondUploadHost = "app-analytics.rivadoapis.com";
+// consent status is ZIVAppDataConsentStatusSecondHost. Both URLs pass through ZIVServiceURL()
+// (analytics/foundation/service_url.h), so a launch argument or the environment can point them
+// at a local collector.
+inline constexpr const char* ZIVRemoteConfigUploadHost = "measurement.quellmark.example";
+inline constexpr const char* ZIVRemoteConfigSecondUploadHost = "analytics.quellmark.example";
 inline constexpr int64_t ZIVAppDataConsentStatusSecondHost = 3;
 
 // Experiment flags that override settings. The first three are copied from the client when a

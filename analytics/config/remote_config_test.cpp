@@ -491,15 +491,15 @@ TEST_F(RemoteConfigTest, UploadURLFollowsSubdomainAndConsentStatus) {
     int64_t consentStatus;
     std::string expected;
   } cases[] = {
-      {nullptr, 0, "https://app-measurement.rivadoapis.com/a"},
-      {"eu", 0, "https://eu.app-measurement.rivadoapis.com/a"},
-      {"a.b-c", 0, "https://a.b-c.app-measurement.rivadoapis.com/a"},
-      {nullptr, 3, "https://app-analytics.rivadoapis.com/a"},
-      {"eu", 3, "https://eu.app-analytics.rivadoapis.com/a"},
+      {nullptr, 0, "https://measurement.quellmark.example/a"},
+      {"eu", 0, "https://eu.measurement.quellmark.example/a"},
+      {"a.b-c", 0, "https://a.b-c.measurement.quellmark.example/a"},
+      {nullptr, 3, "https://analytics.quellmark.example/a"},
+      {"eu", 3, "https://eu.analytics.quellmark.example/a"},
       // Texts that would move the upload to another host are not used.
-      {"evil.com/x?", 0, "https://app-measurement.rivadoapis.com/a"},
-      {"user@host", 0, "https://app-measurement.rivadoapis.com/a"},
-      {".", 0, "https://app-measurement.rivadoapis.com/a"},
+      {"evil.com/x?", 0, "https://measurement.quellmark.example/a"},
+      {"user@host", 0, "https://measurement.quellmark.example/a"},
+      {".", 0, "https://measurement.quellmark.example/a"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.subdomain ? c.subdomain : "none");
@@ -519,7 +519,7 @@ TEST_F(RemoteConfigTest, UploadURLFollowsSubdomainAndConsentStatus) {
 TEST_F(RemoteConfigTest, ConfigurationURLCarriesTheEncodedAppIDAndVersions) {
   auto config = MakeWith(Config(kAppID));
   EXPECT_EQ(config->remoteConfigURLWithPlatform("macos", 120500, 0),
-            "https://app-measurement.rivadoapis.com/config/app/1:1234:macos:abcd?platform=macos&"
+            "https://measurement.quellmark.example/config/app/1:1234:macos:abcd?platform=macos&"
             "runtime_version=0&zuz_version=120500");
   EXPECT_EQ(config->remoteConfigURLWithPlatform(std::nullopt, 1, 2), std::nullopt);
   ExpectLogged(sharedLog_, 2, 29010,
@@ -529,7 +529,7 @@ TEST_F(RemoteConfigTest, ConfigurationURLCarriesTheEncodedAppIDAndVersions) {
                                             Config("a b/c?d#é"), persisted_,
                                             std::shared_ptr<APMEManager>(), Environment());
   EXPECT_EQ(odd->remoteConfigURLWithPlatform("mac os", 1, 2),
-            "https://app-measurement.rivadoapis.com/config/app/a%20b%2Fc%3Fd%23%C3%A9?"
+            "https://measurement.quellmark.example/config/app/a%20b%2Fc%3Fd%23%C3%A9?"
             "platform=mac%20os&runtime_version=2&zuz_version=1");
 }
 

@@ -26,6 +26,8 @@ std::optional<LaunchOptions> ParseLaunchOptions(const std::vector<std::string>& 
       target = &options.dartScript;
     } else if (flag == "--os-version") {
       target = &options.osVersion;
+    } else if (flag == "--service-url") {
+      target = &options.serviceURL;
     } else {
       return fail("unknown argument \"" + arguments[i] + "\"");
     }

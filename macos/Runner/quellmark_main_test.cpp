@@ -46,6 +46,13 @@ TEST(LaunchOptionsTest, CommandLines) {
       {{"quellmark", "--bundle="}, std::nullopt},
       {{"quellmark", "--dart", "a", "--dart", "b"}, std::nullopt},
       {{"quellmark", "--verbose"}, std::nullopt},
+      {{"quellmark", "--service-url", "http://127.0.0.1:9", "-ZIVAnalyticsDebugEnabled"},
+       [] {
+         LaunchOptions options;
+         options.serviceURL = "http://127.0.0.1:9";
+         return options;
+       }()},
+      {{"quellmark", "--service-url"}, std::nullopt},
       {{"quellmark", "extra"}, std::nullopt},
       {{"quellmark", "-DebugDeferredDeepLink", "--dart", "-"}, Options(std::nullopt, "-")},
       {{"quellmark", "--os-version", "14.2"}, Options(std::nullopt, std::nullopt, "14.2")},

@@ -16,16 +16,61 @@ fnd::Error NetworkError(ZUZOzuriviErrorCode code, std::string description) {
   return fnd::Error::withDescription(kZUZOzuriviErrorDomain, code, std::move(description));
 }
 
-bool HasHTTPScheme(std::string_view url) {
-  auto startsWith = [&](std::string_view prefix) {
-    if (url.size() <= prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-      if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) return false;
-    }
-    return true;
-  };
-  return startsWith("http://") || startsWith("https://");
+bool StartsWithNoCase(std::string_view url, std::string_view prefix) {
+  if (url.size() <= prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) return false;
+  }
+  return true;
 }
+
+// The host of an http URL's authority (without user info, port or IPv6 brackets), lower-cased.
+std::string HostOfAuthority(std::string_view rest) {
+  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  const size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string_view host;
+  if (!authority.empty() && authority.front() == '[') {
+    const size_t close = authority.find(']');
+    if (close == std::string_view::npos) return "";
+    host = authority.substr(1, close - 1);
+  } else {
+    host = authority.substr(0, authority.find(':'));
+  }
+  std::string lowered(host);
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lowered;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1") return true;
+  // 127.a.b.c in dotted decimal, each part 0..255.
+  int parts = 0;
+  size_t i = 0;
+  while (i <= host.size()) {
+    size_t end = host.find('.', i);
+    if (end == std::string::npos) end = host.size();
+    const std::string part = host.substr(i, end - i);
+    if (part.empty() || part.size() > 3 ||
+        part.find_first_not_of("0123456789") != std::string::npos || std::stoi(part) > 255) {
+      return false;
+    }
+    if (parts == 0 && part != "127") return false;
+    ++parts;
+    i = end + 1;
+  }
+  return parts == 4;
+}
+
+}  // namespace
+
+bool ZUZOzuriviIsAllowedURL(const std::string& url) {
+  if (StartsWithNoCase(url, "https://")) return true;
+  if (!StartsWithNoCase(url, "http://")) return false;
+  return IsLoopbackHost(HostOfAuthority(std::string_view(url).substr(7)));
+}
+
+namespace {
 
 // Collects the reply body up to a limit.
 struct BodySink {
@@ -175,9 +220,16 @@ ZUZOzurivi::ZUZOzurivi(std::string reachabilityHost, std::shared_ptr<ZUZOzuriviT
     : reachabilityHost_(std::move(reachabilityHost)),
       transport_(transport ? std::move(transport) : std::make_shared<ZUZOzuriviCurlTransport>()) {}
 
-void ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
-                         std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
-                         CompletionHandler handler) {
+std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
+                                std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                                CompletionHandler handler) {
+  return postURL(url, payload, {}, std::move(queue), usingBackgroundSession, std::move(handler));
+}
+
+std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
+                                const ZUZOzuriviHeaders& headers,
+                                std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                                CompletionHandler handler) {
   (void)usingBackgroundSession;  // No background sessions on this platform.
   ZUZOzuriviRequest request;
   request.method = "POST";
@@ -192,28 +244,97 @@ void ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
     queue->async([handler = std::move(handler), failure] {
       if (handler) handler(std::nullopt, std::nullopt, failure);
     });
-    return;
+    return "";
   }
   request.body = std::move(*compressed);
-  request.headers = {{"Content-Encoding", "gzip"}, {"Content-Type", "application/octet-stream"}};
-  send(std::move(request), std::move(queue), std::move(handler));
+  request.headers = headers;
+  auto setHeader = [&](const std::string& name, const std::string& value) {
+    std::erase_if(request.headers, [&](const auto& header) {
+      return std::equal(header.first.begin(), header.first.end(), name.begin(), name.end(),
+                        [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+    });
+    request.headers.emplace_back(name, value);
+  };
+  setHeader("Content-Encoding", "gzip");
+  setHeader("Content-Type", "application/octet-stream");
+  return send(std::move(request), std::move(queue), std::move(handler));
 }
 
-void ZUZOzurivi::getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
-                        std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
-                        CompletionHandler handler) {
+std::string ZUZOzurivi::getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
+                               std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                               CompletionHandler handler) {
   (void)usingBackgroundSession;  // No background sessions on this platform.
   ZUZOzuriviRequest request;
   request.method = "GET";
   request.url = url;
   request.headers = headers;
-  send(std::move(request), std::move(queue), std::move(handler));
+  return send(std::move(request), std::move(queue), std::move(handler));
 }
 
-void ZUZOzurivi::send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue> queue,
-                      CompletionHandler handler) {
+double ZUZOzurivi::timeoutInterval() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return timeout_;
+}
+
+void ZUZOzurivi::setTimeoutInterval(double seconds) {
+  if (!(seconds > 0)) return;
+  std::lock_guard<std::mutex> lock(mu_);
+  timeout_ = seconds;
+}
+
+bool ZUZOzurivi::hasUploadInProgress() const { return uploadsInFlight_->load() > 0; }
+
+bool ZUZOzurivi::isNetworkConnected() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return connected_;
+}
+
+void ZUZOzurivi::setNetworkConnected(bool connected) {
+  std::function<void()> delegate;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (connected_ == connected) return;
+    connected_ = connected;
+    delegate = reachabilityDelegate_;
+  }
+  if (delegate) delegate();
+}
+
+void ZUZOzurivi::setReachabilityDelegate(std::function<void()> delegate) {
+  std::lock_guard<std::mutex> lock(mu_);
+  reachabilityDelegate_ = std::move(delegate);
+}
+
+bool ZUZOzurivi::hasReachabilityDelegate() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return static_cast<bool>(reachabilityDelegate_);
+}
+
+std::string ZUZOzurivi::send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue> queue,
+                             CompletionHandler handler) {
   if (!queue) queue = dispatch::Queue::main();
-  auto deliver = [queue, handler = std::move(handler)](ZUZOzuriviTransportResult result) {
+  if (!ZUZOzuriviIsAllowedURL(request.url)) {
+    fnd::Error error =
+        NetworkError(kZUZOzuriviErrorInvalidURL,
+                     "Not an https URL (plain http only to a loopback host): " + request.url);
+    queue->async([handler = std::move(handler), error] {
+      if (handler) handler(std::nullopt, std::nullopt, error);
+    });
+    return "";
+  }
+  const bool isUpload = request.method == "POST";
+  std::string session;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    request.timeout = timeout_;
+    if (isUpload) ++*uploadsInFlight_;
+    session = "ZUZOzurivi-" + std::to_string(nextSession_++);
+  }
+  // The in-flight count drops before the handler is queued, so a handler that starts the next
+  // upload does not see this one as still running.
+  auto deliver = [inFlight = uploadsInFlight_, isUpload, queue,
+                  handler = std::move(handler)](ZUZOzuriviTransportResult result) {
+    if (isUpload) --*inFlight;
     queue->async([handler, result = std::move(result)] {
       if (!handler) return;
       if (result.error) {
@@ -223,11 +344,6 @@ void ZUZOzurivi::send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue
       }
     });
   };
-  if (!HasHTTPScheme(request.url)) {
-    deliver({std::nullopt,
-             {},
-             NetworkError(kZUZOzuriviErrorInvalidURL, "Not an HTTP URL: " + request.url)});
-    return;
-  }
   transport_->performRequest(std::move(request), std::move(deliver));
+  return session;
 }

@@ -3,7 +3,9 @@
 // queue that the caller names. It knows the host whose reachability it watches.
 //
 // What goes over the wire is decided here, not by callers: a POST body is sent gzip-compressed
-// with "Content-Encoding: gzip"; a GET carries the caller's headers. Replies of any status are
+// with "Content-Encoding: gzip" (and the caller's extra headers); a GET carries the caller's
+// headers. Plain http:// is allowed only towards a loopback host (127.0.0.0/8, ::1, localhost);
+// anything else must be https://. Replies of any status are
 // answers (the handler reads the status); only a request that got no HTTP answer at all (a bad
 // URL, a refused connection, a time-out, a reply larger than the body limit) reports an error.
 //
@@ -13,10 +15,12 @@
 // Thread safety: every method may be called from any thread. Handlers run on their queue.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,7 +39,7 @@ inline constexpr int64_t kZUZOzuriviHTTPStatusCodeUnavailable = 503;
 // The domain and codes of the errors the network object reports.
 inline constexpr const char* kZUZOzuriviErrorDomain = "com.rivado.utilities.network.ErrorDomain";
 enum ZUZOzuriviErrorCode : int64_t {
-  kZUZOzuriviErrorInvalidURL = 1,        // Not an http:// or https:// URL.
+  kZUZOzuriviErrorInvalidURL = 1,        // Not https://, nor http:// to a loopback host.
   kZUZOzuriviErrorCompression = 2,       // The body could not be compressed.
   kZUZOzuriviErrorTransport = 3,         // No HTTP answer (connection, TLS, time-out, ...).
   kZUZOzuriviErrorResponseTooLarge = 4,  // The reply body passed the transport's limit.
@@ -122,20 +126,55 @@ class ZUZOzurivi {
   // POSTs `payload` (gzip-compressed) to `url` and calls `handler` on `queue` (the main queue
   // when null). `usingBackgroundSession` is accepted for callers' sake; there are no background
   // sessions here, so it changes nothing. A null handler is allowed: the answer is dropped.
-  void postURL(const std::string& url, const fnd::Data& payload,
-               std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
-               CompletionHandler handler);
+  // Answers the request's session identifier ("ZUZOzurivi-<n>"), or "" when the request could
+  // not be started (a refused URL or body); the handler still gets that error.
+  std::string postURL(const std::string& url, const fnd::Data& payload,
+                      std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                      CompletionHandler handler);
+  // The same with extra headers, sent before the body headers (which win on equal names).
+  std::string postURL(const std::string& url, const fnd::Data& payload,
+                      const ZUZOzuriviHeaders& headers, std::shared_ptr<dispatch::Queue> queue,
+                      bool usingBackgroundSession, CompletionHandler handler);
 
   // GETs `url` with the given extra headers; otherwise as postURL().
-  void getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
-              std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
-              CompletionHandler handler);
+  std::string getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
+                     std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                     CompletionHandler handler);
+
+  // Seconds a whole exchange may take (60 at first); applies to requests started afterwards.
+  // A value that is not above 0 is ignored.
+  double timeoutInterval() const;
+  void setTimeoutInterval(double seconds);
+
+  // True while a POST of this object has not been answered yet.
+  bool hasUploadInProgress() const;
+
+  // Reachability: there is no system watcher here, so the object reports connected until told
+  // otherwise (a test, or a host that knows better). A change calls the delegate, on the calling
+  // thread, outside the object's lock.
+  bool isNetworkConnected() const;
+  void setNetworkConnected(bool connected);
+  void setReachabilityDelegate(std::function<void()> delegate);
+  bool hasReachabilityDelegate() const;
 
  private:
-  void send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue> queue,
-            CompletionHandler handler);
+  std::string send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue> queue,
+                   CompletionHandler handler);
 
   // Constant after construction.
   const std::string reachabilityHost_;
   const std::shared_ptr<ZUZOzuriviTransport> transport_;
+
+  mutable std::mutex mu_;
+  double timeout_ = 60;  // Guarded by mu_.
+  // Shared with the requests in flight, which may outlive the object.
+  const std::shared_ptr<std::atomic<int64_t>> uploadsInFlight_ =
+      std::make_shared<std::atomic<int64_t>>(0);
+  uint64_t nextSession_ = 1;                    // Guarded by mu_.
+  bool connected_ = true;                       // Guarded by mu_.
+  std::function<void()> reachabilityDelegate_;  // Guarded by mu_.
 };
+
+// True for a URL that the network object accepts: https://HOST..., or http://HOST... where HOST
+// is a loopback address or "localhost".
+bool ZUZOzuriviIsAllowedURL(const std::string& url);

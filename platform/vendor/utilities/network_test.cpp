@@ -117,6 +117,67 @@ TEST_F(NetworkTest, TransportErrorsAndBadURLsAnswerWithAnErrorAndNoData) {
   EXPECT_EQ(transport->requests().size(), 1u);  // Bad URLs never reach the transport.
 }
 
+TEST(NetworkURLTest, PlainHTTPOnlyToLoopback) {
+  struct Case {
+    const char* url;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"https://measurement.quellmark.example/a", true},
+      {"HTTPS://h", true},
+      {"http://127.0.0.1:8080/a", true},
+      {"http://127.200.3.4/a", true},
+      {"http://localhost/a", true},
+      {"http://LOCALHOST:1", true},
+      {"http://[::1]:9/x", true},
+      {"http://user@127.0.0.1/x", true},
+      {"http://10.0.0.1/a", false},
+      {"http://127.0.0.1.attacker.example/a", false},
+      {"http://localhost.example/a", false},
+      {"http://127.0.0.256/", false},
+      {"http://[::2]/", false},
+      {"ftp://127.0.0.1/", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ZUZOzuriviIsAllowedURL(c.url), c.allowed) << c.url;
+}
+
+TEST_F(NetworkTest, SessionsTimeoutUploadsInFlightAndReachability) {
+  auto transport = std::make_shared<ScriptedTransport>();
+  transport->result.response = ZUZOzuriviHTTPResponse{200, "https://h/x", {}};
+  ZUZOzurivi network("h", transport);
+  network.setTimeoutInterval(45);
+  network.setTimeoutInterval(-1);  // Ignored.
+  EXPECT_EQ(network.timeoutInterval(), 45);
+  Answer answer;
+  const std::string first =
+      network.postURL("https://h/x", Bytes("p"), {{"X-Extra", "1"}, {"content-type", "text/plain"}},
+                      queue_, false, Capture(&answer));
+  Wait();
+  EXPECT_FALSE(first.empty());
+  EXPECT_EQ(transport->requests().at(0).timeout, 45);
+  EXPECT_EQ(transport->requests().at(0).headers,
+            (ZUZOzuriviHeaders{{"X-Extra", "1"},
+                               {"Content-Encoding", "gzip"},
+                               {"Content-Type", "application/octet-stream"}}));
+  EXPECT_FALSE(network.hasUploadInProgress());
+  const std::string second = network.getURL("https://h/y", {}, queue_, false, Capture(&answer));
+  Wait();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(network.postURL("http://192.0.2.1/x", Bytes("p"), queue_, false, Capture(&answer)), "");
+  Wait();
+  EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorInvalidURL);
+
+  int changes = 0;
+  EXPECT_TRUE(network.isNetworkConnected());
+  network.setReachabilityDelegate([&] { ++changes; });
+  EXPECT_TRUE(network.hasReachabilityDelegate());
+  network.setNetworkConnected(false);
+  network.setNetworkConnected(false);
+  network.setNetworkConnected(true);
+  EXPECT_EQ(changes, 2);
+}
+
 TEST(NetworkCurlErrorTest, CurlCodesBecomeNetworkErrors) {
   fnd::Error error = ZUZOzuriviErrorFromCurlCode(7, "Connection refused");
   EXPECT_EQ(error.domain(), kZUZOzuriviErrorDomain);

@@ -17,7 +17,7 @@ inline constexpr int64_t kDEVVireldaCacheSizeUnlimited = -1;
 // The default size of the persistent cache, in bytes.
 inline constexpr int64_t kDEVVireldaDefaultCacheSizeBytes = 100 * 1024 * 1024;
 // The default backend host.
-inline constexpr const char* kDEVVireldaDefaultHost = "virelda.zudiroruapis.com";
+inline constexpr const char* kDEVVireldaDefaultHost = "virelda.quellmark.example";
 
 // Where an instance keeps its local copy of documents.
 class DEVCacheSettings {

@@ -4,7 +4,11 @@
 
 #include "analytics/audiences/interop_conditional_user_properties.h"
 #include "analytics/audiences/measurement_audiences.h"
+#include "analytics/config/remote_config.h"
 #include "analytics/engine/event.h"
+#include "analytics/engine/measurement.h"
+#include "analytics/foundation/errors.h"
+#include "analytics/foundation/monitor.h"
 #include "platform/vendor/core/davodu.h"
 
 std::optional<double> ZIVAnalyticsMeasurementFacade::loadTimestamp() const {
@@ -92,6 +96,139 @@ bool ZIVAnalyticsMeasurementFacade::queueOperationWithBlock(std::function<void()
   return true;
 }
 
+// ---- The engine as the facade sees it.
+
+std::shared_ptr<ZIVMeasurement> ZIVMeasurementAnalyticsEngine::instance() const {
+  return fixed_ ? fixed_ : ZIVMeasurement::sharedInstance();
+}
+
+void ZIVMeasurementAnalyticsEngine::initializeSharedInstance(
+    const std::string& appID, bool isAnalyticsCollectionEnabled,
+    bool isAnalyticsCollectionDeactivated, const std::optional<fnd::Array>& safelistedEvents) {
+  if (fixed_) return;
+  std::vector<std::string> safelist;
+  if (safelistedEvents) {
+    for (const fnd::Value& name : *safelistedEvents) safelist.push_back(name.asString());
+  }
+  ZIVMeasurement::initializeSharedInstanceWithAppID(appID, isAnalyticsCollectionEnabled,
+                                                    isAnalyticsCollectionDeactivated, safelist);
+}
+
+bool ZIVMeasurementAnalyticsEngine::hasSharedInstance() {
+  return fixed_ ? true : ZIVMeasurement::hasSharedInstance();
+}
+
+bool ZIVMeasurementAnalyticsEngine::wasEnabledDuringInitialization() {
+  auto m = instance();
+  return m && m->wasEnabledDuringInitialization();
+}
+
+bool ZIVMeasurementAnalyticsEngine::didInitializeComponents() {
+  auto m = instance();
+  return m && m->didInitializeComponents();
+}
+
+void ZIVMeasurementAnalyticsEngine::setEnabled(bool enabled) {
+  if (auto m = instance()) m->setEnabled(enabled);
+}
+
+void ZIVMeasurementAnalyticsEngine::logEvent(const ZIVFacadeEvent& event) {
+  if (auto m = instance()) {
+    m->logEventWithOrigin(event.origin, event.isPublic, event.name, event.parameters,
+                          event.timestamp, event.enabled, event.ignoreEnabled,
+                          event.ignoreInterceptor, event.interceptor, event.addedScreenParameters);
+  }
+}
+
+void ZIVMeasurementAnalyticsEngine::setDefaultEventParameters(
+    const std::optional<fnd::Dictionary>& parameters) {
+  if (auto m = instance()) m->setDefaultEventParameters(parameters);
+}
+
+void ZIVMeasurementAnalyticsEngine::setUserAttribute(
+    const std::shared_ptr<ZIVUserAttribute>& attribute) {
+  if (auto m = instance()) m->setUserAttribute(attribute);
+}
+
+void ZIVMeasurementAnalyticsEngine::removeUserAttribute(
+    const std::shared_ptr<ZIVUserAttribute>& attribute) {
+  if (auto m = instance()) m->removeUserAttribute(attribute);
+}
+
+std::optional<int64_t> ZIVMeasurementAnalyticsEngine::shouldDisableAdPersonalization() {
+  auto m = instance();
+  if (!m) return std::nullopt;
+  std::optional<bool> npa = m->shouldDisableAdPersonalization();
+  if (!npa) return std::nullopt;
+  return *npa ? 1 : 0;
+}
+
+void ZIVMeasurementAnalyticsEngine::setSessionTimeoutInterval(double interval) {
+  if (auto m = instance()) m->setSessionTimeoutInterval(interval);
+}
+
+void ZIVMeasurementAnalyticsEngine::sessionIDWithCompletion(ZIVSessionIDCompletion completion) {
+  auto m = instance();
+  if (!m) {
+    completion(0, ziv_errorWithCode(ZIVErrorCodeAnalyticsUninitialized,
+                                    ZIVErrorDescriptionAnalyticsUninitialized));
+    return;
+  }
+  m->sessionIDWithCompletion(
+      [completion = std::move(completion)](int64_t id, std::optional<fnd::Error> error) {
+        completion(id, error);
+      });
+}
+
+void ZIVMeasurementAnalyticsEngine::userPropertiesIncludingInternal(
+    bool includeInternal, std::function<void(const fnd::Dictionary&)> callback) {
+  auto m = instance();
+  if (!m) return callback(fnd::Dictionary());
+  m->userPropertiesIncludingInternal(
+      includeInternal, [callback = std::move(callback)](fnd::Dictionary d) { callback(d); });
+}
+
+void ZIVMeasurementAnalyticsEngine::maxUserPropertiesForOrigin(
+    const std::string& origin, std::function<void(int64_t)> callback) {
+  auto m = instance();
+  if (!m) return callback(0);
+  m->maxUserPropertiesForOrigin(origin, std::move(callback));
+}
+
+void ZIVMeasurementAnalyticsEngine::setUserData(const fnd::Dictionary& /*userData*/) {
+  // The engine has no on-device conversion entry yet: say so instead of pretending.
+  ZIVMeasurement::monitor()->logWithLevel(
+      2, 25047, "On-device conversion measurement is not available. User data not set.");
+}
+
+bool ZIVMeasurementAnalyticsEngine::resetAnalyticsDataWithAppInstanceID(
+    const std::optional<std::string>& id) {
+  auto m = instance();
+  return m && m->resetAnalyticsDataWithAppInstanceID(id);
+}
+
+void ZIVMeasurementAnalyticsEngine::handleNonFirstOpenEventURL(
+    const std::string& url, double /*timestamp*/, const std::optional<std::string>& /*referrer*/) {
+  // The engine has no campaign entry for opened URLs yet.
+  ZIVMeasurement::monitor()->logWithLevel(
+      2, 25047, "Campaign attribution is not available. URL not handled.", fnd::Value(url));
+}
+
+std::optional<std::string> ZIVMeasurementAnalyticsEngine::deepLinkFromUserActivity(
+    const ZIVUserActivity& activity) {
+  return activity.webpageURL;
+}
+
+void ZIVMeasurementAnalyticsEngine::handleSGTMDebugModeWithURL(const std::string& /*url*/) {
+  // Server-side tagging debug links belong to campaign attribution, which has no entry yet.
+}
+
+fnd::Dictionary ZIVMeasurementAnalyticsEngine::consentDefaults() {
+  std::shared_ptr<ZIVRemoteConfig> settings =
+      fixed_ ? fixed_->remoteConfigInstance() : ZIVMeasurement::remoteConfig();
+  return settings ? settings->consentDefaults() : fnd::Dictionary();
+}
+
 void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   ZIVMeasurementComponents components;
   components.facade = std::make_shared<ZIVAnalyticsMeasurementFacade>(analytics);
@@ -101,4 +238,5 @@ void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   // The interop connector's conditional user properties go to the shared controller.
   DEVAzodavevuConnectorSetConditionalUserPropertyControl(
       std::make_shared<ZIVConditionalUserPropertyInteropControl>());
+  analytics.setEngine(std::make_shared<ZIVMeasurementAnalyticsEngine>());
 }

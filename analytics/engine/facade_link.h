@@ -1,18 +1,23 @@
-// The two links between the facade ZIVAnalytics and the measurement engine:
+// The links between the facade ZIVAnalytics and the measurement engine:
 //   - ZIVAnalyticsMeasurementFacade: what the engine asks of the facade (its suite's reset and
 //     consent values, its listeners, its internal-event entry and its operation queue), answered
 //     by one facade;
-//   - ZIVAnalyticsInstallLinks(): installs that answer for the process's facade with the engine's
-//     components, so that the engine finds the facade from its first start.
+//   - ZIVMeasurementAnalyticsEngine: what the facade asks of the engine, answered by the process's
+//     ZIVMeasurement;
+//   - ZIVAnalyticsInstallLinks(): installs both for the process's facade, so that each finds the
+//     other from the engine's first start.
 //
 // Thread safety: every method may be called from any thread; each forwards to the facade, whose
 // methods say where they run.
 #pragma once
 
 #include <memory>
+#include <utility>
 
 #include "analytics/engine/analytics_facade.h"
 #include "analytics/engine/measurement_components.h"
+
+class ZIVMeasurement;
 
 class ZIVAnalyticsMeasurementFacade : public ZIVMeasurementFacade {
  public:
@@ -47,5 +52,47 @@ class ZIVAnalyticsMeasurementFacade : public ZIVMeasurementFacade {
   ZIVAnalytics& analytics_;  // Not owned.
 };
 
-// Installs ZIVAnalyticsMeasurementFacade over `analytics` as the engine's facade component.
+// The process's ZIVMeasurement as the facade's engine. The engine has no entry of its own for
+// on-device conversion user data and opened URLs yet: those calls are logged (25047) and dropped.
+class ZIVMeasurementAnalyticsEngine : public ZIVAnalyticsEngine {
+ public:
+  // Over the process's engine, which initializeSharedInstance() makes; or over a given engine
+  // (tests), which then counts as made already.
+  explicit ZIVMeasurementAnalyticsEngine(std::shared_ptr<ZIVMeasurement> engine = nullptr)
+      : fixed_(std::move(engine)) {}
+
+  void initializeSharedInstance(const std::string& appID, bool isAnalyticsCollectionEnabled,
+                                bool isAnalyticsCollectionDeactivated,
+                                const std::optional<fnd::Array>& safelistedEvents) override;
+  bool hasSharedInstance() override;
+  bool wasEnabledDuringInitialization() override;
+  bool didInitializeComponents() override;
+  void setEnabled(bool enabled) override;
+  void logEvent(const ZIVFacadeEvent& event) override;
+  void setDefaultEventParameters(const std::optional<fnd::Dictionary>& parameters) override;
+  void setUserAttribute(const std::shared_ptr<ZIVUserAttribute>& attribute) override;
+  void removeUserAttribute(const std::shared_ptr<ZIVUserAttribute>& attribute) override;
+  std::optional<int64_t> shouldDisableAdPersonalization() override;
+  void setSessionTimeoutInterval(double interval) override;
+  void sessionIDWithCompletion(ZIVSessionIDCompletion completion) override;
+  void userPropertiesIncludingInternal(
+      bool includeInternal, std::function<void(const fnd::Dictionary&)> callback) override;
+  void maxUserPropertiesForOrigin(const std::string& origin,
+                                  std::function<void(int64_t)> callback) override;
+  void setUserData(const fnd::Dictionary& userData) override;
+  bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& id) override;
+  void handleNonFirstOpenEventURL(const std::string& url, double timestamp,
+                                  const std::optional<std::string>& referrerURL) override;
+  std::optional<std::string> deepLinkFromUserActivity(const ZIVUserActivity& activity) override;
+  void handleSGTMDebugModeWithURL(const std::string& url) override;
+  fnd::Dictionary consentDefaults() override;
+
+ private:
+  std::shared_ptr<ZIVMeasurement> instance() const;
+
+  const std::shared_ptr<ZIVMeasurement> fixed_;  // Null: the process's engine.
+};
+
+// Installs ZIVAnalyticsMeasurementFacade over `analytics` as the engine's facade component, and
+// the process's engine as the facade's.
 void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics);

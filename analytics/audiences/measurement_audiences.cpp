@@ -3,14 +3,19 @@
 #include <utility>
 
 #include "analytics/config/remote_config.h"
+#include "analytics/engine/measurement.h"
 
 ZIVAudiencesMeasurementComponent::ZIVAudiencesMeasurementComponent(
     RemoteConfigProvider remoteConfig,
     std::shared_ptr<ZIVConditionalUserPropertyController> controller)
     : remoteConfig_(remoteConfig ? std::move(remoteConfig)
-                                 : [] { return ZIVRemoteConfig::defaultInstance(); }),
+                                 : [] { return ZIVMeasurement::remoteConfig(); }),
       controller_(controller ? std::move(controller)
-                             : ZIVConditionalUserPropertyController::sharedInstance()) {}
+                             : ZIVConditionalUserPropertyController::sharedInstance()) {
+  if (!controller && !ZIVConditionalUserPropertyCurrentEngine()) {
+    ZIVConditionalUserPropertySetEngine(ZIVConditionalUserPropertyEngineForSharedMeasurement());
+  }
+}
 
 std::shared_ptr<void> ZIVAudiencesMeasurementComponent::makeAudience(
     const std::shared_ptr<ZIVDatabase>& database) {

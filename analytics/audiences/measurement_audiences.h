@@ -27,8 +27,9 @@ class ZIVAudiencesMeasurementComponent : public ZIVMeasurementAudiences {
  public:
   using RemoteConfigProvider = std::function<std::shared_ptr<ZIVRemoteConfig>()>;
 
-  // `remoteConfig` answers the engine's current server settings [their defaults]; `controller`
-  // [the shared controller].
+  // `remoteConfig` answers the engine's current server settings [ZIVMeasurement::remoteConfig()];
+  // `controller` [the shared controller, whose engine becomes the shared engine unless one is
+  // installed].
   explicit ZIVAudiencesMeasurementComponent(
       RemoteConfigProvider remoteConfig = nullptr,
       std::shared_ptr<ZIVConditionalUserPropertyController> controller = nullptr);
@@ -50,6 +51,11 @@ inline std::shared_ptr<ZIVAudience> ZIVAudienceOfMeasurement(
     const std::shared_ptr<void>& audience) {
   return std::static_pointer_cast<ZIVAudience>(audience);
 }
+
+// The controller's view of the process's shared engine, looked up at each call; the component
+// installs it for the shared controller when it is made.
+std::shared_ptr<ZIVConditionalUserPropertyEngine>
+ZIVConditionalUserPropertyEngineForSharedMeasurement();
 
 // The controller's view of a running engine, held weakly.
 std::shared_ptr<ZIVConditionalUserPropertyEngine> ZIVConditionalUserPropertyEngineForMeasurement(

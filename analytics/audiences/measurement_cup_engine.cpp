@@ -6,32 +6,39 @@
 
 namespace {
 
+// One engine (`measurement` set), or the process's shared engine at each call.
 class MeasurementEngine : public ZIVConditionalUserPropertyEngine {
  public:
-  explicit MeasurementEngine(std::weak_ptr<ZIVMeasurement> measurement)
-      : measurement_(std::move(measurement)) {}
+  explicit MeasurementEngine(std::weak_ptr<ZIVMeasurement> measurement, bool shared = false)
+      : measurement_(std::move(measurement)), shared_(shared) {}
 
   bool isEnabled() const override {
-    auto m = measurement_.lock();
+    auto m = engine();
     return m && m->isEnabled();
   }
   std::shared_ptr<ZIVDatabase> database() const override {
-    auto m = measurement_.lock();
+    auto m = engine();
     return m ? m->database() : nullptr;
   }
   std::shared_ptr<ZIVScheduler> scheduler() const override {
-    auto m = measurement_.lock();
+    auto m = engine();
     return m ? m->scheduler() : nullptr;
   }
   void writeEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& event) override {
-    if (auto m = measurement_.lock()) m->writeEventOnWorkerQueue(event);
+    if (auto m = engine()) m->writeEventOnWorkerQueue(event);
   }
   void writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZIVEvent>& event) override {
-    if (auto m = measurement_.lock()) m->writeFilteredEventOnWorkerQueue(event);
+    if (auto m = engine()) m->writeFilteredEventOnWorkerQueue(event);
   }
 
  private:
+  std::shared_ptr<ZIVMeasurement> engine() const {
+    if (!shared_) return measurement_.lock();
+    return ZIVMeasurement::hasSharedInstance() ? ZIVMeasurement::sharedInstance() : nullptr;
+  }
+
   const std::weak_ptr<ZIVMeasurement> measurement_;
+  const bool shared_;
 };
 
 }  // namespace
@@ -39,4 +46,9 @@ class MeasurementEngine : public ZIVConditionalUserPropertyEngine {
 std::shared_ptr<ZIVConditionalUserPropertyEngine> ZIVConditionalUserPropertyEngineForMeasurement(
     const std::shared_ptr<ZIVMeasurement>& measurement) {
   return std::make_shared<MeasurementEngine>(measurement);
+}
+
+std::shared_ptr<ZIVConditionalUserPropertyEngine>
+ZIVConditionalUserPropertyEngineForSharedMeasurement() {
+  return std::make_shared<MeasurementEngine>(std::weak_ptr<ZIVMeasurement>(), true);
 }

@@ -57,6 +57,12 @@ void ZIVAttributionComponent::handleOpenURL(const std::string& url,
   url_->handleOpenURLOnWorkerQueue(url, click, eventTimestampInSeconds, extraParameters);
 }
 
+void ZIVAttributionComponent::handleNonFirstOpenEventURL(
+    const std::string& url, double eventTimestampInSeconds,
+    const std::optional<std::string>& referrerURL) {
+  url_->handleNonFirstOpenEventURL(url, eventTimestampInSeconds, referrerURL);
+}
+
 bool ZIVAttributionComponent::shouldRequestDeferredDeepLink() {
   return url_->shouldAllowRequestDeferredDeepLink();
 }
@@ -92,6 +98,10 @@ void ZIVAttributionComponent::setSearchAdReportingEnabled(bool enabled) {
     reporter->setSearchAdReporterEnabled(enabled);
     if (enabled) reporter->scheduleSearchAdReport();
   }
+}
+
+void ZIVAttributionComponent::setUserDataOnWorkerQueue(const fnd::Dictionary& userData) {
+  odm1_->setUserDataOnWorkerQueue(userData);
 }
 
 void ZIVAttributionComponent::checkOnDeviceConversionDependencies() {

@@ -44,11 +44,14 @@ class ZIVAttributionComponent : public ZIVMeasurementAttribution {
   void handleOpenURL(const std::string& url, std::optional<int64_t> clickTimestampInMs,
                      double eventTimestampInSeconds,
                      const fnd::Dictionary& extraParameters) override;
+  void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
+                                  const std::optional<std::string>& referrerURL) override;
   bool shouldRequestDeferredDeepLink() override;
   void requestDeferredDeepLink() override;
   bool isFirstInstalledVersion() override;
   void startSearchAdReporter(ZIVMeasurement& measurement) override;
   void setSearchAdReportingEnabled(bool enabled) override;
+  void setUserDataOnWorkerQueue(const fnd::Dictionary& userData) override;
   void checkOnDeviceConversionDependencies() override;
   void deleteExpiredOnDeviceConversionValue() override;
   void startGroupIDProtocolIfEnabled() override;

@@ -1,5 +1,7 @@
 #include "analytics/attribution/measurement_attribution_engine.h"
 
+#include <mutex>
+
 #include "analytics/attribution/attribution_component.h"
 #include "analytics/config/consent_settings_util.h"
 #include "analytics/config/remote_config.h"
@@ -150,4 +152,17 @@ void ZIVAttributionInstallComponent(const std::shared_ptr<ZIVMeasurement>& measu
   components.attribution = std::make_shared<ZIVAttributionComponent>(
       std::make_shared<ZIVMeasurementAttributionEngine>(measurement));
   ZIVMeasurementInstallComponents(components);
+}
+
+ZIVMeasurementComponents ZIVAttributionMakeComponents(
+    const std::shared_ptr<ZIVMeasurement>& engine) {
+  ZIVMeasurementComponents components;
+  components.attribution = std::make_shared<ZIVAttributionComponent>(
+      std::make_shared<ZIVMeasurementAttributionEngine>(engine));
+  return components;
+}
+
+void ZIVAttributionInstallComponentMaker() {
+  static std::once_flag once;
+  std::call_once(once, [] { ZIVMeasurementInstallComponentMaker(ZIVAttributionMakeComponents); });
 }

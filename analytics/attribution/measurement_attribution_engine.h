@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "analytics/attribution/attribution_engine.h"
+#include "analytics/engine/measurement_components.h"
 
 class ZIVMeasurement;
 
@@ -53,3 +54,9 @@ class ZIVMeasurementAttributionEngine : public ZIVAttributionEngine {
 
 // Installs a ZIVAttributionComponent over `measurement` as the process's attribution component.
 void ZIVAttributionInstallComponent(const std::shared_ptr<ZIVMeasurement>& measurement);
+// A ZIVAttributionComponent over a given engine, as its own component.
+ZIVMeasurementComponents ZIVAttributionMakeComponents(
+    const std::shared_ptr<ZIVMeasurement>& engine);
+// Installs ZIVAttributionMakeComponents as a maker for the process's shared engine, so that the
+// engine has attribution from the first step of its start-up (once; later calls do nothing).
+void ZIVAttributionInstallComponentMaker();

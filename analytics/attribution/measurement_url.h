@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "analytics/attribution/user_activity.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 
@@ -81,27 +82,6 @@ inline constexpr const char* kZIVLaunchOptionsUserActivityDictionaryKey =
 inline constexpr const char* kZIVLaunchOptionsUserActivityKey =
     "UIApplicationLaunchOptionsUserActivityKey";
 inline constexpr const char* kZIVLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
-inline constexpr const char* kZIVUserActivityTypeBrowsingWeb = "NSUserActivityTypeBrowsingWeb";
-
-// A user activity as the application hands it over: its type and the URLs it carries.
-class ZIVUserActivity : public fnd::Record {
- public:
-  ZIVUserActivity(std::string activityType, std::optional<std::string> webpageURL,
-                  std::optional<std::string> referrerURL = std::nullopt)
-      : activityType_(std::move(activityType)),
-        webpageURL_(std::move(webpageURL)),
-        referrerURL_(std::move(referrerURL)) {}
-  const std::string& activityType() const { return activityType_; }
-  const std::optional<std::string>& webpageURL() const { return webpageURL_; }
-  const std::optional<std::string>& referrerURL() const { return referrerURL_; }
-  std::string typeName() const override { return "NSUserActivity"; }
-  std::string description() const override { return activityType_; }
-
- private:
-  const std::string activityType_;
-  const std::optional<std::string> webpageURL_;
-  const std::optional<std::string> referrerURL_;
-};
 
 // ---- The attribution cache. `now` is seconds since 1970.
 void ZIVSetAttributionCache(ZIVUserDefaults& store, const std::string& link,

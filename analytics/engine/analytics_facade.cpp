@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/attribution/in_app_purchase_transaction_reporter.h"
 #include "analytics/config/consent_settings_util.h"
 #include "analytics/engine/data_type_validator.h"
 #include "analytics/engine/event.h"
@@ -17,11 +18,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/runtime_class_registry.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/numeric_util.h"
 #include "analytics/foundation/persisted_config.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/foundation/value.h"
 #include "platform/foundation/text.h"
@@ -63,6 +64,27 @@ int64_t LongLongValue(const std::string& text) {
 }
 
 }  // namespace
+
+// The facade's observer on the store's payment queue. Detached when the facade is destroyed, so a
+// batch the queue announces afterwards reaches nothing.
+class ZIVAnalytics::PaymentObserver : public SKPaymentTransactionObserver {
+ public:
+  explicit PaymentObserver(ZIVAnalytics* analytics) : analytics_(analytics) {}
+  void paymentQueueUpdatedTransactions(
+      SKPaymentQueue& /*queue*/,
+      const std::vector<SKPaymentTransactionPtr>& transactions) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (analytics_) analytics_->paymentQueueUpdatedTransactions(transactions);
+  }
+  void detach() {
+    std::lock_guard<std::mutex> lock(mu_);
+    analytics_ = nullptr;
+  }
+
+ private:
+  std::mutex mu_;
+  ZIVAnalytics* analytics_;  // Guarded by mu_; null once detached.
+};
 
 bool ZIVValidateSafelistedEvents(const fnd::Value& value, ZIVMonitor& monitor) {
   const fnd::Array* array = value.array();
@@ -127,9 +149,22 @@ ZIVAnalytics::ZIVAnalytics(Environment environment)
       operationQueue_(
           std::make_unique<dispatch::OperationQueue>(kOperationQueueName, /*suspended=*/true)),
       engine_(std::move(environment.engine)),
-      loadTimestamp_(clock_->wallTime()) {}
+      loadTimestamp_(clock_->wallTime()),
+      paymentQueue_(environment.paymentQueue ? *environment.paymentQueue
+                                             : SKPaymentQueue::defaultQueue()),
+      reportFilteredTransactions_(
+          environment.reportFilteredTransactions
+              ? std::move(environment.reportFilteredTransactions)
+              : [](const std::vector<SKPaymentTransactionPtr>& transactions) {
+                  ZIVInAppPurchaseTransactionReporter::sharedInstance()
+                      ->paymentQueueUpdatedFilteredTransactions(transactions);
+                }),
+      paymentObserver_(std::make_shared<PaymentObserver>(this)) {}
 
-ZIVAnalytics::~ZIVAnalytics() = default;
+ZIVAnalytics::~ZIVAnalytics() {
+  paymentObserver_->detach();
+  paymentQueue_.removeTransactionObserver(paymentObserver_.get());
+}
 
 double ZIVAnalytics::now() const { return clock_->wallTime(); }
 
@@ -217,7 +252,10 @@ void ZIVAnalytics::runStartBlock(const std::string& appID, const std::string& or
   if (const auto* record = configuration.record()) {
     observeNotificationsForAnalyticsConfiguration(record->get());
   }
-  // The store's payment queue has no stand-in on this platform, so the facade observes none.
+  // The facade observes the store's payment queue from the main queue on.
+  dispatch::Queue::main()->async([queue = &paymentQueue_, observer = paymentObserver_] {
+    queue->addTransactionObserver(observer);
+  });
   unsuspendOperationQueue();
 }
 
@@ -776,7 +814,19 @@ void ZIVAnalytics::handleUserActivity(const ZIVUserActivity& activity) {
     if (!e) return;
     std::optional<std::string> link = e->deepLinkFromUserActivity(activity);
     if (!link || link->empty() || !e->hasSharedInstance()) return;
-    e->handleNonFirstOpenEventURL(*link, timestamp, activity.referrerURL);
+    e->handleNonFirstOpenEventURL(*link, timestamp, activity.referrerURL());
+  });
+}
+
+void ZIVAnalytics::paymentQueueUpdatedTransactions(
+    const std::vector<SKPaymentTransactionPtr>& transactions) {
+  queueOperationWithBlock([this, transactions]() mutable {
+    if (!analyticsEnabled_.load()) return;
+    std::shared_ptr<ZIVAnalyticsEngine> e = engine();
+    if (!e || !e->hasSharedInstance()) return;
+    e->filterPurchaseTransactions(std::move(transactions),
+                                  [report = reportFilteredTransactions_](
+                                      std::vector<SKPaymentTransactionPtr> kept) { report(kept); });
   });
 }
 

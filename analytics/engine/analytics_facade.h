@@ -33,13 +33,16 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "analytics/attribution/user_activity.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/operation_queue.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/value.h"
+#include "platform/storekit/storekit.h"
 
 class ZIVConsentSettingsUtil;
 class ZIVEvent;
@@ -106,12 +109,6 @@ using ZIVOpenURLListener = std::function<void(const std::string& url)>;
 using ZIVSessionIDCompletion =
     std::function<void(int64_t sessionID, const std::optional<fnd::Error>& error)>;
 
-// A user activity handed in by the application: the link it continues and its referrer.
-struct ZIVUserActivity {
-  std::optional<std::string> webpageURL;
-  std::optional<std::string> referrerURL;
-};
-
 // One event as the facade hands it to the engine.
 struct ZIVFacadeEvent {
   std::string origin;
@@ -165,6 +162,11 @@ class ZIVAnalyticsEngine {
   // The consent defaults of the server settings (built-in defaults before the engine exists).
   // Any thread.
   virtual fnd::Dictionary consentDefaults() = 0;
+  // Keeps the purchased transactions not reported before (by fingerprint); the callback runs on a
+  // global queue, and not at all when the engine is gone.
+  virtual void filterPurchaseTransactions(
+      std::vector<SKPaymentTransactionPtr> transactions,
+      std::function<void(std::vector<SKPaymentTransactionPtr>)> callback) = 0;
 };
 
 // The screen reporter as the facade sees it.
@@ -205,6 +207,12 @@ struct ZIVAnalyticsEnvironment {
   // The application-delegate proxy: whether it is enabled [NO], and how it is made [nothing].
   std::function<bool()> isAppDelegateProxyEnabled;
   std::function<void()> createAppDelegateProxy;
+  // The store's payment queue the facade observes from its start [SKPaymentQueue::defaultQueue()];
+  // must outlive the facade.
+  SKPaymentQueue* paymentQueue = nullptr;
+  // Receives the purchased transactions that passed de-duplication
+  // [ZIVInAppPurchaseTransactionReporter::sharedInstance()].
+  std::function<void(const std::vector<SKPaymentTransactionPtr>&)> reportFilteredTransactions;
 };
 
 class ZIVAnalytics {
@@ -319,6 +327,12 @@ class ZIVAnalytics {
   void handleUserActivity(const ZIVUserActivity& activity);
   void setOpenURLListener(ZIVOpenURLListener listener);
 
+  // ---- Store.
+
+  // The payment queue's changed transactions (the facade observes the queue from its start until
+  // it is destroyed): while collection is on, the purchased ones not seen before are reported.
+  void paymentQueueUpdatedTransactions(const std::vector<SKPaymentTransactionPtr>& transactions);
+
   // ---- Collection switch, session settings and user data.
 
   void setAnalyticsEnabled(bool enabled);
@@ -407,6 +421,14 @@ class ZIVAnalytics {
   bool appDelegateProxyCreated_ = false;
   std::optional<fnd::NotificationCenter::Observer> configurationObserver_;
   ZIVLogEventListenerToken nextListenerToken_ = 1;
+
+  // The store's payment queue and the facade's observer on it (added on the main queue at the
+  // start, removed when the facade is destroyed).
+  class PaymentObserver;
+  SKPaymentQueue& paymentQueue_;
+  const std::function<void(const std::vector<SKPaymentTransactionPtr>&)>
+      reportFilteredTransactions_;
+  const std::shared_ptr<PaymentObserver> paymentObserver_;
 
   // Serialises the consent check, merge and persistence (setConsent, loading).
   std::recursive_mutex consentMu_;

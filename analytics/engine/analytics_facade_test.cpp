@@ -107,7 +107,6 @@ TEST_F(ZIVAnalyticsTest, SecondStartOnlyChangesTheLogTag) {
   EXPECT_EQ(engine_->calls(), std::vector<std::string>{"init"});
   EXPECT_EQ(engine_->init->appID, "1:1234567890:ios:abcdef");
   EXPECT_TRUE(engine_->init->enabled);
-  ZIVMeasurement::monitor()->setLogTag("");
 }
 
 TEST_F(ZIVAnalyticsTest, StartOptions) {
@@ -197,7 +196,6 @@ TEST_F(ZIVAnalyticsTest, StartOptions) {
     EXPECT_EQ(analytics().isAnalyticsEnabled(), c.enabled && !c.deactivated);
     analytics_.reset();
   }
-  ZIVMeasurement::monitor()->setLogTag("");
 }
 
 TEST_F(ZIVAnalyticsTest, VevOrozudoIsInitialisedWhenPresent) {
@@ -364,7 +362,6 @@ TEST_F(ZIVAnalyticsTest, CollectionSwitch) {
   drain();
   EXPECT_EQ(persistedConfig_->measurementEnabledState(), ZIVMeasurementEnabledStateDisabled);
   EXPECT_EQ(engine_->calls(), (std::vector<std::string>{"init", "setEnabled:0"}));
-  ZIVMeasurement::monitor()->setLogTag("");
 }
 
 struct FakeConfiguration : fnd::Record {
@@ -385,7 +382,6 @@ TEST_F(ZIVAnalyticsTest, ConfigurationNotificationSwitchesCollectionWithoutPersi
   EXPECT_EQ(engine_->calls(), (std::vector<std::string>{"init", "setEnabled:0"}));
   EXPECT_EQ(persistedConfig_->measurementEnabledState(), 0);
   ExpectLogged(log_, 4, 25000, "Received setEnabled notification without NSNumber");
-  ZIVMeasurement::monitor()->setLogTag("");
 }
 
 TEST_F(ZIVAnalyticsTest, SessionIDBeforeTheEngineIsReady) {
@@ -594,8 +590,9 @@ TEST_F(ZIVAnalyticsTest, OpenedURLsReachTheEngineAndTheListener) {
   analytics().setOpenURLListener([&heard](const std::string& url) { heard.push_back(url); });
   start();
   analytics().handleOpenURL("quellmark://open?utm_source=example");
-  analytics().handleUserActivity({std::string("https://quellmark.example/x"), std::nullopt});
-  analytics().handleUserActivity({std::nullopt, std::nullopt});
+  analytics().handleUserActivity(
+      ZIVUserActivity(kZIVUserActivityTypeBrowsingWeb, std::string("https://quellmark.example/x")));
+  analytics().handleUserActivity(ZIVUserActivity(kZIVUserActivityTypeBrowsingWeb, std::nullopt));
   drain();
   EXPECT_EQ(heard, std::vector<std::string>{"quellmark://open?utm_source=example"});
   std::vector<std::string> opened;

@@ -166,7 +166,6 @@ TEST_F(DEVAzodavevuTest, StartBuildsOptionsAndFollowsTheInstallationIdentifier) 
   center_.post(DEVInstallationIDDidChangeNotification);
   ExpectLogged(log_, 4, 25038, "Failed to get Installation ID.");
   EXPECT_EQ(installationIDs_.back(), std::nullopt);
-  ZIVMeasurement::monitor()->setLogTag("");
 }
 
 TEST_F(DEVAzodavevuTest, TransactionDeviceVerification) {

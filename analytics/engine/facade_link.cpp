@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "analytics/attribution/measurement_attribution_engine.h"
+#include "analytics/attribution/measurement_url.h"
 #include "analytics/audiences/interop_conditional_user_properties.h"
 #include "analytics/audiences/measurement_audiences.h"
 #include "analytics/config/remote_config.h"
@@ -195,10 +197,8 @@ void ZIVMeasurementAnalyticsEngine::maxUserPropertiesForOrigin(
   m->maxUserPropertiesForOrigin(origin, std::move(callback));
 }
 
-void ZIVMeasurementAnalyticsEngine::setUserData(const fnd::Dictionary& /*userData*/) {
-  // The engine has no on-device conversion entry yet: say so instead of pretending.
-  ZIVMeasurement::monitor()->logWithLevel(
-      2, 25047, "On-device conversion measurement is not available. User data not set.");
+void ZIVMeasurementAnalyticsEngine::setUserData(const fnd::Dictionary& userData) {
+  if (auto m = instance()) m->setUserData(userData);
 }
 
 bool ZIVMeasurementAnalyticsEngine::resetAnalyticsDataWithAppInstanceID(
@@ -208,19 +208,25 @@ bool ZIVMeasurementAnalyticsEngine::resetAnalyticsDataWithAppInstanceID(
 }
 
 void ZIVMeasurementAnalyticsEngine::handleNonFirstOpenEventURL(
-    const std::string& url, double /*timestamp*/, const std::optional<std::string>& /*referrer*/) {
-  // The engine has no campaign entry for opened URLs yet.
-  ZIVMeasurement::monitor()->logWithLevel(
-      2, 25047, "Campaign attribution is not available. URL not handled.", fnd::Value(url));
+    const std::string& url, double timestamp, const std::optional<std::string>& referrerURL) {
+  if (auto m = instance()) m->handleNonFirstOpenEventURL(url, timestamp, referrerURL);
 }
 
 std::optional<std::string> ZIVMeasurementAnalyticsEngine::deepLinkFromUserActivity(
     const ZIVUserActivity& activity) {
-  return activity.webpageURL;
+  return ZIVMeasurementURL::deepLinkFromUserActivity(&activity);
 }
 
-void ZIVMeasurementAnalyticsEngine::handleSGTMDebugModeWithURL(const std::string& /*url*/) {
-  // Server-side tagging debug links belong to campaign attribution, which has no entry yet.
+void ZIVMeasurementAnalyticsEngine::handleSGTMDebugModeWithURL(const std::string& url) {
+  ZIVMeasurementURL::handleSGTMDebugModeWithURL(url);
+}
+
+void ZIVMeasurementAnalyticsEngine::filterPurchaseTransactions(
+    std::vector<SKPaymentTransactionPtr> transactions,
+    std::function<void(std::vector<SKPaymentTransactionPtr>)> callback) {
+  // Without an engine nothing is filtered and nothing is reported.
+  if (auto m = instance())
+    m->filterPurchaseTransactions(std::move(transactions), std::move(callback));
 }
 
 fnd::Dictionary ZIVMeasurementAnalyticsEngine::consentDefaults() {
@@ -235,6 +241,8 @@ void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   // Audiences and conditional user properties, reading the process's server settings.
   components.audiences = std::make_shared<ZIVAudiencesMeasurementComponent>();
   ZIVMeasurementInstallComponents(components);
+  // Attribution, purchases and lifetime value over the shared engine, from its first step.
+  ZIVAttributionInstallComponentMaker();
   // The interop connector's conditional user properties go to the shared controller.
   DEVAzodavevuConnectorSetConditionalUserPropertyControl(
       std::make_shared<ZIVConditionalUserPropertyInteropControl>());

@@ -52,8 +52,8 @@ class ZIVAnalyticsMeasurementFacade : public ZIVMeasurementFacade {
   ZIVAnalytics& analytics_;  // Not owned.
 };
 
-// The process's ZIVMeasurement as the facade's engine. The engine has no entry of its own for
-// on-device conversion user data and opened URLs yet: those calls are logged (25047) and dropped.
+// The process's ZIVMeasurement as the facade's engine. Opened URLs, user activities, on-device
+// conversion user data and store purchases go to the engine's attribution component.
 class ZIVMeasurementAnalyticsEngine : public ZIVAnalyticsEngine {
  public:
   // Over the process's engine, which initializeSharedInstance() makes; or over a given engine
@@ -86,6 +86,9 @@ class ZIVMeasurementAnalyticsEngine : public ZIVAnalyticsEngine {
   std::optional<std::string> deepLinkFromUserActivity(const ZIVUserActivity& activity) override;
   void handleSGTMDebugModeWithURL(const std::string& url) override;
   fnd::Dictionary consentDefaults() override;
+  void filterPurchaseTransactions(
+      std::vector<SKPaymentTransactionPtr> transactions,
+      std::function<void(std::vector<SKPaymentTransactionPtr>)> callback) override;
 
  private:
   std::shared_ptr<ZIVMeasurement> instance() const;
@@ -93,6 +96,7 @@ class ZIVMeasurementAnalyticsEngine : public ZIVAnalyticsEngine {
   const std::shared_ptr<ZIVMeasurement> fixed_;  // Null: the process's engine.
 };
 
-// Installs ZIVAnalyticsMeasurementFacade over `analytics` as the engine's facade component, and
-// the process's engine as the facade's.
+// Installs ZIVAnalyticsMeasurementFacade over `analytics` as the engine's facade component, the
+// audience and attribution components of the process's engine, and the process's engine as the
+// facade's.
 void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics);

@@ -19,9 +19,9 @@
 #include "analytics/engine/identifiers.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/runtime_class_registry.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/test_support.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/value.h"
 #include "platform/dispatch/manual_clock.h"
 #include "platform/dispatch/run_loop.h"
@@ -130,9 +130,16 @@ class FakeAnalyticsEngine : public ZIVAnalyticsEngine {
     record("openURL:" + url);
   }
   std::optional<std::string> deepLinkFromUserActivity(const ZIVUserActivity& activity) override {
-    return activity.webpageURL;
+    return activity.webpageURL();
   }
   void handleSGTMDebugModeWithURL(const std::string&) override {}
+  // Keeps every transaction; the callback runs at once.
+  void filterPurchaseTransactions(
+      std::vector<SKPaymentTransactionPtr> transactions,
+      std::function<void(std::vector<SKPaymentTransactionPtr>)> callback) override {
+    record("filterPurchaseTransactions");
+    callback(std::move(transactions));
+  }
   fnd::Dictionary consentDefaults() override {
     std::lock_guard<std::mutex> lock(mu);
     return serverConsentDefaults;
@@ -189,6 +196,18 @@ class FakeRuntimeClass : public ZIVRuntimeClass {
 };
 
 // A facade of the test's own over a fake engine.
+// Puts the shared monitor's log tag back as it was, whatever a test's starts set it to.
+class ScopedMonitorLogTag {
+ public:
+  ScopedMonitorLogTag() : tag_(ZIVMeasurement::monitor()->logTag()) {}
+  ~ScopedMonitorLogTag() { ZIVMeasurement::monitor()->setLogTag(tag_); }
+  ScopedMonitorLogTag(const ScopedMonitorLogTag&) = delete;
+  ScopedMonitorLogTag& operator=(const ScopedMonitorLogTag&) = delete;
+
+ private:
+  const std::string tag_;
+};
+
 class FacadeTest : public ::testing::Test {
  protected:
   FacadeTest() {
@@ -260,6 +279,7 @@ class FacadeTest : public ::testing::Test {
     return codes;
   }
 
+  ScopedMonitorLogTag logTag_;  // First member: restored after everything else is gone.
   fnd::ScopedTestHome home_;
   std::shared_ptr<dispatch::ManualClock> clock_ = std::make_shared<dispatch::ManualClock>();
   dispatch::ScopedClock scopedClock_{clock_};

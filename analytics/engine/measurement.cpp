@@ -145,6 +145,7 @@ void ZIVMeasurement::initializeSharedInstanceWithAppID(
   ZIVRemoteConfigSetServices(std::make_shared<EngineRemoteConfigServices>());
   Environment environment;
   environment.installsProcessEventSettings = true;
+  environment.componentMaker = ZIVMeasurementInstalledComponentMaker();
   auto instance =
       initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
                     safelistedEvents, APMEManager::sharedInstance(), std::move(environment));
@@ -200,7 +201,10 @@ void ZIVMeasurement::subscribeForAppDidFinishLaunchingNotifications(
 }
 
 void ZIVMeasurement::handleAppDidFinishLaunching(const fnd::Notification& notification) {
-  ZIVMeasurementComponents components = ZIVMeasurementInstalledComponents();
+  // The shared engine's own components when it exists, else the installed ones.
+  std::shared_ptr<ZIVMeasurement> engine = sharedInstance();
+  ZIVMeasurementComponents components =
+      engine ? engine->components() : ZIVMeasurementInstalledComponents();
   components.sessions->ensureScreenViewReporter();
   if (!notification.userInfo.empty()) {
     components.attribution->handleStoredURLAfterAppLaunch(notification.userInfo);
@@ -283,6 +287,10 @@ std::shared_ptr<ZIVMeasurement> ZIVMeasurement::initWithDatabaseName(
       databaseName, std::move(persistedConfig), std::move(network), std::move(scheduler),
       std::move(alarm), appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
       safelistedEvents, std::move(experimentManager), std::move(environment)));
+  // The engine's own components exist before any of its work is queued.
+  if (engine->environment_.componentMaker) {
+    engine->madeComponents_ = engine->environment_.componentMaker(engine);
+  }
   const bool enabled = engine->shouldEnableMeasurement();
   engine->enabled_.store(enabled);
   engine->wasEnabledDuringInitialization_ = enabled;
@@ -327,6 +335,12 @@ ZIVMeasurement::~ZIVMeasurement() {
 
 ZIVMeasurementComponents ZIVMeasurement::components() const {
   ZIVMeasurementComponents installed = ZIVMeasurementInstalledComponents();
+  const ZIVMeasurementComponents& made = madeComponents_;
+  if (made.facade) installed.facade = made.facade;
+  if (made.uploader) installed.uploader = made.uploader;
+  if (made.audiences) installed.audiences = made.audiences;
+  if (made.attribution) installed.attribution = made.attribution;
+  if (made.sessions) installed.sessions = made.sessions;
   const ZIVMeasurementComponents& own = environment_.components;
   if (own.facade) installed.facade = own.facade;
   if (own.uploader) installed.uploader = own.uploader;

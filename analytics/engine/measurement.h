@@ -57,6 +57,7 @@ class ZIVUserAttribute;
 class ZIVUserDefaults;
 class ZIVValue;
 class ZUZOzurivi;
+struct SKPaymentTransaction;
 
 // Constants of the engine.
 inline constexpr const char* ZIVMeasurementDatabaseName = "rivado-duv-udiredururo.sql";
@@ -130,6 +131,9 @@ struct ZIVMeasurementEnvironment {
   bool installsProcessEventSettings = false;
   // Components for this engine; non-null members take precedence over the installed ones.
   ZIVMeasurementComponents components;
+  // Makes this engine's own components over it at creation (between `components` and the
+  // installed ones) [none; the shared instance takes the installed makers].
+  ZIVMeasurementComponentMaker componentMaker;
 };
 
 class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
@@ -235,6 +239,20 @@ class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
                                const fnd::Value& context);
   void ZUZOzurivi_logWithLevel(int64_t level, int64_t messageCode, const std::string& message,
                                const fnd::Array& contexts);
+
+  // ---- Opened URLs, on-device conversion user data and store purchases.
+
+  // Any thread but the worker queue: hands an URL opened while running to campaign attribution.
+  void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
+                                  const std::optional<std::string>& referrerURL);
+  // Any thread: queues the user data for on-device conversion ("ZIVMeasurement:3457").
+  void setUserData(const fnd::Dictionary& userData);
+  // Any thread: keeps the purchased transactions whose fingerprint is new (or cannot be checked),
+  // in arrival order, on the worker queue ("ZIVMeasurement:3935"); the callback then runs on a
+  // global queue. Nothing runs when the engine is gone first.
+  using PurchaseCandidates = std::vector<std::shared_ptr<const SKPaymentTransaction>>;
+  void filterPurchaseTransactions(PurchaseCandidates transactions,
+                                  std::function<void(PurchaseCandidates)> callback);
 
   // ---- Event entry, default parameters and backfill.
 
@@ -394,6 +412,8 @@ class ZIVMeasurement : public std::enable_shared_from_this<ZIVMeasurement> {
   std::shared_ptr<ZIVMeasurementSessionReporter> sessionReporterOnWorkerQueue() const;
 
   // Constant after construction.
+  // Made by the environment's component maker before the start-up is queued.
+  ZIVMeasurementComponents madeComponents_;
   const std::string databaseName_;
   const std::shared_ptr<ZIVPersistedConfig> persistedConfig_;
   const std::shared_ptr<ZUZOzurivi> network_;

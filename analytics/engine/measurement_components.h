@@ -6,9 +6,10 @@
 // Nothing here answers success on behalf of a missing component.
 //
 // A component is installed once for the process with ZIVMeasurementInstallComponents() (each
-// helper fills in only its own member and leaves the others as they are), or given to one engine
-// through ZIVMeasurement::Environment in tests. The engine reads the installed ones at each use,
-// so a component installed after the engine was made still takes part from then on.
+// helper fills in only its own member and leaves the others as they are), made for each engine
+// over that engine by an installed ZIVMeasurementComponentMaker, or given to one engine through
+// ZIVMeasurement::Environment in tests. The engine reads the installed ones at each use, so a
+// component installed after the engine was made still takes part from then on.
 //
 // Thread safety: the installation functions may be called from any thread. Unless a method says
 // otherwise, the engine calls these interfaces on its worker queue.
@@ -23,7 +24,6 @@
 
 #include "platform/foundation/value.h"
 
-class APMPBMeasurementBundle;
 class NANOMessageBase;
 class ZIVDatabase;
 class ZIVEvent;
@@ -118,14 +118,6 @@ class ZIVMeasurementUploader {
   }
   // Fetches the measurement configuration.
   virtual void fetchMeasurementConfig(ZIVMeasurement& measurement) { (void)measurement; }
-  // Writes the consent signals, identifiers and DMA consent fields into a raw event's metadata
-  // (`ZIVUpdateConsentSignalsAndIdentifiers` and `ZIVUpdateDMAConsentSignals` with first-open
-  // on). Absent: the metadata carries none of them.
-  virtual void updateMetadataConsentAndIdentifiers(APMPBMeasurementBundle& metadata,
-                                                   ZIVMeasurement& measurement) {
-    (void)metadata;
-    (void)measurement;
-  }
 };
 
 // Audiences and conditional user properties.
@@ -188,6 +180,16 @@ class ZIVMeasurementAttribution {
   // thread (`handleStoredURLAfterAppLaunchWithNotification:`).
   virtual void handleStoredURLAfterAppLaunch(const fnd::Dictionary& userInfo) { (void)userInfo; }
 
+  // A URL opened while the app runs (`handleNonFirstOpenEventURL:eventTimestampInSeconds:
+  // referrerURL:`). Called from any thread but the worker queue, where the component itself hops.
+  // Absent: no campaign is made.
+  virtual void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
+                                          const std::optional<std::string>& referrerURL) {
+    (void)url;
+    (void)eventTimestampInSeconds;
+    (void)referrerURL;
+  }
+
   // Deferred deep link: whether one may be requested, and the request.
   virtual bool shouldRequestDeferredDeepLink() { return false; }
   virtual void requestDeferredDeepLink() {}
@@ -200,6 +202,8 @@ class ZIVMeasurementAttribution {
   virtual void setSearchAdReportingEnabled(bool enabled) { (void)enabled; }
 
   // On-device conversion measurement.
+  // User data for the matching request (`initiateODM1ProtocolWithUserData:`). Absent: dropped.
+  virtual void setUserDataOnWorkerQueue(const fnd::Dictionary& userData) { (void)userData; }
   virtual void checkOnDeviceConversionDependencies() {}
   virtual void deleteExpiredOnDeviceConversionValue() {}
   virtual void startGroupIDProtocolIfEnabled() {}
@@ -265,7 +269,18 @@ struct ZIVMeasurementComponents {
   std::shared_ptr<ZIVMeasurementSessions> sessions;
 };
 
+// Makes the components that belong to one engine (they hold it weakly) when that engine is
+// created, before its start-up is queued, so that they take part from its first step. Members
+// left null fall back to the installed ones.
+using ZIVMeasurementComponentMaker =
+    std::function<ZIVMeasurementComponents(const std::shared_ptr<ZIVMeasurement>& engine)>;
+
 // Installs the non-null members for the process.
 void ZIVMeasurementInstallComponents(const ZIVMeasurementComponents& components);
+// Adds a maker for the process's shared engine; makers run in the order they were added, a later
+// one's non-null members replacing an earlier one's.
+void ZIVMeasurementInstallComponentMaker(ZIVMeasurementComponentMaker maker);
+// The installed makers as one (empty components when none is installed).
+ZIVMeasurementComponentMaker ZIVMeasurementInstalledComponentMaker();
 // The installed components; every member non-null (the absent defaults where none is installed).
 ZIVMeasurementComponents ZIVMeasurementInstalledComponents();

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <utility>
 
+#include "analytics/config/consent_settings_util.h"
 #include "analytics/config/remote_config.h"
+#include "analytics/engine/bundle_consent.h"
 #include "analytics/engine/default_identity_support.h"
 #include "analytics/engine/environment_info.h"
 #include "analytics/engine/event.h"
@@ -12,11 +14,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/log_formatting.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/additions.h"
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
 
@@ -230,7 +232,20 @@ std::shared_ptr<APMPBMeasurementBundle> ZIVMeasurement::createRawEventMetadataWi
     }
   }
 
-  components().uploader->updateMetadataConsentAndIdentifiers(*metadata, *this);
+  // Consent signals, identifiers and the DMA fields, as a first open would carry them.
+  {
+    ZIVConsentSettingsUtil& state = consent();
+    std::shared_ptr<ZIVRemoteConfig> settings = settingsOrDefaults();
+    const ZIVBundleIdentityValues values =
+        id ? ZIVBundleIdentityValues::fromIdentity(*id) : ZIVBundleIdentityValues();
+    ZIVUpdateConsentSignalsAndIdentifiers(*metadata, state.consentSignals(),
+                                          settings->gateIDFAOnATTMASEnabled(), values, true);
+    ZIVBundleServerValues server;
+    server.isDMARegion = settings->isDMARegion();
+    server.corePlatformServices = settings->corePlatformServices();
+    ZIVUpdateDMAConsentSignals(*metadata, state.consentDiagnostics(), state.isAdUserDataDenied(),
+                               nullptr, server, true);
+  }
 
   ZIVEnvironmentInfo& device = environmentInfo();
   NANOSetString(m, APMPBMeasurementBundle::kDeviceModel, fnd::Value(device.deviceModel()));

@@ -10,9 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,11 +25,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/identity_test_support.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/alarm.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
 #include "analytics/foundation/test_support.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/storage/database.h"
 #include "platform/dispatch/manual_clock.h"
@@ -245,7 +245,8 @@ class EngineHarness {
     };
     environment.components.facade = facade;
     environment.components.sessions = sessions;
-    environment.components.attribution = attribution;
+    environment.components.attribution = componentMaker ? nullptr : attribution;
+    environment.componentMaker = componentMaker;
     auto scheduler =
         std::make_shared<ZIVScheduler>("test.measurement.worker", monitor_.get(), clock_);
     auto alarm = std::make_shared<ZIVAlarm>(scheduler->workerQueue(), ZIVMeasurementTimerName,
@@ -354,6 +355,8 @@ class EngineHarness {
   std::shared_ptr<FakeFacade> facade = std::make_shared<FakeFacade>();
   std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
   std::shared_ptr<FakeAttribution> attribution = std::make_shared<FakeAttribution>();
+  // When set, makes the engine's own components (then `attribution` is not used).
+  ZIVMeasurementComponentMaker componentMaker;
   std::shared_ptr<ZIVMeasurement> engine;
 
  private:

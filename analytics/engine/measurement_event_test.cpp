@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "analytics/engine/measurement_test_support.h"
+#include "analytics/proto/field_accessors.h"
 #include "analytics/proto/messages.h"
+#include "analytics/script/script_test_support.h"
 
 namespace {
 
@@ -411,6 +413,121 @@ TEST(MeasurementEventTest, FirstOpenCountStartsFromZeroForNonsense) {
   };
   h.Open();
   EXPECT_EQ(h.engine->previousFirstOpenCount(), std::optional<std::string>("1"));
+}
+
+TEST(MeasurementEventTest, FirstOpenConsentedEventOnceTheAdvertisingIDCanBeSent) {
+  // The first open is stored without an advertising identifier; the first event stored with one
+  // brings one real-time "_fx" at its own time.
+  struct Case {
+    const char* what;
+    bool identifierAtFirstOpen;
+    bool adStorageDeniedAtFirstOpen;
+  } cases[] = {{"the identifier arrives later", false, false},
+               {"ad storage is granted later", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineHarness h;
+    const std::string idfa = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
+    if (c.identifierAtFirstOpen) h.support->setIdentifier(idfa);
+    if (c.adStorageDeniedAtFirstOpen) {
+      h.consent.setConsentSettings(fnd::Dictionary{{"ad_storage", "denied"}});
+      h.consent.setConsentSource(30);
+    }
+    h.Open();
+    ASSERT_EQ(Named(h, "_f").size(), 1u);
+    EXPECT_EQ(h.config().unmatchedFirstOpenWithoutIDFA(), 1);
+    h.Log("before");  // Still no identifier: nothing matched.
+    EXPECT_TRUE(Named(h, "_fx").empty());
+
+    h.support->setIdentifier(idfa);
+    h.consent.setConsentSettings(fnd::Dictionary{{"ad_storage", "granted"}});
+    h.clock().advance(60);  // Past the identifier cache.
+    h.Log("after");
+    h.Log("later");
+    auto fx = Named(h, "_fx");
+    ASSERT_EQ(fx.size(), 1u);
+    const ZIVEvent& event = *fx[0]->rawEvent();
+    EXPECT_EQ(event.origin(), "auto");
+    EXPECT_DOUBLE_EQ(event.timestamp(), Named(h, "after")[0]->rawEvent()->timestamp());
+    EXPECT_TRUE(event.isRealtime());
+    EXPECT_EQ(IntParameter(event, "_pfo"), 0);
+    EXPECT_EQ(IntParameter(event, "_uwa"), 1);  // "_fi" is 0: not installed from the store.
+    EXPECT_EQ(h.config().unmatchedFirstOpenWithoutIDFA(), 0);
+    // The metadata of the matched event carries the identifier.
+    std::shared_ptr<APMPBMeasurementBundle> metadata;
+    h.OnWorker([&] { metadata = h.engine->createRawEventMetadataWithUserAttributes({}); });
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ(NANOGetString(metadata.get(), APMPBMeasurementBundle::kResettableDeviceId), idfa);
+    EXPECT_EQ(NANOGetString(metadata.get(), APMPBMeasurementBundle::kConsentSignals),
+              h.consent.consentSignals());
+  }
+}
+
+TEST(MeasurementEventTest, DebugModeMarksEventsDebugAndRealTime) {
+  EngineHarness h;
+  h.Open();
+  h.Log("quiet");
+  h.monitor().get()->setDebugModeEnabled(true);
+  h.log().clear();
+  h.Log("loud");
+  h.monitor().get()->setDebugModeEnabled(false);
+  const ZIVEvent& quiet = *Named(h, "quiet")[0]->rawEvent();
+  EXPECT_FALSE(quiet.isDebug());
+  EXPECT_FALSE(quiet.isRealtime());
+  const ZIVEvent& loud = *Named(h, "loud")[0]->rawEvent();
+  EXPECT_TRUE(loud.isDebug());
+  EXPECT_TRUE(loud.isRealtime());
+  EXPECT_EQ(IntParameter(loud, "_dbg"), 1);
+  EXPECT_EQ(IntParameter(loud, "_r"), 1);
+  ExpectLogged(h.log(), 7, 23073,
+               "Debug mode is enabled. Marking event as debug and real-time. Event name, "
+               "parameters");
+}
+
+TEST(MeasurementEventTest, ServerProgramsEditEventsAndCreateNewOnes) {
+  EngineHarness h;
+  h.Open();
+  // Renames every event and adds a parameter; logs one more event for each.
+  const std::string program =
+      "(Var \"reg\") (Assign \"reg\" (@require \"internal.registerCallback\")) "
+      "(Var \"log\") (Assign \"log\" (@require \"internal.eventLogger\")) "
+      "(@reg 0 (Fn \"ed\" (CreateArray \"e\") "
+      "(Apply (Get \"e\") \"setEventName\" (CreateArray \"edited\")) "
+      "(Apply (Get \"e\") \"setParamValue\" (CreateArray \"stage\" 2)) (Return 0)) "
+      "(CreateObject \"type\" \"edit\")) "
+      "(@reg 0 (Fn \"mk\" (CreateArray \"e\") "
+      "(@log \"made\" 1700000000000 (CreateObject \"from_program\" 1))) "
+      "(CreateObject \"type\" \"create\"))";
+  auto entities = script_test::Program(program);
+  ASSERT_FALSE(entities.empty());
+  auto message = APMPBProgram::initWithMessageInfo(nullptr);
+  fnd::Array items;
+  for (const auto& entity : entities) items.emplace_back(std::shared_ptr<fnd::Record>(entity));
+  NANOSetArray(message.get(), APMPBProgram::kEntities, &items);
+  auto config = rc_test::Config(h.appID);
+  fnd::Array programs{fnd::Value(std::shared_ptr<fnd::Record>(message))};
+  NANOSetArray(config.get(), APMPBMeasurementConfig::kPrograms, &programs);
+  h.OnWorker(
+      [&] { ASSERT_TRUE(h.engine->remoteConfigInstance()->updateMeasurementConfig(config)); });
+
+  h.Log("level_up", {{"level", 3}});
+  auto edited = Named(h, "edited");
+  ASSERT_EQ(edited.size(), 1u) << ::testing::PrintToString(h.RawEventNames());
+  EXPECT_TRUE(Named(h, "level_up").empty());
+  EXPECT_EQ(IntParameter(*edited[0]->rawEvent(), "level"), 3);
+  // Numbers a program makes are doubles unless the input event had the name as an integer.
+  auto number = [](const ZIVEvent& event, const std::string& name) -> std::optional<double> {
+    auto it = event.parameters().find(name);
+    if (it == event.parameters().end() || !it->second || !it->second->isDouble()) {
+      return std::nullopt;
+    }
+    return it->second->doubleValue();
+  };
+  EXPECT_EQ(number(*edited[0]->rawEvent(), "stage"), 2.0);
+  auto made = Named(h, "made");
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_EQ(made[0]->rawEvent()->origin(), "app");
+  EXPECT_EQ(number(*made[0]->rawEvent(), "from_program"), 1.0);
 }
 
 }  // namespace

@@ -272,6 +272,47 @@ TEST(MeasurementTest, NetworkLogLevels) {
 // Anything asked of the class while the shared instance is being made (here the facade, asked
 // for the version) gets an answer instead of waiting on the class's own mutex. Runs in a child
 // process: the shared instance lives as long as its process.
+TEST(MeasurementTest, ProspectiveConsentAtStartUp) {
+  const fnd::Dictionary denied{{"ad_storage", "denied"}};
+  const fnd::Dictionary granted{{"ad_storage", "granted"}};
+  struct Case {
+    const char* what;
+    std::optional<fnd::Dictionary> tcf, thirdParty, onStart;
+    int64_t sourceBefore;  // 100: none yet.
+    int64_t sourceAfter;
+    bool adStorageDenied;
+    bool persisted;
+  } cases[] = {
+      {"start options", std::nullopt, std::nullopt, denied, 100, 40, true, true},
+      {"TCF alone", denied, std::nullopt, std::nullopt, 100, 5, true, true},
+      {"TCF beside a third party: the third party", denied, granted, std::nullopt, 100, 10, false,
+       true},
+      {"third party alone", std::nullopt, denied, std::nullopt, 100, 10, true, true},
+      {"start options lose to consent set through the interface", std::nullopt, std::nullopt,
+       denied, 30, 30, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineHarness h;
+    h.facade->tcfConsent = c.tcf;
+    h.facade->thirdPartyConsent = c.thirdParty;
+    h.facade->startConsent = c.onStart;
+    if (c.sourceBefore != 100) {
+      h.consent.setConsentSettings(granted);
+      h.consent.setConsentSource(c.sourceBefore);
+    }
+    h.Open();
+    EXPECT_EQ(h.consent.consentSource(), c.sourceAfter);
+    EXPECT_EQ(h.consent.isAdStorageDenied(), c.adStorageDenied);
+    ASSERT_EQ(h.facade->persistedConsent.size(), c.persisted ? 1u : 0u);
+    if (c.persisted) {
+      EXPECT_EQ(h.facade->persistedConsent[0].second, c.sourceAfter);
+    }
+    // The start-up consent is dropped once the engine has taken it.
+    EXPECT_FALSE(h.facade->startConsent.has_value());
+  }
+}
+
 TEST(MeasurementDeathTest, CreationNeverReentersTheClassMutex) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(

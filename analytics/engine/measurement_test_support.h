@@ -56,6 +56,13 @@ class FakeFacade : public ZIVMeasurementFacade {
   }
   std::optional<fnd::Value> deferredAnalyticsCollection() const override { return deferred; }
   void setDeferredAnalyticsCollection(const std::optional<fnd::Value>& v) override { deferred = v; }
+  std::optional<fnd::Dictionary> consentSettingsTCF() const override { return tcfConsent; }
+  std::optional<fnd::Dictionary> consentSettings3P() const override { return thirdPartyConsent; }
+  std::optional<fnd::Dictionary> consentSettings1PStart() const override { return startConsent; }
+  void removeStartUpConsentSettings() override { startConsent.reset(); }
+  void persistConsentSettings(const fnd::Dictionary& settings, int64_t source) override {
+    persistedConsent.emplace_back(settings, source);
+  }
   void notifyEventListeners(const std::shared_ptr<ZIVEvent>& event) override {
     std::lock_guard<std::mutex> lock(mu);
     notified.push_back(event->name());
@@ -86,6 +93,11 @@ class FakeFacade : public ZIVMeasurementFacade {
   bool needFirstOpen = false;
   std::optional<std::string> idAfterReset;
   std::optional<fnd::Value> deferred;
+  // Consent of the suite, and what the engine persisted (settings, source).
+  std::optional<fnd::Dictionary> tcfConsent;
+  std::optional<fnd::Dictionary> thirdPartyConsent;
+  std::optional<fnd::Dictionary> startConsent;
+  std::vector<std::pair<fnd::Dictionary, int64_t>> persistedConsent;
   std::mutex mu;
   std::vector<std::string> notified;              // Guarded by mu.
   std::vector<InternalEvent> internalEvents;      // Guarded by mu.

@@ -5,6 +5,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analytics/engine/analytics_facade.h"
 #include "analytics/engine/azodavevu.h"
@@ -13,6 +14,7 @@
 #include "analytics/engine/measurement_test_support.h"
 #include "analytics/engine/runtime_class_registry.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/flutter/codec.h"
 #include "platform/flutter/engine.h"
 #include "plugins/zudiroru_analytics/zudiroru_analytics_plugin.h"
 
@@ -63,6 +65,13 @@ class AnalyticsEndToEndTest : public ::testing::Test {
         arguments, codec);
     EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); })) << method;
     return reply->message(codec).value_or(Value("malformed"));
+  }
+  fnd::Data SendBytes(const std::string& method, fnd::Data bytes) {
+    auto reply = flutter_.dart().send(
+        zudiroru::PigeonChannelName(std::string(kZudiroruAnalyticsHostApiChannelPrefix) + method),
+        std::move(bytes));
+    EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return reply->received(); })) << method;
+    return reply->data();
   }
   // Everything queued so far has passed the facade and the engine's worker queue.
   void Settle() {
@@ -164,6 +173,63 @@ TEST_F(AnalyticsEndToEndTest, OversizedInputStoresNothingInvalid) {
   ASSERT_TRUE(many_params);
   EXPECT_LE(ZIVEventPublicParameterCountIgnoringAllowlistedParams(many_params->parameters(), false),
             100);
+}
+
+TEST_F(AnalyticsEndToEndTest, BadInputIsRefusedOrAnsweredAndNothingInvalidIsStored) {
+  Settle();
+  const std::vector<std::string> before = harness_.RawEventNames();
+  // Missing or mistyped arguments: the interface's error reply, nothing reaches the engine.
+  const struct {
+    const char* method;
+    Value arguments;
+  } refused[] = {
+      {"logEvent", Value()},
+      {"logEvent", Array{"not a map"}},
+      {"setUserProperty", Array{Value(), "v"}},
+      {"setUserProperty", Array{"name", 5}},
+      {"setUserId", Array{Array{}}},
+      {"setConsent", Array{Value()}},
+      {"setSessionTimeoutDuration", Array{"1800"}},
+      {"setDefaultEventParameters", Array{Dictionary{{1, "x"}}}},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.arguments.description());
+    Value reply = Send(c.method, c.arguments);
+    const Array* list = reply.array();
+    ASSERT_TRUE(list && list->size() == 3) << reply.description();
+    EXPECT_EQ((*list)[0], Value(kZudiroruAnalyticsErrorCode));
+  }
+  // A map without a usable name is answered [null] and dropped in silence; garbage bytes are no
+  // message at all and get the empty reply.
+  EXPECT_EQ(Send("logEvent", Array{Dictionary{{"eventName", 7}}}), Value(Array{Value()}));
+  EXPECT_TRUE(SendBytes("logEvent", fnd::Data{0x0c, 0x05, 0xff, 0xfe, 0x07}).empty());
+  EXPECT_TRUE(SendBytes("setUserProperty", fnd::Data{0x0c}).empty());
+  // Items nested far deeper than an event can hold: the event is stored without them.
+  Value nested = Dictionary{{"leaf", 1}};
+  for (int i = 0; i < flutter::kFlutterCodecMaxDepth / 2 - 4; ++i) {
+    nested = Value(Dictionary{{"items", Array{nested}}});
+  }
+  EXPECT_EQ(
+      Send("logEvent", Array{Dictionary{{"eventName", "deep_items"},
+                                        {"parameters", Dictionary{{"items", Array{nested}}}}}}),
+      Value(Array{Value()}));
+  Settle();
+
+  std::vector<std::string> after = harness_.RawEventNames();
+  std::vector<std::string> added(after.begin() + static_cast<long>(before.size()), after.end());
+  EXPECT_EQ(added, std::vector<std::string>{"deep_items"});
+  auto deep = Stored("deep_items");
+  ASSERT_TRUE(deep);
+  // Whatever the rules kept of the items, no stored item holds a nested list.
+  const Value items = Param(*deep, "items");
+  if (const Array* list = items.array()) {
+    for (const Value& item : *list) {
+      const Dictionary* fields = item.dictionary();
+      ASSERT_TRUE(fields);
+      for (const auto& [key, value] : *fields) EXPECT_FALSE(value.array()) << key.description();
+    }
+  }
+  EXPECT_EQ(harness_.UserProperty("name"), nullptr);
 }
 
 }  // namespace

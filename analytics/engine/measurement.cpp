@@ -721,7 +721,8 @@ void ZIVMeasurement::updatePersistedAppIDFromZUZ() {
 
 void ZIVMeasurement::setProspectiveConsentSettings() {
   ZIVConsentSettingsUtil& state = consent();
-  ZIVMeasurementFacade& facade = *components().facade;
+  const std::shared_ptr<ZIVMeasurementFacade> facadeHeld = components().facade;
+  ZIVMeasurementFacade& facade = *facadeHeld;
   const int64_t currentSource = state.consentSource();
   auto nonEmpty = [](const std::optional<fnd::Dictionary>& d) { return d && !d->empty(); };
 

@@ -556,7 +556,8 @@ void ZIVMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZIVEv
 }
 
 bool ZIVMeasurement::updateLifetimeValueWithEvent(const ZIVEvent& event) {
-  ZIVMeasurementAttribution& attribution = *components().attribution;
+  const std::shared_ptr<ZIVMeasurementAttribution> attributionHeld = components().attribution;
+  ZIVMeasurementAttribution& attribution = *attributionHeld;
   if (!attribution.isPurchaseEvent(event)) return true;
   std::shared_ptr<ZIVDatabase> db = database();
   if (db && attribution.recordLifetimeValue(*db, event)) return true;

@@ -103,7 +103,8 @@ bool ZIVMeasurement::writeEvent(const std::shared_ptr<ZIVEvent>& event, bool isP
       {ZIVDatabaseODM1GroupID, APMPBOnDeviceMeasurementInfo::kOdm1GroupId, 23302,
        "Failed to query ODM group ID. Error"},
   };
-  ZIVMeasurementAttribution& attribution = *components().attribution;
+  const std::shared_ptr<ZIVMeasurementAttribution> attributionHeld = components().attribution;
+  ZIVMeasurementAttribution& attribution = *attributionHeld;
   auto info = APMPBOnDeviceMeasurementInfo::initWithMessageInfo(nullptr);
   bool anyODM = false;
   for (const ODMSlot& slot : kSlots) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "analytics/engine/measurement_test_support.h"
@@ -311,6 +312,21 @@ TEST(MeasurementTest, ProspectiveConsentAtStartUp) {
     // The start-up consent is dropped once the engine has taken it.
     EXPECT_FALSE(h.facade->startConsent.has_value());
   }
+}
+
+TEST(MeasurementTest, WithoutFacadeOrAttributionTheEngineStartsAndStores) {
+  // The absent components are made afresh at each use; the engine must hold them while it uses
+  // them (it once kept only a reference to a temporary one).
+  EngineHarness h;
+  h.facade = nullptr;
+  h.attribution = nullptr;
+  ASSERT_TRUE(h.Open());
+  EXPECT_TRUE(h.engine->didInitializeComponents());
+  h.Log("purchase", {{"currency", "USD"}, {"value", 1.5}});
+  h.Log("level_up");
+  auto names = h.RawEventNames();
+  EXPECT_NE(std::find(names.begin(), names.end(), "purchase"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "level_up"), names.end());
 }
 
 TEST(MeasurementDeathTest, CreationNeverReentersTheClassMutex) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analytics/engine/interop_connector.h"
+#include "analytics/engine/measurement.h"
 #include "macos/Runner/app_delegate.h"
 #include "macos/Runner/dart_console.h"
 #include "macos/Runner/launch_options.h"
@@ -107,6 +108,8 @@ int QuellmarkMain(int argc, const char* const* argv, std::istream& in, std::ostr
   DEVAzodavevuConnector::load();
 
   appkit::Application& app = application ? *application : appkit::Application::sharedApplication();
+  // And the engine's class follows the launch (a link the application was opened with).
+  ZIVMeasurement::subscribeForAppDidFinishLaunchingNotifications(&app.notificationCenter());
   fnd::NotificationCenter::Observer launched = app.notificationCenter().addObserver(
       appkit::kApplicationDidFinishLaunchingNotification, &app,
       [&app, script, &out, &err](const fnd::Notification&) {

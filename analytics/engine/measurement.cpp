@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "analytics/attribution/saturating_int.h"
 #include "analytics/config/consent_settings_util.h"
 #include "analytics/config/experiments_manager.h"
 #include "analytics/config/remote_config.h"
@@ -116,7 +117,8 @@ const char* ZIVApplicationWindowDidResignKeyNotification() {
 
 int64_t ZIVTimestampMillisRoundedUpToNextHour(int64_t milliseconds) {
   constexpr int64_t kHour = 3600000;
-  return (milliseconds / kHour) * kHour + kHour;
+  // The truncated hour always fits; only adding one more hour can leave the range.
+  return ZIVSaturatingAdd((milliseconds / kHour) * kHour, kHour);
 }
 
 // ---- Shared instance.

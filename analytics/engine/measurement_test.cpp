@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <thread>
 
 #include "analytics/engine/measurement_test_support.h"
@@ -36,6 +37,10 @@ TEST(MeasurementTest, NextHourRounding) {
       {3599999, 3600000},
       {3600000, 7200000},  // On the hour still moves to the next one.
       {1699957230000, 1699959600000},
+      // The last hour of the range has no next one: held at the bound instead of overflowing.
+      {std::numeric_limits<int64_t>::max() - 5, std::numeric_limits<int64_t>::max()},
+      {std::numeric_limits<int64_t>::min(),
+       std::numeric_limits<int64_t>::min() / 3600000 * 3600000 + 3600000},
   };
   for (const Case& c : cases) EXPECT_EQ(ZIVTimestampMillisRoundedUpToNextHour(c.in), c.out) << c.in;
 }

@@ -147,13 +147,6 @@ void ZIVMeasurementAttributionEngine::logInternalEvent(const std::string& origin
                         /*ignoreInterceptor=*/false, nullptr, {});
 }
 
-void ZIVAttributionInstallComponent(const std::shared_ptr<ZIVMeasurement>& measurement) {
-  ZIVMeasurementComponents components;
-  components.attribution = std::make_shared<ZIVAttributionComponent>(
-      std::make_shared<ZIVMeasurementAttributionEngine>(measurement));
-  ZIVMeasurementInstallComponents(components);
-}
-
 ZIVMeasurementComponents ZIVAttributionMakeComponents(
     const std::shared_ptr<ZIVMeasurement>& engine) {
   ZIVMeasurementComponents components;

@@ -1,6 +1,6 @@
 // ZIVMeasurementAttributionEngine: the measurement engine (ZIVMeasurement) as the attribution
-// classes see it (attribution_engine.h), and the installation of the attribution component over
-// the process's engine.
+// classes see it (attribution_engine.h), and the attribution component each engine makes over
+// itself when it is created.
 //
 // Thread safety: as ZIVAttributionEngine; the engine is held weakly.
 #pragma once
@@ -52,8 +52,6 @@ class ZIVMeasurementAttributionEngine : public ZIVAttributionEngine {
   std::atomic<double> timeout_{60};
 };
 
-// Installs a ZIVAttributionComponent over `measurement` as the process's attribution component.
-void ZIVAttributionInstallComponent(const std::shared_ptr<ZIVMeasurement>& measurement);
 // A ZIVAttributionComponent over a given engine, as its own component.
 ZIVMeasurementComponents ZIVAttributionMakeComponents(
     const std::shared_ptr<ZIVMeasurement>& engine);

@@ -57,6 +57,11 @@ void ZIVAttributionComponent::handleOpenURL(const std::string& url,
   url_->handleOpenURLOnWorkerQueue(url, click, eventTimestampInSeconds, extraParameters);
 }
 
+void ZIVAttributionComponent::handleStoredURLAfterAppLaunch(const fnd::Dictionary& userInfo) {
+  ZIVMeasurementURL::handleStoredURLAfterAppLaunchWithNotification(
+      userInfo, engine_->userDefaults(), engine_->now());
+}
+
 void ZIVAttributionComponent::handleNonFirstOpenEventURL(
     const std::string& url, double eventTimestampInSeconds,
     const std::optional<std::string>& referrerURL) {

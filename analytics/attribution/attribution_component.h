@@ -44,6 +44,7 @@ class ZIVAttributionComponent : public ZIVMeasurementAttribution {
   void handleOpenURL(const std::string& url, std::optional<int64_t> clickTimestampInMs,
                      double eventTimestampInSeconds,
                      const fnd::Dictionary& extraParameters) override;
+  void handleStoredURLAfterAppLaunch(const fnd::Dictionary& userInfo) override;
   void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds,
                                   const std::optional<std::string>& referrerURL) override;
   bool shouldRequestDeferredDeepLink() override;

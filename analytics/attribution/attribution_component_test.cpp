@@ -52,4 +52,27 @@ TEST_F(AttributionComponentTest, TheEngineHooksReachTheirParts) {
   EXPECT_EQ(component_->linkedClientBits(), 0);
 }
 
+TEST_F(AttributionComponentTest, LaunchLinksFillTheAttributionCache) {
+  // A browsing-web activity wins over the launch URL; the launch URL alone is kept otherwise.
+  auto activity = std::make_shared<ZIVUserActivity>(
+      kZIVUserActivityTypeBrowsingWeb, std::string("https://app.example/p?utm_source=web"),
+      std::string("https://ref.example/"));
+  component_->handleStoredURLAfterAppLaunch(
+      fnd::Dictionary{{kZIVLaunchOptionsUserActivityDictionaryKey,
+                       fnd::Dictionary{{kZIVLaunchOptionsUserActivityKey,
+                                        fnd::Value(std::shared_ptr<fnd::Record>(activity))}}},
+                      {kZIVLaunchOptionsURLKey, "myapp://open?utm_source=launch"}});
+  ZIVUserDefaults& store = engine_->userDefaults();
+  EXPECT_EQ(store.objectForKey(ZIVUserDefaultsDeepLinkKey),
+            fnd::Value("https://app.example/p?utm_source=web"));
+  EXPECT_EQ(store.objectForKey(ZIVUserDefaultsDeepLinkReferrerKey),
+            fnd::Value("https://ref.example/"));
+  component_->clearAttributionCache();
+  component_->handleStoredURLAfterAppLaunch(
+      fnd::Dictionary{{kZIVLaunchOptionsURLKey, "myapp://open?utm_source=launch"}});
+  EXPECT_EQ(store.objectForKey(ZIVUserDefaultsDeepLinkKey),
+            fnd::Value("myapp://open?utm_source=launch"));
+  EXPECT_FALSE(store.objectForKey(ZIVUserDefaultsDeepLinkReferrerKey));
+}
+
 }  // namespace

@@ -157,5 +157,10 @@ ZIVMeasurementComponents ZIVAttributionMakeComponents(
 
 void ZIVAttributionInstallComponentMaker() {
   static std::once_flag once;
-  std::call_once(once, [] { ZIVMeasurementInstallComponentMaker(ZIVAttributionMakeComponents); });
+  std::call_once(once, [] {
+    ZIVMeasurementInstallComponentMaker(ZIVAttributionMakeComponents);
+    // Until the shared engine exists (a launch link arrives with did-finish-launching, which may
+    // come first), a component without an engine keeps the link in the attribution cache.
+    ZIVMeasurementInstallComponents(ZIVAttributionMakeComponents(nullptr));
+  });
 }

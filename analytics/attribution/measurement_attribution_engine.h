@@ -56,5 +56,6 @@ class ZIVMeasurementAttributionEngine : public ZIVAttributionEngine {
 ZIVMeasurementComponents ZIVAttributionMakeComponents(
     const std::shared_ptr<ZIVMeasurement>& engine);
 // Installs ZIVAttributionMakeComponents as a maker for the process's shared engine, so that the
-// engine has attribution from the first step of its start-up (once; later calls do nothing).
+// engine has attribution from the first step of its start-up, and a component without an engine
+// for what arrives before it exists (launch links); once, later calls do nothing.
 void ZIVAttributionInstallComponentMaker();

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "analytics/attribution/attribution_component.h"
+#include "analytics/engine/measurement_components.h"
 #include "macos/Runner/app_delegate.h"
 #include "macos/Runner/json_notation.h"
 #include "macos/Runner/launch_options.h"
@@ -151,6 +153,19 @@ TEST_F(ShellTest, WithoutAConsoleTheProgramLaunchesAndEnds) {
   EXPECT_TRUE(app_->isTerminated());
   EXPECT_TRUE(app_->windows().empty());
   EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(ShellTest, TheProgramInstallsTheEngineComponentsItOwns) {
+  EXPECT_EQ(Run({"quellmark", "--bundle", bundle_}), 0);
+  // Facade, audiences and attribution for the process; the shared engine makes its own
+  // attribution over itself when it is created. (The upload component is installed elsewhere.)
+  ZIVMeasurementComponents installed = ZIVMeasurementInstalledComponents();
+  EXPECT_TRUE(installed.facade->isPublicInterfacePresent());
+  EXPECT_TRUE(installed.audiences->isPresent());
+  EXPECT_TRUE(std::dynamic_pointer_cast<ZIVAttributionComponent>(installed.attribution));
+  ZIVMeasurementComponents made = ZIVMeasurementInstalledComponentMaker()(nullptr);
+  EXPECT_TRUE(std::dynamic_pointer_cast<ZIVAttributionComponent>(made.attribution));
+  EXPECT_NE(made.attribution, installed.attribution);
 }
 
 TEST_F(ShellTest, TheConsoleTalksToTheLaunchedApplication) {

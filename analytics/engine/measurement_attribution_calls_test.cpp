@@ -13,6 +13,7 @@
 #include "analytics/attribution/in_app_purchase_product_cache.h"
 #include "analytics/attribution/in_app_purchase_transaction_reporter.h"
 #include "analytics/attribution/measurement_attribution_engine.h"
+#include "analytics/attribution/measurement_url.h"
 #include "analytics/attribution/purchase_parameters.h"
 #include "analytics/attribution/receipt_test_support.h"
 #include "analytics/engine/analytics_facade.h"
@@ -263,6 +264,12 @@ TEST_F(EngineAttributionTest, OpenedLinksAndUserActivitiesBecomeStoredCampaignEv
   ExpectLogged(harness_.log(), 3, 23001,
                "Deep Link does not contain valid required params. URL "
                "params");
+  // A link can switch the server-side tag manager's preview on for the process, and off.
+  analytics_->handleOpenURL("quellmark://open?sgtm_debug_enable=1&sgtm_preview_key=KEY");
+  EXPECT_EQ(ZIVMeasurementURL::SGTMPreviewHeaders(),
+            (fnd::Dictionary{{ZIVMeasurementSGTMPreviewHTTPHeaderName, "KEY"}}));
+  analytics_->handleOpenURL("quellmark://open?sgtm_debug_enable=0");
+  EXPECT_EQ(ZIVMeasurementURL::SGTMPreviewHeaders(), std::nullopt);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/attribution/in_app_purchase_transaction_reporter.h"
 #include "analytics/config/consent_settings_util.h"
 #include "analytics/engine/data_type_validator.h"
 #include "analytics/engine/event.h"
@@ -17,11 +18,12 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/runtime_class_registry.h"
+#include "analytics/engine/screen_view_reporter.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/numeric_util.h"
 #include "analytics/foundation/persisted_config.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/foundation/value.h"
 #include "platform/foundation/text.h"
@@ -64,6 +66,22 @@ int64_t LongLongValue(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// The shared screen reporter as the process's facade sees it; reached at each call, so that it
+// is made on first use and never during the facade's own creation.
+class SharedScreenReporting : public ZIVAnalyticsScreenReporting {
+ public:
+  fnd::Dictionary screenParameters() override {
+    return ZIVScreenViewReporter::sharedInstance()->screenParameters();
+  }
+  void trackScreenWithParameters(const fnd::Dictionary& parameters, double timestamp) override {
+    ZIVScreenViewReporter::sharedInstance()->trackScreenWithParameters(parameters, timestamp);
+  }
+};
+
+}  // namespace
+
 bool ZIVValidateSafelistedEvents(const fnd::Value& value, ZIVMonitor& monitor) {
   const fnd::Array* array = value.array();
   if (!array) {
@@ -81,7 +99,10 @@ bool ZIVValidateSafelistedEvents(const fnd::Value& value, ZIVMonitor& monitor) {
 
 ZIVAnalytics& ZIVAnalytics::sharedInstance() {
   static ZIVAnalytics& instance = *[] {
-    auto* analytics = new ZIVAnalytics();
+    Environment environment;
+    // "screen_view" events and the screen parameters of every event come from the screen reporter.
+    environment.screenReporting = std::make_shared<SharedScreenReporting>();
+    auto* analytics = new ZIVAnalytics(std::move(environment));
     // Refusals outside an event ("_err") come back through the facade.
     ZIVSetInternalEventLogger([analytics](const std::string& origin, const std::string& name,
                                           const fnd::Dictionary& parameters) {
@@ -118,6 +139,12 @@ ZIVAnalytics::ZIVAnalytics(Environment environment)
       createAppDelegateProxy_(environment.createAppDelegateProxy
                                   ? std::move(environment.createAppDelegateProxy)
                                   : [] {}),
+      reportTransaction_(environment.reportTransaction
+                             ? std::move(environment.reportTransaction)
+                             : [](const ZIVStoreKit2Transaction& transaction) {
+                                 ZIVInAppPurchaseTransactionReporter::sharedInstance()
+                                     ->reportTransaction(transaction);
+                               }),
       persistedStorage_(std::make_unique<ZIVUserDefaults>(environment.suiteName.empty()
                                                               ? std::string(ZIVAnalyticsSuiteName)
                                                               : environment.suiteName)),
@@ -486,6 +513,10 @@ void ZIVAnalytics::setDefaultEventParameters(const std::optional<fnd::Dictionary
     std::shared_ptr<ZIVAnalyticsEngine> e = engine();
     if (e && e->hasSharedInstance()) e->setDefaultEventParameters(parameters);
   });
+}
+
+void ZIVAnalytics::logTransactionWithProductID(const ZIVStoreKit2Transaction& transaction) {
+  reportTransaction_(transaction);
 }
 
 // ---- User properties.

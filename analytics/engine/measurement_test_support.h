@@ -10,9 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,11 +25,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/identity_test_support.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/alarm.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
 #include "analytics/foundation/test_support.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/storage/database.h"
 #include "platform/dispatch/manual_clock.h"
@@ -244,7 +244,9 @@ class EngineHarness {
       return ZIVDatabase::initWithDatabaseName(name, config, error, dbEnvironment);
     };
     environment.components.facade = facade;
-    environment.components.sessions = sessions;
+    environment.components.sessions =
+        sessionsComponent ? sessionsComponent
+                          : std::static_pointer_cast<ZIVMeasurementSessions>(sessions);
     environment.components.attribution = attribution;
     auto scheduler =
         std::make_shared<ZIVScheduler>("test.measurement.worker", monitor_.get(), clock_);
@@ -334,6 +336,7 @@ class EngineHarness {
 
   double Now() const { return clock_->wallTime(); }
   dispatch::ManualClock& clock() { return *clock_; }
+  std::shared_ptr<dispatch::ManualClock> sharedClock() { return clock_; }
   ZIVLogCapture& log() { return log_; }
   ZIVPersistedConfig& config() { return *config_; }
   std::shared_ptr<ZIVPersistedConfig> sharedConfig() { return config_; }
@@ -353,6 +356,8 @@ class EngineHarness {
   std::shared_ptr<FakeIdentitySupport> support = std::make_shared<FakeIdentitySupport>();
   std::shared_ptr<FakeFacade> facade = std::make_shared<FakeFacade>();
   std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
+  // When set, the engine takes this sessions component instead of `sessions`.
+  std::shared_ptr<ZIVMeasurementSessions> sessionsComponent;
   std::shared_ptr<FakeAttribution> attribution = std::make_shared<FakeAttribution>();
   std::shared_ptr<ZIVMeasurement> engine;
 

@@ -218,7 +218,7 @@ TEST_F(BundlerTest, PurchasesGetMicrosQuantityAndCustomerType) {
 TEST(SamplingDayTest, DayNumbersTruncateAndSaturate) {
   EXPECT_EQ(ZIVEventSampler::dayNumber(1700000000, 0), 19675);
   EXPECT_EQ(ZIVEventSampler::dayNumber(1700000000, -900), 19675);  // 22:13 - 15 h: same day.
-  EXPECT_EQ(ZIVEventSampler::dayNumber(1699920000, -60), 19674);   // 00:00 - 1 h: day before.
+  EXPECT_EQ(ZIVEventSampler::dayNumber(1699920000, -60), 19674);  // 00:00 - 1 h: day before.
   EXPECT_EQ(ZIVEventSampler::dayNumber(1e300, 0), std::numeric_limits<int32_t>::max());
   EXPECT_EQ(ZIVEventSampler::dayNumber(-1e300, 0), std::numeric_limits<int32_t>::min());
   EXPECT_EQ(ZIVEventSampler::dayNumber(std::numeric_limits<double>::quiet_NaN(), 0), 0);
@@ -388,8 +388,8 @@ class BundlerAudienceTest : public upload_test::Fixture {};
 TEST_F(BundlerAudienceTest, BundlesCarryAudienceResultsUnlessAnalyticsStorageIsDenied) {
   auto audience = ZIVAudience::initWithDatabase(database_);
   ASSERT_NE(audience, nullptr);
-  fnd::Array definitions{
-      fnd::Value(std::static_pointer_cast<fnd::Record>(Audience(7, {EventFilter(1, "level_up")})))};
+  fnd::Array definitions{fnd::Value(std::static_pointer_cast<fnd::Record>(
+      Audience(7, {EventFilter(1, "level_up")})))};
   ASSERT_TRUE(audience->updateAudiences(definitions));
   ZIVBundlerEnvironment environment = BundlerEnvironment();
   environment.audiences = std::make_shared<ZIVAudienceBundlingHooks>(audience);
@@ -406,8 +406,7 @@ TEST_F(BundlerAudienceTest, BundlesCarryAudienceResultsUnlessAnalyticsStorageIsD
   EXPECT_EQ(NANOGetInt32(leaf.get(), APMPBAudienceLeafFilterResult::kAudienceId), 7);
 
   // Denied analytics storage: no evaluation and no results, but aggregates still count.
-  consent_.setConsentSettings(
-      fnd::Dictionary{{fnd::Value("analytics_storage"), fnd::Value("denied")}});
+  consent_.setConsentSettings(fnd::Dictionary{{fnd::Value("analytics_storage"), fnd::Value("denied")}});
   StoreEvent(Event("level_up", kNow + 1), StoreMetadata("G100"));
   ASSERT_TRUE(bundler.bundleRawEvents());
   EXPECT_FALSE(NANOHasField(Queued().back().get(), Bundle::kAudienceEvaluationResults) &&

@@ -10,9 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,11 +25,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/identity_test_support.h"
 #include "analytics/engine/measurement.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/alarm.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
 #include "analytics/foundation/test_support.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/storage/database.h"
 #include "platform/dispatch/manual_clock.h"

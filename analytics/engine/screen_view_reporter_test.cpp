@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "analytics/engine/sessions_test_support.h"
+#include "platform/appkit/application.h"
+#include "platform/appkit/window.h"
 
 namespace {
 
@@ -165,6 +167,35 @@ TEST(ScreenViewReporterTest, ScreenParameterHelpers) {
   EXPECT_EQ(copy->instanceID(), 3);
   EXPECT_FALSE(copy->isManuallyTracked());
   EXPECT_FALSE(ZIVIsScreenReportingEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+// The headless application's own notifications drive the reporters: activation starts the session,
+// resigning reports engagement, and the application object is their sender.
+TEST(ScreenViewReporterTest, FollowsTheApplicationsLifecycleNotifications) {
+  SessionsRig rig;
+  rig.Open({kNoTimerDuringTest});
+  std::shared_ptr<appkit::Application> application = appkit::Application::create(&rig.h.center);
+  auto window = std::make_shared<appkit::Window>();
+  application->addWindow(window);
+  window->makeKeyAndOrderFront();
+  application->finishLaunching();
+  EXPECT_FALSE(rig.screen->isAppActive());
+  application->activate();
+  rig.Drain();
+  EXPECT_TRUE(rig.screen->isAppActive());
+  EXPECT_TRUE(rig.screen->appHasBeenInitialized());
+  EXPECT_EQ(rig.Events("_s").size(), 1u);
+  const size_t engagements = rig.Events("_e").size();
+  rig.Advance(30);
+  application->resignActive();
+  rig.Drain();
+  ASSERT_EQ(rig.Events("_e").size(), engagements + 1);
+  EXPECT_EQ(IntParameter(*rig.Events("_e").back(), "_et"), 30000);
+  EXPECT_FALSE(rig.sessionReporter()->hasActiveEngagementTimer());
 }
 
 }  // namespace

@@ -67,6 +67,12 @@ ZIVSessionReporter::ZIVSessionReporter(std::shared_ptr<ZIVPersistedConfig> persi
   if (stored && stored->isNumber()) {
     timeoutSessionInterval_ = stored->asDouble();
     persistedConfig_->setSessionTimeoutValue(std::nullopt);
+    // A damaged stored value is treated as the setter treats it.
+    if (!(timeoutSessionInterval_ >= 0)) {
+      monitor_->logWithLevel(3, 33001,
+                             "Received negative timeout session duration. Setting to 0.0 instead.");
+      timeoutSessionInterval_ = 0;
+    }
   } else {
     std::shared_ptr<ZIVRemoteConfig> rc = settings();
     timeoutSessionInterval_ = rc ? rc->sessionDefaultTimeoutInterval() : 1800;
@@ -124,7 +130,8 @@ double ZIVSessionReporter::timeoutSessionInterval() const {
 }
 
 void ZIVSessionReporter::setTimeoutSessionInterval(double seconds) {
-  if (seconds < 0) {
+  // Not a number is refused like a negative value: it would make every timeout test false.
+  if (!(seconds >= 0)) {
     monitor_->logWithLevel(3, 33001,
                            "Received negative timeout session duration. Setting to 0.0 instead.");
     seconds = 0;

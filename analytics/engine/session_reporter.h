@@ -81,7 +81,8 @@ class ZIVSessionReporter : public ZIVMeasurementSessionReporter,
   using Environment = ZIVSessionReporterEnvironment;
 
   // `initWithPersistedConfig:`. The timeout is the persisted session timeout when one is stored
-  // (which is then removed), else the server's default; both engagement starts are now.
+  // (which is then removed; a negative one logs 33001 and is 0), else the server's default; both
+  // engagement starts are now.
   static std::shared_ptr<ZIVSessionReporter> initWithPersistedConfig(
       std::shared_ptr<ZIVPersistedConfig> persistedConfig, Environment environment = {});
   ~ZIVSessionReporter() override;
@@ -94,8 +95,8 @@ class ZIVSessionReporter : public ZIVMeasurementSessionReporter,
   // false cancels the timer; true while the application is active and no timer is armed arms it.
   void setReportingEnabled(bool enabled) override;
   double timeoutSessionInterval() const;
-  // A negative value logs 33001 and 0 is used. The session is first tested for expiry with the
-  // old interval.
+  // A negative value (or not a number) logs 33001 and 0 is used. The session is first tested for
+  // expiry with the old interval.
   void setTimeoutSessionInterval(double seconds) override;
 
   // ---- Session state.

@@ -80,6 +80,11 @@ TEST(SessionReporterTest, NegativeTimeoutIsLoggedAndEveryReturnStartsASession) {
   ExpectLogged(rig.h.log(), 3, 33001,
                "Received negative timeout session duration. Setting to 0.0 instead.");
   EXPECT_EQ(rig.sessionReporter()->timeoutSessionInterval(), 0);
+  // Not a number is refused the same way instead of disabling every timeout test.
+  rig.h.engine->setSessionTimeoutInterval(std::nan(""));
+  rig.Drain();
+  EXPECT_EQ(rig.h.log().withCode(33001).size(), 2u);
+  EXPECT_EQ(rig.sessionReporter()->timeoutSessionInterval(), 0);
   rig.ResignActive();
   rig.Advance(1);
   rig.Activate();
@@ -176,13 +181,21 @@ TEST(SessionReporterTest, ReportingOffLogsNoEventsAndNoSessions) {
 }
 
 TEST(SessionReporterTest, StoredTimeoutIsTakenOnceAndCleared) {
-  SessionsRig rig;
-  rig.h.beforeOpen = [](ZIVPersistedConfig& config) {
-    config.setSessionTimeoutValue(fnd::Value(120.0));
+  struct Case {
+    double stored;
+    double timeout;
   };
-  rig.Open({kNoTimerDuringTest});
-  EXPECT_EQ(rig.sessionReporter()->timeoutSessionInterval(), 120);
-  EXPECT_FALSE(rig.h.config().sessionTimeoutValue().has_value());
+  for (const Case& c : {Case{120, 120}, Case{-3, 0}}) {
+    SCOPED_TRACE(c.stored);
+    SessionsRig rig;
+    rig.h.beforeOpen = [&](ZIVPersistedConfig& config) {
+      config.setSessionTimeoutValue(fnd::Value(c.stored));
+    };
+    rig.Open({kNoTimerDuringTest});
+    EXPECT_EQ(rig.sessionReporter()->timeoutSessionInterval(), c.timeout);
+    EXPECT_FALSE(rig.h.config().sessionTimeoutValue().has_value());
+    EXPECT_EQ(rig.h.log().withCode(33001).empty(), c.stored >= 0);
+  }
 }
 
 TEST(SessionReporterTest, SessionStartEventCarriesTheScreenUnlessInBackground) {

@@ -24,6 +24,8 @@ ZIVScreenViewReporterEnvironment Complete(ZIVScreenViewReporterEnvironment envir
     environment.randomInt64 = [] { return ZIVNumericUtil::randomInt64(); };
   if (!environment.sessionReporter) {
     environment.sessionReporter = []() -> std::shared_ptr<ZIVSessionReporter> {
+      // Asked first so that an application active before analytics starts draws no warning.
+      if (!ZIVMeasurement::hasSharedInstance()) return nullptr;
       std::shared_ptr<ZIVMeasurement> engine = ZIVMeasurement::sharedInstance();
       if (!engine || !engine->didInitializeComponents()) return nullptr;
       return std::dynamic_pointer_cast<ZIVSessionReporter>(engine->sessionReporter());

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "analytics/engine/bundler.h"
 #include "analytics/engine/sessions_test_support.h"
 #include "analytics/foundation/persisted_config.h"
+#include "analytics/proto/messages.h"
+#include "analytics/storage/database.h"
 
 namespace {
 
@@ -210,6 +214,52 @@ TEST(SessionReporterTest, SessionStartEventCarriesTheScreenUnlessInBackground) {
   auto background = ZIVCreateSessionStartEvent(3, true, 1700000000.5, screen);
   EXPECT_EQ(IntParameter(*background, "_aib"), 1);
   EXPECT_FALSE(IntParameter(*background, "_si"));
+}
+
+// The events of a session leave the raw events table in an upload bundle, and their "_et" values
+// become the lifetime engagement "_lte".
+TEST(SessionReporterTest, SessionEventsAreBundledForUpload) {
+  SessionsRig rig;
+  rig.Open({kNoTimerDuringTest});
+  rig.Activate();
+  rig.ScreenView({{"screen_name", "Home"}, {"screen_class", "HomeView"}});
+  rig.Advance(90);
+  rig.ResignActive();
+  int64_t engagement = 0;
+  for (int64_t et : EngagementTimes(rig)) engagement += et;
+
+  std::vector<std::string> bundled;
+  rig.h.OnWorker([&] {
+    ZIVBundlerEnvironment environment;
+    environment.database = rig.h.engine->database();
+    environment.settings = rig.h.engine->settingsOrDefaults();
+    environment.persistedConfig = rig.h.sharedConfig();
+    environment.monitor = rig.h.monitor().get();
+    environment.clock = rig.h.sharedClock();
+    environment.consent = &rig.h.consent;
+    environment.appID = [&] { return rig.h.appID; };
+    ZIVBundler bundler(environment);
+    while (bundler.bundleRawEvents()) {
+    }
+    auto rows = environment.database->queryBundlesWithCountLimit(100, 1 << 30);
+    ASSERT_TRUE(rows);
+    for (const auto& [bundle, rowID] : *rows) {
+      (void)rowID;
+      auto events =
+          NANOGetArray(bundle.get(), APMPBMeasurementBundle::kEvents, &APMPBEvent::messageClass());
+      for (const fnd::Value& item : events.value_or(fnd::Array())) {
+        bundled.push_back(
+            NANOGetString(item.recordAs<APMPBEvent>().get(), APMPBEvent::kName).value_or(""));
+      }
+    }
+  });
+  for (const char* name : {"_s", "_vs", "_e"}) {
+    EXPECT_NE(std::find(bundled.begin(), bundled.end(), name), bundled.end()) << name;
+  }
+  EXPECT_TRUE(rig.h.RawEvents().empty());
+  ASSERT_NE(rig.h.UserProperty("_lte"), nullptr);
+  EXPECT_EQ(rig.h.UserProperty("_lte")->value()->int64Value(), engagement);
+  EXPECT_GE(engagement, 90000);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/runtime_class_registry.h"
+#include "analytics/engine/screen_view_reporter.h"
 #include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/monitor.h"
@@ -86,6 +87,22 @@ class ZIVAnalytics::PaymentObserver : public SKPaymentTransactionObserver {
   ZIVAnalytics* analytics_;  // Guarded by mu_; null once detached.
 };
 
+namespace {
+
+// The shared screen reporter as the process's facade sees it; reached at each call, so that it
+// is made on first use and never during the facade's own creation.
+class SharedScreenReporting : public ZIVAnalyticsScreenReporting {
+ public:
+  fnd::Dictionary screenParameters() override {
+    return ZIVScreenViewReporter::sharedInstance()->screenParameters();
+  }
+  void trackScreenWithParameters(const fnd::Dictionary& parameters, double timestamp) override {
+    ZIVScreenViewReporter::sharedInstance()->trackScreenWithParameters(parameters, timestamp);
+  }
+};
+
+}  // namespace
+
 bool ZIVValidateSafelistedEvents(const fnd::Value& value, ZIVMonitor& monitor) {
   const fnd::Array* array = value.array();
   if (!array) {
@@ -103,7 +120,10 @@ bool ZIVValidateSafelistedEvents(const fnd::Value& value, ZIVMonitor& monitor) {
 
 ZIVAnalytics& ZIVAnalytics::sharedInstance() {
   static ZIVAnalytics& instance = *[] {
-    auto* analytics = new ZIVAnalytics();
+    Environment environment;
+    // "screen_view" events and the screen parameters of every event come from the screen reporter.
+    environment.screenReporting = std::make_shared<SharedScreenReporting>();
+    auto* analytics = new ZIVAnalytics(std::move(environment));
     // Refusals outside an event ("_err") come back through the facade.
     ZIVSetInternalEventLogger([analytics](const std::string& origin, const std::string& name,
                                           const fnd::Dictionary& parameters) {
@@ -140,6 +160,12 @@ ZIVAnalytics::ZIVAnalytics(Environment environment)
       createAppDelegateProxy_(environment.createAppDelegateProxy
                                   ? std::move(environment.createAppDelegateProxy)
                                   : [] {}),
+      reportTransaction_(environment.reportTransaction
+                             ? std::move(environment.reportTransaction)
+                             : [](const ZIVStoreKit2Transaction& transaction) {
+                                 ZIVInAppPurchaseTransactionReporter::sharedInstance()
+                                     ->reportTransaction(transaction);
+                               }),
       persistedStorage_(std::make_unique<ZIVUserDefaults>(environment.suiteName.empty()
                                                               ? std::string(ZIVAnalyticsSuiteName)
                                                               : environment.suiteName)),
@@ -524,6 +550,10 @@ void ZIVAnalytics::setDefaultEventParameters(const std::optional<fnd::Dictionary
     std::shared_ptr<ZIVAnalyticsEngine> e = engine();
     if (e && e->hasSharedInstance()) e->setDefaultEventParameters(parameters);
   });
+}
+
+void ZIVAnalytics::logTransactionWithProductID(const ZIVStoreKit2Transaction& transaction) {
+  reportTransaction_(transaction);
 }
 
 // ---- User properties.

@@ -53,6 +53,7 @@ class ZIVPersistedConfig;
 class ZIVRuntimeClassRegistry;
 class ZIVUserAttribute;
 class ZIVUserDefaults;
+struct ZIVStoreKit2Transaction;
 
 // Start options (built by the public interface at start).
 inline constexpr const char* ZIVAnalyticsConfiguration = "ZUDIRORU_ANALYTICS_CONFIGURATION";
@@ -192,8 +193,12 @@ struct ZIVAnalyticsEnvironment {
   ZIVConsentSettingsUtil* consent = nullptr;
   // The engine [the measurement engine, installed by ZIVAnalyticsInstallEngine()].
   std::shared_ptr<ZIVAnalyticsEngine> engine;
-  // The screen reporter [none: "screen_view" is logged like any other event].
+  // The screen reporter [none: "screen_view" is logged like any other event; the process's
+  // facade uses the shared ZIVScreenViewReporter].
   std::shared_ptr<ZIVAnalyticsScreenReporting> screenReporting;
+  // Where StoreKit 2 transactions are reported [ZIVInAppPurchaseTransactionReporter's shared
+  // instance].
+  std::function<void(const ZIVStoreKit2Transaction&)> reportTransaction;
   // Classes present in the process [ZIVRuntimeClassRegistry::sharedRegistry()].
   const ZIVRuntimeClassRegistry* classes = nullptr;
   // Notifications [fnd::NotificationCenter::defaultCenter()].
@@ -295,6 +300,8 @@ class ZIVAnalytics {
                           const std::optional<fnd::Dictionary>& parameters, double timestamp,
                           bool ignoreEnabled, bool ignoreInterceptor);
   void setDefaultEventParameters(const std::optional<fnd::Dictionary>& parameters);
+  // A StoreKit 2 transaction, handed at once, on the caller's thread, to the purchase reporter.
+  void logTransactionWithProductID(const ZIVStoreKit2Transaction& transaction);
 
   // ---- User properties.
 
@@ -404,6 +411,7 @@ class ZIVAnalytics {
   const std::function<std::shared_ptr<ZIVPersistedConfig>()> persistedConfig_;
   const std::function<bool()> isAppDelegateProxyEnabled_;
   const std::function<void()> createAppDelegateProxy_;
+  const std::function<void(const ZIVStoreKit2Transaction&)> reportTransaction_;
   const std::unique_ptr<ZIVUserDefaults> persistedStorage_;
   // The serial queue outlives the operation queue, whose operations append to it.
   const std::shared_ptr<dispatch::Queue> serialQueue_;

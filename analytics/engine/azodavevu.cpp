@@ -3,12 +3,14 @@
 #include <cstdlib>
 #include <utility>
 
+#include "analytics/attribution/in_app_purchase_transaction_reporter.h"
 #include "analytics/attribution/receipt_parser.h"
 #include "analytics/engine/identity.h"
 #include "analytics/engine/log_formatting.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/runtime_class_registry.h"
 #include "analytics/foundation/monitor.h"
+#include "platform/storekit/storekit2.h"
 #include "platform/vendor/core/davodu.h"
 #include "platform/vendor/core/options.h"
 
@@ -94,7 +96,16 @@ DEVAzodavevu::DEVAzodavevu(Environment environment)
                                          if (auto identity = ZIVIdentity::sharedInstance()) {
                                            identity->setZudiroruInstallationID(id);
                                          }
-                                       }) {}
+                                       }),
+      isOperatingSystemAtLeast_(
+          environment.isOperatingSystemAtLeast
+              ? std::move(environment.isOperatingSystemAtLeast)
+              : [](const fnd::OperatingSystemVersion& version) {
+                  return fnd::ProcessInfo::processInfo().isOperatingSystemAtLeastVersion(version);
+                }),
+      deviceVerificationID_(environment.deviceVerificationID
+                                ? std::move(environment.deviceVerificationID)
+                                : [] { return StoreKit::AppStoreDeviceVerificationID(); }) {}
 
 // ---- Start.
 
@@ -322,6 +333,10 @@ void DEVAzodavevu::queueOperationWithBlock(std::function<void()> block) {
 void DEVAzodavevu::unsuspendOperationQueue() { analytics_.unsuspendOperationQueue(); }
 
 double DEVAzodavevu::loadTimestamp() const { return analytics_.loadTimestamp(); }
+
+void DEVAzodavevu::logTransactionWithProductID(const ZIVStoreKit2Transaction& transaction) {
+  analytics_.logTransactionWithProductID(transaction);
+}
 
 bool DEVAzodavevu::verifyTransactionWithDeviceVerification(const fnd::Data& deviceVerification,
                                                            const std::optional<std::string>& uuid,

@@ -23,11 +23,17 @@
 #include "analytics/engine/analytics_facade.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/process_info.h"
+#include "platform/foundation/uuid.h"
 #include "platform/foundation/value.h"
 
 class DEVOptions;
 class ZIVMonitor;
 class ZIVRuntimeClassRegistry;
+struct ZIVStoreKit2Transaction;
+namespace StoreKit {
+struct Transaction;
+}
 
 // Consent types and statuses of the public interface.
 inline constexpr const char* DEVConsentTypeAdStorage = "ad_storage";
@@ -78,6 +84,10 @@ struct DEVAzodavevuEnvironment {
   DEVInstallationIDProvider installationID;
   // Where the installation identifier goes [ZIVIdentity::sharedInstance()].
   std::function<void(const std::optional<std::string>&)> setZudiroruInstallationID;
+  // Whether the reported system is at least a version [fnd::ProcessInfo::processInfo()].
+  std::function<bool(const fnd::OperatingSystemVersion&)> isOperatingSystemAtLeast;
+  // The store's device-verification ID [StoreKit::AppStoreDeviceVerificationID()].
+  std::function<std::optional<fnd::UUID>()> deviceVerificationID;
 };
 
 class DEVAzodavevu {
@@ -171,6 +181,13 @@ class DEVAzodavevu {
   void unsuspendOperationQueue();
   double loadTimestamp() const;
 
+  // The fields of one StoreKit 2 purchase, passed unchanged to the facade.
+  void logTransactionWithProductID(const ZIVStoreKit2Transaction& transaction);
+  // `logTransaction(_:)`: reports one StoreKit 2 transaction as a purchase. The offer flags need
+  // system 14.2 or later and the environment 16.0 or later; without a device-verification ID the
+  // transaction is reported as not verified. Every call reports again.
+  void logTransaction(const StoreKit::Transaction& transaction);
+
   // Whether a StoreKit 2 transaction's device verification matches this device (25058 when not).
   bool verifyTransactionWithDeviceVerification(const fnd::Data& deviceVerification,
                                                const std::optional<std::string>& uuid,
@@ -193,6 +210,8 @@ class DEVAzodavevu {
   fnd::NotificationCenter& notificationCenter_;
   const DEVInstallationIDProvider installationID_;
   const std::function<void(const std::optional<std::string>&)> setZudiroruInstallationID_;
+  const std::function<bool(const fnd::OperatingSystemVersion&)> isOperatingSystemAtLeast_;
+  const std::function<std::optional<fnd::UUID>()> deviceVerificationID_;
 
   std::mutex mu_;
   fnd::NotificationCenter::Observer installationObserver_;  // Guarded by mu_.

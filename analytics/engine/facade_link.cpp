@@ -9,6 +9,7 @@
 #include "analytics/config/remote_config.h"
 #include "analytics/engine/event.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/sessions_component.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/monitor.h"
 #include "platform/vendor/core/davodu.h"
@@ -240,9 +241,13 @@ void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   components.facade = std::make_shared<ZIVAnalyticsMeasurementFacade>(analytics);
   // Audiences and conditional user properties, reading the process's server settings.
   components.audiences = std::make_shared<ZIVAudiencesMeasurementComponent>();
+  // Sessions, screens and the application's state: the session and screen-view reporters.
+  components.sessions = std::make_shared<ZIVSessionsMeasurementComponent>();
   ZIVMeasurementInstallComponents(components);
   // Attribution, purchases and lifetime value over the shared engine, from its first step.
   ZIVAttributionInstallComponentMaker();
+  // The screen reporter must already listen when the application first becomes active.
+  components.sessions->ensureScreenViewReporter();
   // The interop connector's conditional user properties go to the shared controller.
   DEVAzodavevuConnectorSetConditionalUserPropertyControl(
       std::make_shared<ZIVConditionalUserPropertyInteropControl>());

@@ -256,7 +256,9 @@ class EngineHarness {
       return ZIVDatabase::initWithDatabaseName(name, config, error, dbEnvironment);
     };
     environment.components.facade = facade;
-    environment.components.sessions = sessions;
+    environment.components.sessions =
+        sessionsComponent ? sessionsComponent
+                          : std::static_pointer_cast<ZIVMeasurementSessions>(sessions);
     environment.components.attribution = componentMaker ? nullptr : attribution;
     environment.componentMaker = componentMaker;
     auto scheduler =
@@ -347,6 +349,7 @@ class EngineHarness {
 
   double Now() const { return clock_->wallTime(); }
   dispatch::ManualClock& clock() { return *clock_; }
+  std::shared_ptr<dispatch::ManualClock> sharedClock() { return clock_; }
   ZIVLogCapture& log() { return log_; }
   ZIVPersistedConfig& config() { return *config_; }
   std::shared_ptr<ZIVPersistedConfig> sharedConfig() { return config_; }
@@ -366,6 +369,8 @@ class EngineHarness {
   std::shared_ptr<FakeIdentitySupport> support = std::make_shared<FakeIdentitySupport>();
   std::shared_ptr<FakeFacade> facade = std::make_shared<FakeFacade>();
   std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
+  // When set, the engine takes this sessions component instead of `sessions`.
+  std::shared_ptr<ZIVMeasurementSessions> sessionsComponent;
   std::shared_ptr<FakeAttribution> attribution = std::make_shared<FakeAttribution>();
   // When set, makes the engine's own components (then `attribution` is not used).
   ZIVMeasurementComponentMaker componentMaker;

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "analytics/script/evaluator.h"
-#include "analytics/script/map_value.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
 #include "analytics/script/scope.h"
@@ -64,14 +63,13 @@ APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
                                               const APMPScopeRef& scope, APMPError* error) {
   auto self = shared_from_this();
   bool handled = false;
-  APMPValueRef result =
-      APMPApplyPropertyMethod(propertyMap_, name, arguments, scope, &handled, error);
+  APMPValueRef result = applyPropertyMethod(name, arguments, scope, &handled, error);
   if (handled) return result;
   return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
 
 void APMPFunctionValue::mark(APMPMarker& marker) {
-  for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
+  markProperties(marker);
   for (const auto& statement : statements_) marker.markValue(statement);
   marker.markScope(definingScope_);
 }

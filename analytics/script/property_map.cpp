@@ -23,6 +23,8 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
   }
   index_.emplace(name, entries_.size());
   entries_.emplace_back(name, std::move(value));
+  bytes_ += EntryBytes(name);
+  account();
 }
 
 void APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
@@ -40,6 +42,8 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
   APMPValueRef old = std::move(entries_[position].second);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
   for (size_t i = position; i < entries_.size(); ++i) index_[entries_[i].first] = i;
+  bytes_ -= EntryBytes(name);
+  account();
   APMPReleaseLater(std::move(old));
 }
 
@@ -55,5 +59,7 @@ void APMPPropertyMap::clear() {
   entries_.clear();
   index_.clear();
   immutableProperties_.clear();
+  bytes_ = 0;
+  account();
   for (auto& entry : entries) APMPReleaseLater(std::move(entry.second));
 }

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/script/memory_account.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/runtime_value.h"
 
 class APMPPropertyMap {
@@ -50,8 +52,20 @@ class APMPPropertyMap {
     return !immutable_ && immutableProperties_.count(name) == 0;
   }
 
+  // Charges the entries to the memory account; a map of a few entries (a call's parameters, a
+  // small object) is covered by its holder's own charge.
+  void account() {
+    constexpr size_t kUnchargedEntries = 4;
+    ticket_.set(entries_.size() > kUnchargedEntries ? bytes_ : 0);
+  }
+  static int64_t EntryBytes(const std::u16string& name) {
+    return APMPMemoryPerEntry + static_cast<int64_t>(2 * name.size() * sizeof(char16_t));
+  }
+
   std::vector<std::pair<std::u16string, APMPValueRef>> entries_;
   std::unordered_map<std::u16string, size_t> index_;
   std::unordered_set<std::u16string> immutableProperties_;
   bool immutable_ = false;
+  int64_t bytes_ = 0;  // What the entries hold, names included.
+  APMPMemoryTicket ticket_;
 };

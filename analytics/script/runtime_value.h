@@ -22,7 +22,9 @@
 #include <string_view>
 #include <vector>
 
+#include "analytics/script/memory_account.h"
 #include "analytics/script/runtime_error.h"
+#include "analytics/script/runtime_limits.h"
 
 class APMPRuntimeValue;
 class APMPScope;
@@ -240,7 +242,11 @@ class APMPStringValue final : public APMPRuntimeValue {
   // From UTF-8 (ill-formed bytes read as U+FFFD).
   static std::shared_ptr<APMPStringValue> stringWithUTF8(std::string_view value);
   explicit APMPStringValue(std::u16string value)
-      : APMPRuntimeValue(kKind), value_(std::move(value)) {}
+      : APMPRuntimeValue(kKind), value_(std::move(value)) {
+    if (value_.size() >= APMPMemoryChargedStringLength) {
+      ticket_.set(APMPMemoryPerValue + static_cast<int64_t>(value_.size() * sizeof(char16_t)));
+    }
+  }
   const std::u16string& value() const { return value_; }
   // The text as UTF-8 (a lone surrogate becomes U+FFFD).
   std::string utf8Value() const;
@@ -257,6 +263,7 @@ class APMPStringValue final : public APMPRuntimeValue {
 
  private:
   const std::u16string value_;
+  APMPMemoryTicket ticket_;
 };
 
 // An unevaluated statement node: a command code and its argument nodes. Immutable.

@@ -72,4 +72,7 @@ APMPScope* APMPScope::instructionCounterScope() {
 
 void APMPScope::mark(APMPMarker& marker) {
   for (const auto& entry : contents_.entries()) marker.markValue(entry.second);
+  // What a closure reads lives in every scope up its chain (a block or loop iteration inside a
+  // call inside another call), so the whole chain stays marked while this scope is reachable.
+  marker.markScope(parentScope_);
 }

@@ -41,6 +41,8 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   // else in the nearest parent that holds it (by the same rule), else declares it here.
   void setValue(APMPValueRef value, const std::u16string& name);
   void makeImmutable() { contents_.makeImmutable(); }
+  // Drops every variable of this scope, immutable ones included.
+  void removeAllValues() { contents_.clear(); }
   bool isImmutable() const { return contents_.isImmutable(); }
 
   // This scope's own variables.
@@ -62,7 +64,7 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   int32_t instructionCount() const { return instructionCount_; }
   void setInstructionCount(int32_t count) { instructionCount_ = count; }
 
-  // Marks the values of this scope's own variables (not the parent's).
+  // Marks the values of this scope's own variables and the chain of parent scopes.
   void mark(APMPMarker& marker) override;
 
  private:

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <unordered_set>
 
 #include "analytics/script/array_command_evaluator.h"
 #include "analytics/script/function_value.h"
@@ -15,9 +14,6 @@
 #include "platform/foundation/text.h"
 
 namespace {
-
-// Arrays being joined on this thread, to cut cycles.
-thread_local std::unordered_set<const APMPArrayValue*> joining;
 
 bool IsLengthKey(const APMPValueRef& key) {
   return key->isString() &&
@@ -176,18 +172,17 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
 
 std::u16string APMPArrayValue::joinAtDepth(std::u16string_view separator, int depth,
                                            APMPError* error) const {
-  if (joining.count(this)) return std::u16string();  // A cycle: the inner occurrence is empty.
+  if (joining_) return std::u16string();  // A cycle: the inner occurrence is empty.
   if (depth >= APMPMaximumNestingDepth) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return std::u16string();
   }
-  joining.insert(this);
+  // Converting elements runs no script code, so the elements are read in place.
+  joining_ = true;
   std::u16string text;
-  // Elements may run script code (none do today), so iterate over a copy.
-  APMPValueList elements = elements_;
-  for (size_t i = 0; i < elements.size(); ++i) {
+  for (size_t i = 0; i < elements_.size(); ++i) {
     if (i > 0) text += separator;
-    const APMPValueRef& element = elements[i];
+    const APMPValueRef& element = elements_[i];
     if (element->isHole() || element->isUndefined() || element->isNull()) continue;
     if (element->isArray()) {
       text += static_cast<const APMPArrayValue&>(*element).joinAtDepth(u",", depth + 1, error);
@@ -202,7 +197,7 @@ std::u16string APMPArrayValue::joinAtDepth(std::u16string_view separator, int de
       break;
     }
   }
-  joining.erase(this);
+  joining_ = false;
   return text;
 }
 

@@ -132,6 +132,7 @@ class APMPArrayValue final : public APMPRuntimeValue {
   APMPValueList elements_;
   APMPPropertyMap propertyMap_;
   APMPMemoryTicket ticket_;
+  mutable bool joining_ = false;  // Being joined: a cycle back to it joins as empty text.
 };
 
 // The index a key names when it is a zero-or-positive integer (APMPIsZeroOrPositiveInteger),

@@ -73,7 +73,7 @@ bool HostText(const APMPValueRef& value, const APMPScopeRef& scope, std::u16stri
     return APMPSetError(error, APMPErrorCodeResourceLimit);
   }
   return APMPChargeWork(scope, text->size(),
-                        array ? APMPElementsPerInstruction : APMPCodeUnitsPerInstruction, error);
+                        array ? APMPElementsPerInstruction : APMPHostUnitsPerInstruction, error);
 }
 
 APMPValueRef SetEventName(const APMPValueList& arguments, const APMPScopeRef& scope,
@@ -149,13 +149,16 @@ APMPValueRef APMPEventLogger::invokeWithArguments(const APMPValueList& arguments
   auto map = APMPCast<APMPMapValue>(values[2]);
   if (!map) return Fail(error, APMPErrorCodeArgumentKind);
   // The parameters convert as one host value: the cap covers them together.
+  size_t size = 0;
   std::optional<fnd::Value> converted =
-      APMPRuntimeEntityConverter::objectFromRuntimeValue(map, scope, error);
+      APMPRuntimeEntityConverter::objectFromRuntimeValue(map, scope, error, &size);
   if (*error) return APMPUndefined();
   fnd::Dictionary parameters;
   if (converted && converted->dictionary()) parameters = *converted->dictionary();
-  // Each created event is stored like a logged one: their number per input event is capped.
-  if (eventContext_->eventsToLog().size() >= APMPMaximumCreatedEvents) {
+  // Each created event is stored like a logged one: their number and size per input event are
+  // capped.
+  if (eventContext_->eventsToLog().size() >= APMPMaximumCreatedEvents ||
+      !eventContext_->addCreatedSize(name.size() + size, APMPMaximumCreatedEventsSize)) {
     return Fail(error, APMPErrorCodeInstructionLimit);
   }
   // Out-of-range times are clamped rather than converted with undefined behaviour.

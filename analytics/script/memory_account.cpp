@@ -11,6 +11,7 @@ thread_local std::shared_ptr<APMPMemoryAccount> active;
 
 void APMPMemoryAccount::charge(int64_t bytes) {
   live_ += bytes;
+  if (live_ > peak_) peak_ = live_;
   if (bytes > 0 && live_ > limit_) exhaust();
 }
 

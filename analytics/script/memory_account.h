@@ -32,8 +32,11 @@ class APMPMemoryAccount {
   // each event and before each load).
   void startBudget(int64_t allowance) {
     limit_ = live_ + allowance;
+    peak_ = live_;
     overrun_ = false;
   }
+  // The most bytes live at once since the last startBudget().
+  int64_t peakBytes() const { return peak_; }
   // The scope whose instruction count is driven to the limit on an overrun; null for none. The
   // owner clears it before the scope goes away.
   void setLimitScope(APMPScope* scope) { limitScope_ = scope; }
@@ -65,6 +68,7 @@ class APMPMemoryAccount {
   void exhaust();
 
   int64_t live_ = 0;
+  int64_t peak_ = 0;
   int64_t limit_ = INT64_MAX;
   bool overrun_ = false;
   APMPScope* limitScope_ = nullptr;

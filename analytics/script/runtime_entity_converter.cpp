@@ -168,11 +168,17 @@ class HostBudget {
   explicit HostBudget(const APMPScopeRef& scope) {
     if (scope) {
       values_.emplace(scope, APMPElementsPerInstruction);
-      units_.emplace(scope, APMPCodeUnitsPerInstruction);
+      units_.emplace(scope, APMPHostUnitsPerInstruction);
     }
   }
-  bool addValue(APMPError* error) { return add(1, values_, error); }
+  bool addValue(APMPError* error) {
+    if (++valuesReached_ > APMPMaximumHostConversionValues) {
+      return APMPSetError(error, APMPErrorCodeResourceLimit);
+    }
+    return add(1, values_, error);
+  }
   bool addUnits(size_t units, APMPError* error) { return add(units, units_, error); }
+  size_t used() const { return used_; }
 
  private:
   bool add(size_t amount, std::optional<APMPWorkMeter>& meter, APMPError* error) {
@@ -184,6 +190,7 @@ class HostBudget {
   }
 
   size_t used_ = 0;
+  size_t valuesReached_ = 0;
   std::optional<APMPWorkMeter> values_;
   std::optional<APMPWorkMeter> units_;
 };
@@ -291,9 +298,11 @@ std::optional<fnd::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(
 }
 
 std::optional<fnd::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(
-    const APMPValueRef& value, const APMPScopeRef& scope, APMPError* error) {
+    const APMPValueRef& value, const APMPScopeRef& scope, APMPError* error, size_t* size) {
   HostBudget budget(scope);
-  return ObjectFromValue(value, 0, budget, error);
+  std::optional<fnd::Value> object = ObjectFromValue(value, 0, budget, error);
+  if (size) *size = budget.used();
+  return object;
 }
 
 fnd::Dictionary APMPRuntimeEntityConverter::dictionaryFromMapValue(const APMPMapValue& map,

@@ -57,9 +57,10 @@ class APMPRuntimeEntityConverter {
                                                           APMPError* error);
   // The same, charging that work to the instruction count of `scope` as it goes (elements and
   // code units, work_meter.h): the host conversions of event editing use it.
+  // `size`, when given, receives the size counted (values and code units).
   static std::optional<fnd::Value> objectFromRuntimeValue(const APMPValueRef& value,
                                                           const APMPScopeRef& scope,
-                                                          APMPError* error);
+                                                          APMPError* error, size_t* size = nullptr);
   // Every property with its converted value; properties that convert to no object are left out.
   static fnd::Dictionary dictionaryFromMapValue(const APMPMapValue& map, APMPError* error);
 };

@@ -37,12 +37,15 @@ inline constexpr int64_t APMPMemoryPerEntry = 128;
 inline constexpr int64_t APMPMemoryPerValue = 64;
 inline constexpr size_t APMPMemoryChargedStringLength = 64;
 
-// Elements and code units converted for the host by one call (setParamValue, setEventName,
-// logEvent): a value reached twice through shared references counts twice, so that a DAG of a
-// few small arrays cannot expand into gigabytes. Past it the call fails with
-// APMPErrorCodeResourceLimit.
+// Code units converted for the host by one call (setParamValue, setEventName, logEvent), and
+// values reached by it: a value reached twice through shared references counts twice, so that a
+// DAG of a few small arrays cannot expand into gigabytes. Past either the call fails with
+// APMPErrorCodeResourceLimit. (Event parameters are short texts and small lists.)
 inline constexpr size_t APMPMaximumHostConversionSize = 1u << 20;
+inline constexpr size_t APMPMaximumHostConversionValues = 1u << 16;
 
 // Events that the callbacks may create for one input event (each is stored like a logged event).
 // The next logEvent fails with code 18.
 inline constexpr size_t APMPMaximumCreatedEvents = 100;
+// The parameters of all events created for one input event, counted as in a host conversion.
+inline constexpr size_t APMPMaximumCreatedEventsSize = 1u << 21;

@@ -38,7 +38,11 @@ bool ChargeSearch(const APMPScopeRef& scope, const Text& text, const Text& searc
   const size_t factor = std::max<size_t>(1, search.size() / 32);
   const size_t most = APMPMaximumStringLength * APMPCodeUnitsPerInstruction;
   size_t units = text.size() > most / factor ? most : text.size() * factor;
-  return ChargeText(scope, units, error);
+  if (!ChargeText(scope, units, error)) return false;
+  // Text that is not in NFD is searched for canonical equivalents: every code point is looked up
+  // in the decomposition tables, which costs like an element.
+  if (search.empty() || (fnd::IsNFD(text) && fnd::IsNFD(search))) return true;
+  return APMPChargeWork(scope, text.size(), APMPElementsPerInstruction, error);
 }
 
 // APMPToInteger of the value's number form. NaN with the error on failure.

@@ -362,7 +362,7 @@ TextRange FindString(std::u16string_view haystack, std::u16string_view needle, F
         const UChar32 c = hay.char32At(b);
         starts.push_back(b);
         lengths.push_back(total);
-        if (nfd->getDecomposition(c, decomposition)) {
+        if (c >= 0xC0 && nfd->getDecomposition(c, decomposition)) {  // Nothing below decomposes.
           total += decomposition.length();
           heads.push_back(decomposition.char32At(0));
         } else {
@@ -377,13 +377,12 @@ TextRange FindString(std::u16string_view haystack, std::u16string_view needle, F
       // as an index into starts, or -1.
       auto matchFrom = [&](size_t i) -> int32_t {
         const int32_t b = starts[i];
-        if (IsCombining(hay.char32At(b)) && firstIsStarter) return -1;
-        if (firstIsStarter && heads[i] != first) return -1;
+        if (firstIsStarter && (heads[i] != first || IsCombining(hay.char32At(b)))) return -1;
+        // Every code point adds at least one unit, so the end lies within |wanted| code points.
         const int64_t target = lengths[i] + wanted.length();
-        auto it = std::lower_bound(lengths.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                   lengths.end(), target);
-        if (it == lengths.end() || *it != target) return -1;
-        const size_t j = static_cast<size_t>(it - lengths.begin());
+        size_t j = i + 1;
+        while (j < lengths.size() && lengths[j] < target) ++j;
+        if (j == lengths.size() || lengths[j] != target) return -1;
         const int32_t e = starts[j];
         if (Normalize(icu::UnicodeString(hay, b, e - b), false) != wanted) return -1;
         if (e < rangeEnd && IsCombining(hay.char32At(e))) return -1;
@@ -492,6 +491,10 @@ std::string NormalizeNFC(std::string_view text) { return ToUTF8(Normalize(ToUnic
 
 std::string NormalizeNFD(std::string_view text) {
   return ToUTF8(Normalize(ToUnicode(text), false));
+}
+
+bool IsNFD(std::u16string_view text) {
+  return IsNFD(icu::UnicodeString(false, text.data(), static_cast<int32_t>(text.size())));
 }
 
 std::u16string NormalizeNFD(std::u16string_view text) {

@@ -107,6 +107,8 @@ bool HasSuffix(std::string_view text, std::string_view suffix, bool caseInsensit
 // Unicode normalisation forms C (composed) and D (decomposed).
 std::string NormalizeNFC(std::string_view text);
 std::string NormalizeNFD(std::string_view text);
+// True when the UTF-16 text is already in NFD (all ASCII text is).
+bool IsNFD(std::u16string_view text);
 // NFD over UTF-16 code units; lone surrogates are kept as they are.
 std::u16string NormalizeNFD(std::u16string_view text);
 

@@ -35,14 +35,15 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
                                                              APMPError* error) {
   // The body may drop the last outside reference to this function (by reassigning its name), so
   // the function and what it owns stay alive until the call ends.
+  // The statements are read in place: nothing changes them while the function is alive (only a
+  // collection empties them, and none runs during evaluation).
   auto self = shared_from_this();
-  APMPScopeRef definingScope = definingScope_ ? definingScope_ : APMPScope::create();
-  APMPValueList statements = statements_;
-  APMPScopeRef callScope = definingScope->createChildScope();
+  APMPScopeRef callScope =
+      definingScope_ ? definingScope_->createChildScope() : APMPScope::create()->createChildScope();
   for (size_t i = 0; i < parameters_.size(); ++i) {
     callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), parameters_[i]);
   }
-  APMPValueRef result = APMPEvaluator::executeStatements(statements, callScope, error);
+  APMPValueRef result = APMPEvaluator::executeStatements(statements_, callScope, error);
   if (*error) return APMPUndefined();
   if (auto control = APMPCast<APMPControlValue>(result); control && control->isReturn()) {
     return control->data();

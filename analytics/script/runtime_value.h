@@ -16,6 +16,7 @@
 // may be handed between threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -280,6 +281,13 @@ class APMPStatementValue final : public APMPRuntimeValue {
   const APMPValueList& arguments() const { return arguments_; }
   void mark(APMPMarker& marker) override;
 
+  // What the shared command registrar resolved this statement's code to, kept by the registrar
+  // so that a statement run again skips the lookup (null until first run).
+  const void* dispatch() const { return dispatch_.load(std::memory_order_relaxed); }
+  void setDispatch(const void* dispatch) const {
+    dispatch_.store(dispatch, std::memory_order_relaxed);
+  }
+
  protected:
   // Equal codes and pairwise equal arguments.
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
@@ -287,6 +295,7 @@ class APMPStatementValue final : public APMPRuntimeValue {
  private:
   const std::u16string functionName_;
   APMPValueList arguments_;
+  mutable std::atomic<const void*> dispatch_{nullptr};
 };
 
 // break, continue or return (with the returned value). Immutable.

@@ -68,7 +68,13 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   void mark(APMPMarker& marker) override;
 
  private:
-  explicit APMPScope(APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+  struct Token {};
+
+ public:
+  // For create() only (the token is private).
+  APMPScope(Token, APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+
+ private:
   friend class APMPMarker;
 
   APMPScopeRef parentScope_;
@@ -77,4 +83,5 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   uint64_t markEpoch_ = 0;  // The collection pass that last marked this scope.
   bool hasInstructionCounter_ = false;
   int32_t instructionCount_ = 0;
+  APMPScope* counterScope_ = nullptr;  // Found by instructionCounterScope(); an ancestor or this.
 };

@@ -65,8 +65,9 @@ APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& stateme
                                                      APMPError* error) const {
   APMPIncrementInstructionCounter(scope, error);
   if (*error) return APMPUndefined();
-  auto node = APMPCast<APMPStatementValue>(statement);
-  if (!node) return statement ? statement : APMPUndefined();
+  if (!statement || !statement->isStatement()) return statement ? statement : APMPUndefined();
+  // The caller's reference keeps the statement alive for the whole evaluation.
+  const auto* node = static_cast<const APMPStatementValue*>(statement.get());
   if (evaluationDepth >= APMPMaximumEvaluationDepth) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return APMPUndefined();

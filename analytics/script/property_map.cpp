@@ -71,6 +71,7 @@ void APMPPropertyMap::reindex() {
 }
 
 void APMPPropertyMap::clear() {
+  if (entries_.empty() && immutableProperties_.empty()) return;  // Nothing held, nothing charged.
   auto entries = std::move(entries_);
   entries_.clear();
   index_.clear();

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -216,7 +217,13 @@ class APMPBooleanValue final : public APMPRuntimeValue {
 class APMPNumberValue final : public APMPRuntimeValue {
  public:
   static constexpr Kind kKind = Kind::kNumber;
+  // Small whole numbers (0 to 1023, not -0) come from shared immutable instances, so that
+  // counting allocates nothing.
   static std::shared_ptr<APMPNumberValue> numberWithDouble(double value) {
+    if (value >= 0 && value < kSharedNumbers && !(value == 0 && std::signbit(value))) {
+      const auto index = static_cast<size_t>(value);
+      if (static_cast<double>(index) == value) return SharedNumbers()[index];
+    }
     return std::make_shared<APMPNumberValue>(value);
   }
   explicit APMPNumberValue(double value) : APMPRuntimeValue(kKind), value_(value) {}
@@ -231,6 +238,8 @@ class APMPNumberValue final : public APMPRuntimeValue {
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
 
  private:
+  static constexpr size_t kSharedNumbers = 1024;
+  static const std::shared_ptr<APMPNumberValue>* SharedNumbers();
   const double value_;
 };
 

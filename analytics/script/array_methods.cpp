@@ -401,25 +401,7 @@ APMPValueRef Sort(const ArrayRef& receiver, const APMPValueList& arguments,
     function = APMPCast<APMPFunctionValue>(arguments[0]);
     if (!function) return Fail(error, APMPErrorCodeArgumentKind);
   }
-  // About n log2 n comparisons, each converting two elements when there is no function: texts
-  // and arrays (joined again by every comparison) are charged by their length.
-  const size_t rounds = static_cast<size_t>(std::ceil(std::log2(static_cast<double>(n))));
-  if (!ChargeElements(scope, n * rounds, error)) return APMPUndefined();
-  if (!function) {
-    size_t units = 0;   // Code units of texts.
-    size_t joined = 0;  // Joined text of arrays, charged like elements (as in join).
-    for (const auto& element : receiver->elements()) {
-      if (auto string = APMPCast<APMPStringValue>(element)) units += string->value().size();
-      if (element->isArray()) {
-        APMPError ignored;  // The sort itself reports a failing conversion.
-        joined += element->stringValueOrError(&ignored).size();
-      }
-    }
-    if (!APMPChargeWork(scope, units * rounds, APMPCodeUnitsPerInstruction, error) ||
-        !APMPChargeWork(scope, joined * rounds, APMPElementsPerInstruction, error)) {
-      return APMPUndefined();
-    }
-  }
+  // The sort charges its conversions and comparisons as it makes them.
   receiver->sortUsingFunctionValue(function, scope, error);
   return receiver;
 }

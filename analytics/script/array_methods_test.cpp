@@ -252,3 +252,16 @@ TEST_F(ArrayMethodsTest, RepeatedWorkOnLargeArraysReachesTheInstructionLimit) {
 }
 
 }  // namespace
+
+TEST(ArraySortTest, SortOrdersLoneSurrogatesByTheirCodeUnits) {
+  // The halves of U+1F600 (D83D, DE00), given in reverse order: sorted by code units, the high
+  // half comes first; read through UTF-8 both would be U+FFFD and keep their order.
+  EXPECT_EQ(script_test::Run("(Var \"p\") (Assign \"p\" \"\xF0\x9F\x98\x80\") "
+                             "(Var \"a\") (Assign \"a\" (CreateArray "
+                             "(Apply (Get \"p\") \"charAt\" (CreateArray 1)) "
+                             "(Apply (Get \"p\") \"charAt\" (CreateArray 0)))) "
+                             "(Apply (Get \"a\") \"sort\" (CreateArray)) "
+                             "(IdentityEquals (GetIndex (Get \"a\") 0) "
+                             "(Apply (Get \"p\") \"charAt\" (CreateArray 0)))"),
+            "true");
+}

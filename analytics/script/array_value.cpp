@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_set>
+#include <optional>
 
 #include "analytics/script/array_command_evaluator.h"
 #include "analytics/script/function_value.h"
@@ -10,12 +10,10 @@
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
 #include "analytics/script/runtime_limits.h"
+#include "analytics/script/work_meter.h"
 #include "platform/foundation/text.h"
 
 namespace {
-
-// Arrays being joined on this thread, to cut cycles.
-thread_local std::unordered_set<const APMPArrayValue*> joining;
 
 bool IsLengthKey(const APMPValueRef& key) {
   return key->isString() &&
@@ -67,7 +65,15 @@ APMPValueRef APMPArrayValue::valueForProperty(const APMPValueRef& key, APMPError
   return propertyMap_.valueForName(name);
 }
 
-void APMPArrayValue::setValue(APMPValueRef value, const APMPValueRef& key, APMPError* error) {
+bool APMPArrayValue::reserveGrowth(size_t count, const APMPScopeRef& scope, APMPError* error) {
+  if (count <= elements_.size()) return true;
+  const size_t added = count - elements_.size();
+  if (!APMPReserveMemory(static_cast<int64_t>(added) * APMPMemoryPerElement, error)) return false;
+  return !scope || APMPChargeWork(scope, added, APMPElementsPerInstruction, error);
+}
+
+void APMPArrayValue::setValue(APMPValueRef value, const APMPValueRef& key,
+                              const APMPScopeRef& scope, APMPError* error) {
   if (!value) value = APMPUndefined();
   if (IsLengthKey(key)) {
     if (!APMPIsZeroOrPositiveInteger(value)) {
@@ -76,8 +82,12 @@ void APMPArrayValue::setValue(APMPValueRef value, const APMPValueRef& key, APMPE
     }
     APMPError ignored;
     double length = value->doubleValueOrError(&ignored);
-    if (length > static_cast<double>(APMPMaximumArrayLength) ||
-        !setLength(static_cast<size_t>(length))) {
+    if (length > static_cast<double>(APMPMaximumArrayLength)) {
+      APMPSetError(error, APMPErrorCodeInvalidArrayLength);
+      return;
+    }
+    if (!reserveGrowth(static_cast<size_t>(length), scope, error)) return;
+    if (!setLength(static_cast<size_t>(length))) {
       APMPSetError(error, APMPErrorCodeInvalidArrayLength);
     }
     return;
@@ -89,7 +99,11 @@ void APMPArrayValue::setValue(APMPValueRef value, const APMPValueRef& key, APMPE
       return;
     }
     size_t position = static_cast<size_t>(index);
-    if (position >= elements_.size()) elements_.resize(position + 1, emptyValue());
+    if (position >= elements_.size()) {
+      if (!reserveGrowth(position + 1, scope, error)) return;
+      elements_.resize(position + 1, emptyValue());
+      accountElements();
+    }
     APMPValueRef old = std::move(elements_[position]);
     elements_[position] = std::move(value);
     APMPReleaseLater(std::move(old));
@@ -158,18 +172,17 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
 
 std::u16string APMPArrayValue::joinAtDepth(std::u16string_view separator, int depth,
                                            APMPError* error) const {
-  if (joining.count(this)) return std::u16string();  // A cycle: the inner occurrence is empty.
+  if (joining_) return std::u16string();  // A cycle: the inner occurrence is empty.
   if (depth >= APMPMaximumNestingDepth) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return std::u16string();
   }
-  joining.insert(this);
+  // Converting elements runs no script code, so the elements are read in place.
+  joining_ = true;
   std::u16string text;
-  // Elements may run script code (none do today), so iterate over a copy.
-  APMPValueList elements = elements_;
-  for (size_t i = 0; i < elements.size(); ++i) {
+  for (size_t i = 0; i < elements_.size(); ++i) {
     if (i > 0) text += separator;
-    const APMPValueRef& element = elements[i];
+    const APMPValueRef& element = elements_[i];
     if (element->isHole() || element->isUndefined() || element->isNull()) continue;
     if (element->isArray()) {
       text += static_cast<const APMPArrayValue&>(*element).joinAtDepth(u",", depth + 1, error);
@@ -184,7 +197,7 @@ std::u16string APMPArrayValue::joinAtDepth(std::u16string_view separator, int de
       break;
     }
   }
-  joining.erase(this);
+  joining_ = false;
   return text;
 }
 
@@ -212,8 +225,13 @@ bool APMPArrayValue::setLength(size_t length) {
     elements_.resize(length);
     APMPReleaseAllLater(tail);
   } else {
+    if (!APMPReserveMemory(static_cast<int64_t>(length - elements_.size()) * APMPMemoryPerElement,
+                           nullptr)) {
+      return false;
+    }
     elements_.resize(length, emptyValue());
   }
+  accountElements();
   return true;
 }
 
@@ -235,10 +253,12 @@ APMPValueList APMPArrayValue::spliceFrom(int64_t start, int64_t deleteCount,
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return {};
   }
+  if (!reserveGrowth(static_cast<size_t>(n - removed) + values.size(), nullptr, error)) return {};
   auto begin = elements_.begin() + first;
   APMPValueList result(begin, begin + removed);
   elements_.erase(begin, begin + removed);
   elements_.insert(elements_.begin() + first, values.begin(), values.end());
+  accountElements();
   return result;
 }
 
@@ -254,7 +274,9 @@ void APMPArrayValue::concat(const APMPValueRef& value, APMPError* error) {
       APMPSetError(error, APMPErrorCodeResourceLimit);
       return;
     }
+    if (!reserveGrowth(elements_.size() + added.size(), nullptr, error)) return;
     elements_.insert(elements_.end(), added.begin(), added.end());
+    accountElements();
     return;
   }
   appendElements({value}, error);
@@ -266,6 +288,7 @@ APMPValueRef APMPArrayValue::removeFirstElement() {
   if (elements_.empty()) return APMPUndefined();
   APMPValueRef first = std::move(elements_.front());
   elements_.erase(elements_.begin());
+  accountElements();
   return first->isHole() ? APMPUndefined() : first;
 }
 
@@ -273,6 +296,7 @@ APMPValueRef APMPArrayValue::removeLastElement() {
   if (elements_.empty()) return APMPUndefined();
   APMPValueRef last = std::move(elements_.back());
   elements_.pop_back();
+  accountElements();
   return last->isHole() ? APMPUndefined() : last;
 }
 
@@ -281,7 +305,9 @@ size_t APMPArrayValue::appendElements(const APMPValueList& values, APMPError* er
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return elements_.size();
   }
+  if (!reserveGrowth(elements_.size() + values.size(), nullptr, error)) return elements_.size();
   elements_.insert(elements_.end(), values.begin(), values.end());
+  accountElements();
   return elements_.size();
 }
 
@@ -290,16 +316,19 @@ size_t APMPArrayValue::prependElements(const APMPValueList& values, APMPError* e
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return elements_.size();
   }
+  if (!reserveGrowth(elements_.size() + values.size(), nullptr, error)) return elements_.size();
   elements_.insert(elements_.begin(), values.begin(), values.end());
+  accountElements();
   return elements_.size();
 }
 
 int64_t APMPArrayValue::indexOfValue(const APMPValueRef& value, int64_t fromIndex,
                                      APMPError* error) const {
-  APMPValueList elements = elements_;
-  for (size_t i = static_cast<size_t>(std::max<int64_t>(fromIndex, 0)); i < elements.size(); ++i) {
-    if (elements[i]->isHole()) continue;
-    bool equal = APMPStrictEqualityCompare(elements[i], value, error);
+  // Strict equality runs no script code, so the elements cannot change under the search: it
+  // reads them in place.
+  for (size_t i = static_cast<size_t>(std::max<int64_t>(fromIndex, 0)); i < elements_.size(); ++i) {
+    if (elements_[i]->isHole()) continue;
+    bool equal = APMPStrictEqualityCompare(elements_[i], value, error);
     if (*error) return -1;
     if (equal) return static_cast<int64_t>(i);
   }
@@ -308,64 +337,109 @@ int64_t APMPArrayValue::indexOfValue(const APMPValueRef& value, int64_t fromInde
 
 int64_t APMPArrayValue::lastIndexOfValue(const APMPValueRef& value, int64_t fromIndex,
                                          APMPError* error) const {
-  APMPValueList elements = elements_;
-  if (fromIndex < 0 || elements.empty()) return -1;
-  int64_t start = std::min<int64_t>(fromIndex, static_cast<int64_t>(elements.size()) - 1);
+  if (fromIndex < 0 || elements_.empty()) return -1;
+  int64_t start = std::min<int64_t>(fromIndex, static_cast<int64_t>(elements_.size()) - 1);
   for (int64_t i = start; i >= 0; --i) {
-    if (elements[static_cast<size_t>(i)]->isHole()) continue;
-    bool equal = APMPStrictEqualityCompare(elements[static_cast<size_t>(i)], value, error);
+    const APMPValueRef& element = elements_[static_cast<size_t>(i)];
+    if (element->isHole()) continue;
+    bool equal = APMPStrictEqualityCompare(element, value, error);
     if (*error) return -1;
     if (equal) return i;
   }
   return -1;
 }
 
+namespace {
+
+// One element being sorted: its value, its rank (0 a defined value, 1 undefined, 2 a hole) and,
+// without a compare function, its string form in canonical decomposition, made once.
+struct SortItem {
+  APMPValueRef value;
+  int rank = 0;
+  std::u16string key;
+};
+
+}  // namespace
+
 void APMPArrayValue::sortUsingFunctionValue(const std::shared_ptr<APMPFunctionValue>& function,
                                             const APMPScopeRef& scope, APMPError* error) {
   auto self = shared_from_this();
   APMPError firstError;
+  // Every comparison is charged as one element of work, and a comparison of string forms also
+  // by the code units it reads; a call of the compare function counts its own instructions.
+  std::optional<APMPWorkMeter> comparisons;
+  std::optional<APMPWorkMeter> units;
+  if (scope) {
+    comparisons.emplace(scope, APMPElementsPerInstruction);
+    units.emplace(scope, APMPCodeUnitsPerInstruction);
+  }
+  std::vector<SortItem> items(elements_.size());
+  for (size_t i = 0; i < elements_.size(); ++i) {
+    const APMPValueRef& element = elements_[i];
+    items[i].value = element;
+    items[i].rank = element->isHole() ? 2 : (element->isUndefined() ? 1 : 0);
+    if (function || items[i].rank != 0 || firstError) continue;
+    // The string form is charged by its length (an array's joined text like elements, as for
+    // join); the first failure, a conversion's or the limit's, stops converting.
+    if (element->isArray() && scope &&
+        !APMPChargeWork(scope, static_cast<const APMPArrayValue&>(*element).count(),
+                        APMPElementsPerInstruction, &firstError)) {
+      continue;
+    }
+    std::u16string text = element->stringValueOrError(&firstError);
+    if (firstError) continue;
+    if (scope && !APMPChargeWork(
+                     scope, text.size(),
+                     element->isArray() ? APMPElementsPerInstruction : APMPCodeUnitsPerInstruction,
+                     &firstError)) {
+      continue;
+    }
+    items[i].key = fnd::NormalizeNFD(text);
+  }
   // -1 when a goes first, 1 when b goes first, 0 when equal.
-  auto compare = [&](const APMPValueRef& a, const APMPValueRef& b) -> int {
+  auto compare = [&](const SortItem& a, const SortItem& b) -> int {
     if (firstError) return 0;
-    if (a->isHole() || b->isHole()) return a->isHole() == b->isHole() ? 0 : (a->isHole() ? 1 : -1);
-    if (a->isUndefined() || b->isUndefined()) {
-      return a->isUndefined() == b->isUndefined() ? 0 : (a->isUndefined() ? 1 : -1);
+    if (a.rank != 0 || b.rank != 0) return a.rank == b.rank ? 0 : (a.rank < b.rank ? -1 : 1);
+    if (comparisons && !comparisons->add(1, &firstError)) return 0;
+    if (!function) {
+      // Code-unit order of the canonical decompositions.
+      const size_t common = std::min(a.key.size(), b.key.size());
+      size_t i = 0;
+      while (i < common && a.key[i] == b.key[i]) ++i;
+      if (units && !units->add(i + 1, &firstError)) return 0;
+      if (i < common) return a.key[i] < b.key[i] ? -1 : 1;
+      return a.key.size() == b.key.size() ? 0 : (a.key.size() < b.key.size() ? -1 : 1);
     }
     APMPError e;
-    int result = 0;
-    if (function) {
-      APMPValueRef r = function->invokeWithArguments({a, b}, scope, &e);
-      double d = e ? 0 : r->doubleValueOrError(&e);
-      result = (e || std::isnan(d) || d == 0) ? 0 : (d < 0 ? -1 : 1);
-    } else {
-      std::u16string sa = a->stringValueOrError(&e);
-      std::u16string sb = e ? std::u16string() : b->stringValueOrError(&e);
-      if (!e) result = fnd::CanonicalCompare(fnd::FromUTF16(sa), fnd::FromUTF16(sb));
-    }
+    APMPValueRef r = function->invokeWithArguments({a.value, b.value}, scope, &e);
+    double d = e ? 0 : r->doubleValueOrError(&e);
     if (e) {
       firstError = std::move(e);
       return 0;
     }
-    return result;
+    return (std::isnan(d) || d == 0) ? 0 : (d < 0 ? -1 : 1);
   };
   // A merge sort on a copy: it stays within bounds whatever the compare function answers, and
   // the compare function may change the receiver without disturbing the sort.
-  APMPValueList items = elements_;
-  APMPValueList buffer(items.size());
+  std::vector<SortItem> buffer(items.size());
   for (size_t width = 1; width < items.size(); width *= 2) {
     for (size_t left = 0; left < items.size(); left += 2 * width) {
       size_t mid = std::min(left + width, items.size());
       size_t right = std::min(left + 2 * width, items.size());
       size_t i = left, j = mid, k = left;
       while (i < mid && j < right) {
-        buffer[k++] = compare(items[j], items[i]) < 0 ? items[j++] : items[i++];
+        buffer[k++] = std::move(compare(items[j], items[i]) < 0 ? items[j++] : items[i++]);
       }
-      while (i < mid) buffer[k++] = items[i++];
-      while (j < right) buffer[k++] = items[j++];
+      while (i < mid) buffer[k++] = std::move(items[i++]);
+      while (j < right) buffer[k++] = std::move(items[j++]);
     }
     items.swap(buffer);
   }
-  elements_ = std::move(items);
+  APMPValueList sorted;
+  sorted.reserve(items.size());
+  for (auto& item : items) sorted.push_back(std::move(item.value));
+  elements_ = std::move(sorted);
+  accountElements();
   if (firstError) *error = std::move(firstError);
 }
 
@@ -381,6 +455,7 @@ void APMPArrayValue::sweep() {
   }
   propertyMap_.clear();
   APMPReleaseAllLater(elements_);
+  accountElements();
 }
 
 bool APMPArrayValue::isEqualAtDepth(const APMPRuntimeValue& other, int depth) const {

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "analytics/script/memory_account.h"
 #include "analytics/script/property_map.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/runtime_value.h"
 
 class APMPFunctionValue;
@@ -22,9 +24,11 @@ class APMPFunctionValue;
 class APMPArrayValue final : public APMPRuntimeValue {
  public:
   static constexpr Kind kKind = Kind::kArray;
-  APMPArrayValue() : APMPRuntimeValue(kKind) {}
+  APMPArrayValue() : APMPRuntimeValue(kKind) { accountElements(); }
   explicit APMPArrayValue(APMPValueList elements)
-      : APMPRuntimeValue(kKind), elements_(std::move(elements)) {}
+      : APMPRuntimeValue(kKind), elements_(std::move(elements)) {
+    accountElements();
+  }
   ~APMPArrayValue() override;
 
   // The hole: one shared instance of the base class, told apart by identity.
@@ -45,8 +49,14 @@ class APMPArrayValue final : public APMPRuntimeValue {
   APMPValueRef valueForProperty(const APMPValueRef& key, APMPError* error) const;
   // Set: "length" as a string value needs a zero-or-positive integer value (11 otherwise) and
   // resizes; an integer key writes that index, first growing with holes; any other key sets a
-  // named property.
-  void setValue(APMPValueRef value, const APMPValueRef& key, APMPError* error);
+  // named property. Growing first reserves the memory of the new elements (code 18 when they do
+  // not fit) and, with a scope, charges them as work on its instruction count; a failure changes
+  // nothing.
+  void setValue(APMPValueRef value, const APMPValueRef& key, APMPError* error) {
+    setValue(std::move(value), key, nullptr, error);
+  }
+  void setValue(APMPValueRef value, const APMPValueRef& key, const APMPScopeRef& scope,
+                APMPError* error);
   // Remove: an integer key within range leaves a hole; any other key removes the named property.
   void removeValueForProperty(const APMPValueRef& key, APMPError* error);
   // Has: an integer key within range that is no hole; otherwise the named property decides.
@@ -72,6 +82,10 @@ class APMPArrayValue final : public APMPRuntimeValue {
   // Operations of the array methods.
   // Grows with holes or drops the tail. False (nothing changed) beyond APMPMaximumArrayLength.
   [[nodiscard]] bool setLength(size_t length);
+  // Makes room for `count` elements in all: false with code 18 (nothing changed) when the growth
+  // does not fit the active memory account, or, with a scope, the instruction budget (each new
+  // element is charged as one unit of element work).
+  [[nodiscard]] bool reserveGrowth(size_t count, const APMPScopeRef& scope, APMPError* error);
   // A new untracked array of the elements in [location, location + length), both clamped.
   std::shared_ptr<APMPArrayValue> subarrayWithRange(int64_t location, int64_t length) const;
   // Removes `deleteCount` elements at `start` (both clamped like subarrayWithRange) and inserts
@@ -110,9 +124,15 @@ class APMPArrayValue final : public APMPRuntimeValue {
 
  private:
   std::u16string joinAtDepth(std::u16string_view separator, int depth, APMPError* error) const;
+  // Charges the element list to the memory account.
+  void accountElements() {
+    ticket_.set(APMPMemoryPerValue + static_cast<int64_t>(elements_.size()) * APMPMemoryPerElement);
+  }
 
   APMPValueList elements_;
   APMPPropertyMap propertyMap_;
+  APMPMemoryTicket ticket_;
+  mutable bool joining_ = false;  // Being joined: a cycle back to it joins as empty text.
 };
 
 // The index a key names when it is a zero-or-positive integer (APMPIsZeroOrPositiveInteger),

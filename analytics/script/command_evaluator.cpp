@@ -17,18 +17,30 @@ APMPValueRef APMPTableCommandEvaluator::evaluateCommand(const std::u16string& co
                                                         const APMPValueList& arguments,
                                                         const APMPScopeRef& scope,
                                                         APMPError* error) const {
+  APMPCommandHandler handler = handlerForCommand(command);
+  if (!handler) return APMPUndefined();
+  return Run(mode_, handler, arguments, scope, error);
+}
+
+APMPCommandHandler APMPTableCommandEvaluator::handlerForCommand(
+    const std::u16string& command) const {
   auto it = handlers_.find(command);
-  if (it == handlers_.end() || !it->second) return APMPUndefined();
-  switch (mode_) {
+  return it == handlers_.end() ? nullptr : it->second;
+}
+
+APMPValueRef APMPTableCommandEvaluator::Run(ArgumentMode mode, APMPCommandHandler handler,
+                                            const APMPValueList& arguments,
+                                            const APMPScopeRef& scope, APMPError* error) {
+  switch (mode) {
     case ArgumentMode::kRaw:
-      return it->second(arguments, scope, error);
+      return handler(arguments, scope, error);
     case ArgumentMode::kExactlyTwoEvaluated:
       if (!APMPHasExpectedArgumentLength(arguments, 2, error)) return APMPUndefined();
       [[fallthrough]];
     case ArgumentMode::kEvaluated: {
       APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
       if (*error) return APMPUndefined();
-      return it->second(values, scope, error);
+      return handler(values, scope, error);
     }
   }
   return APMPUndefined();

@@ -44,6 +44,15 @@ class APMPTableCommandEvaluator : public APMPCommandEvaluator {
                                const APMPScopeRef& scope, APMPError* error) const override;
   std::vector<std::u16string> allSupportedCommands() const override;
 
+  // The handler of a code (null when none) and this family's mode, for callers that resolve a
+  // code once and then run its handler with Run().
+  APMPCommandHandler handlerForCommand(const std::u16string& command) const;
+  ArgumentMode argumentMode() const { return mode_; }
+  // Applies the argument mode, then calls the handler (see the header comment).
+  static APMPValueRef Run(ArgumentMode mode, APMPCommandHandler handler,
+                          const APMPValueList& arguments, const APMPScopeRef& scope,
+                          APMPError* error);
+
  protected:
   APMPTableCommandEvaluator(ArgumentMode mode,
                             std::unordered_map<std::u16string, APMPCommandHandler> handlers);

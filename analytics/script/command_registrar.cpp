@@ -39,6 +39,12 @@ const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {
     registrar->registerEvaluator(std::make_shared<APMPLoopCommandEvaluator>());
     registrar->registerEvaluator(std::make_shared<APMPMathCommandEvaluator>());
     registrar->registerEvaluator(std::make_shared<APMPVariableCommandEvaluator>());
+    // Resolve every code now, so that statements can keep a pointer to their entry.
+    for (const auto& command : registrar->allCommands()) {
+      registrar->dispatches_.emplace(command, registrar->resolve(command));
+    }
+    registrar->functionDispatch_.evaluator = &registrar->functionEvaluator_;
+    registrar->cachesDispatch_ = true;
     return registrar;
   }();
   return *instance;
@@ -59,19 +65,43 @@ APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& stateme
                                                      APMPError* error) const {
   APMPIncrementInstructionCounter(scope, error);
   if (*error) return APMPUndefined();
-  auto node = APMPCast<APMPStatementValue>(statement);
-  if (!node) return statement ? statement : APMPUndefined();
+  if (!statement || !statement->isStatement()) return statement ? statement : APMPUndefined();
+  // The caller's reference keeps the statement alive for the whole evaluation.
+  const auto* node = static_cast<const APMPStatementValue*>(statement.get());
   if (evaluationDepth >= APMPMaximumEvaluationDepth) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return APMPUndefined();
   }
   DepthGuard guard;
-  const APMPCommandEvaluator* evaluator = evaluatorForCommand(node->functionName());
-  if (!evaluator) evaluator = &functionEvaluator_;
-  APMPValueRef result =
-      evaluator->evaluateCommand(node->functionName(), node->arguments(), scope, error);
+  APMPValueRef result;
+  if (cachesDispatch_) {
+    auto dispatch = static_cast<const Dispatch*>(node->dispatch());
+    if (!dispatch) {
+      auto it = dispatches_.find(node->functionName());
+      dispatch = it == dispatches_.end() ? &functionDispatch_ : &it->second;
+      node->setDispatch(dispatch);
+    }
+    result = dispatch->handler ? APMPTableCommandEvaluator::Run(dispatch->mode, dispatch->handler,
+                                                                node->arguments(), scope, error)
+                               : dispatch->evaluator->evaluateCommand(
+                                     node->functionName(), node->arguments(), scope, error);
+  } else {
+    const APMPCommandEvaluator* evaluator = evaluatorForCommand(node->functionName());
+    if (!evaluator) evaluator = &functionEvaluator_;
+    result = evaluator->evaluateCommand(node->functionName(), node->arguments(), scope, error);
+  }
   if (*error) return APMPUndefined();
   return result ? result : APMPUndefined();
+}
+
+APMPCommandRegistrar::Dispatch APMPCommandRegistrar::resolve(const std::u16string& command) const {
+  Dispatch dispatch;
+  dispatch.evaluator = evaluatorForCommand(command);
+  if (auto table = dynamic_cast<const APMPTableCommandEvaluator*>(dispatch.evaluator)) {
+    dispatch.handler = table->handlerForCommand(command);
+    dispatch.mode = table->argumentMode();
+  }
+  return dispatch;
 }
 
 const APMPCommandEvaluator* APMPCommandRegistrar::evaluatorForCommand(

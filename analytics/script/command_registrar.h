@@ -45,7 +45,21 @@ class APMPCommandRegistrar {
   std::vector<std::u16string> allCommands() const;
 
  private:
+  // A code resolved once: its evaluator, and for a table family its handler and mode. The shared
+  // registrar keeps one per code it has seen (never removed, so statements may point at them).
+  struct Dispatch {
+    const APMPCommandEvaluator* evaluator = nullptr;
+    APMPCommandHandler handler = nullptr;
+    APMPTableCommandEvaluator::ArgumentMode mode = APMPTableCommandEvaluator::ArgumentMode::kRaw;
+  };
+  Dispatch resolve(const std::u16string& command) const;
+
   std::unordered_map<std::u16string, std::shared_ptr<const APMPCommandEvaluator>>
       commandEvaluators_;
   APMPFunctionEvaluator functionEvaluator_;
+  // Filled by the constructor of the shared instance: one entry per registered code, and one for
+  // every other code (the function evaluator).
+  std::unordered_map<std::u16string, Dispatch> dispatches_;
+  Dispatch functionDispatch_;
+  bool cachesDispatch_ = false;
 };

@@ -4,6 +4,7 @@ void APMPEventContext::setInputEvent(const APMPEvent& event) {
   inputEvent_ = event;
   outputEvent_ = event;
   loggedEvents_.clear();
+  createdSize_ = 0;
 }
 
 void APMPEventContext::logEventWithName(const std::string& name, int64_t timestamp,

@@ -4,6 +4,7 @@
 // Thread safety: none; used on the engine's worker queue only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,13 @@ class APMPEventContext {
   APMPEvent& mutableOutputEvent() { return outputEvent_; }
   void setOutputEvent(const APMPEvent& event) { outputEvent_ = event; }
   const std::vector<APMPEvent>& eventsToLog() const { return loggedEvents_; }
+  // Adds `size` to what the created events of this input event hold; false (nothing added) when
+  // the sum would pass `most`.
+  bool addCreatedSize(size_t size, size_t most) {
+    if (size > most || createdSize_ > most - size) return false;
+    createdSize_ += size;
+    return true;
+  }
 
   // Appends a created event whose parameters are normalised against the input event's
   // parameters of the same names (APMPNormalizedParameter).
@@ -33,4 +41,5 @@ class APMPEventContext {
   APMPEvent inputEvent_;
   APMPEvent outputEvent_;
   std::vector<APMPEvent> loggedEvents_;
+  size_t createdSize_ = 0;
 };

@@ -7,7 +7,9 @@
 #include "analytics/script/event_context.h"
 #include "analytics/script/event_native_functions.h"
 #include "analytics/script/map_value.h"
+#include "analytics/script/memory_account.h"
 #include "analytics/script/runtime.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/scope.h"
 #include "platform/foundation/text.h"
 
@@ -58,6 +60,7 @@ void APMPEventEditing::setModuleCreator(APMPModuleCreator creator, const std::st
 }
 
 bool APMPEventEditing::loadProgram(const APMPBProgram& program, fnd::Error* out) {
+  APMPMemoryAccount::Activation activation(runtime_->memoryAccount());
   APMPError error;
   APMPValueRef result =
       runtime_->executeStatements(Entities(program, APMPBProgram::kEntities), &error);
@@ -97,6 +100,7 @@ bool APMPEventEditing::loadActivityData(const APMPBOgtActivity& activity, fnd::E
 bool APMPEventEditing::registerRuleWithName(const std::string& name,
                                             const std::shared_ptr<APMPMapValue>& rule,
                                             fnd::Error* out) {
+  APMPMemoryAccount::Activation activation(runtime_->memoryAccount());
   APMPScopeRef scope = runtime_->getRunScope();
   APMPError error;
   auto function = APMPCast<APMPFunctionValue>(scope->valueForName(fnd::ToUTF16(name)));
@@ -111,12 +115,27 @@ bool APMPEventEditing::registerRuleWithName(const std::string& name,
 
 bool APMPEventEditing::handleEvent(const APMPEvent& event, fnd::Error* out) {
   eventContext_->setInputEvent(event);
-  runtime_->resetInstructionCount();
-  APMPScopeRef scope = runtime_->getRunScope();
   APMPError error;
-  callbackHandler_->triggerCallbacksWithScope(scope, eventContext_, &error);
-  scope.reset();
+  if (gaveUp_) {
+    APMPSetError(&error, APMPErrorCodeInstructionLimit);
+    return Fail(out, error);
+  }
+  {
+    APMPMemoryAccount::Activation activation(runtime_->memoryAccount());
+    runtime_->resetInstructionCount();
+    APMPScopeRef scope = runtime_->getRunScope();
+    callbackHandler_->triggerCallbacksWithScope(scope, eventContext_, &error);
+  }
   runtime_->collectGarbage();
+  if (!error && runtime_->memoryAccount()->liveBytes() > APMPMaximumRuntimeMemory) {
+    // What the program keeps between events has outgrown its bound: it would only grow further.
+    // The program is given up and its memory freed; this and every later event fail.
+    gaveUp_ = true;
+    callbackHandler_->removeAllCallbacks();
+    runtime_->globalScope()->removeAllValues();
+    runtime_->collectGarbage();
+    APMPSetError(&error, APMPErrorCodeInstructionLimit);
+  }
   if (error) return Fail(out, error);
   return hasEdits() || hasCreatedEvents();
 }

@@ -55,6 +55,12 @@ class APMPEventEditing {
   // Resets the context with `event`, resets the instruction count, runs the callbacks in a new
   // run scope and collects garbage. False when an error was reported (then *error is set);
   // otherwise true when the event was edited or events were created.
+  //
+  // Limits: the event's values may hold APMPMaximumEventMemory bytes and it may create
+  // APMPMaximumCreatedEvents events (code 18 past either). When, after the collection, the
+  // program keeps more than APMPMaximumRuntimeMemory bytes alive, the event fails with code 18
+  // and the program is given up: its callbacks and globals are dropped and every later event
+  // fails with code 18 at once.
   bool handleEvent(const APMPEvent& event, fnd::Error* error = nullptr);
 
   // The output event differs from the input event (APMPEvent::isEqualToEvent()).
@@ -71,4 +77,5 @@ class APMPEventEditing {
   std::unique_ptr<APMPRuntime> runtime_;
   std::shared_ptr<APMPEventContext> eventContext_;
   std::shared_ptr<APMPEditingCallbackHandler> callbackHandler_;
+  bool gaveUp_ = false;  // The program outgrew APMPMaximumRuntimeMemory.
 };

@@ -352,6 +352,24 @@ TEST(EventEditingTest, CallbacksSurviveCollections) {
   EXPECT_EQ(function->statements().size(), 3u);  // Not swept.
 }
 
+TEST(EventEditingTest, ACallbacksClosureDataSurvivesCollections) {
+  // The callback is made in a block inside a call of "setup": its defining scope is the block's,
+  // and the rule map lives one scope further up, in the call's scope.
+  auto editing = Load(
+      "(DefineFunction \"setup\" (CreateArray) "
+      "(Var \"rules\") (Assign \"rules\" (CreateObject \"name\" \"fromClosure\")) "
+      "(Block " +
+      Callback("edit",
+               Call("setEventName", "(GetProperty (Get \"rules\") \"name\")") + " (Return 0)") +
+      ")) (@setup)");
+  for (int i = 0; i < 3; ++i) {
+    editing->runtime().collectGarbage();
+    Handled handled = Handle(*editing);
+    EXPECT_EQ(handled.error, "");
+    EXPECT_EQ(handled.name, "fromClosure");
+  }
+}
+
 TEST(EventEditingTest, HostileProgramsGetErrors) {
   // An endless loop in a callback stops at the instruction limit; the next event has a fresh
   // budget and fails the same way instead of hanging.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analytics/script/array_value.h"
 #include "analytics/script/editing_callback_handler.h"
 #include "analytics/script/editing_error.h"
 #include "analytics/script/evaluator.h"
@@ -10,6 +11,8 @@
 #include "analytics/script/object_manager.h"
 #include "analytics/script/runtime.h"
 #include "analytics/script/runtime_entity_converter.h"
+#include "analytics/script/runtime_limits.h"
+#include "analytics/script/work_meter.h"
 #include "platform/foundation/text.h"
 
 namespace {
@@ -56,25 +59,42 @@ APMPValueRef GetTimestamp(const APMPValueList& arguments, const APMPScopeRef&,
   return APMPNumberValue::numberWithDouble(context.outputEvent().timestamp());
 }
 
-APMPValueRef SetEventName(const APMPValueList& arguments, const APMPScopeRef&,
+// The string form of a value for the host: charged by its length (an array's joined text like
+// elements, as join charges it) and capped at APMPMaximumHostConversionSize code units.
+bool HostText(const APMPValueRef& value, const APMPScopeRef& scope, std::u16string* text,
+              APMPError* error) {
+  auto array = APMPCast<APMPArrayValue>(value);
+  if (array && !APMPChargeWork(scope, array->count(), APMPElementsPerInstruction, error)) {
+    return false;
+  }
+  *text = value->stringValueOrError(error);
+  if (*error) return false;
+  if (text->size() > APMPMaximumHostConversionSize) {
+    return APMPSetError(error, APMPErrorCodeResourceLimit);
+  }
+  return APMPChargeWork(scope, text->size(),
+                        array ? APMPElementsPerInstruction : APMPHostUnitsPerInstruction, error);
+}
+
+APMPValueRef SetEventName(const APMPValueList& arguments, const APMPScopeRef& scope,
                           APMPEventContext& context, APMPError* error) {
   if (!APMPHasExpectedArgumentLength(arguments, 1, error)) return APMPUndefined();
   if (arguments[0]->isUndefined() || arguments[0]->isNull()) {
     return Fail(error, APMPErrorCodeArgumentKind);
   }
-  std::u16string name = arguments[0]->stringValueOrError(error);
-  if (*error) return APMPUndefined();
+  std::u16string name;
+  if (!HostText(arguments[0], scope, &name, error)) return APMPUndefined();
   context.mutableOutputEvent().setName(fnd::FromUTF16(name));
   return APMPStringValue::stringWithString(std::move(name));
 }
 
-APMPValueRef SetParameter(const APMPValueList& arguments, const APMPScopeRef&,
+APMPValueRef SetParameter(const APMPValueList& arguments, const APMPScopeRef& scope,
                           APMPEventContext& context, APMPError* error) {
   if (!APMPHasExpectedArgumentLength(arguments, 2, error)) return APMPUndefined();
-  std::u16string name = arguments[0]->stringValueOrError(error);
-  if (*error) return APMPUndefined();
+  std::u16string name;
+  if (!HostText(arguments[0], scope, &name, error)) return APMPUndefined();
   std::optional<fnd::Value> value =
-      APMPRuntimeEntityConverter::objectFromRuntimeValue(arguments[1], error);
+      APMPRuntimeEntityConverter::objectFromRuntimeValue(arguments[1], scope, error);
   if (*error) return APMPUndefined();
   context.mutableOutputEvent().setParameter(value, fnd::FromUTF16(name));
   return arguments[1];
@@ -122,18 +142,24 @@ APMPValueRef APMPEventLogger::invokeWithArguments(const APMPValueList& arguments
   if (!APMPHasExpectedArgumentLength(arguments, 3, error)) return APMPUndefined();
   APMPValueList values = APMPEvaluateArguments(arguments, scope, error);
   if (*error) return APMPUndefined();
-  std::u16string name = values[0]->stringValueOrError(error);
-  if (*error) return APMPUndefined();
+  std::u16string name;
+  if (!HostText(values[0], scope, &name, error)) return APMPUndefined();
   double seconds = APMPToInteger(values[1]->doubleValueOrError(error));
   if (*error) return APMPUndefined();
   auto map = APMPCast<APMPMapValue>(values[2]);
   if (!map) return Fail(error, APMPErrorCodeArgumentKind);
+  // The parameters convert as one host value: the cap covers them together.
+  size_t size = 0;
+  std::optional<fnd::Value> converted =
+      APMPRuntimeEntityConverter::objectFromRuntimeValue(map, scope, error, &size);
+  if (*error) return APMPUndefined();
   fnd::Dictionary parameters;
-  for (const auto& [key, value] : map->propertyMap().entries()) {
-    std::optional<fnd::Value> converted =
-        APMPRuntimeEntityConverter::objectFromRuntimeValue(value, error);
-    if (*error) return APMPUndefined();
-    if (converted) parameters.set(fnd::Value(fnd::FromUTF16(key)), std::move(*converted));
+  if (converted && converted->dictionary()) parameters = *converted->dictionary();
+  // Each created event is stored like a logged one: their number and size per input event are
+  // capped.
+  if (eventContext_->eventsToLog().size() >= APMPMaximumCreatedEvents ||
+      !eventContext_->addCreatedSize(name.size() + size, APMPMaximumCreatedEventsSize)) {
+    return Fail(error, APMPErrorCodeInstructionLimit);
   }
   // Out-of-range times are clamped rather than converted with undefined behaviour.
   int64_t timestamp = 0;

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "analytics/script/evaluator.h"
-#include "analytics/script/map_value.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
 #include "analytics/script/scope.h"
@@ -36,14 +35,15 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
                                                              APMPError* error) {
   // The body may drop the last outside reference to this function (by reassigning its name), so
   // the function and what it owns stay alive until the call ends.
+  // The statements are read in place: nothing changes them while the function is alive (only a
+  // collection empties them, and none runs during evaluation).
   auto self = shared_from_this();
-  APMPScopeRef definingScope = definingScope_ ? definingScope_ : APMPScope::create();
-  APMPValueList statements = statements_;
-  APMPScopeRef callScope = definingScope->createChildScope();
+  APMPScopeRef callScope =
+      definingScope_ ? definingScope_->createChildScope() : APMPScope::create()->createChildScope();
   for (size_t i = 0; i < parameters_.size(); ++i) {
     callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), parameters_[i]);
   }
-  APMPValueRef result = APMPEvaluator::executeStatements(statements, callScope, error);
+  APMPValueRef result = APMPEvaluator::executeStatements(statements_, callScope, error);
   if (*error) return APMPUndefined();
   if (auto control = APMPCast<APMPControlValue>(result); control && control->isReturn()) {
     return control->data();
@@ -64,14 +64,13 @@ APMPValueRef APMPFunctionValue::applyWithName(const std::u16string& name,
                                               const APMPScopeRef& scope, APMPError* error) {
   auto self = shared_from_this();
   bool handled = false;
-  APMPValueRef result =
-      APMPApplyPropertyMethod(propertyMap_, name, arguments, scope, &handled, error);
+  APMPValueRef result = applyPropertyMethod(name, arguments, scope, &handled, error);
   if (handled) return result;
   return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
 
 void APMPFunctionValue::mark(APMPMarker& marker) {
-  for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
+  markProperties(marker);
   for (const auto& statement : statements_) marker.markValue(statement);
   marker.markScope(definingScope_);
 }

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "analytics/script/property_map.h"
+#include "analytics/script/property_holder.h"
 #include "analytics/script/runtime_value.h"
 
-class APMPFunctionValue : public APMPRuntimeValue {
+class APMPFunctionValue : public APMPRuntimeValue, public APMPPropertyHolder {
  public:
   static constexpr Kind kKind = Kind::kFunction;
   // A script function. Programs make them through
@@ -28,18 +28,6 @@ class APMPFunctionValue : public APMPRuntimeValue {
   const APMPValueList& statements() const { return statements_; }
   const APMPScopeRef& definingScope() const { return definingScope_; }
 
-  // Named properties.
-  bool hasProperty(const std::u16string& name) const { return propertyMap_.hasName(name); }
-  void setValue(APMPValueRef value, const std::u16string& name) {
-    propertyMap_.setValue(std::move(value), name);
-  }
-  APMPValueRef valueForProperty(const std::u16string& name) const {
-    return propertyMap_.valueForName(name);
-  }
-  void removeValueForProperty(const std::u16string& name) { propertyMap_.removeValueForName(name); }
-  std::vector<std::u16string> allPropertyNames() const { return propertyMap_.allNames(); }
-  const APMPPropertyMap& propertyMap() const { return propertyMap_; }
-
   // Evaluates the argument nodes in `scope` (APMPEvaluateArguments), then calls
   // invokeWithEvaluatedArguments(). Native functions override this.
   virtual APMPValueRef invokeWithArguments(const APMPValueList& arguments,
@@ -53,7 +41,7 @@ class APMPFunctionValue : public APMPRuntimeValue {
   std::u16string stringValueOrError(APMPError* error) const override;
   double doubleValueOrError(APMPError* error) const override;
   bool booleanValueOrError(APMPError* error) const override;
-  // As for maps (APMPApplyPropertyMethod).
+  // The property-call rule of APMPPropertyHolder, else the base.
   APMPValueRef applyWithName(const std::u16string& name, const APMPValueList& arguments,
                              const APMPScopeRef& scope, APMPError* error) override;
 
@@ -69,5 +57,4 @@ class APMPFunctionValue : public APMPRuntimeValue {
   std::vector<std::u16string> parameters_;
   APMPValueList statements_;
   APMPScopeRef definingScope_;
-  APMPPropertyMap propertyMap_;
 };

@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "analytics/script/function_value.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/runtime_limits.h"
 
@@ -18,45 +17,17 @@ double APMPMapValue::doubleValueOrError(APMPError*) const {
 
 bool APMPMapValue::booleanValueOrError(APMPError*) const { return true; }
 
-APMPValueRef APMPApplyPropertyMethod(const APMPPropertyMap& map, const std::u16string& name,
-                                     const APMPValueList& arguments, const APMPScopeRef& scope,
-                                     bool* handled, APMPError* error) {
-  *handled = true;
-  if (map.hasName(name)) {
-    auto function = APMPCast<APMPFunctionValue>(map.valueForName(name));
-    if (!function) {
-      APMPSetError(error, APMPErrorCodeUnknownMethod);
-      return APMPUndefined();
-    }
-    return function->invokeWithArguments(arguments, scope, error);
-  }
-  if (name == APMPHasOwnPropertyMethodName) {
-    if (arguments.size() != 1) {
-      APMPSetError(error, APMPErrorCodeArgumentCount);
-      return APMPUndefined();
-    }
-    std::u16string key = arguments[0]->stringValueOrError(error);
-    if (*error) return APMPUndefined();
-    return APMPBooleanValue::booleanValueWithBool(map.hasName(key));
-  }
-  *handled = false;
-  return APMPUndefined();
-}
-
 APMPValueRef APMPMapValue::applyWithName(const std::u16string& name, const APMPValueList& arguments,
                                          const APMPScopeRef& scope, APMPError* error) {
   // Keep the receiver alive while a property function runs: it may drop the last reference.
   auto self = shared_from_this();
   bool handled = false;
-  APMPValueRef result =
-      APMPApplyPropertyMethod(propertyMap_, name, arguments, scope, &handled, error);
+  APMPValueRef result = applyPropertyMethod(name, arguments, scope, &handled, error);
   if (handled) return result;
   return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
 
-void APMPMapValue::mark(APMPMarker& marker) {
-  for (const auto& entry : propertyMap_.entries()) marker.markValue(entry.second);
-}
+void APMPMapValue::mark(APMPMarker& marker) { markProperties(marker); }
 
 void APMPMapValue::sweep() {
   if (marked_) {

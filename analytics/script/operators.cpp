@@ -93,17 +93,32 @@ APMPValueRef Add(const APMPValueList& values, const APMPScopeRef& scope, APMPErr
   if (!APMPIsNonNullObjectOrString(values[0]) && !APMPIsNonNullObjectOrString(values[1])) {
     return Binary(values, scope, error, [](double a, double b) { return a + b; });
   }
-  std::u16string first;
-  std::u16string second;
-  if (!ToText(values[0], scope, &first, error) || !ToText(values[1], scope, &second, error)) {
-    return APMPUndefined();
+  // A string operand is read in place; anything else is converted (and charged) first.
+  std::u16string converted[2];
+  const std::u16string* parts[2];
+  for (int i = 0; i < 2; ++i) {
+    if (auto string = APMPCast<APMPStringValue>(values[i])) {
+      parts[i] = &string->value();
+    } else {
+      if (!ToText(values[i], scope, &converted[i], error)) return APMPUndefined();
+      parts[i] = &converted[i];
+    }
   }
-  if (first.size() + second.size() > APMPMaximumStringLength) {
+  const size_t size = parts[0]->size() + parts[1]->size();
+  if (size > APMPMaximumStringLength) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return APMPUndefined();
   }
-  first += second;
-  return APMPMakeString(std::move(first), error);
+  // The join is charged by the units it copies, and its memory is reserved before it is made.
+  if (!APMPChargeWork(scope, size, APMPCodeUnitsPerInstruction, error) ||
+      !APMPReserveMemory(static_cast<int64_t>(size * sizeof(char16_t)), error)) {
+    return APMPUndefined();
+  }
+  std::u16string text;
+  text.reserve(size);
+  text += *parts[0];
+  text += *parts[1];
+  return APMPMakeString(std::move(text), error);
 }
 
 APMPValueRef Subtract(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
@@ -331,7 +346,7 @@ int APMPCompareValues(const APMPValueRef& lhs, const APMPValueRef& rhs, const AP
     std::u16string a;
     std::u16string b;
     if (!ToText(lhs, scope, &a, error) || !ToText(rhs, scope, &b, error)) return 0;
-    return fnd::CanonicalCompare(fnd::FromUTF16(a), fnd::FromUTF16(b));
+    return fnd::CanonicalCompare(std::u16string_view(a), std::u16string_view(b));
   }
   double a = 0;
   double b = 0;

@@ -154,6 +154,17 @@ TEST_F(OperatorsTest, OrderingComparesStringsOnlyWhenBothAreObjectsOrStrings) {
       {"(LessThanEquals \"\xC3\xA9\" \"e\xCC\x81\")", "true"},
       {"(GreaterThanEquals \"\xC3\xA9\" \"e\xCC\x81\")", "true"},
       {"(LessThan \"\xC3\xA9\" \"e\xCC\x81\")", "false"},
+      // Lone surrogates are distinct code units (the two halves of U+1F600: D83D, then DE00),
+      // ordered by their values; through UTF-8 both would read as U+FFFD and compare equal.
+      {"(LessThan (Apply \"\xF0\x9F\x98\x80\" \"charAt\" (CreateArray 0)) "
+       "(Apply \"\xF0\x9F\x98\x80\" \"charAt\" (CreateArray 1)))",
+       "true"},
+      {"(LessThanEquals (Apply \"\xF0\x9F\x98\x80\" \"charAt\" (CreateArray 1)) "
+       "(Apply \"\xF0\x9F\x98\x80\" \"charAt\" (CreateArray 0)))",
+       "false"},
+      // A lone high surrogate orders before U+FFFD itself.
+      {"(LessThan (Apply \"\xF0\x9F\x98\x80\" \"charAt\" (CreateArray 0)) \"\xEF\xBF\xBD\")",
+       "true"},
       {R"((LessThan (Break) 1))", "error 4"},
       {R"((GreaterThan 1 2 3))", "error 9"},
   });

@@ -4,25 +4,30 @@
 
 APMPPropertyMap::~APMPPropertyMap() { clear(); }
 
-bool APMPPropertyMap::hasName(const std::u16string& name) const { return index_.count(name) != 0; }
-
 APMPValueRef APMPPropertyMap::valueForName(const std::u16string& name) const {
-  auto it = index_.find(name);
-  return it == index_.end() ? APMPUndefined() : entries_[it->second].second;
+  const ptrdiff_t position = positionOf(name);
+  return position < 0 ? APMPUndefined() : entries_[static_cast<size_t>(position)].second;
 }
 
 void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
   if (!writable(name)) return;
   if (!value) value = APMPUndefined();
-  auto it = index_.find(name);
-  if (it != index_.end()) {
-    APMPValueRef old = std::move(entries_[it->second].second);
-    entries_[it->second].second = std::move(value);
+  const ptrdiff_t position = positionOf(name);
+  if (position >= 0) {
+    APMPValueRef& slot = entries_[static_cast<size_t>(position)].second;
+    APMPValueRef old = std::move(slot);
+    slot = std::move(value);
     APMPReleaseLater(std::move(old));
     return;
   }
-  index_.emplace(name, entries_.size());
   entries_.emplace_back(name, std::move(value));
+  if (entries_.size() == kIndexedFrom) {
+    reindex();
+  } else if (entries_.size() > kIndexedFrom) {
+    index_.emplace(name, entries_.size() - 1);
+  }
+  bytes_ += EntryBytes(name);
+  account();
 }
 
 void APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
@@ -33,13 +38,21 @@ void APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string
 
 void APMPPropertyMap::removeValueForName(const std::u16string& name) {
   if (!writable(name)) return;
-  auto it = index_.find(name);
-  if (it == index_.end()) return;
-  size_t position = it->second;
-  index_.erase(it);
+  const ptrdiff_t found = positionOf(name);
+  if (found < 0) return;
+  const size_t position = static_cast<size_t>(found);
   APMPValueRef old = std::move(entries_[position].second);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
-  for (size_t i = position; i < entries_.size(); ++i) index_[entries_[i].first] = i;
+  if (entries_.size() + 1 >= kIndexedFrom) {
+    if (entries_.size() < kIndexedFrom) {
+      index_.clear();
+    } else {
+      index_.erase(name);
+      for (size_t i = position; i < entries_.size(); ++i) index_[entries_[i].first] = i;
+    }
+  }
+  bytes_ -= EntryBytes(name);
+  account();
   APMPReleaseLater(std::move(old));
 }
 
@@ -50,10 +63,20 @@ std::vector<std::u16string> APMPPropertyMap::allNames() const {
   return names;
 }
 
+void APMPPropertyMap::reindex() {
+  index_.clear();
+  if (entries_.size() < kIndexedFrom) return;
+  index_.reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+}
+
 void APMPPropertyMap::clear() {
+  if (entries_.empty() && immutableProperties_.empty()) return;  // Nothing held, nothing charged.
   auto entries = std::move(entries_);
   entries_.clear();
   index_.clear();
   immutableProperties_.clear();
+  bytes_ = 0;
+  account();
   for (auto& entry : entries) APMPReleaseLater(std::move(entry.second));
 }

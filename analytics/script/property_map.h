@@ -7,12 +7,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "analytics/script/memory_account.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/runtime_value.h"
 
 class APMPPropertyMap {
@@ -22,7 +25,12 @@ class APMPPropertyMap {
   APMPPropertyMap(const APMPPropertyMap&) = delete;
   APMPPropertyMap& operator=(const APMPPropertyMap&) = delete;
 
-  bool hasName(const std::u16string& name) const;
+  bool hasName(const std::u16string& name) const { return positionOf(name) >= 0; }
+  // The value stored under the name, or null when absent (no reference-count change).
+  const APMPValueRef* lookup(const std::u16string& name) const {
+    const ptrdiff_t position = positionOf(name);
+    return position < 0 ? nullptr : &entries_[static_cast<size_t>(position)].second;
+  }
   // The value, or undefined when the name is absent.
   APMPValueRef valueForName(const std::u16string& name) const;
   // Writes unless the map or the name is immutable.
@@ -50,8 +58,36 @@ class APMPPropertyMap {
     return !immutable_ && immutableProperties_.count(name) == 0;
   }
 
+  // Charges the entries to the memory account; a map of a few entries (a call's parameters, a
+  // small object) is covered by its holder's own charge.
+  void account() {
+    constexpr size_t kUnchargedEntries = 4;
+    ticket_.set(entries_.size() > kUnchargedEntries ? bytes_ : 0);
+  }
+  static int64_t EntryBytes(const std::u16string& name) {
+    return APMPMemoryPerEntry + static_cast<int64_t>(2 * name.size() * sizeof(char16_t));
+  }
+
+  // The position of the name in entries_, or -1. Small maps (a call's parameters, most scopes
+  // and objects) are scanned, which is faster than hashing the name; larger ones keep an index.
+  static constexpr size_t kIndexedFrom = 12;
+  ptrdiff_t positionOf(const std::u16string& name) const {
+    if (entries_.size() < kIndexedFrom) {
+      for (size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].first == name) return static_cast<ptrdiff_t>(i);
+      }
+      return -1;
+    }
+    auto it = index_.find(name);
+    return it == index_.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+  }
+  // Rebuilds the index from entries_ (or drops it when the map is small again).
+  void reindex();
+
   std::vector<std::pair<std::u16string, APMPValueRef>> entries_;
-  std::unordered_map<std::u16string, size_t> index_;
+  std::unordered_map<std::u16string, size_t> index_;  // Only from kIndexedFrom entries on.
   std::unordered_set<std::u16string> immutableProperties_;
   bool immutable_ = false;
+  int64_t bytes_ = 0;  // What the entries hold, names included.
+  APMPMemoryTicket ticket_;
 };

@@ -3,15 +3,20 @@
 #include "analytics/proto/generated/apmpb_messages.h"
 #include "analytics/script/evaluator.h"
 #include "analytics/script/host_modules.h"
+#include "analytics/script/memory_account.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/runtime_entity_converter.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/scope.h"
 
 APMPRuntime::APMPRuntime()
     : initScope_(APMPScope::create()),
       globalScope_(initScope_->createChildScope()),
       apiProvider_(std::make_shared<APMPDynamicProvider>()),
-      objectManager_(std::make_shared<APMPObjectManager>()) {
+      objectManager_(std::make_shared<APMPObjectManager>()),
+      memoryAccount_(std::make_shared<APMPMemoryAccount>()) {
+  memoryAccount_->setLimitScope(initScope_.get());
+  APMPMemoryAccount::Activation activation(memoryAccount_);
   objectManager_->addRoot(initScope_);
   objectManager_->addRoot(globalScope_);
   initScope_->setObjectManager(objectManager_);
@@ -27,6 +32,7 @@ APMPRuntime::~APMPRuntime() {
   // The manager empties every value the programs made, which frees the cycles among them and
   // between them and the scopes.
   objectManager_.reset();
+  memoryAccount_->setLimitScope(nullptr);
 }
 
 void APMPRuntime::setModuleCreator(APMPModuleCreator creator, const std::string& name) {
@@ -35,12 +41,13 @@ void APMPRuntime::setModuleCreator(APMPModuleCreator creator, const std::string&
 
 APMPValueRef APMPRuntime::executeStatements(
     const std::vector<std::shared_ptr<APMPBRuntimeEntity>>& entities, APMPError* error) {
+  APMPMemoryAccount::Activation activation(memoryAccount_);
   APMPError local;
   APMPValueRef result = APMPUndefined();
   for (const auto& entity : entities) {
     if (!entity) continue;
     APMPValueRef statement =
-        APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(*entity, &local);
+        APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(*entity, globalScope_, &local);
     if (!local) result = APMPEvaluator::evaluateStatement(statement, globalScope_, &local);
     if (local) {
       if (error) *error = std::move(local);
@@ -54,7 +61,10 @@ APMPScopeRef APMPRuntime::getRunScope() const { return globalScope_->createChild
 
 int32_t APMPRuntime::getInstructionCount() const { return initScope_->instructionCount(); }
 
-void APMPRuntime::resetInstructionCount() { initScope_->setInstructionCount(0); }
+void APMPRuntime::resetInstructionCount() {
+  initScope_->setInstructionCount(0);
+  memoryAccount_->startBudget(APMPMaximumEventMemory);
+}
 
 void APMPRuntime::addGarbageCollectionRoot(const std::shared_ptr<APMPMarkable>& root) {
   objectManager_->addRoot(root);

@@ -22,6 +22,7 @@
 #include "analytics/script/runtime_value.h"
 
 class APMPBRuntimeEntity;
+class APMPMemoryAccount;
 class APMPObjectManager;
 
 // The runtime's version, as "internal.platform".getVersion() answers it.
@@ -58,7 +59,9 @@ class APMPRuntime {
 
   // Converts and evaluates each entity in the global scope, in order. A conversion or evaluation
   // error stops the run: undefined with the error (error may be null). Control values do not stop
-  // it. The result is the last statement's value, undefined for an empty list.
+  // it. The result is the last statement's value, undefined for an empty list. Converting a tree
+  // is charged to the instruction count (entries and texts, work_meter.h), and values made while
+  // it runs are charged to the memory account.
   APMPValueRef executeStatements(const std::vector<std::shared_ptr<APMPBRuntimeEntity>>& entities,
                                  APMPError* error);
 
@@ -67,7 +70,13 @@ class APMPRuntime {
 
   // The instructions counted since the last reset.
   int32_t getInstructionCount() const;
+  // Sets the count to 0 and gives the values made from now on a fresh memory allowance of
+  // APMPMaximumEventMemory bytes beyond those live now.
   void resetInstructionCount();
+
+  // The memory that this runtime's values hold (memory_account.h). Whoever runs script code of
+  // this runtime outside executeStatements() activates it for that time.
+  const std::shared_ptr<APMPMemoryAccount>& memoryAccount() const { return memoryAccount_; }
 
   void addGarbageCollectionRoot(const std::shared_ptr<APMPMarkable>& root);
   void collectGarbage();
@@ -78,4 +87,5 @@ class APMPRuntime {
   APMPScopeRef globalScope_;
   std::shared_ptr<APMPDynamicProvider> apiProvider_;
   std::shared_ptr<APMPObjectManager> objectManager_;
+  std::shared_ptr<APMPMemoryAccount> memoryAccount_;
 };

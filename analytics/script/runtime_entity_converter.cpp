@@ -1,6 +1,7 @@
 #include "analytics/script/runtime_entity_converter.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "analytics/proto/field_accessors.h"
@@ -9,6 +10,7 @@
 #include "analytics/script/map_value.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/runtime_limits.h"
+#include "analytics/script/work_meter.h"
 #include "platform/foundation/text.h"
 
 namespace {
@@ -25,58 +27,89 @@ APMPValueRef Fail(APMPError* error, int64_t code) {
   return APMPUndefined();
 }
 
-APMPValueRef ValueFromEntity(const APMPBRuntimeEntity& entity, int depth, APMPError* error);
+// What converting a tree made: entries and code units, charged to the loading program.
+struct TreeCost {
+  size_t entries = 0;
+  size_t units = 0;
+};
 
-APMPValueRef StatementFromEntity(const APMPBRuntimeEntity& entity, int depth, APMPError* error) {
-  std::optional<std::string> code;
-  if (NANOHasField(&entity, APMPBRuntimeEntity::kStringValue)) {
-    code = NANOGetString(&entity, APMPBRuntimeEntity::kStringValue);
-  }
+// The fields of an entity record, read in place: a tree is converted in one pass over the
+// decoded records, without copying any subtree.
+const NanoField* FieldOf(const NanoMessageInfo& info, int32_t position) {
+  return info.hasSlots() ? info.field(position) : nullptr;
+}
+
+// The text of a string field, as the accessors read it: absent for no field, no bytes or bytes
+// that are not UTF-8.
+std::optional<std::string> TextOf(const NanoMessageInfo& info, int32_t position) {
+  const NanoField* field = FieldOf(info, position);
+  const NanoString* string = field ? field->string() : nullptr;
+  if (!string || !string->bytes || !fnd::IsValidUTF8(*string->bytes)) return std::nullopt;
+  return *string->bytes;
+}
+
+const uint64_t* CellOf(const NanoMessageInfo& info, int32_t position) {
+  const NanoField* field = FieldOf(info, position);
+  return field ? field->cell() : nullptr;
+}
+
+APMPValueRef ValueFromRecord(const NanoMessageInfo& info, int depth, TreeCost* cost,
+                             APMPError* error);
+
+APMPValueRef StatementFromRecord(const NanoMessageInfo& info, int depth, TreeCost* cost,
+                                 APMPError* error) {
+  std::optional<std::string> code = TextOf(info, APMPBRuntimeEntity::kStringValue);
   if (!code) return Fail(error, APMPErrorCodeMissingCommandCode);
   if (depth >= APMPMaximumNestingDepth) return Fail(error, APMPErrorCodeResourceLimit);
+  cost->units += code->size();
   APMPValueList arguments;
-  std::optional<fnd::Array> children =
-      NANOGetArray(&entity, APMPBRuntimeEntity::kChildren, &APMPBRuntimeEntity::messageClass());
-  if (children) {
-    arguments.reserve(children->size());
-    for (const auto& child : *children) {
-      auto message = child.recordAs<APMPBRuntimeEntity>();
-      if (!message) return Fail(error, APMPErrorCodeUnknownEntityType);
-      arguments.push_back(ValueFromEntity(*message, depth + 1, error));
+  const NanoField* children = FieldOf(info, APMPBRuntimeEntity::kChildren);
+  const NanoArray* array = children ? children->array() : nullptr;
+  if (array && array->items) {
+    arguments.reserve(array->items->size());
+    for (const auto& item : *array->items) {
+      const NanoMessageInfo* child = item ? item->message() : nullptr;
+      if (!child) continue;  // The accessors skip an item they cannot read.
+      arguments.push_back(ValueFromRecord(*child, depth + 1, cost, error));
       if (*error) return APMPUndefined();
     }
   }
   return std::make_shared<APMPStatementValue>(fnd::ToUTF16(*code), std::move(arguments));
 }
 
-APMPValueRef ValueFromEntity(const APMPBRuntimeEntity& entity, int depth, APMPError* error) {
-  switch (NANOGetInt32(&entity, APMPBRuntimeEntity::kType)) {
+APMPValueRef ValueFromRecord(const NanoMessageInfo& info, int depth, TreeCost* cost,
+                             APMPError* error) {
+  ++cost->entries;
+  const uint64_t* type = CellOf(info, APMPBRuntimeEntity::kType);
+  switch (type ? static_cast<int32_t>(static_cast<uint32_t>(*type)) : 0) {
     case kEntityString: {
-      std::optional<std::string> text;
-      if (NANOHasField(&entity, APMPBRuntimeEntity::kTag4String)) {
-        text = NANOGetString(&entity, APMPBRuntimeEntity::kTag4String);
-      }
-      return APMPStringValue::stringWithUTF8(text.value_or(std::string()));
+      std::string text = TextOf(info, APMPBRuntimeEntity::kTag4String).value_or(std::string());
+      cost->units += text.size();
+      return APMPStringValue::stringWithUTF8(text);
     }
     case kEntityNumber: {
       double number = std::numeric_limits<double>::quiet_NaN();
-      if (NANOHasField(&entity, APMPBRuntimeEntity::kNumberValue)) {
-        number = NANOGetDouble(&entity, APMPBRuntimeEntity::kNumberValue);
+      if (const uint64_t* cell = CellOf(info, APMPBRuntimeEntity::kNumberValue)) {
+        std::memcpy(&number, cell, sizeof(number));
       }
       return APMPNumberValue::numberWithDouble(number);
     }
     case kEntityBoolean: {
-      bool flag = false;
-      if (NANOHasField(&entity, APMPBRuntimeEntity::kBoolValue)) {
-        flag = NANOGetBool(&entity, APMPBRuntimeEntity::kBoolValue);
-      }
-      return APMPBooleanValue::booleanValueWithBool(flag);
+      const uint64_t* cell = CellOf(info, APMPBRuntimeEntity::kBoolValue);
+      return APMPBooleanValue::booleanValueWithBool(cell && (*cell & 0xFF) == 1);
     }
     case kEntityStatement:
-      return StatementFromEntity(entity, depth, error);
+      return StatementFromRecord(info, depth, cost, error);
     default:
       return Fail(error, APMPErrorCodeUnknownEntityType);
   }
+}
+
+// The record of an entity message, or an empty record when it has none.
+const NanoMessageInfo& RecordOf(const APMPBRuntimeEntity& entity) {
+  static const NanoMessageInfo* empty = new NanoMessageInfo();
+  const NanoMessageInfo* info = entity.messageInfo();
+  return info ? *info : *empty;
 }
 
 std::u16string KeyDescription(const fnd::Value& key) {
@@ -127,42 +160,92 @@ APMPValueRef ValueFromObject(const fnd::Value& object, const APMPScopeRef& scope
   }
 }
 
-std::optional<fnd::Value> ObjectFromValue(const APMPValueRef& value, int depth, APMPError* error);
+// The work of one conversion for the host: every value reached counts one (a value reached again
+// through another reference counts again) and every string's code units count too, capped at
+// APMPMaximumHostConversionSize; with a scope the same work is charged to its instruction count.
+class HostBudget {
+ public:
+  explicit HostBudget(const APMPScopeRef& scope) {
+    if (scope) {
+      values_.emplace(scope, APMPElementsPerInstruction);
+      units_.emplace(scope, APMPHostUnitsPerInstruction);
+    }
+  }
+  bool addValue(APMPError* error) {
+    if (++valuesReached_ > APMPMaximumHostConversionValues) {
+      return APMPSetError(error, APMPErrorCodeResourceLimit);
+    }
+    return add(1, values_, error);
+  }
+  bool addUnits(size_t units, APMPError* error) { return add(units, units_, error); }
+  size_t used() const { return used_; }
 
-fnd::Dictionary DictionaryFromMap(const APMPMapValue& map, int depth, APMPError* error) {
+ private:
+  bool add(size_t amount, std::optional<APMPWorkMeter>& meter, APMPError* error) {
+    used_ += amount;
+    if (used_ > APMPMaximumHostConversionSize) {
+      return APMPSetError(error, APMPErrorCodeResourceLimit);
+    }
+    return !meter || meter->add(amount, error);
+  }
+
+  size_t used_ = 0;
+  size_t valuesReached_ = 0;
+  std::optional<APMPWorkMeter> values_;
+  std::optional<APMPWorkMeter> units_;
+};
+
+std::optional<fnd::Value> ObjectFromValue(const APMPValueRef& value, int depth, HostBudget& budget,
+                                          APMPError* error);
+
+fnd::Dictionary DictionaryFromMap(const APMPMapValue& map, int depth, HostBudget& budget,
+                                  APMPError* error) {
   fnd::Dictionary dictionary;
   if (depth >= APMPMaximumNestingDepth) {
     APMPSetError(error, APMPErrorCodeResourceLimit);
     return dictionary;
   }
   for (const auto& [name, value] : map.propertyMap().entries()) {
-    std::optional<fnd::Value> converted = ObjectFromValue(value, depth + 1, error);
+    if (!budget.addUnits(name.size(), error)) return dictionary;
+    std::optional<fnd::Value> converted = ObjectFromValue(value, depth + 1, budget, error);
     if (*error) return dictionary;
     if (converted) dictionary.set(fnd::Value(fnd::FromUTF16(name)), std::move(*converted));
   }
   return dictionary;
 }
 
-std::optional<fnd::Value> ObjectFromValue(const APMPValueRef& value, int depth, APMPError* error) {
+std::optional<fnd::Value> ObjectFromValue(const APMPValueRef& value, int depth, HostBudget& budget,
+                                          APMPError* error) {
+  if (!budget.addValue(error)) return std::nullopt;
   switch (value->kind()) {
     case APMPRuntimeValue::Kind::kNull:
       return std::nullopt;
     case APMPRuntimeValue::Kind::kUndefined:
       return fnd::Value("");
     case APMPRuntimeValue::Kind::kMap:
-      return fnd::Value(DictionaryFromMap(static_cast<const APMPMapValue&>(*value), depth, error));
+      return fnd::Value(
+          DictionaryFromMap(static_cast<const APMPMapValue&>(*value), depth, budget, error));
     case APMPRuntimeValue::Kind::kArray: {
       fnd::Array array;
       if (depth >= APMPMaximumNestingDepth) {
         APMPSetError(error, APMPErrorCodeResourceLimit);
         return fnd::Value(std::move(array));
       }
-      for (const auto& element : static_cast<const APMPArrayValue&>(*value).allElements()) {
-        std::optional<fnd::Value> converted = ObjectFromValue(element, depth + 1, error);
+      const auto& source = static_cast<const APMPArrayValue&>(*value);
+      for (size_t i = 0; i < source.count(); ++i) {
+        std::optional<fnd::Value> converted =
+            ObjectFromValue(source.elementAtIndex(i), depth + 1, budget, error);
         if (*error) break;
         if (converted) array.push_back(std::move(*converted));
       }
       return fnd::Value(std::move(array));
+    }
+    case APMPRuntimeValue::Kind::kString: {
+      const std::u16string& text = static_cast<const APMPStringValue&>(*value).value();
+      if (!budget.addUnits(text.size(), error)) return std::nullopt;
+      double number = APMPStringToNumber(text);
+      if (!std::isnan(number)) return fnd::Value(number);
+      return fnd::Value(fnd::FromUTF16(text));
     }
     default: {
       APMPError numberError;
@@ -170,6 +253,7 @@ std::optional<fnd::Value> ObjectFromValue(const APMPValueRef& value, int depth, 
       if (!numberError && !std::isnan(number)) return fnd::Value(number);
       std::u16string text = value->stringValueOrError(error);
       if (*error) return std::nullopt;
+      if (!budget.addUnits(text.size(), error)) return std::nullopt;
       return fnd::Value(fnd::FromUTF16(text));
     }
   }
@@ -179,12 +263,26 @@ std::optional<fnd::Value> ObjectFromValue(const APMPValueRef& value, int depth, 
 
 APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(
     const APMPBRuntimeEntity& entity, APMPError* error) {
-  return ValueFromEntity(entity, 0, error);
+  TreeCost cost;
+  return ValueFromRecord(RecordOf(entity), 0, &cost, error);
+}
+
+APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(
+    const APMPBRuntimeEntity& entity, const APMPScopeRef& scope, APMPError* error) {
+  TreeCost cost;
+  APMPValueRef value = ValueFromRecord(RecordOf(entity), 0, &cost, error);
+  if (*error) return APMPUndefined();
+  if (!APMPChargeWork(scope, cost.entries, APMPElementsPerInstruction, error) ||
+      !APMPChargeWork(scope, cost.units, APMPCodeUnitsPerInstruction, error)) {
+    return APMPUndefined();
+  }
+  return value;
 }
 
 APMPValueRef APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(
     const APMPBRuntimeEntity& entity, APMPError* error) {
-  return StatementFromEntity(entity, 0, error);
+  TreeCost cost;
+  return StatementFromRecord(RecordOf(entity), 0, &cost, error);
 }
 
 APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromNSObject(const fnd::Value& object,
@@ -195,10 +293,20 @@ APMPValueRef APMPRuntimeEntityConverter::runtimeValueFromNSObject(const fnd::Val
 
 std::optional<fnd::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(
     const APMPValueRef& value, APMPError* error) {
-  return ObjectFromValue(value, 0, error);
+  HostBudget budget(nullptr);
+  return ObjectFromValue(value, 0, budget, error);
+}
+
+std::optional<fnd::Value> APMPRuntimeEntityConverter::objectFromRuntimeValue(
+    const APMPValueRef& value, const APMPScopeRef& scope, APMPError* error, size_t* size) {
+  HostBudget budget(scope);
+  std::optional<fnd::Value> object = ObjectFromValue(value, 0, budget, error);
+  if (size) *size = budget.used();
+  return object;
 }
 
 fnd::Dictionary APMPRuntimeEntityConverter::dictionaryFromMapValue(const APMPMapValue& map,
                                                                    APMPError* error) {
-  return DictionaryFromMap(map, 0, error);
+  HostBudget budget(nullptr);
+  return DictionaryFromMap(map, 0, budget, error);
 }

@@ -195,6 +195,17 @@ std::u16string APMPNumberToString(double value) {
   return result;
 }
 
+const std::shared_ptr<APMPNumberValue>* APMPNumberValue::SharedNumbers() {
+  static const auto* numbers = [] {
+    auto* made = new std::shared_ptr<APMPNumberValue>[kSharedNumbers];
+    for (size_t i = 0; i < kSharedNumbers; ++i) {
+      made[i] = std::make_shared<APMPNumberValue>(static_cast<double>(i));
+    }
+    return made;
+  }();
+  return numbers;
+}
+
 std::u16string APMPNumberValue::stringValueOrError(APMPError*) const {
   return APMPNumberToString(value_);
 }

@@ -16,13 +16,17 @@
 // may be handed between threads.
 #pragma once
 
+#include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "analytics/script/memory_account.h"
 #include "analytics/script/runtime_error.h"
+#include "analytics/script/runtime_limits.h"
 
 class APMPRuntimeValue;
 class APMPScope;
@@ -213,7 +217,13 @@ class APMPBooleanValue final : public APMPRuntimeValue {
 class APMPNumberValue final : public APMPRuntimeValue {
  public:
   static constexpr Kind kKind = Kind::kNumber;
+  // Small whole numbers (0 to 1023, not -0) come from shared immutable instances, so that
+  // counting allocates nothing.
   static std::shared_ptr<APMPNumberValue> numberWithDouble(double value) {
+    if (value >= 0 && value < kSharedNumbers && !(value == 0 && std::signbit(value))) {
+      const auto index = static_cast<size_t>(value);
+      if (static_cast<double>(index) == value) return SharedNumbers()[index];
+    }
     return std::make_shared<APMPNumberValue>(value);
   }
   explicit APMPNumberValue(double value) : APMPRuntimeValue(kKind), value_(value) {}
@@ -228,6 +238,8 @@ class APMPNumberValue final : public APMPRuntimeValue {
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
 
  private:
+  static constexpr size_t kSharedNumbers = 1024;
+  static const std::shared_ptr<APMPNumberValue>* SharedNumbers();
   const double value_;
 };
 
@@ -240,7 +252,11 @@ class APMPStringValue final : public APMPRuntimeValue {
   // From UTF-8 (ill-formed bytes read as U+FFFD).
   static std::shared_ptr<APMPStringValue> stringWithUTF8(std::string_view value);
   explicit APMPStringValue(std::u16string value)
-      : APMPRuntimeValue(kKind), value_(std::move(value)) {}
+      : APMPRuntimeValue(kKind), value_(std::move(value)) {
+    if (value_.size() >= APMPMemoryChargedStringLength) {
+      ticket_.set(APMPMemoryPerValue + static_cast<int64_t>(value_.size() * sizeof(char16_t)));
+    }
+  }
   const std::u16string& value() const { return value_; }
   // The text as UTF-8 (a lone surrogate becomes U+FFFD).
   std::string utf8Value() const;
@@ -257,6 +273,7 @@ class APMPStringValue final : public APMPRuntimeValue {
 
  private:
   const std::u16string value_;
+  APMPMemoryTicket ticket_;
 };
 
 // An unevaluated statement node: a command code and its argument nodes. Immutable.
@@ -273,6 +290,13 @@ class APMPStatementValue final : public APMPRuntimeValue {
   const APMPValueList& arguments() const { return arguments_; }
   void mark(APMPMarker& marker) override;
 
+  // What the shared command registrar resolved this statement's code to, kept by the registrar
+  // so that a statement run again skips the lookup (null until first run).
+  const void* dispatch() const { return dispatch_.load(std::memory_order_relaxed); }
+  void setDispatch(const void* dispatch) const {
+    dispatch_.store(dispatch, std::memory_order_relaxed);
+  }
+
  protected:
   // Equal codes and pairwise equal arguments.
   bool isEqualAtDepth(const APMPRuntimeValue& other, int depth) const override;
@@ -280,6 +304,7 @@ class APMPStatementValue final : public APMPRuntimeValue {
  private:
   const std::u16string functionName_;
   APMPValueList arguments_;
+  mutable std::atomic<const void*> dispatch_{nullptr};
 };
 
 // break, continue or return (with the returned value). Immutable.

@@ -4,7 +4,8 @@
 #include "analytics/script/release_queue.h"
 
 APMPScopeRef APMPScope::create(APMPScopeRef parentScope) {
-  return APMPScopeRef(new APMPScope(std::move(parentScope)));
+  // One allocation for the scope and its reference count.
+  return std::make_shared<APMPScope>(Token(), std::move(parentScope));
 }
 
 APMPScopeRef APMPScope::createChildScope() { return create(shared_from_this()); }
@@ -23,7 +24,7 @@ bool APMPScope::hasName(const std::u16string& name) const {
 
 APMPValueRef APMPScope::valueForName(const std::u16string& name) const {
   for (const APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (scope->contents_.hasName(name)) return scope->contents_.valueForName(name);
+    if (const APMPValueRef* value = scope->contents_.lookup(name)) return *value;
   }
   return APMPUndefined();
 }
@@ -40,18 +41,14 @@ void APMPScope::addImmutableValue(APMPValueRef value, const std::u16string& name
 
 void APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
   if (contents_.isImmutable()) return;
-  // The nearest scope that holds the name takes the write, each under its own guard; a chain
-  // without the name declares it here. Walked in a loop so that long chains cannot recurse.
-  APMPScope* scope = this;
-  while (scope) {
+  // The nearest scope that holds the name takes the write, under its own guard (an immutable
+  // scope or name keeps its value); a chain without the name declares it here. One walk up the
+  // chain, in a loop so that long chains cannot recurse.
+  for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
     if (scope->contents_.hasName(name)) {
       scope->contents_.setValue(std::move(value), name);
       return;
     }
-    APMPScope* parent = scope->parentScope_.get();
-    if (parent && parent->contents_.isImmutable() && parent->hasName(name)) return;
-    if (!parent || !parent->hasName(name)) break;
-    scope = parent;
   }
   contents_.setValue(std::move(value), name);
 }
@@ -64,12 +61,18 @@ std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
 }
 
 APMPScope* APMPScope::instructionCounterScope() {
+  if (counterScope_) return counterScope_;
   for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (scope->hasInstructionCounter_) return scope;
+    // An ancestor stays alive as long as this scope (the parent chain holds it), so it is kept.
+    if (scope->hasInstructionCounter_) return counterScope_ = scope;
+    if (scope->counterScope_) return counterScope_ = scope->counterScope_;
   }
   return nullptr;
 }
 
 void APMPScope::mark(APMPMarker& marker) {
   for (const auto& entry : contents_.entries()) marker.markValue(entry.second);
+  // What a closure reads lives in every scope up its chain (a block or loop iteration inside a
+  // call inside another call), so the whole chain stays marked while this scope is reachable.
+  marker.markScope(parentScope_);
 }

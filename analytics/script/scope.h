@@ -41,6 +41,8 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   // else in the nearest parent that holds it (by the same rule), else declares it here.
   void setValue(APMPValueRef value, const std::u16string& name);
   void makeImmutable() { contents_.makeImmutable(); }
+  // Drops every variable of this scope, immutable ones included.
+  void removeAllValues() { contents_.clear(); }
   bool isImmutable() const { return contents_.isImmutable(); }
 
   // This scope's own variables.
@@ -62,11 +64,17 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   int32_t instructionCount() const { return instructionCount_; }
   void setInstructionCount(int32_t count) { instructionCount_ = count; }
 
-  // Marks the values of this scope's own variables (not the parent's).
+  // Marks the values of this scope's own variables and the chain of parent scopes.
   void mark(APMPMarker& marker) override;
 
  private:
-  explicit APMPScope(APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+  struct Token {};
+
+ public:
+  // For create() only (the token is private).
+  APMPScope(Token, APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+
+ private:
   friend class APMPMarker;
 
   APMPScopeRef parentScope_;
@@ -75,4 +83,5 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   uint64_t markEpoch_ = 0;  // The collection pass that last marked this scope.
   bool hasInstructionCounter_ = false;
   int32_t instructionCount_ = 0;
+  APMPScope* counterScope_ = nullptr;  // Found by instructionCounterScope(); an ancestor or this.
 };

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analytics/script/array_value.h"
 #include "analytics/script/evaluator.h"
@@ -36,7 +38,11 @@ bool ChargeSearch(const APMPScopeRef& scope, const Text& text, const Text& searc
   const size_t factor = std::max<size_t>(1, search.size() / 32);
   const size_t most = APMPMaximumStringLength * APMPCodeUnitsPerInstruction;
   size_t units = text.size() > most / factor ? most : text.size() * factor;
-  return ChargeText(scope, units, error);
+  if (!ChargeText(scope, units, error)) return false;
+  // Text that is not in NFD is searched for canonical equivalents: every code point is looked up
+  // in the decomposition tables, which costs like an element.
+  if (search.empty() || (fnd::IsNFD(text) && fnd::IsNFD(search))) return true;
+  return APMPChargeWork(scope, text.size(), APMPElementsPerInstruction, error);
 }
 
 // APMPToInteger of the value's number form. NaN with the error on failure.
@@ -138,17 +144,69 @@ APMPValueRef LastIndexOf(const Text& text, const APMPValueList& arguments,
   return Number(range.found() ? static_cast<double>(range.location) : -1);
 }
 
-// Compiles a pattern (no options) and finds its first match in the text. nullopt with the
-// regular-expression engine's error when the pattern does not compile or the match runs past the
-// work limit; a result without groups when there is no match.
-std::optional<fnd::RegexMatch> FirstMatch(const Text& pattern, const Text& text, APMPError* error) {
+// Compiled patterns of this thread, most recently used first: a program that matches in a loop
+// compiles its pattern once. At most kCachedPatterns patterns and kCachedPatternUnits code units
+// of pattern text are kept; a longer pattern is compiled for each call.
+constexpr size_t kCachedPatterns = 32;
+constexpr size_t kCachedPatternUnits = 64 * 1024;
+
+struct CachedPattern {
+  Text pattern;
+  std::shared_ptr<const fnd::Regex> regex;
+};
+
+// The compiled pattern, or null with the regular-expression engine's error.
+std::shared_ptr<const fnd::Regex> CompiledPattern(const Text& pattern, APMPError* error) {
+  thread_local std::vector<CachedPattern> cache;
+  thread_local size_t cachedUnits = 0;
+  for (size_t i = 0; i < cache.size(); ++i) {
+    if (cache[i].pattern == pattern) {
+      std::rotate(cache.begin(), cache.begin() + static_cast<std::ptrdiff_t>(i),
+                  cache.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return cache.front().regex;
+    }
+  }
   fnd::Error failure;
   std::optional<fnd::Regex> regex = fnd::Regex::Compile(fnd::FromUTF16(pattern), 0, &failure);
   if (!regex) {
     *error = std::move(failure);
+    return nullptr;
+  }
+  auto compiled = std::make_shared<const fnd::Regex>(std::move(*regex));
+  if (pattern.size() <= kCachedPatternUnits) {
+    while (!cache.empty() && (cache.size() >= kCachedPatterns ||
+                              cachedUnits + pattern.size() > kCachedPatternUnits)) {
+      cachedUnits -= cache.back().pattern.size();
+      cache.pop_back();
+    }
+    cache.insert(cache.begin(), CachedPattern{pattern, compiled});
+    cachedUnits += pattern.size();
+  }
+  return compiled;
+}
+
+// Finds the first match of a pattern (no options) in the text. The engine's steps are charged as
+// it takes them (APMPInstructionsPerRegexStep each), so a backtracking pattern stops with code 18
+// once the budget is spent. nullopt with the engine's error when the pattern does not compile or
+// the match runs past its own work limit; a result without groups when there is no match.
+std::optional<fnd::RegexMatch> FirstMatch(const Text& pattern, const Text& text,
+                                          const APMPScopeRef& scope, APMPError* error) {
+  std::shared_ptr<const fnd::Regex> regex = CompiledPattern(pattern, error);
+  if (!regex) return std::nullopt;
+  APMPError chargeError;
+  int64_t charged = 0;
+  fnd::Regex::Progress progress = [&](int64_t steps) {
+    const int64_t instructions = (steps - charged) * APMPInstructionsPerRegexStep;
+    charged = steps;
+    return APMPChargeInstructions(scope, instructions, &chargeError);
+  };
+  fnd::Error failure;
+  std::optional<fnd::RegexMatch> match =
+      regex->firstMatch(std::u16string_view(text), 0, &failure, progress);
+  if (chargeError) {
+    *error = std::move(chargeError);
     return std::nullopt;
   }
-  std::optional<fnd::RegexMatch> match = regex->firstMatch(std::u16string_view(text), 0, &failure);
   if (match) return match;
   if (!failure.domain().empty()) {
     *error = std::move(failure);
@@ -167,7 +225,7 @@ APMPValueRef Match(const Text& text, const APMPValueList& arguments, const APMPS
   }
   if (pattern.empty()) return APMPObjectManager::arrayValueWithArray({String(Text())}, scope);
   if (!ChargeText(scope, text.size() + pattern.size(), error)) return APMPUndefined();
-  std::optional<fnd::RegexMatch> match = FirstMatch(pattern, text, error);
+  std::optional<fnd::RegexMatch> match = FirstMatch(pattern, text, scope, error);
   if (!match) return APMPUndefined();
   if (!match->range().found()) return APMPNull();
   const fnd::Range range = match->range();
@@ -182,7 +240,7 @@ APMPValueRef Search(const Text& text, const APMPValueList& arguments, const APMP
   if (*error) return APMPUndefined();
   if (pattern.empty()) return Number(0);
   if (!ChargeText(scope, text.size() + pattern.size(), error)) return APMPUndefined();
-  std::optional<fnd::RegexMatch> match = FirstMatch(pattern, text, error);
+  std::optional<fnd::RegexMatch> match = FirstMatch(pattern, text, scope, error);
   if (!match) return APMPUndefined();
   const fnd::Range range = match->range();
   return Number(range.found() ? static_cast<double>(range.location) : -1);

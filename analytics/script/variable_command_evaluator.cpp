@@ -111,7 +111,7 @@ APMPValueRef GetProperty(const APMPValueList& values, const APMPScopeRef&, APMPE
 
 APMPValueRef Null(const APMPValueList&, const APMPScopeRef&, APMPError*) { return APMPNull(); }
 
-APMPValueRef SetProperty(const APMPValueList& values, const APMPScopeRef&, APMPError* error) {
+APMPValueRef SetProperty(const APMPValueList& values, const APMPScopeRef& scope, APMPError* error) {
   if (!APMPHasExpectedArgumentLength(values, 3, error)) return APMPUndefined();
   const APMPValueRef& receiver = values[0];
   const APMPValueRef& key = values[1];
@@ -122,7 +122,7 @@ APMPValueRef SetProperty(const APMPValueList& values, const APMPScopeRef&, APMPE
       return Fail(error, APMPErrorCodePropertyWriteOnNull);
     case APMPRuntimeValue::Kind::kArray:
       // The value is the result even when the write failed; the error tells the caller.
-      static_cast<APMPArrayValue&>(*receiver).setValue(value, key, error);
+      static_cast<APMPArrayValue&>(*receiver).setValue(value, key, scope, error);
       return value;
     case APMPRuntimeValue::Kind::kMap:
     case APMPRuntimeValue::Kind::kFunction: {

@@ -20,6 +20,11 @@
 inline constexpr size_t APMPElementsPerInstruction = 16;    // Elements copied, moved or compared.
 inline constexpr size_t APMPCodeUnitsPerInstruction = 256;  // UTF-16 units scanned or copied.
 inline constexpr size_t APMPBindingsPerInstruction = 16;    // Variables bound by a loop.
+// Instructions that one step of the regular-expression engine costs (a step is a fixed batch of
+// its operations, a few hundred microseconds of backtracking).
+inline constexpr int64_t APMPInstructionsPerRegexStep = 256;
+// Code units converted for the host (to UTF-8, to a number, into an event) per instruction.
+inline constexpr size_t APMPHostUnitsPerInstruction = 64;
 
 // Adds `instructions` to the instruction count that APMPIncrementInstructionCounter() keeps for
 // the scope's chain (the runtime's hidden counter, or the script variable outside a runtime).

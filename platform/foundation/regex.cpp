@@ -139,6 +139,10 @@ std::optional<RegexMatch> First(const icu::RegexPattern& pattern, const icu::Uni
   return CurrentMatch(*m);
 }
 
+UBool U_CALLCONV ProgressCallback(const void* context, int32_t steps) {
+  return (*static_cast<const Regex::Progress*>(context))(steps) ? 1 : 0;
+}
+
 std::optional<std::vector<RegexMatch>> All(const icu::RegexPattern& pattern,
                                            const icu::UnicodeString& input, int32_t limit,
                                            Error* error) {
@@ -164,6 +168,24 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text, size_t from,
 std::optional<RegexMatch> Regex::firstMatch(std::u16string_view text, size_t from,
                                             Error* error) const {
   return First(*compiled_->icu, FromUTF16View(text), from, timeLimit_, error);
+}
+
+std::optional<RegexMatch> Regex::firstMatch(std::u16string_view text, size_t from, Error* error,
+                                            const Progress& progress) const {
+  // A read-only alias of the caller's units: no copy of a long subject.
+  const icu::UnicodeString input(false, text.data(), ClampedLength(text.size()));
+  if (from > static_cast<size_t>(input.length())) return std::nullopt;
+  auto m = MakeMatcher(*compiled_->icu, input, timeLimit_, error);
+  if (!m) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  if (progress) m->setMatchCallback(ProgressCallback, &progress, status);
+  bool found = U_SUCCESS(status) && m->find(static_cast<int64_t>(from), status);
+  if (U_FAILURE(status)) {
+    SetError(error, ErrorFromICU(status, "match regular expression"));
+    return std::nullopt;
+  }
+  if (!found) return std::nullopt;
+  return CurrentMatch(*m);
 }
 
 bool Regex::search(std::string_view text, Error* error) const {

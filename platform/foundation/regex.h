@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,13 @@ class Regex {
                                        Error* error = nullptr) const;
   std::optional<RegexMatch> firstMatch(std::u16string_view text, size_t from = 0,
                                        Error* error = nullptr) const;
+  // Called by a running match about once per ICU step with the steps taken so far (a step is a
+  // fixed number of the engine's operations, so the count measures the work done). Answering
+  // false stops the match, which then fails with U_REGEX_STOPPED_BY_CALLER.
+  using Progress = std::function<bool(int64_t steps)>;
+  // firstMatch() with `progress` told of the work as it goes; the subject is read in place.
+  std::optional<RegexMatch> firstMatch(std::u16string_view text, size_t from, Error* error,
+                                       const Progress& progress) const;
   // True when the pattern matches somewhere in the text.
   bool search(std::string_view text, Error* error = nullptr) const;
   // True when the pattern matches the whole text.

@@ -8,8 +8,10 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace fnd {
 
@@ -248,6 +250,13 @@ int CanonicalCompare(std::string_view a, std::string_view b) {
   return Sign(x.compare(y));
 }
 
+int CanonicalCompare(std::u16string_view a, std::u16string_view b) {
+  if (a == b) return 0;
+  const icu::UnicodeString x(false, a.data(), static_cast<int32_t>(a.size()));
+  const icu::UnicodeString y(false, b.data(), static_cast<int32_t>(b.size()));
+  return Sign(Normalize(x, false).compare(Normalize(y, false)));
+}
+
 bool CanonicalEquals(std::string_view a, std::string_view b) { return CanonicalCompare(a, b) == 0; }
 
 int CaseInsensitiveCompare(std::string_view a, std::string_view b) {
@@ -328,6 +337,74 @@ TextRange FindString(std::u16string_view haystack, std::u16string_view needle, F
       if (acceptable(at)) return {from + at, needle.size()};
     }
     return {};
+  }
+
+  // Canonical search in text that is not in NFD. The NFD of a stretch is as long as the sum of
+  // the full decompositions of its code points (reordering only permutes them), so each start
+  // has at most one end whose stretch can equal the needle's NFD: the one where those lengths add
+  // up to the needle's. The lengths are summed once for the whole range, and a stretch is
+  // normalised only where its length fits and its first decomposed code point is the needle's
+  // (when that is a starter, which reordering never moves), instead of at every position.
+  if (!options.caseInsensitive && !options.literal) {
+    const icu::UnicodeString wanted =
+        Normalize(icu::UnicodeString(needle.data(), static_cast<int32_t>(needle.size())), false);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    if (U_SUCCESS(status) && nfd != nullptr) {
+      const UChar32 first = wanted.char32At(0);
+      const bool firstIsStarter = !IsCombining(first);
+      std::vector<int32_t> starts;   // Code point starts in the range, then rangeEnd.
+      std::vector<int64_t> lengths;  // lengths[i]: decomposed units before starts[i].
+      std::vector<UChar32> heads;    // First decomposed code point of the code point at starts[i].
+      icu::UnicodeString decomposition;
+      int64_t total = 0;
+      for (int32_t b = rangeStart; b < rangeEnd; b = hay.moveIndex32(b, 1)) {
+        const UChar32 c = hay.char32At(b);
+        starts.push_back(b);
+        lengths.push_back(total);
+        if (c >= 0xC0 && nfd->getDecomposition(c, decomposition)) {  // Nothing below decomposes.
+          total += decomposition.length();
+          heads.push_back(decomposition.char32At(0));
+        } else {
+          total += U16_LENGTH(c);
+          heads.push_back(c);
+        }
+      }
+      starts.push_back(rangeEnd);
+      lengths.push_back(total);
+      const size_t count = heads.size();
+      // The end of the stretch from code point i whose decomposition is as long as the needle's,
+      // as an index into starts, or -1.
+      auto matchFrom = [&](size_t i) -> int32_t {
+        const int32_t b = starts[i];
+        if (firstIsStarter && (heads[i] != first || IsCombining(hay.char32At(b)))) return -1;
+        // Every code point adds at least one unit, so the end lies within |wanted| code points.
+        const int64_t target = lengths[i] + wanted.length();
+        size_t j = i + 1;
+        while (j < lengths.size() && lengths[j] < target) ++j;
+        if (j == lengths.size() || lengths[j] != target) return -1;
+        const int32_t e = starts[j];
+        if (Normalize(icu::UnicodeString(hay, b, e - b), false) != wanted) return -1;
+        if (e < rangeEnd && IsCombining(hay.char32At(e))) return -1;
+        return e;
+      };
+      if (!options.backwards) {
+        for (size_t i = 0; i < count; ++i) {
+          if (int32_t e = matchFrom(i); e >= 0) {
+            return {static_cast<size_t>(starts[i]), static_cast<size_t>(e - starts[i])};
+          }
+          if (options.anchored) break;
+        }
+        return {};
+      }
+      for (size_t i = count; i-- > 0;) {
+        if (int32_t e = matchFrom(i); e >= 0) {
+          if (options.anchored && e != rangeEnd) continue;
+          return {static_cast<size_t>(starts[i]), static_cast<size_t>(e - starts[i])};
+        }
+      }
+      return {};
+    }
   }
 
   const icu::UnicodeString key =
@@ -414,6 +491,16 @@ std::string NormalizeNFC(std::string_view text) { return ToUTF8(Normalize(ToUnic
 
 std::string NormalizeNFD(std::string_view text) {
   return ToUTF8(Normalize(ToUnicode(text), false));
+}
+
+bool IsNFD(std::u16string_view text) {
+  return IsNFD(icu::UnicodeString(false, text.data(), static_cast<int32_t>(text.size())));
+}
+
+std::u16string NormalizeNFD(std::u16string_view text) {
+  const icu::UnicodeString input(false, text.data(), static_cast<int32_t>(text.size()));
+  const icu::UnicodeString output = Normalize(input, false);
+  return std::u16string(output.getBuffer(), static_cast<size_t>(output.length()));
 }
 
 // ---- Numbers as text.

@@ -71,6 +71,9 @@ std::string Trim(std::string_view text, CharacterClass cls = CharacterClass::kWh
 // ("é" precomposed equals "e" + combining acute), otherwise UTF-16 code unit order; no locale,
 // case-sensitive. Returns -1, 0 or 1.
 int CanonicalCompare(std::string_view a, std::string_view b);
+// The same over UTF-16 code units, in code-unit order; a lone surrogate stays itself (distinct
+// from every other unit), where the UTF-8 form would turn it into U+FFFD.
+int CanonicalCompare(std::u16string_view a, std::u16string_view b);
 bool CanonicalEquals(std::string_view a, std::string_view b);
 // Like CanonicalCompare after full case folding of both texts. Returns -1, 0 or 1.
 int CaseInsensitiveCompare(std::string_view a, std::string_view b);
@@ -104,6 +107,10 @@ bool HasSuffix(std::string_view text, std::string_view suffix, bool caseInsensit
 // Unicode normalisation forms C (composed) and D (decomposed).
 std::string NormalizeNFC(std::string_view text);
 std::string NormalizeNFD(std::string_view text);
+// True when the UTF-16 text is already in NFD (all ASCII text is).
+bool IsNFD(std::u16string_view text);
+// NFD over UTF-16 code units; lone surrogates are kept as they are.
+std::u16string NormalizeNFD(std::u16string_view text);
 
 // Numbers as en_US text, with grouping separators. nullopt when the value is not finite or ICU
 // fails.

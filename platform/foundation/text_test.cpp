@@ -213,6 +213,14 @@ TEST(TextTest, FindsPlainText) {
       {"xabc", "ab", prefix, {}},
       {"abc", "bc", suffix, {1, 2}},
       {"abcx", "bc", suffix, {}},
+      // Text that is not in NFD: each start is tried once, at the one end whose decomposition
+      // is as long as the needle's.
+      {"caf\u00e9", "caf", none, {0, 3}},
+      {"e\u0301\u00e9", "\u0301", none, {1, 1}},
+      {"\u00e9\u00e9x", "e\u0301x", none, {1, 2}},
+      {"\ud55c\uae00", "\u1112\u1161\u11ab", none, {0, 1}},
+      {"\u00e9a\u00e9", "\u00e9", suffix, {2, 1}},
+      {"\u00e9a\u00e9", "a\u00e9", prefix, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.haystack + " / " + c.needle);

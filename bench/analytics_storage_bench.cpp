@@ -193,8 +193,10 @@ void PlainWrite(benchmark::State& state, int64_t limit) {
                      "INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, "
                      "is_realtime) VALUES (?, ?, ?, ?, ?)",
                      -1, &insert, nullptr);
-  sqlite3_prepare_v2(db, "SELECT min(rowid) AS low, max(rowid) AS high FROM raw_events", -1, &ends,
-                     nullptr);
+  sqlite3_prepare_v2(db,
+                     "SELECT (SELECT min(rowid) FROM raw_events) AS low, (SELECT max(rowid) FROM "
+                     "raw_events) AS high",
+                     -1, &ends, nullptr);
   sqlite3_prepare_v2(
       db, "SELECT rowid AS boundary FROM raw_events ORDER BY rowid DESC LIMIT 1 OFFSET ?", -1,
       &boundary, nullptr);

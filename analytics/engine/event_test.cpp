@@ -225,7 +225,8 @@ TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
   };
   const std::string longText(300, 'x');
   const std::vector<Case> cases = {
-      {"origin only", ZIVEvent::initWithOrigin("app", false, "level_up", 1700000000.5, 0, {})},
+      {"origin only",
+       ZIVEvent::initWithOrigin("app", false, "level_up", 1700000000.5, 0, fnd::Dictionary{})},
       {"every plain kind, a previous time",
        ZIVEvent::initWithOrigin(
            "app", false, "level_up", 1700000000.123, 1690000000.25,
@@ -236,7 +237,7 @@ TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
                                 {"long", ZIVValue::initWithString(longText)},
                                 {"score", ZIVValue::initWithDouble(-0.0)},
                                 {"ratio", ZIVValue::initWithDouble(12.5)}})},
-      {"before 1970", ZIVEvent::initWithOrigin("auto", false, "_e", -12.5, 0, {})},
+      {"before 1970", ZIVEvent::initWithOrigin("auto", false, "_e", -12.5, 0, fnd::Dictionary{})},
       {"item lists take the message's road",
        ZIVEvent::initWithOrigin("app", true, "purchase", 1.2345, 0, Items())},
   };

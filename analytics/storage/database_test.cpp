@@ -473,8 +473,9 @@ TEST_F(DatabaseTest, TheRawEventTrimDeletesWhatTheWholeTableStatementDeletes) {
       }
       auto remaining = [&] {
         std::vector<int64_t> ids;
-        for (const auto& row :
-             *Store().recordsForQuery("SELECT rowid AS id FROM raw_events ORDER BY rowid", {})) {
+        auto rows =
+            Store().recordsForQuery("SELECT rowid AS id FROM raw_events ORDER BY rowid", {});
+        for (const auto& row : rows.value_or(std::vector<fnd::Dictionary>{})) {
           ids.push_back(row.get("id").asInt());
         }
         return ids;

@@ -1,24 +1,49 @@
-// Raw events through the analytics database's own methods: inserts per second into an empty
-// table and into one that already holds 100,000 rows (each insert its own transaction, as the
-// event pipeline writes them), and the time to trim a table of 200,000 rows to a storage limit of
-// 100,000. Each run uses a fresh QUELLMARK_HOME.
+// The write the event pipeline makes for each event: in one exclusive transaction, the trim to the
+// storage limit (deleteRawEventsOverAbsoluteLimit) and the insert of the raw event
+// (insertRawEvent, which encodes the event), through the analytics database, next to plain SQLite
+// running the same statements (the same min/max check, boundary select and delete, and the insert
+// of an event encoded once beforehand) on a table of the same layout, in the same journal mode and
+// sync setting, in the same run.
+//
+// Each is measured into an empty table and into one holding 100,000 rows, one event per
+// transaction (as the pipeline writes) and 100 per transaction, with the trim and without it.
+// The storage limit is 1,000,000 rows, so the trim only checks; BM_*FullStore measure a store at
+// the default limit of 100,000 rows, where every event deletes the oldest row. Each benchmark uses
+// a fresh QUELLMARK_HOME. At the end the program prints the ratios (median of repetitions):
+//   database / plain SQLite for each case (goal: at least 0.9 single, 0.8 batched);
+//   100,000 rows / empty for the database's pipeline write (goal: at least 0.9);
+//   trim and insert / insert alone at 100,000 rows (goal: at least 0.9).
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "analytics/engine/event.h"
+#include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
+#include "analytics/storage/sqlite_store.h"
+#include "bench/bench_ratio.h"
 #include "platform/foundation/test_home.h"
 
 namespace {
 
 constexpr int64_t kStoredRows = 100000;
+constexpr int64_t kRoomyLimit = 1000000;
+constexpr int64_t kDefaultLimit = 100000;
+constexpr int kBatch = 100;
+constexpr int64_t kFingerprint = 12345;
 
 class Settings : public ZIVDatabaseSettings {
  public:
-  int64_t maxEventsStored() const override { return kStoredRows; }
+  explicit Settings(int64_t limit) : limit_(limit) {}
+  int64_t maxEventsStored() const override { return limit_; }
+
+ private:
+  int64_t limit_;
 };
 
 std::shared_ptr<ZIVEvent> MakeEvent(int64_t i) {
@@ -28,103 +53,286 @@ std::shared_ptr<ZIVEvent> MakeEvent(int64_t i) {
                                    {"score", ZIVValue::initWithDouble(12.5)}});
 }
 
-std::shared_ptr<ZIVDatabase> OpenDatabase() {
-  return ZIVDatabase::initWithDatabaseName("bench.sql", nullptr, nullptr,
-                                           {std::make_shared<Settings>(), nullptr});
+// The row's blob as insertRawEvent stores it: the event message without its name.
+fnd::Data EncodedRow(const ZIVEvent& event) {
+  auto proto = event.protoEvent();
+  NANOClearField(proto.get(), APMPBEvent::kName);
+  return proto->protoBuffer().value_or(fnd::Data{});
 }
 
-// Fills the table with `rows` raw events in one transaction.
-bool Fill(ZIVDatabase& database, int64_t rows) {
-  auto event = MakeEvent(0);
-  return database.performTransaction([&] {
-    for (int64_t i = 0; i < rows; ++i) {
-      if (!database.insertRawEvent(event, i % 16, false)) return false;
+struct Case {
+  int64_t rows;
+  int batch;
+  bool trim;
+  int64_t limit;
+
+  std::string name(const char* side) const {
+    return std::string(side) + (trim ? " trim+insert" : " insert") +
+           (batch == 1 ? " single" : " batched") + " rows=" + std::to_string(rows) +
+           " limit=" + std::to_string(limit);
+  }
+};
+
+Case CaseOf(const benchmark::State& state, int64_t limit) {
+  return {state.range(0), static_cast<int>(state.range(1)), state.range(2) != 0, limit};
+}
+
+// The journal mode and sync setting of the database's connection, for the baseline.
+struct Durability {
+  std::string journal = "delete";
+  int64_t synchronous = 2;
+};
+
+Durability DurabilityOf(sqlite3* db) {
+  Durability d;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    d.journal = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  }
+  sqlite3_finalize(statement);
+  if (sqlite3_prepare_v2(db, "PRAGMA synchronous", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    d.synchronous = sqlite3_column_int64(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  return d;
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+void Finish(benchmark::State& state, const std::string& name, int64_t events, double elapsed) {
+  state.SetItemsProcessed(events);
+  state.SetLabel(name);
+  if (elapsed > 0) bench::RecordRate(name, static_cast<double>(events) / elapsed);
+}
+
+void DatabaseWrite(benchmark::State& state, int64_t limit) {
+  const Case c = CaseOf(state, limit);
+  fnd::ScopedTestHome home;
+  auto database = ZIVDatabase::initWithDatabaseName("bench.sql", nullptr, nullptr,
+                                                    {std::make_shared<Settings>(c.limit), nullptr});
+  auto event = MakeEvent(1);
+  const bool filled = database && database->performTransaction([&] {
+    for (int64_t i = 0; i < c.rows; ++i) {
+      if (!database->insertRawEvent(event, kFingerprint, false)) return false;
     }
     return true;
   });
-}
-
-void BM_InsertRawEvent(benchmark::State& state) {
-  fnd::ScopedTestHome home;
-  auto database = OpenDatabase();
-  if (!database || !Fill(*database, state.range(0))) {
+  if (!filled) {
     state.SkipWithError("could not prepare the database");
     return;
   }
-  auto event = MakeEvent(1);
+  double elapsed = 0;
+  int64_t events = 0;
   for (auto _ : state) {
-    if (!database->insertRawEvent(event, 1, false)) {
-      state.SkipWithError("insert failed");
-      return;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.SetLabel(std::to_string(state.range(0)) + " rows stored");
-}
-BENCHMARK(BM_InsertRawEvent)
-    ->Arg(0)
-    ->Arg(kStoredRows)
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-
-void BM_InsertRawEventBatched(benchmark::State& state) {
-  fnd::ScopedTestHome home;
-  auto database = OpenDatabase();
-  if (!database || !Fill(*database, state.range(0))) {
-    state.SkipWithError("could not prepare the database");
-    return;
-  }
-  auto event = MakeEvent(1);
-  constexpr int kBatch = 100;
-  for (auto _ : state) {
-    bool done = database->performTransaction([&] {
-      for (int i = 0; i < kBatch; ++i) {
-        if (!database->insertRawEvent(event, 1, false)) return false;
+    const auto start = std::chrono::steady_clock::now();
+    const bool written = database->performTransaction([&] {
+      for (int i = 0; i < c.batch; ++i) {
+        if (c.trim && !database->deleteRawEventsOverAbsoluteLimit()) return false;
+        if (!database->insertRawEvent(event, kFingerprint, false)) return false;
       }
       return true;
     });
-    if (!done) {
-      state.SkipWithError("insert failed");
+    elapsed += Seconds(start);
+    if (!written) {
+      state.SkipWithError("write failed");
       return;
     }
+    events += c.batch;
   }
-  state.SetItemsProcessed(state.iterations() * kBatch);
-  state.SetLabel("100 per transaction, " + std::to_string(state.range(0)) + " rows stored");
+  Finish(state, c.name("database"), events, elapsed);
 }
-BENCHMARK(BM_InsertRawEventBatched)
-    ->Arg(0)
-    ->Arg(kStoredRows)
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
 
-void BM_TrimToStorageLimit(benchmark::State& state) {
+// The same statements through plain SQLite.
+void PlainWrite(benchmark::State& state, int64_t limit) {
+  const Case c = CaseOf(state, limit);
   fnd::ScopedTestHome home;
-  auto database = OpenDatabase();
-  if (!database) {
-    state.SkipWithError("could not open the database");
+  // The table's layout and the connection's settings come from a database made the usual way.
+  std::string path;
+  std::string createSQL;
+  Durability durability;
+  {
+    auto database = ZIVDatabase::initWithDatabaseName("bench-layout.sql", nullptr);
+    if (!database) {
+      state.SkipWithError("could not open the database");
+      return;
+    }
+    sqlite3* db = database->sqliteStore()->sqliteHandle();
+    durability = DurabilityOf(db);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE name = 'raw_events'", -1,
+                           &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      createSQL = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    path = database->sqliteStore()->databasePath() + ".plain";
+  }
+  sqlite3* db = nullptr;
+  if (createSQL.empty() || sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+    state.SkipWithError("could not open the baseline database");
+    sqlite3_close(db);
     return;
   }
+  sqlite3_exec(db, ("PRAGMA journal_mode=" + durability.journal).c_str(), nullptr, nullptr,
+               nullptr);
+  sqlite3_exec(db, ("PRAGMA synchronous=" + std::to_string(durability.synchronous)).c_str(),
+               nullptr, nullptr, nullptr);
+  sqlite3_exec(db, createSQL.c_str(), nullptr, nullptr, nullptr);
+
+  auto event = MakeEvent(1);
+  const fnd::Data data = EncodedRow(*event);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_stmt* ends = nullptr;
+  sqlite3_stmt* boundary = nullptr;
+  sqlite3_stmt* remove = nullptr;
+  sqlite3_prepare_v2(db,
+                     "INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, "
+                     "is_realtime) VALUES (?, ?, ?, ?, ?)",
+                     -1, &insert, nullptr);
+  sqlite3_prepare_v2(db,
+                     "SELECT (SELECT min(rowid) FROM raw_events) AS low, (SELECT max(rowid) FROM "
+                     "raw_events) AS high",
+                     -1, &ends, nullptr);
+  sqlite3_prepare_v2(
+      db, "SELECT rowid AS boundary FROM raw_events ORDER BY rowid DESC LIMIT 1 OFFSET ?", -1,
+      &boundary, nullptr);
+  sqlite3_prepare_v2(db, "DELETE FROM raw_events WHERE rowid <= ?", -1, &remove, nullptr);
+  auto insertRow = [&] {
+    sqlite3_bind_text(insert, 1, event->name().c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_double(insert, 2, event->timestamp());
+    sqlite3_bind_int64(insert, 3, kFingerprint);
+    sqlite3_bind_blob(insert, 4, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insert, 5, 0);
+    const bool done = sqlite3_step(insert) == SQLITE_DONE;
+    sqlite3_reset(insert);
+    return done;
+  };
+  const int64_t keep = c.limit - 1;
+  auto trim = [&] {
+    if (sqlite3_step(ends) != SQLITE_ROW) return false;
+    const bool empty = sqlite3_column_type(ends, 0) != SQLITE_INTEGER;
+    const int64_t low = sqlite3_column_int64(ends, 0);
+    const int64_t high = sqlite3_column_int64(ends, 1);
+    sqlite3_reset(ends);
+    if (empty || high - low + 1 <= keep) return true;
+    sqlite3_bind_int64(boundary, 1, keep);
+    const int step = sqlite3_step(boundary);
+    const int64_t cut = sqlite3_column_int64(boundary, 0);
+    sqlite3_reset(boundary);
+    if (step != SQLITE_ROW) return step == SQLITE_DONE;
+    sqlite3_bind_int64(remove, 1, cut);
+    const bool done = sqlite3_step(remove) == SQLITE_DONE;
+    sqlite3_reset(remove);
+    return done;
+  };
+  bool filled = sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == 0;
+  for (int64_t i = 0; filled && i < c.rows; ++i) filled = insertRow();
+  filled = filled && sqlite3_exec(db, "END TRANSACTION", nullptr, nullptr, nullptr) == 0;
+
+  double elapsed = 0;
+  int64_t events = 0;
   for (auto _ : state) {
-    state.PauseTiming();
-    bool filled = Fill(*database, 2 * kStoredRows);
-    state.ResumeTiming();
-    if (!filled) {
-      state.SkipWithError("could not fill the database");
-      return;
+    if (!filled) break;
+    const auto start = std::chrono::steady_clock::now();
+    bool written = sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == 0;
+    for (int i = 0; written && i < c.batch; ++i) {
+      written = (!c.trim || trim()) && insertRow();
     }
-    auto deleted = database->deleteRawEventsOverAbsoluteLimit();
-    if (!deleted || *deleted < kStoredRows) {
-      state.SkipWithError("trim failed");
-      return;
+    written = written && sqlite3_exec(db, "END TRANSACTION", nullptr, nullptr, nullptr) == 0;
+    elapsed += Seconds(start);
+    if (!written) {
+      filled = false;
+      break;
     }
-    state.PauseTiming();
-    if (!database->sqliteStore()->deleteAllRecordsFromTableWithName("raw_events")) {
-      state.SkipWithError("could not empty the table");
-    }
-    state.ResumeTiming();
+    events += c.batch;
   }
-  state.SetItemsProcessed(state.iterations() * kStoredRows);
+  for (sqlite3_stmt* statement : {insert, ends, boundary, remove}) sqlite3_finalize(statement);
+  sqlite3_close(db);
+  if (!filled) {
+    state.SkipWithError("the baseline could not write");
+    return;
+  }
+  Finish(state, c.name("plain SQLite"), events, elapsed);
+  state.SetLabel(c.name("plain SQLite") + " journal_mode=" + durability.journal +
+                 " synchronous=" + std::to_string(durability.synchronous));
 }
-BENCHMARK(BM_TrimToStorageLimit)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DatabaseWrite(benchmark::State& state) { DatabaseWrite(state, kRoomyLimit); }
+void BM_PlainWrite(benchmark::State& state) { PlainWrite(state, kRoomyLimit); }
+void BM_DatabaseWriteFullStore(benchmark::State& state) { DatabaseWrite(state, kDefaultLimit); }
+void BM_PlainWriteFullStore(benchmark::State& state) { PlainWrite(state, kDefaultLimit); }
+
+// Arguments: stored rows, events per transaction, trim (1) or not (0). The database and the
+// baseline alternate, case by case.
+void Cases(void (*database)(benchmark::State&), void (*plain)(benchmark::State&),
+           const char* suffix, std::initializer_list<std::array<int64_t, 3>> cases) {
+  for (const auto& c : cases) {
+    for (auto [fn, name] :
+         {std::pair{database, "BM_DatabaseWrite"}, std::pair{plain, "BM_PlainWrite"}}) {
+      benchmark::RegisterBenchmark((std::string(name) + suffix).c_str(), fn)
+          ->Args({c[0], c[1], c[2]})
+          ->ArgNames({"rows", "batch", "trim"})
+          ->Unit(benchmark::kMicrosecond)
+          ->UseRealTime()
+          ->MinTime(c[1] == 1 ? 1.0 : 0.5);
+    }
+  }
+}
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  Cases(BM_DatabaseWrite, BM_PlainWrite, "",
+        {{0, 1, 1},
+         {kStoredRows, 1, 1},
+         {kStoredRows, 1, 0},
+         {0, kBatch, 1},
+         {kStoredRows, kBatch, 1},
+         {kStoredRows, kBatch, 0}});
+  Cases(BM_DatabaseWriteFullStore, BM_PlainWriteFullStore, "FullStore",
+        {{kStoredRows, 1, 1}, {kStoredRows, kBatch, 1}});
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  const std::string rows = std::to_string(kStoredRows);
+  const std::string roomy = " limit=" + std::to_string(kRoomyLimit);
+  const std::string full = " limit=" + std::to_string(kDefaultLimit);
+  std::printf("\nEvents per second, median of repetitions: database / plain SQLite\n");
+  for (const char* write : {" trim+insert", " insert"}) {
+    for (const char* mode : {" single", " batched"}) {
+      for (const std::string& stored : {std::string("0"), rows}) {
+        const std::string which = std::string(write) + mode + " rows=" + stored + roomy;
+        const std::string label = std::string(write + 1) + mode + ", " + stored + " rows";
+        bench::PrintRatio(label.c_str(), "database" + which, "plain SQLite" + which,
+                          std::string(mode) == " single" ? "goal >= 0.9" : "goal >= 0.8");
+      }
+    }
+  }
+  for (const char* mode : {" single", " batched"}) {
+    const std::string which = std::string(" trim+insert") + mode + " rows=" + rows + full;
+    const std::string label = std::string("full store (every event deletes one)") + mode;
+    bench::PrintRatio(label.c_str(), "database" + which, "plain SQLite" + which, "same statements");
+  }
+  std::printf("\nThe database's pipeline write against itself\n");
+  for (const char* mode : {" single", " batched"}) {
+    bench::PrintRatio((std::string("trim+insert at ") + rows + " rows / empty," + mode).c_str(),
+                      std::string("database trim+insert") + mode + " rows=" + rows + roomy,
+                      std::string("database trim+insert") + mode + " rows=0" + roomy,
+                      "goal >= 0.9");
+    bench::PrintRatio(
+        (std::string("trim+insert / insert alone at ") + rows + " rows," + mode).c_str(),
+        std::string("database trim+insert") + mode + " rows=" + rows + roomy,
+        std::string("database insert") + mode + " rows=" + rows + roomy, "goal >= 0.9");
+    bench::PrintRatio((std::string("full store trim+insert / insert alone,") + mode).c_str(),
+                      std::string("database trim+insert") + mode + " rows=" + rows + full,
+                      std::string("database insert") + mode + " rows=" + rows + roomy,
+                      "goal >= 0.9");
+  }
+  return 0;
+}

@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "analytics/engine/data_type_validator.h"
@@ -419,6 +420,82 @@ bool ZIVHasProtoParameter(const fnd::Array& parameters, const std::string& name)
     return true;
   }
   return false;
+}
+
+namespace {
+
+void AppendVarint(fnd::Data* out, uint64_t value) {
+  while (value >= 0x80) {
+    out->push_back(static_cast<uint8_t>(value | 0x80));
+    value >>= 7;
+  }
+  out->push_back(static_cast<uint8_t>(value));
+}
+
+void AppendBytesField(fnd::Data* out, uint8_t key, const std::string& bytes) {
+  out->push_back(key);
+  AppendVarint(out, bytes.size());
+  out->insert(out->end(), bytes.begin(), bytes.end());
+}
+
+// Keys of the Event and EventParam fields, as nanopb writes them (field number << 3 | wire type).
+constexpr uint8_t kEventParamsKey = 0x0a;     // 1, length-delimited
+constexpr uint8_t kEventNameKey = 0x12;       // 2, length-delimited
+constexpr uint8_t kEventTimestampKey = 0x18;  // 3, varint
+constexpr uint8_t kEventPreviousKey = 0x20;   // 4, varint
+constexpr uint8_t kParamNameKey = 0x0a;       // 1, length-delimited
+constexpr uint8_t kParamStringKey = 0x12;     // 2, length-delimited
+constexpr uint8_t kParamIntKey = 0x18;        // 3, varint
+constexpr uint8_t kParamDoubleKey = 0x29;     // 5, 64-bit
+
+}  // namespace
+
+std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
+  // The message protoEvent() builds, written directly. Parameters whose value is not a plain
+  // double, integer or string (item lists, or values that protoEvent() logs and leaves out) take
+  // the message's own road.
+  size_t size = 0;
+  for (const auto& [key, value] : parameters_) {
+    if (!value || !(value->isDouble() || value->isInt64() || value->isString())) {
+      auto proto = protoEvent();
+      if (!proto) return std::nullopt;
+      if (!withName) NANOClearField(proto.get(), APMPBEvent::kName);
+      return proto->protoBuffer();
+    }
+    size += 24 + key.size() + (value->isString() ? value->object().asString().size() : 0);
+  }
+  fnd::Data out;
+  out.reserve(size + name_.size() + 32);
+  fnd::Data param;
+  for (const auto& [key, value] : parameters_) {
+    param.clear();
+    AppendBytesField(&param, kParamNameKey, key);
+    if (value->isDouble()) {
+      param.push_back(kParamDoubleKey);
+      const double number = value->doubleValue();
+      uint8_t bits[8];
+      std::memcpy(bits, &number, sizeof bits);
+      param.insert(param.end(), bits, bits + sizeof bits);
+    } else if (value->isInt64()) {
+      param.push_back(kParamIntKey);
+      AppendVarint(&param, static_cast<uint64_t>(value->int64Value()));
+    } else {
+      std::optional<std::string> text = value->stringValue();
+      if (!text) return std::nullopt;
+      AppendBytesField(&param, kParamStringKey, *text);
+    }
+    out.push_back(kEventParamsKey);
+    AppendVarint(&out, param.size());
+    out.insert(out.end(), param.begin(), param.end());
+  }
+  if (withName) AppendBytesField(&out, kEventNameKey, name_);
+  out.push_back(kEventTimestampKey);
+  AppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(timestamp_)));
+  if (previousTimestamp_ > DBL_EPSILON) {
+    out.push_back(kEventPreviousKey);
+    AppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(previousTimestamp_)));
+  }
+  return out;
 }
 
 std::shared_ptr<APMPBEvent> ZIVEvent::protoEvent() const {

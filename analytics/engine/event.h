@@ -98,6 +98,9 @@ class ZIVEvent {
   // The wire message: name, timestamp in milliseconds, previous timestamp in milliseconds (only
   // when above the double epsilon) and the parameters (array values as nested parameters).
   std::shared_ptr<APMPBEvent> protoEvent() const;
+  // The encoding of protoEvent(), byte for byte, written without building the message (the
+  // stored raw event leaves the name out: withName false). nullopt when it cannot be encoded.
+  std::optional<fnd::Data> encodedProtoEvent(bool withName) const;
   // The scripting runtime's event: the public name (internal-to-public table, else the name),
   // the timestamp and the parameters in Foundation form.
   APMPEvent editEvent() const;

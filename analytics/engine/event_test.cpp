@@ -218,6 +218,38 @@ TEST_F(EventTest, ProtoRoundTripKeepsItems) {
   EXPECT_EQ(back->parameters().size(), event->parameters().size());
 }
 
+TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
+  struct Case {
+    const char* what;
+    std::shared_ptr<ZIVEvent> event;
+  };
+  const std::string longText(300, 'x');
+  const std::vector<Case> cases = {
+      {"origin only",
+       ZIVEvent::initWithOrigin("app", false, "level_up", 1700000000.5, 0, fnd::Dictionary{})},
+      {"every plain kind, a previous time",
+       ZIVEvent::initWithOrigin(
+           "app", false, "level_up", 1700000000.123, 1690000000.25,
+           ZIVEvent::Parameters{{"level", ZIVValue::initWithInt64(-7)},
+                                {"big", ZIVValue::initWithInt64(INT64_MAX)},
+                                {"character", ZIVValue::initWithString(std::string("h\xC3\xA9ro"))},
+                                {"empty", ZIVValue::initWithString(std::string())},
+                                {"long", ZIVValue::initWithString(longText)},
+                                {"score", ZIVValue::initWithDouble(-0.0)},
+                                {"ratio", ZIVValue::initWithDouble(12.5)}})},
+      {"before 1970", ZIVEvent::initWithOrigin("auto", false, "_e", -12.5, 0, fnd::Dictionary{})},
+      {"item lists take the message's road",
+       ZIVEvent::initWithOrigin("app", true, "purchase", 1.2345, 0, Items())},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(c.event, nullptr) << c.what;
+    auto proto = c.event->protoEvent();
+    EXPECT_EQ(c.event->encodedProtoEvent(true), proto->protoBuffer()) << c.what;
+    NANOClearField(proto.get(), APMPBEvent::kName);
+    EXPECT_EQ(c.event->encodedProtoEvent(false), proto->protoBuffer()) << c.what;
+  }
+}
+
 TEST_F(EventTest, NestedArraysAreDroppedOnConversion) {
   fnd::Dictionary inner{
       {fnd::Value("deep"), Typed(ZIVValue::initWithArray(fnd::Value(fnd::Array{})))},

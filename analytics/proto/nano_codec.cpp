@@ -349,6 +349,402 @@ bool CopyField(const NanoField& source, std::unique_ptr<NanoField>* destination)
   return true;
 }
 
+// ---- Decoding
+
+// Set while nano_message_decode_nanopb runs on this thread: every level, nested ones included,
+// then decodes through pb_decode.
+thread_local bool decode_through_nanopb = false;
+
+// The two nanopb passes over one level: pass 1 decodes strings and singular sub-messages and
+// counts the items of repeated fields, pass 2 stores the items.
+bool DecodeThroughNanopb(const ApmpbMessageDescriptor& d, const uint8_t* bytes, size_t length,
+                         NanoMessageInfo* info) {
+  PbStruct pb(d);
+  if (!nano_message_set_decoders(d, pb.get(), info)) {
+    NanoLog("<ERROR> %s decoder failed: Unable to set decoders\n", d.message_id);
+    return false;
+  }
+  pb_istream_t first = pb_istream_from_buffer(bytes, length);
+  if (!pb_decode(&first, d.nanopb_fields, pb.get())) {
+    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, PB_GET_ERROR(&first));
+    return false;
+  }
+  if (HasRepeatedField(d) && !nano_message_alloc_arrays(d, info)) {
+    NanoLog("<ERROR> %s decoder failed: Unable to allocate arrays\n", d.message_id);
+    return false;
+  }
+  pb_istream_t second = pb_istream_from_buffer(bytes, length);
+  if (!pb_decode(&second, d.nanopb_fields, pb.get())) {
+    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, PB_GET_ERROR(&second));
+    return false;
+  }
+  nano_message_populate_info(d, pb.get(), info);
+  return true;
+}
+
+// The direct decoder reads the wire itself, straight into the record, with the same two passes
+// per level, the same acceptance rules and the same error texts as pb_decode driving the
+// callbacks above (nano_codec_test checks the two against each other on mutated input).
+
+// Wire types.
+constexpr uint32_t kWireVarint = 0;
+constexpr uint32_t kWire64Bit = 1;
+constexpr uint32_t kWireString = 2;
+constexpr uint32_t kWire32Bit = 5;
+
+// The unread bytes of one message level (or of one element), with the first error met.
+struct Wire {
+  const uint8_t* p;
+  const uint8_t* end;
+  const char* error = nullptr;
+
+  size_t left() const { return static_cast<size_t>(end - p); }
+  bool fail(const char* text) {
+    if (!error) error = text;
+    return false;
+  }
+};
+
+// The bytes of one element: a length-delimited field's content, or the raw bytes of a varint or
+// fixed-size value given for a field that nanopb hands to a callback.
+struct Element {
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  bool raw = false;  // Not length-delimited: a failing callback then leaves no error text.
+};
+
+bool WireRead(Wire& w, size_t count, const uint8_t** bytes) {
+  if (w.left() < count) return w.fail("end-of-stream");
+  *bytes = w.p;
+  w.p += count;
+  return true;
+}
+
+// pb_decode_varint32: up to 32 bits, longer forms only as zero padding or sign extension.
+bool WireVarint32(Wire& w, uint32_t* value) {
+  if (w.left() >= 1 && w.p[0] < 0x80) {
+    *value = *w.p++;
+    return true;
+  }
+  if (w.left() >= 2 && w.p[1] < 0x80) {
+    *value = (w.p[0] & 0x7fu) | (static_cast<uint32_t>(w.p[1]) << 7);
+    w.p += 2;
+    return true;
+  }
+  // Longer or at the very end: nanopb's own routine, for its exact rules.
+  pb_istream_t stream = pb_istream_from_buffer(w.p, w.left());
+  const bool ok = pb_decode_varint32(&stream, value);
+  w.p = w.end - stream.bytes_left;
+  if (!ok) return w.fail(PB_GET_ERROR(&stream));
+  return true;
+}
+
+// pb_decode_varint: up to ten bytes, the tenth holding only the top bit.
+bool WireVarint64(Wire& w, uint64_t* value) {
+  uint64_t result = 0;
+  unsigned shift = 0;
+  uint8_t byte;
+  do {
+    if (w.p == w.end) return w.fail("end-of-stream");
+    byte = *w.p++;
+    if (shift >= 63 && (byte & 0xfe) != 0) return w.fail("varint overflow");
+    result |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    shift += 7;
+  } while (byte & 0x80);
+  *value = result;
+  return true;
+}
+
+// pb_skip_field.
+bool WireSkip(Wire& w, uint32_t wire_type) {
+  const uint8_t* ignored;
+  switch (wire_type) {
+    case kWireVarint:
+      do {
+        if (w.p == w.end) return w.fail("end-of-stream");
+      } while (*w.p++ & 0x80);
+      return true;
+    case kWire64Bit:
+      return WireRead(w, 8, &ignored);
+    case kWireString: {
+      uint32_t length;
+      if (!WireVarint32(w, &length)) return false;
+      return WireRead(w, length, &ignored);
+    }
+    case kWire32Bit:
+      return WireRead(w, 4, &ignored);
+    default:
+      return w.fail("invalid wire_type");
+  }
+}
+
+// The element of a field that nanopb decodes through a callback: the content of a
+// length-delimited field, or the raw bytes of any other (a varint of at most ten bytes).
+bool WireElement(Wire& w, uint32_t wire_type, Element* element) {
+  element->raw = wire_type != kWireString;
+  switch (wire_type) {
+    case kWireString: {
+      uint32_t length;
+      if (!WireVarint32(w, &length)) return false;
+      if (w.left() < length) return w.fail("parent stream too short");
+      element->bytes = w.p;
+      element->length = length;
+      w.p += length;
+      return true;
+    }
+    case kWireVarint: {
+      element->bytes = w.p;
+      size_t size = 0;
+      do {
+        if (++size > 10) return w.fail("varint overflow");
+        if (w.p == w.end) return w.fail("end-of-stream");
+      } while (*w.p++ & 0x80);
+      element->length = size;
+      return true;
+    }
+    case kWire64Bit:
+      element->length = 8;
+      return WireRead(w, 8, &element->bytes);
+    case kWire32Bit:
+      element->length = 4;
+      return WireRead(w, 4, &element->bytes);
+    default:
+      return w.fail("invalid wire_type");
+  }
+}
+
+// A singular scalar's cell, decoded as nanopb decodes the field's type.
+bool WireScalar(Wire& w, uint32_t kind, uint32_t wire_type, uint64_t* cell) {
+  const uint8_t* bytes;
+  if (kind & kNanoKindFloat) {
+    if (wire_type != kWire32Bit) return w.fail("wrong wire type");
+    if (!WireRead(w, 4, &bytes)) return false;
+    uint32_t bits;
+    std::memcpy(&bits, bytes, 4);
+    *cell = bits;
+    return true;
+  }
+  if (kind & kNanoKindDouble) {
+    if (wire_type != kWire64Bit) return w.fail("wrong wire type");
+    if (!WireRead(w, 8, &bytes)) return false;
+    std::memcpy(cell, bytes, 8);
+    return true;
+  }
+  if (wire_type != kWireVarint) return w.fail("wrong wire type");
+  if (kind & kNanoKindBool) {
+    uint32_t value;
+    if (!WireVarint32(w, &value)) return false;
+    *cell = value != 0 ? 1 : 0;
+    return true;
+  }
+  uint64_t value;
+  if (!WireVarint64(w, &value)) return false;
+  if (kind & (kNanoKindInt32 | kNanoKindEnum)) {
+    *cell = static_cast<uint32_t>(value);  // The low 32 bits, as an int32 field keeps them.
+  } else if (kind & kNanoKindUInt32) {
+    if (value > std::numeric_limits<uint32_t>::max()) return w.fail("integer too large");
+    *cell = value;
+  } else {
+    *cell = value;
+  }
+  return true;
+}
+
+// The error text that the level's pb_decode answers after a callback failed: the element's own
+// error, or "callback failed"; none for a raw element.
+const char* CallbackError(const Element& element, const char* inner = nullptr) {
+  if (element.raw) return nullptr;
+  return inner ? inner : "callback failed";
+}
+
+// Visits the repeated integers of one element: each varint of a packed run, or the one varint
+// read from a raw value (whose further bytes are ignored). On failure *error is the text for
+// the level.
+template <typename Visit>
+bool WireIntegers(const Element& element, const char** error, Visit visit) {
+  Wire run{element.bytes, element.bytes + element.length};
+  do {
+    if (run.left() == 0) break;  // An empty packed run holds no items.
+    uint64_t value;
+    if (!WireVarint64(run, &value) || !visit(value)) {
+      *error = CallbackError(element, run.error);
+      return false;
+    }
+  } while (!element.raw);
+  return true;
+}
+
+bool LevelFailed(const ApmpbMessageDescriptor& d, const char* text) {
+  NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, text ? text : "(none)");
+  return false;
+}
+
+constexpr int32_t kMaxDirectFields = 64;
+
+// Whether `info` is a freshly initialised record of type `d` that the direct decoder can fill
+// (every other record goes through nanopb, which handles whatever it holds); empties its arrays
+// as the nanopb set-up does.
+bool PrepareDirectDecode(const ApmpbMessageDescriptor& d, NanoMessageInfo* info) {
+  if (info->descriptor != &d || d.field_count > kMaxDirectFields ||
+      info->slots.size() != static_cast<size_t>(d.field_count)) {
+    return false;
+  }
+  for (int32_t i = 0; i < d.field_count; ++i) {
+    NanoField* field = info->slots[static_cast<size_t>(i)].get();
+    if (IsRepeated(d.fields_type[i])) {
+      NanoArray* array = field ? field->array() : nullptr;
+      if (!array) return false;
+      if (array->item_count != 0 || array->items) nano_init_array_info(array);
+    } else if (field) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A new record of type `d` decoded from `element`, or null (the decode logged why).
+std::unique_ptr<NanoMessageInfo> DecodeElement(const ApmpbMessageDescriptor& d,
+                                               const Element& element) {
+  auto record = std::make_unique<NanoMessageInfo>();
+  if (!d.init(record.get())) return nullptr;
+  if (!d.decode(element.bytes, element.length, record.get())) return nullptr;
+  return record;
+}
+
+bool DecodeDirect(const ApmpbMessageDescriptor& d, const uint8_t* bytes, size_t length,
+                  NanoMessageInfo* info) {
+  uint64_t scalars[kMaxDirectFields];
+  uint64_t present = 0;
+  bool has_items = false;
+
+  // Pass 1: scalars (the last occurrence wins), strings and singular sub-messages (the first
+  // wins), and the item count of every repeated field.
+  Wire w{bytes, bytes + length};
+  while (w.left() > 0) {
+    uint32_t key;
+    if (!WireVarint32(w, &key)) return LevelFailed(d, w.error);
+    const uint32_t tag = key >> 3;
+    const uint32_t wire_type = key & 7;
+    if (tag == 0) return LevelFailed(d, "zero tag");
+    const int32_t position = d.positionForTag(tag);
+    if (position < 0) {
+      if (!WireSkip(w, wire_type)) return LevelFailed(d, w.error);
+      continue;
+    }
+    const uint32_t kind = d.fields_type[position];
+    std::unique_ptr<NanoField>& slot = info->slots[static_cast<size_t>(position)];
+    if (IsRepeated(kind)) {
+      Element element;
+      if (!WireElement(w, wire_type, &element)) return LevelFailed(d, w.error);
+      NanoArray* array = slot->array();
+      if (IsMessage(kind) || IsStringLike(kind)) {
+        if (array->item_count == std::numeric_limits<uint32_t>::max()) {
+          return LevelFailed(d, CallbackError(element));
+        }
+        ++array->item_count;
+      } else {
+        const char* error = nullptr;
+        const bool counted = WireIntegers(element, &error, [&](uint64_t) {
+          if (array->item_count == std::numeric_limits<uint32_t>::max()) return false;
+          ++array->item_count;
+          return true;
+        });
+        if (!counted) return LevelFailed(d, error);
+      }
+      has_items = has_items || array->item_count > 0;
+      continue;
+    }
+    if (IsStringLike(kind)) {
+      Element element;
+      if (!WireElement(w, wire_type, &element)) return LevelFailed(d, w.error);
+      if (slot) continue;
+      if (element.length > kNanoMaxStringLength) {
+        NanoLog("Unable to process proto stream. Buffer is too big. %zu > %d", element.length,
+                static_cast<int>(kNanoMaxStringLength));
+        return LevelFailed(d, CallbackError(element));
+      }
+      NanoString string;
+      string.bytes.emplace(reinterpret_cast<const char*>(element.bytes), element.length);
+      slot = std::make_unique<NanoField>(std::move(string));
+      continue;
+    }
+    if (IsMessage(kind)) {
+      Element element;
+      if (!WireElement(w, wire_type, &element)) return LevelFailed(d, w.error);
+      if (slot) continue;
+      const ApmpbMessageDescriptor* sub = d.fields[position].message;
+      std::unique_ptr<NanoMessageInfo> record = DecodeElement(*sub, element);
+      if (!record) {
+        NanoLog("<ERROR> %s decoder failed: Unable to decode %s\n", d.message_id, sub->message_id);
+        return LevelFailed(d, CallbackError(element));
+      }
+      slot = std::make_unique<NanoField>(std::move(record));
+      continue;
+    }
+    if (!WireScalar(w, kind, wire_type, &scalars[position])) return LevelFailed(d, w.error);
+    present |= uint64_t{1} << position;
+  }
+
+  // Item arrays at their exact sizes.
+  for (int32_t i = 0; i < d.field_count; ++i) {
+    if (!IsRepeated(d.fields_type[i])) continue;
+    NanoArray* array = info->slots[static_cast<size_t>(i)]->array();
+    array->fill_index = 0;
+    array->items.reset();
+    if (array->item_count > 0) array->items.emplace(array->item_count);
+  }
+
+  // Pass 2: the items. Pass 1 accepted the level, so only an item can fail now.
+  if (has_items) {
+    Wire again{bytes, bytes + length};
+    while (again.left() > 0) {
+      uint32_t key;
+      (void)WireVarint32(again, &key);
+      const uint32_t wire_type = key & 7;
+      const int32_t position = d.positionForTag(key >> 3);
+      if (position < 0 || !IsRepeated(d.fields_type[position])) {
+        (void)WireSkip(again, wire_type);
+        continue;
+      }
+      const uint32_t kind = d.fields_type[position];
+      NanoArray* array = info->slots[static_cast<size_t>(position)]->array();
+      Element element;
+      (void)WireElement(again, wire_type, &element);
+      std::vector<std::unique_ptr<NanoField>>& items = *array->items;
+      if (IsMessage(kind)) {
+        const ApmpbMessageDescriptor* item = d.fields[position].message;
+        std::unique_ptr<NanoMessageInfo> record = DecodeElement(*item, element);
+        if (!record) {
+          NanoLog("<ERROR> %s decoder failed: Unable to decode repeated %s\n", d.message_id,
+                  item->message_id);
+          return LevelFailed(d, CallbackError(element));
+        }
+        items[array->fill_index++] = std::make_unique<NanoField>(std::move(record));
+      } else if (IsStringLike(kind)) {
+        if (element.length > kNanoMaxStringLength) {
+          NanoLog("Unable to process proto stream. Buffer is too big. %zu > %d", element.length,
+                  static_cast<int>(kNanoMaxStringLength));
+          return LevelFailed(d, CallbackError(element));
+        }
+        NanoString string;
+        string.bytes.emplace(reinterpret_cast<const char*>(element.bytes), element.length);
+        items[array->fill_index++] = std::make_unique<NanoField>(std::move(string));
+      } else {
+        const char* ignored = nullptr;
+        (void)WireIntegers(element, &ignored, [&](uint64_t value) {
+          items[array->fill_index++] = std::make_unique<NanoField>(value);
+          return true;
+        });
+      }
+    }
+  }
+
+  for (int32_t i = 0; present != 0; ++i, present >>= 1) {
+    if (present & 1) *CellFor(&info->slots[static_cast<size_t>(i)]) = scalars[i];
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---- Message family
@@ -480,27 +876,18 @@ bool nano_message_decode(const ApmpbMessageDescriptor& d, const uint8_t* bytes, 
     NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, "buffer is NULL");
     return false;
   }
-  PbStruct pb(d);
-  if (!nano_message_set_decoders(d, pb.get(), info)) {
-    NanoLog("<ERROR> %s decoder failed: Unable to set decoders\n", d.message_id);
-    return false;
+  if (!decode_through_nanopb && PrepareDirectDecode(d, info)) {
+    return DecodeDirect(d, bytes, length, info);
   }
-  pb_istream_t first = pb_istream_from_buffer(bytes, length);
-  if (!pb_decode(&first, d.nanopb_fields, pb.get())) {
-    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, PB_GET_ERROR(&first));
-    return false;
-  }
-  if (HasRepeatedField(d) && !nano_message_alloc_arrays(d, info)) {
-    NanoLog("<ERROR> %s decoder failed: Unable to allocate arrays\n", d.message_id);
-    return false;
-  }
-  pb_istream_t second = pb_istream_from_buffer(bytes, length);
-  if (!pb_decode(&second, d.nanopb_fields, pb.get())) {
-    NanoLog("<ERROR> %s decoder failed: %s\n", d.message_id, PB_GET_ERROR(&second));
-    return false;
-  }
-  nano_message_populate_info(d, pb.get(), info);
-  return true;
+  return DecodeThroughNanopb(d, bytes, length, info);
+}
+
+bool nano_message_decode_nanopb(const ApmpbMessageDescriptor& d, const uint8_t* bytes,
+                                size_t length, NanoMessageInfo* info) {
+  const bool previous = std::exchange(decode_through_nanopb, true);
+  const bool decoded = nano_message_decode(d, bytes, length, info);
+  decode_through_nanopb = previous;
+  return decoded;
 }
 
 bool nano_message_decode_repeated(const ApmpbMessageDescriptor& d, pb_istream_t* stream,

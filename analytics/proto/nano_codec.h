@@ -2,10 +2,14 @@
 // routines on raw field storage.
 //
 // Each nano_message_* function takes the message's descriptor first; the generated per-message
-// family (analytics/proto/generated/apmpb_messages.h) binds it. Decoding and encoding run through
-// nanopb in two passes: decoding counts the items of every repeated field in pass 1, allocates
-// each item array once at its exact size, and stores the items in pass 2; encoding sizes the
-// message first and then writes it into one buffer of exactly that size.
+// family (analytics/proto/generated/apmpb_messages.h) binds it. Both codecs run two passes:
+// decoding counts the items of every repeated field of a level in pass 1, allocates each item
+// array once at its exact size, and stores the items in pass 2; encoding sizes the message first
+// and then writes it into one buffer of exactly that size. Encoding runs through nanopb. Decoding
+// reads the wire straight into the record, with nanopb's acceptance rules and error texts (a
+// field nanopb hands to a callback may arrive with any wire type and its raw bytes are then the
+// element; strings and sub-messages keep their first occurrence, scalars their last); records
+// that are not freshly initialised are decoded through nanopb itself.
 //
 // Failures are answered by the result (false, or -1 from an encode) plus one line through
 // NanoLog(); nothing throws and nothing aborts. A failed decode leaves what it stored so far in
@@ -59,9 +63,16 @@ bool nano_message_copy(const ApmpbMessageDescriptor& d,
 bool nano_message_set_decoders(const ApmpbMessageDescriptor& d, void* pb, NanoMessageInfo* info);
 
 // Two-pass decode of `length` bytes into `info`, which must be an initialised record of this
-// type. Zero bytes decode to an empty message.
+// type. Zero bytes decode to an empty message. Messages nested more than kNanoMaxNestingDepth
+// deep, strings longer than kNanoMaxStringLength and sizes beyond the bytes left fail.
 bool nano_message_decode(const ApmpbMessageDescriptor& d, const uint8_t* bytes, size_t length,
                          NanoMessageInfo* info);
+
+// The same decode with every level, nested ones included, driven by nanopb's pb_decode and the
+// callbacks below: same result, same log lines, slower. The reference the direct decoder is
+// checked against.
+bool nano_message_decode_nanopb(const ApmpbMessageDescriptor& d, const uint8_t* bytes,
+                                size_t length, NanoMessageInfo* info);
 
 // nanopb decode callback for one element of a repeated field whose items are messages of type
 // `d`; `*arg` is the field's array record.

@@ -284,10 +284,14 @@ std::optional<int64_t> ZIVDatabase::trimTable(const std::string& table, int64_t 
     return std::nullopt;
   }
   // This runs before every stored event, so the usual answer (nothing to delete) must not walk
-  // the table. Rowids only grow, so max - min + 1 bounds the row count from above; both ends come
-  // from the rowid tree in O(log n). Only a bound over `keep` looks further.
-  auto ends = sqliteStore_->recordsForQuery(
-      "SELECT min(rowid) AS low, max(rowid) AS high FROM " + table, {}, error);
+  // the table. Rowids are distinct integers, so max - min + 1 bounds the row count from above;
+  // both ends come from the rowid tree in O(log n), each in a query of its own (SQLite reads an
+  // end of the tree only for a lone min() or max(); both in one query scan the table). Only a
+  // bound over `keep` looks further.
+  auto ends =
+      sqliteStore_->recordsForQuery("SELECT (SELECT min(rowid) FROM " + table +
+                                        ") AS low, (SELECT max(rowid) FROM " + table + ") AS high",
+                                    {}, error);
   if (!ends) return std::nullopt;
   const fnd::Value low = ends->empty() ? fnd::Value() : ends->front().get("low");
   const fnd::Value high = ends->empty() ? fnd::Value() : ends->front().get("high");

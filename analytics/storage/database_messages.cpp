@@ -56,10 +56,7 @@ std::shared_ptr<ZIVEvent> DecodedEvent(const fnd::Value& stored) {
 
 // The encoded event as "raw_events"."data" stores it: the name lives in its own column.
 std::optional<fnd::Data> EncodedRawEvent(const ZIVEvent& event) {
-  auto proto = event.protoEvent();
-  if (!proto) return std::nullopt;
-  NANOClearField(proto.get(), APMPBEvent::kName);
-  return proto->protoBuffer();
+  return event.encodedProtoEvent(false);
 }
 
 }  // namespace

@@ -446,6 +446,58 @@ TEST_F(DatabaseTest, TheRawEventTrimCountsRowsNotTheSpanOfTheirIds) {
   EXPECT_EQ(Count("raw_events"), 0);
 }
 
+TEST_F(DatabaseTest, TheRawEventTrimDeletesWhatTheWholeTableStatementDeletes) {
+  // Each fixture keeps the rowids listed; the trim must leave what
+  // "DELETE ... WHERE rowid IN (SELECT rowid ... ORDER BY rowid DESC LIMIT -1 OFFSET limit - 1)"
+  // leaves on the same rows.
+  struct Fixture {
+    const char* what;
+    std::vector<int64_t> rowids;
+  };
+  const std::vector<Fixture> fixtures = {
+      {"dense", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+      {"a gap at the old end", {1, 7, 8, 9, 10, 11, 12}},
+      {"a gap at the new end", {1, 2, 3, 4, 5, 50}},
+      {"gaps everywhere", {3, 9, 10, 27, 28, 29, 100, 1000, 1001}},
+      {"one row", {42}},
+      {"empty", {}},
+  };
+  for (const Fixture& f : fixtures) {
+    for (int64_t limit : {-3, 0, 1, 2, 3, 5, 9, 10, 11, 20}) {
+      Exec("DELETE FROM raw_events WHERE 1");
+      for (int64_t rowid : f.rowids) {
+        Exec(
+            "INSERT INTO raw_events (rowid, name, timestamp, metadata_fingerprint, data, "
+            "is_realtime) VALUES (" +
+            std::to_string(rowid) + ", 'e', 1, 1, x'00', 0)");
+      }
+      auto remaining = [&] {
+        std::vector<int64_t> ids;
+        auto rows =
+            Store().recordsForQuery("SELECT rowid AS id FROM raw_events ORDER BY rowid", {});
+        for (const auto& row : rows.value_or(std::vector<fnd::Dictionary>{})) {
+          ids.push_back(row.get("id").asInt());
+        }
+        return ids;
+      };
+      Exec("SAVEPOINT old_statement");
+      Exec(
+          "DELETE FROM raw_events WHERE rowid IN (SELECT rowid FROM raw_events ORDER BY rowid "
+          "DESC LIMIT -1 OFFSET " +
+          std::to_string(limit - 1) + ")");
+      const std::vector<int64_t> expected = remaining();
+      Exec("ROLLBACK TO old_statement");
+      Exec("RELEASE old_statement");
+      settings_->maxEvents = limit;
+      const std::optional<int64_t> deleted = db_->deleteRawEventsOverAbsoluteLimit();
+      ASSERT_TRUE(deleted.has_value()) << f.what << ", limit " << limit;
+      EXPECT_EQ(remaining(), expected) << f.what << ", limit " << limit;
+      EXPECT_EQ(*deleted, static_cast<int64_t>(f.rowids.size() - expected.size()))
+          << f.what << ", limit " << limit;
+    }
+  }
+}
+
 TEST_F(DatabaseTest, RawEventMetadataIsStoredOncePerFingerprint) {
   auto bundle = MakeBundle("1:app", 0);
   NANOSetString(bundle.get(), APMPBMeasurementBundle::kPlatform, fnd::Value("macos"));

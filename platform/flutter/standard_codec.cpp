@@ -244,20 +244,12 @@ void FlutterStandardReader::fail(fnd::Error error) {
   error_ = std::move(error);
 }
 
-bool FlutterStandardReader::require(size_t length) {
+bool FlutterStandardReader::failRequire(size_t length) {
   if (failed_) return false;
-  if (length > remaining()) {
-    fail(codecError(kFlutterCodecTruncated,
-                    "Message truncated: " + std::to_string(length) + " bytes needed at offset " +
-                        std::to_string(position_) + ", " + std::to_string(remaining()) + " left"));
-    return false;
-  }
-  return true;
-}
-
-uint8_t FlutterStandardReader::readByte() {
-  if (!require(1)) return 0;
-  return data_[position_++];
+  fail(codecError(kFlutterCodecTruncated,
+                  "Message truncated: " + std::to_string(length) + " bytes needed at offset " +
+                      std::to_string(position_) + ", " + std::to_string(remaining()) + " left"));
+  return false;
 }
 
 void FlutterStandardReader::readBytes(void* destination, size_t length) {
@@ -402,6 +394,7 @@ fnd::Value FlutterStandardReader::readValueOfType(uint8_t type) {
       // Every element takes at least its type byte.
       if (!require(count) || !enterContainer()) return {};
       fnd::Array array;
+      array.reserve(count);  // At most one element per byte left.
       for (uint32_t i = 0; i < count && !failed_; ++i) array.push_back(readValue());
       --depth_;
       return array;
@@ -410,6 +403,7 @@ fnd::Value FlutterStandardReader::readValueOfType(uint8_t type) {
       uint32_t count = readSize();
       if (!require(2 * static_cast<size_t>(count)) || !enterContainer()) return {};
       fnd::Dictionary map;
+      map.reserve(count);  // At most one entry per two bytes left.
       for (uint32_t i = 0; i < count && !failed_; ++i) {
         fnd::Value key = readValue();
         fnd::Value value = readValue();

@@ -119,7 +119,7 @@ class FlutterStandardReader {
   size_t position() const { return position_; }
   size_t remaining() const { return data_.size() - position_; }
 
-  uint8_t readByte();
+  uint8_t readByte() { return require(1) ? data_[position_++] : 0; }
   // Copies length bytes into destination; fails (and leaves destination zeroed) when fewer are
   // left.
   void readBytes(void* destination, size_t length);
@@ -145,13 +145,18 @@ class FlutterStandardReader {
   void fail(fnd::Error error);
   // Fails with kFlutterCodecTruncated unless length bytes are left. Call it before reserving
   // room by a size read from the message.
-  bool require(size_t length);
+  bool require(size_t length) {
+    if (!failed_ && length <= data_.size() - position_) return true;
+    return failRequire(length);
+  }
 
  private:
   template <typename T>
   fnd::Value readTypedList();
   // Counts a list or map being opened; fails when that is one too many.
   bool enterContainer();
+  // The slow side of require(): records the truncation unless the reader failed already.
+  bool failRequire(size_t length);
 
   // Constant after construction.
   const std::span<const uint8_t> data_;

@@ -445,16 +445,55 @@ Dictionary& Dictionary::operator=(const Dictionary& other) {
 }
 
 void Dictionary::rebuildIndex() {
-  index_.clear();
+  slots_.clear();
+  hashes_.clear();
   if (entries_.size() < kIndexThreshold) return;
-  index_.reserve(entries_.size());
-  for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  hashes_.reserve(entries_.capacity());
+  for (const auto& e : entries_) hashes_.push_back(e.first.hash());
+  growIndex(entries_.size());
+}
+
+// REQUIRES: hashes_ holds the hash of every entry's key.
+void Dictionary::growIndex(size_t count) {
+  size_t capacity = 2 * kIndexThreshold;
+  while (capacity < 2 * count) capacity *= 2;
+  if (capacity <= slots_.size()) return;
+  slots_.assign(capacity, 0);
+  for (size_t i = 0; i < entries_.size(); ++i) indexEntry(i);
+}
+
+size_t Dictionary::slotFor(const Value& key, size_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const uint32_t entry = slots_[slot];
+    if (entry == 0) return slot;
+    if (hashes_[entry - 1] == hash && entries_[entry - 1].first == key) return slot;
+  }
+}
+
+// REQUIRES: hashes_[entry] is the hash of the entry's key, which is not in the table yet, and the
+// table has a free slot.
+void Dictionary::indexEntry(size_t entry) {
+  slots_[slotFor(entries_[entry].first, hashes_[entry])] = static_cast<uint32_t>(entry + 1);
+}
+
+void Dictionary::reserve(size_t count) {
+  entries_.reserve(count);
+  if (count < kIndexThreshold) return;
+  if (slots_.empty()) {
+    rebuildIndex();
+    if (slots_.empty()) {  // Fewer entries than the threshold: index them now all the same.
+      for (const auto& e : entries_) hashes_.push_back(e.first.hash());
+    }
+  }
+  hashes_.reserve(count);
+  growIndex(count);
 }
 
 const Value* Dictionary::find(const Value& key) const {
-  if (!index_.empty()) {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+  if (!slots_.empty()) {
+    const uint32_t entry = slots_[slotFor(key, key.hash())];
+    return entry == 0 ? nullptr : &entries_[entry - 1].second;
   }
   for (const auto& e : entries_) {
     if (e.first == key) return &e.second;
@@ -472,15 +511,29 @@ Value Dictionary::get(const Value& key) const {
 }
 
 bool Dictionary::set(Value key, Value value) {
-  if (Value* existing = find(key)) {
-    *existing = std::move(value);
+  if (slots_.empty()) {
+    for (auto& e : entries_) {
+      if (e.first == key) {
+        e.second = std::move(value);
+        return false;
+      }
+    }
+    entries_.emplace_back(std::move(key), std::move(value));
+    if (entries_.size() >= kIndexThreshold) rebuildIndex();
+    return true;
+  }
+  const size_t hash = key.hash();
+  const size_t slot = slotFor(key, hash);
+  if (slots_[slot] != 0) {
+    entries_[slots_[slot] - 1].second = std::move(value);
     return false;
   }
   entries_.emplace_back(std::move(key), std::move(value));
-  if (!index_.empty()) {
-    index_.emplace(entries_.back().first, entries_.size() - 1);
-  } else if (entries_.size() >= kIndexThreshold) {
-    rebuildIndex();
+  hashes_.push_back(hash);
+  if (2 * entries_.size() > slots_.size()) {
+    growIndex(2 * entries_.size());
+  } else {
+    slots_[slot] = static_cast<uint32_t>(entries_.size());
   }
   return true;
 }
@@ -504,7 +557,8 @@ bool Dictionary::erase(const Value& key) {
 
 void Dictionary::clear() {
   entries_.clear();
-  index_.clear();
+  slots_.clear();
+  hashes_.clear();
 }
 
 Array Dictionary::keys() const {

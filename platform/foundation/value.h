@@ -210,6 +210,8 @@ class Dictionary {
 
   // Inserts or replaces. Returns true when the key was new.
   bool set(Value key, Value value);
+  // Makes room for `count` entries without changing the content.
+  void reserve(size_t count);
   // Inserts the key with a null value when missing.
   Value& operator[](const Value& key);
   bool erase(const Value& key);
@@ -222,11 +224,18 @@ class Dictionary {
   size_t hash() const;
 
  private:
-  // Index is built only for larger dictionaries; small ones are searched linearly.
+  // Index is built only for larger dictionaries; small ones are searched linearly. It is an
+  // open-addressing table of entry numbers (plus one; zero marks a free slot), at most half full,
+  // beside the hash of each entry's key.
   static constexpr size_t kIndexThreshold = 16;
   void rebuildIndex();
+  void growIndex(size_t count);
+  void indexEntry(size_t entry);
+  // The slot holding the entry whose key equals `key`, or the free slot where it would go.
+  size_t slotFor(const Value& key, size_t hash) const;
   std::vector<Entry> entries_;
-  std::unordered_map<Value, size_t, ValueHash> index_;
+  std::vector<uint32_t> slots_;
+  std::vector<size_t> hashes_;
 };
 
 }  // namespace fnd

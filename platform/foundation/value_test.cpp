@@ -54,6 +54,73 @@ TEST(ValueTest, LargeDictionaryUsesIndexConsistently) {
   EXPECT_EQ(copy, d);
 }
 
+TEST(ValueTest, DictionaryAgreesWithALinearModelThroughGrowthReserveAndErase) {
+  // Keys that collide by equality across kinds of storage: Int32/Int64 of one number, 0.0/-0.0.
+  auto key = [](uint32_t n) -> Value {
+    switch (n % 5) {
+      case 0:
+        return Value::Int32(static_cast<int32_t>(n % 97));
+      case 1:
+        return Value::Int64(n % 97);
+      case 2:
+        return Value("k" + std::to_string(n % 89));
+      case 3:
+        return Value((n % 2) ? 0.0 : -0.0);
+      default:
+        return Value(Array{Value(static_cast<int>(n % 13))});
+    }
+  };
+  std::vector<std::pair<Value, Value>> model;
+  auto modelFind = [&](const Value& k) {
+    for (auto& e : model) {
+      if (e.first == k) return &e.second;
+    }
+    return static_cast<Value*>(nullptr);
+  };
+  Dictionary d;
+  uint32_t state = 12345;
+  auto next = [&] { return state = state * 1103515245u + 12345u; };
+  for (int step = 0; step < 4000; ++step) {
+    const uint32_t op = next() % 10;
+    const Value k = key(next() >> 8);
+    if (op < 6) {
+      const bool added = !modelFind(k);
+      if (added)
+        model.emplace_back(k, step);
+      else
+        *modelFind(k) = Value(step);
+      EXPECT_EQ(d.set(k, step), added);
+    } else if (op < 8) {
+      const bool present = modelFind(k) != nullptr;
+      for (auto it = model.begin(); it != model.end(); ++it) {
+        if (it->first == k) {
+          model.erase(it);
+          break;
+        }
+      }
+      EXPECT_EQ(d.erase(k), present);
+    } else if (op == 8) {
+      d.reserve(model.size() + next() % 40);
+    } else {
+      d = Dictionary(d);  // Copies rebuild the index.
+    }
+    const Value probe = key(next() >> 8);
+    const Value* found = d.find(probe);
+    const Value* expected = modelFind(probe);
+    ASSERT_EQ(found == nullptr, expected == nullptr) << step;
+    if (found) {
+      EXPECT_EQ(*found, *expected) << step;
+    }
+    ASSERT_EQ(d.size(), model.size());
+    if (step % 97 == 0) {
+      for (size_t i = 0; i < model.size(); ++i) {
+        EXPECT_EQ(d.entries()[i].first, model[i].first);
+        EXPECT_EQ(d.entries()[i].second, model[i].second);
+      }
+    }
+  }
+}
+
 TEST(ValueTest, CopiesShareUntilWritten) {
   Value a(Array{1, 2, 3});
   Value b = a;

@@ -7,6 +7,7 @@
 #include "analytics/config/remote_config.h"
 #include "analytics/engine/event.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/measurement_upload.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/monitor.h"
 #include "platform/vendor/core/davodu.h"
@@ -235,6 +236,8 @@ void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   // Audiences and conditional user properties, reading the process's server settings.
   components.audiences = std::make_shared<ZIVAudiencesMeasurementComponent>();
   ZIVMeasurementInstallComponents(components);
+  // Scheduling, upload and the configuration fetch.
+  ZIVMeasurementUploadComponent::install();
   // The interop connector's conditional user properties go to the shared controller.
   DEVAzodavevuConnectorSetConditionalUserPropertyControl(
       std::make_shared<ZIVConditionalUserPropertyInteropControl>());

@@ -707,7 +707,10 @@ void ZIVMeasurement::updatePersistedAppIDFromZUZ() {
 
 void ZIVMeasurement::setProspectiveConsentSettings() {
   ZIVConsentSettingsUtil& state = consent();
-  ZIVMeasurementFacade& facade = *components().facade;
+  // Held for the whole use: the component list is a copy, and a component that is not
+  // installed exists only in it.
+  const std::shared_ptr<ZIVMeasurementFacade> facadeComponent = components().facade;
+  ZIVMeasurementFacade& facade = *facadeComponent;
   const int64_t currentSource = state.consentSource();
   auto nonEmpty = [](const std::optional<fnd::Dictionary>& d) { return d && !d->empty(); };
 

@@ -556,7 +556,10 @@ void ZIVMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<ZIVEv
 }
 
 bool ZIVMeasurement::updateLifetimeValueWithEvent(const ZIVEvent& event) {
-  ZIVMeasurementAttribution& attribution = *components().attribution;
+  // Held for the whole use: the component list is a copy, and a component that is not
+  // installed exists only in it.
+  const std::shared_ptr<ZIVMeasurementAttribution> attributionComponent = components().attribution;
+  ZIVMeasurementAttribution& attribution = *attributionComponent;
   if (!attribution.isPurchaseEvent(event)) return true;
   std::shared_ptr<ZIVDatabase> db = database();
   if (db && attribution.recordLifetimeValue(*db, event)) return true;

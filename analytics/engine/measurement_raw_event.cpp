@@ -12,11 +12,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/log_formatting.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/additions.h"
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
 
@@ -101,7 +101,10 @@ bool ZIVMeasurement::writeEvent(const std::shared_ptr<ZIVEvent>& event, bool isP
       {ZIVDatabaseODM1GroupID, APMPBOnDeviceMeasurementInfo::kOdm1GroupId, 23302,
        "Failed to query ODM group ID. Error"},
   };
-  ZIVMeasurementAttribution& attribution = *components().attribution;
+  // Held for the whole use: the component list is a copy, and a component that is not
+  // installed exists only in it.
+  const std::shared_ptr<ZIVMeasurementAttribution> attributionComponent = components().attribution;
+  ZIVMeasurementAttribution& attribution = *attributionComponent;
   auto info = APMPBOnDeviceMeasurementInfo::initWithMessageInfo(nullptr);
   bool anyODM = false;
   for (const ODMSlot& slot : kSlots) {

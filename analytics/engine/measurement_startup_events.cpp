@@ -11,11 +11,11 @@
 #include "analytics/engine/identity.h"
 #include "analytics/engine/log_formatting.h"
 #include "analytics/engine/measurement.h"
+#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/monitor.h"
 #include "analytics/foundation/monitor_context.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/foundation/scheduler.h"
-#include "analytics/engine/user_attribute.h"
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/foundation/value.h"
 #include "analytics/proto/messages.h"
@@ -232,7 +232,10 @@ void ZIVMeasurement::reportStoredCampaignEventOnWorkerQueue(
       openTimeValue && openTimeValue->isNumber() ? openTimeValue->asDouble() : 0;
   std::optional<fnd::Value> referrer = defaults.objectForKey(kDeepLinkReferrerKey);
 
-  ZIVMeasurementAttribution& attribution = *components().attribution;
+  // Held for the whole use: the component list is a copy, and a component that is not
+  // installed exists only in it.
+  const std::shared_ptr<ZIVMeasurementAttribution> attributionComponent = components().attribution;
+  ZIVMeasurementAttribution& attribution = *attributionComponent;
   std::shared_ptr<ZIVRemoteConfig> settings = settingsOrDefaults();
   fnd::Dictionary extra;
   if (attribution.isAttributionCacheExpired(settings->attributionCacheTTLInterval())) {

@@ -174,6 +174,7 @@ std::vector<std::vector<std::string>> Query(const std::string& path, const std::
     ADD_FAILURE() << "cannot open " << path;
     return rows;
   }
+  sqlite3_busy_timeout(db, 10000);  // The host may be writing.
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
     ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
@@ -194,6 +195,20 @@ std::vector<std::vector<std::string>> Query(const std::string& path, const std::
 int64_t Count(const std::string& path, const std::string& table) {
   auto rows = Query(path, "SELECT COUNT(*) FROM " + table);
   return rows.empty() ? -1 : std::stoll(rows[0][0]);
+}
+
+// Waits until the host's log holds `text`, after `after` when given (bounded), keeping its
+// console busy meanwhile.
+bool WaitForLog(Host& host, const std::string& text, const std::string& after = "") {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string log = host.Log();
+    const size_t start = after.empty() ? 0 : log.find(after);
+    if (start != std::string::npos && log.find(text, start) != std::string::npos) return true;
+    host.Send(R"({"wait": 100})");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
 }
 
 class HostRoadTest : public ::testing::Test {
@@ -275,6 +290,41 @@ class HostRoadTest : public ::testing::Test {
     return false;
   }
   static bool IsUpload(const Json& line) { return line["request"] == "upload"; }
+  // Waits (bounded) until `condition` holds for what the host stored, checked first and then
+  // after each switch away and back (each one an upload attempt of the engine).
+  bool WaitForStored(Host& host, const std::function<bool(const std::string& db)>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string db = Database();
+      if (!db.empty() && condition(db)) return true;
+      host.Send(R"({"app": "resignActive"})");
+      host.Send(R"({"wait": 200})");
+      host.Send(R"({"app": "activate"})");
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+  }
+  // After a collector's 2xx: waits until the engine has deleted what it sent and has nothing
+  // left to send.
+  bool WaitForDelivery(Host& host) {
+    return WaitForStored(host, [](const std::string& db) {
+      return Count(db, "queue") == 0 && Count(db, "raw_events") == 0;
+    });
+  }
+  // After a failed upload: waits until the engine has counted the retry on the kept bundles.
+  bool WaitForRetryCounted(Host& host) {
+    return WaitForStored(host, [](const std::string& db) {
+      auto rows = Query(db, "SELECT MAX(retry_count) FROM queue");
+      return !rows.empty() && rows[0][0] != "NULL" && std::stoll(rows[0][0]) >= 1;
+    });
+  }
+  // Logs the event and waits until it is stored: another event logged after it has been
+  // written, so the first one's transaction has committed.
+  static bool LogAndStore(Host& host, const std::string& name) {
+    host.Send(LogEvent(name));
+    host.Send(LogEvent("store_mark"));
+    return WaitForLog(host, "Event logged. Event name, event params: store_mark");
+  }
   // Names of the app's events ("_" names are the engine's own) in an upload line.
   static std::vector<std::string> AppEvents(const Json& line) {
     std::vector<std::string> names;
@@ -332,6 +382,7 @@ TEST_F(HostRoadTest, LoggedEventsArriveAsOneBatchStampedAndChecksummedAndA204Emp
                             {"items", Json::array({{{"item_id", "sku-1"}, {"price", 7.5}},
                                                    {{"item_id", "sku-2"}, {"price", 5}}})}}));
   ASSERT_TRUE(DriveUntil(*host, IsUpload)) << host->Log();
+  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
   EXPECT_EQ(host->Quit(), 0);
   collector_->stop();
 
@@ -385,6 +436,7 @@ TEST_F(HostRoadTest, ASecondFetchIsConditionalAndA304IsRecorded) {
   auto host = Launch();
   LogEvents(*host, {"first_run"});
   ASSERT_TRUE(DriveUntil(*host, IsUpload)) << host->Log();
+  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
   ASSERT_EQ(host->Quit(), 0);
   for (const Json& line : Lines()) {
     if (line["request"] == "config") {
@@ -416,7 +468,6 @@ TEST_F(HostRoadTest, ASecondFetchIsConditionalAndA304IsRecorded) {
   ASSERT_EQ(after.size(), 1u);
   ASSERT_EQ(before.size(), 1u);
   EXPECT_GT(std::stod(after[0][0]), std::stod(before[0][0]) - 7200);
-  EXPECT_EQ(Count(db, "queue"), 0);
 }
 
 TEST_F(HostRoadTest, AConfigurationForAnotherAppIsRefusedAndUploadsGoOn) {
@@ -424,30 +475,24 @@ TEST_F(HostRoadTest, AConfigurationForAnotherAppIsRefusedAndUploadsGoOn) {
   auto host = Launch();
   LogEvents(*host, {"level_up"});
   ASSERT_TRUE(DriveUntil(*host, IsUpload)) << host->Log();
+  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
   ASSERT_EQ(host->Quit(), 0);
-  EXPECT_NE(host->Log().find("Configuration does not have valid Rivado App ID."),
-            std::string::npos);
   const std::string db = Database();
   auto stored = Query(db, "SELECT remote_config_data IS NULL FROM app_metadata");
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0][0], "1");
+  // The configuration was answered with a 200, and refused (the transaction rolled back).
+  bool served = false;
+  for (const Json& line : Lines()) {
+    served = served || (line["request"] == "config" && line["status"] == 200);
+  }
+  EXPECT_TRUE(served);
   // The update time is still recorded, so the refused configuration is not asked for again at
   // once; nothing was persisted of its caching headers.
   auto time = Query(db, "SELECT remote_config_timestamp FROM app_metadata");
   EXPECT_NE(time[0][0], "NULL");
-  auto persisted = PersistedWith("configServerETag");
+  auto persisted = PersistedWith("/rivado/measurement/config_etag");
   EXPECT_FALSE(persisted.has_value());
-}
-
-// Waits until the host's log holds `text` (bounded), keeping its console busy meanwhile.
-bool WaitForLog(Host& host, const std::string& text) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (host.Log().find(text) != std::string::npos) return true;
-    host.Send(R"({"wait": 100})");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return false;
 }
 
 // Each fault of the first upload. An answer the engine saw as a success (a 200 with a garbage or
@@ -477,7 +522,7 @@ TEST_F(HostRoadTest, NetworkFaultsLoseNothing) {
       // The settings fetch that comes first fails; the engine says so.
       ASSERT_TRUE(WaitForLog(*host, "I-ACS023128]")) << host->Log();
       ASSERT_EQ(host->Quit(), 0);
-      EXPECT_EQ(Count(Database(), "raw_events"), 3);
+      EXPECT_EQ(Count(Database(), "raw_events WHERE name IN ('alpha', 'beta', 'gamma')"), 3);
     } else {
       StartCollector("upload=" + fault, Config(kAppID));
       auto host = Launch();
@@ -485,7 +530,8 @@ TEST_F(HostRoadTest, NetworkFaultsLoseNothing) {
       ASSERT_TRUE(DriveUntil(*host, IsUpload)) << host->Log();
       // The engine has had its answer: a failed or a successful upload.
       acknowledged = fault == "garbage" || fault == "big";
-      ASSERT_TRUE(WaitForLog(*host, acknowledged ? "I-ACS023044]" : "I-ACS023043]")) << host->Log();
+      ASSERT_TRUE(acknowledged ? WaitForDelivery(*host) : WaitForRetryCounted(*host))
+          << host->Log();
       ASSERT_EQ(host->Quit(), 0);
       const std::string db = Database();
       EXPECT_EQ(Count(db, "raw_events"), 0);
@@ -503,6 +549,7 @@ TEST_F(HostRoadTest, NetworkFaultsLoseNothing) {
     ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
       return IsUpload(line) && line["status"] == 204 && !line.contains("fault");
     })) << host->Log();
+    ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
     ASSERT_EQ(host->Quit(), 0);
     std::multiset<std::string> delivered;
     std::vector<Json> lines = Lines();
@@ -537,6 +584,7 @@ TEST_F(HostRoadTest, AHostKilledDuringAnUploadLosesNothing) {
   ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
     return IsUpload(line) && line["status"] == 204 && !line.contains("delay_ms");
   })) << host->Log();
+  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
   ASSERT_EQ(host->Quit(), 0);
   std::multiset<std::string> delivered;
   std::vector<Json> lines = Lines();
@@ -568,7 +616,7 @@ TEST_F(HostRoadTest, ASecondLaunchKeepsIdentityPropertiesAndFirstOpen) {
   auto run = [&](bool first) {
     auto host = Launch(nowhere);
     if (first) host->Send(Analytics("setUserProperty", Json::array({"favourite_food", "pasta"})));
-    host->Send(LogEvent(first ? "first_launch" : "second_launch"));
+    EXPECT_TRUE(LogAndStore(*host, first ? "first_launch" : "second_launch")) << host->Log();
     host->Send(Analytics("getAppInstanceId", nullptr));
     EXPECT_EQ(host->Quit(), 0);
     return appInstanceID(*host);
@@ -580,19 +628,22 @@ TEST_F(HostRoadTest, ASecondLaunchKeepsIdentityPropertiesAndFirstOpen) {
       "SELECT name, origin, set_timestamp, value FROM user_attributes ORDER BY name";
   const auto propertiesBefore = Query(db, properties);
   ASSERT_FALSE(propertiesBefore.empty());
-  auto firstOpen = PersistedWith("first_open_timestamp_ms");
+  auto firstOpen = PersistedWith("/rivado/measurement/first_open_timestamp_ms");
   ASSERT_TRUE(firstOpen);
 
   const std::string secondID = run(false);
   EXPECT_EQ(secondID, firstID);
   EXPECT_EQ(Query(db, properties), propertiesBefore);
-  auto persisted = PersistedWith("previous_first_open_count");
+  auto persisted = PersistedWith("/rivado/measurement/previous_first_open_count");
   ASSERT_TRUE(persisted);
-  EXPECT_EQ(persisted->get(fnd::Value("previous_first_open_count")), fnd::Value::Int64(1));
+  EXPECT_EQ(persisted->get(fnd::Value("/rivado/measurement/previous_first_open_count")),
+            fnd::Value::Int64(1));
   auto rows = Query(db, "SELECT timestamp FROM raw_events WHERE name = '_f'");
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(fnd::Value::Int64(std::stoll(rows[0][0])),
-            firstOpen->get(fnd::Value("first_open_timestamp_ms")));
+  // The row's time is in seconds; the stored first-open time in milliseconds.
+  const fnd::Value stored =
+      firstOpen->get(fnd::Value("/rivado/measurement/first_open_timestamp_ms"));
+  EXPECT_NEAR(std::stod(rows[0][0]) * 1000, static_cast<double>(stored.asInt()), 1.0);
   EXPECT_EQ(Count(db, "raw_events WHERE name = 'second_launch'"), 1);
 }
 

@@ -165,18 +165,39 @@ class Host {
   std::string output_;
 };
 
-// Rows of a query on a database file, each column as text ("NULL" for null).
-std::vector<std::vector<std::string>> Query(const std::string& path, const std::string& sql) {
+// Rows of a query on a database file, each column as text ("NULL" for null). A `live` query runs
+// while the host may be writing: read-only and without taking any lock, so that it never makes a
+// write of the host fail as busy (it may then see a state in the middle of a write, which the
+// callers only poll).
+std::vector<std::vector<std::string>> Query(const std::string& path, const std::string& sql,
+                                            bool live = false) {
   std::vector<std::vector<std::string>> rows;
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+  std::string name = path;
+  int flags = SQLITE_OPEN_READWRITE;
+  if (live) {
+    name = "file:";
+    for (char c : path) {
+      if (c == ' ' || c == '%' || c == '?' || c == '#') {
+        static const char* hex = "0123456789ABCDEF";
+        name += '%';
+        name += hex[static_cast<unsigned char>(c) >> 4];
+        name += hex[c & 15];
+      } else {
+        name += c;
+      }
+    }
+    name += "?nolock=1";
+    flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+  }
+  if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
-    ADD_FAILURE() << "cannot open " << path;
+    if (!live) ADD_FAILURE() << "cannot open " << path;
     return rows;
   }
   sqlite3_busy_timeout(db, 10000);  // The host may be writing.
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK && !live) {
     ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
   }
   while (statement && sqlite3_step(statement) == SQLITE_ROW) {
@@ -192,8 +213,8 @@ std::vector<std::vector<std::string>> Query(const std::string& path, const std::
   return rows;
 }
 
-int64_t Count(const std::string& path, const std::string& table) {
-  auto rows = Query(path, "SELECT COUNT(*) FROM " + table);
+int64_t Count(const std::string& path, const std::string& table, bool live = false) {
+  auto rows = Query(path, "SELECT COUNT(*) FROM " + table, live);
   return rows.empty() ? -1 : std::stoll(rows[0][0]);
 }
 
@@ -290,8 +311,9 @@ class HostRoadTest : public ::testing::Test {
     return false;
   }
   static bool IsUpload(const Json& line) { return line["request"] == "upload"; }
-  // Waits (bounded) until `condition` holds for what the host stored, checked first and then
-  // after each switch away and back (each one an upload attempt of the engine).
+  // Waits (bounded) until `condition` holds for what the host stored (read with live queries),
+  // checked first and then after each switch away and back (each one an upload attempt of the
+  // engine).
   bool WaitForStored(Host& host, const std::function<bool(const std::string& db)>& condition) {
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -308,13 +330,13 @@ class HostRoadTest : public ::testing::Test {
   // left to send.
   bool WaitForDelivery(Host& host) {
     return WaitForStored(host, [](const std::string& db) {
-      return Count(db, "queue") == 0 && Count(db, "raw_events") == 0;
+      return Count(db, "queue", true) == 0 && Count(db, "raw_events", true) == 0;
     });
   }
   // After a failed upload: waits until the engine has counted the retry on the kept bundles.
   bool WaitForRetryCounted(Host& host) {
     return WaitForStored(host, [](const std::string& db) {
-      auto rows = Query(db, "SELECT MAX(retry_count) FROM queue");
+      auto rows = Query(db, "SELECT MAX(retry_count) FROM queue", true);
       return !rows.empty() && rows[0][0] != "NULL" && std::stoll(rows[0][0]) >= 1;
     });
   }

@@ -98,14 +98,18 @@ void BM_NanopbEncode(benchmark::State& state) {
   std::vector<std::shared_ptr<APMPBEvent>> messages;
   for (const auto& event : events) messages.push_back(event->protoEvent());
   size_t bytes = 0;
+  double seconds = 0;
   for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
     bytes = 0;
     for (const auto& message : messages) bytes += message->protoBuffer()->size();
     benchmark::DoNotOptimize(bytes);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   state.counters["events/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kEvents,
                                                   benchmark::Counter::kIsRate);
-  g_nanopbRate = state.counters["events/s"];
+  // The rate itself: the counter above holds only the event count until the run ends.
+  g_nanopbRate = static_cast<double>(state.iterations()) * kEvents / seconds;
 }
 
 void BM_BundleAndEncode(benchmark::State& state) {
@@ -145,7 +149,7 @@ void BM_BundleAndEncode(benchmark::State& state) {
   benchmark::DoNotOptimize(compressed);
   state.counters["events/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kEvents,
                                                   benchmark::Counter::kIsRate);
-  g_bundleRate = state.counters["events/s"];
+  g_bundleRate = static_cast<double>(state.iterations()) * kEvents / seconds;
 }
 
 void BM_DrainToCollector(benchmark::State& state) {
@@ -197,9 +201,10 @@ void BM_DrainToCollector(benchmark::State& state) {
   server.stop();
 }
 
-BENCHMARK(BM_NanopbEncode)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_BundleAndEncode)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_DrainToCollector)->Unit(benchmark::kMillisecond)->Iterations(1);
+// Wall-clock rates: bundling waits on the disk and the drain on the network and other threads.
+BENCHMARK(BM_NanopbEncode)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_BundleAndEncode)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_DrainToCollector)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
@@ -209,8 +214,10 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (g_nanopbRate > 0 && g_bundleRate > 0) {
-    std::printf("bundling+encoding+gzip / nanopb encoding: %.3f (goal: at least 0.3)\n",
-                g_bundleRate / g_nanopbRate);
+    std::printf(
+        "bundling+encoding+gzip: %.0f events/s; nanopb encoding: %.0f events/s; ratio %.3f "
+        "(goal: at least 0.3)\n",
+        g_bundleRate, g_nanopbRate, g_bundleRate / g_nanopbRate);
   }
   return 0;
 }

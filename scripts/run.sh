@@ -2,9 +2,10 @@
 # Installs what is missing, builds the program and runs it headless with the example bundle and
 # the example console script (extra arguments go to the program instead). Then it shows the road
 # of analytics events: it starts the loopback collector, runs the program again with a console
-# script that logs events through the analytics channel, with every analytics service request
-# sent to the collector (--service-url) and upload debug mode on, and prints what the collector
-# received, decoded, one JSON line per request.
+# script that logs events through the analytics channel and then switches the application away
+# (the engine uploads when the app resigns active), with every analytics service request sent to
+# the collector (--service-url), and prints what the collector received, decoded, one JSON line
+# per request. The road runs in a fresh temporary home, never the user's data folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUELLMARK_BUILD_DIR:-$root/build}"
@@ -24,8 +25,8 @@ trap 'kill "$collector" 2>/dev/null || true; wait "$collector" 2>/dev/null || tr
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 port="$(cat "$work/port")"
 echo "collector listening on 127.0.0.1:$port" >&2
-"$program" --bundle "$root/macos/Runner/Resources" --service-url "http://127.0.0.1:$port" \
-  -ZIVAnalyticsDebugEnabled --dart "$root/examples/analytics.jsonl"
+QUELLMARK_HOME="$work/home" "$program" --bundle "$root/macos/Runner/Resources" \
+  --service-url "http://127.0.0.1:$port" --dart "$root/examples/analytics.jsonl"
 kill "$collector"
 wait "$collector" 2>/dev/null || true
 trap - EXIT

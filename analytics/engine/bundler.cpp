@@ -360,7 +360,8 @@ ZIVBundler::rawEventsWithMetadataFingerprint(int64_t fingerprint,
     return true;
   };
   fnd::Error error;
-  auto rows = database_.rawEventsWithMetadataFingerprint(fingerprint, &error, filter);
+  // The filter has made each accepted row's event: the rows are not converted again.
+  auto rows = database_.rawEventRowsWithMetadataFingerprint(fingerprint, &error, filter);
   if (!rows && HasError(error)) {
     monitor_.logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error",
                           Describe(error));

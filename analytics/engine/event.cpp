@@ -198,8 +198,11 @@ std::shared_ptr<ZIVEvent> ZIVEvent::copy() const {
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) {
+  return initWithEventProto(proto, NANOGetInt64(&proto, APMPBEvent::kTimestampMillis) / 1000.0);
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto, double timestamp) {
   const std::string name = NANOGetString(&proto, APMPBEvent::kName).value_or(std::string());
-  const double timestamp = NANOGetInt64(&proto, APMPBEvent::kTimestampMillis) / 1000.0;
   const double previousTimestamp =
       NANOGetInt64(&proto, APMPBEvent::kPreviousTimestampMillis) / 1000.0;
   std::optional<std::string> origin;

@@ -53,6 +53,9 @@ class ZIVEvent {
   // "_o" is missing or not a string (15001), or the origin or name is not valid. Parameters
   // without a name (15000) or without a usable value (15002) are skipped.
   static std::shared_ptr<ZIVEvent> initWithEventProto(const APMPBEvent& proto);
+  // The same with the event's time given (seconds since 1970, as a stored row holds it to full
+  // precision) instead of the message's milliseconds: the event is built once.
+  static std::shared_ptr<ZIVEvent> initWithEventProto(const APMPBEvent& proto, double timestamp);
   // The event that event editing hands back: its public name mapped to the internal one (when the
   // event name table has it), origin "_o" when that is a string parameter, else "app"; not
   // public, previous timestamp 0. Null when the constructor refuses it.

@@ -10,6 +10,7 @@
 #include "analytics/engine/event.h"
 #include "analytics/engine/measurement.h"
 #include "analytics/engine/sessions_component.h"
+#include "analytics/engine/measurement_upload.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/monitor.h"
 #include "platform/vendor/core/davodu.h"
@@ -248,6 +249,8 @@ void ZIVAnalyticsInstallLinks(ZIVAnalytics& analytics) {
   ZIVAttributionInstallComponentMaker();
   // The screen reporter must already listen when the application first becomes active.
   components.sessions->ensureScreenViewReporter();
+  // Scheduling, upload and the configuration fetch.
+  ZIVMeasurementUploadComponent::install();
   // The interop connector's conditional user properties go to the shared controller.
   DEVAzodavevuConnectorSetConditionalUserPropertyControl(
       std::make_shared<ZIVConditionalUserPropertyInteropControl>());

@@ -40,7 +40,10 @@ void ZIVMeasurement::handleAppDidBecomeActiveEvent(const fnd::Notification& /*no
     if (!current) return;
     const double age = self.now() - current->lastRemoteConfigUpdateTimestamp();
     if ((age < 0 ? -age : age) < ZIVRemoteConfigRefreshBlocklistTimeInterval) return;
-    ZIVMeasurementUploader& uploader = *self.components().uploader;
+    // Held for the whole use: the component list is a copy, and a component that is not
+    // installed exists only in it.
+    const std::shared_ptr<ZIVMeasurementUploader> uploaderComponent = self.components().uploader;
+    ZIVMeasurementUploader& uploader = *uploaderComponent;
     if (uploader.isNetworkReadyForRequest(self)) {
       uploader.fetchMeasurementConfig(self);
     } else {

@@ -526,11 +526,14 @@ void ZIVUploader::uploadData() {
 
   environment_.persistedConfig->setLastFailedUploadTimestamp(now());
   setIsNetworkRequestPending(true);
-  network.setTimeoutInterval(settings.networkTimeout());
+  // The object's time-out, and this request's own: another user of the shared network object
+  // may set a different one before this request starts.
+  const double timeout = settings.networkTimeout();
+  network.setTimeoutInterval(timeout);
   const uint64_t generation = ++requestGeneration_;
   std::weak_ptr<ZIVUploader> weak = weak_from_this();
   const std::string session = network.postURL(
-      url, *body, headers, environment_.workerQueue, shouldUseBackgroundSession(),
+      url, *body, headers, timeout, environment_.workerQueue, shouldUseBackgroundSession(),
       [weak, generation](const std::optional<ZUZOzuriviHTTPResponse>& response,
                          const std::optional<fnd::Data>&, const std::optional<fnd::Error>& error) {
         auto self = weak.lock();
@@ -619,11 +622,12 @@ void ZIVUploader::fetchRemoteConfig() {
   }
   setIsNetworkRequestPending(true);
   ZUZOzurivi& network = *environment_.network;
-  network.setTimeoutInterval(environment_.settings->networkTimeout());
+  const double timeout = environment_.settings->networkTimeout();
+  network.setTimeoutInterval(timeout);
   const uint64_t generation = ++requestGeneration_;
   std::weak_ptr<ZIVUploader> weak = weak_from_this();
   const std::string session =
-      network.getURL(*url, headers, environment_.workerQueue, shouldUseBackgroundSession(),
+      network.getURL(*url, headers, timeout, environment_.workerQueue, shouldUseBackgroundSession(),
                      [weak, generation](const std::optional<ZUZOzuriviHTTPResponse>& response,
                                         const std::optional<fnd::Data>& data,
                                         const std::optional<fnd::Error>& error) {

@@ -398,6 +398,40 @@ TEST_F(ConfigFetchTest, BackoffAfter503) {
   EXPECT_EQ(transport_->pendingCount(), 0u);
 }
 
+TEST_F(UploaderTest, EveryUploadAndFetchCarriesTheNetworkTimeoutOfTheSettings) {
+  struct Case {
+    const char* setting;  // Milliseconds; null: not set.
+    double expected;
+  };
+  const Case cases[] = {
+      {nullptr, 60},     {"120000", 120}, {"30000", 30},
+      {"3600000", 3600}, {"29999", 60},  // Below the least: the default.
+      {"3600001", 60},                   // Above the most: the default.
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting ? c.setting : "unset");
+    std::vector<std::pair<std::string, std::string>> settings;
+    if (c.setting) settings.emplace_back("measurement.network.network_timeout", c.setting);
+    Configure(settings);
+    Rebuild();
+    // Another user of the shared network object set its own time-out in between.
+    network_->setTimeoutInterval(5);
+    StoreAt(clock_->wallTime());
+    Run([&] { uploader_->uploadData(); });
+    ASSERT_EQ(transport_->pendingCount(), 1u);
+    EXPECT_EQ(transport_->all().back().method, "POST");
+    EXPECT_EQ(transport_->all().back().timeout, c.expected);
+    Answer(204);
+    network_->setTimeoutInterval(5);
+    Run([&] { uploader_->fetchRemoteConfig(); });
+    ASSERT_EQ(transport_->pendingCount(), 1u);
+    EXPECT_EQ(transport_->all().back().method, "GET");
+    EXPECT_EQ(transport_->all().back().timeout, c.expected);
+    Answer(404);
+    Exec("DELETE FROM raw_events");
+  }
+}
+
 TEST_F(UploaderTest, PurchaseFingerprintsAreReportedOnce) {
   auto candidate = [](int64_t state, const char* fingerprint) {
     ZIVPurchaseCandidate c;

@@ -179,6 +179,10 @@ class ZIVDatabase {
   std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>> rawEventsWithMetadataFingerprint(
       int64_t fingerprint, fnd::Error* error,
       const ZIVSqliteStore::RecordFilter& eventFilter = nullptr);
+  // The same rows as they are, for a caller whose filter has already made its events: no row is
+  // converted a second time. Null only when the query fails.
+  std::optional<std::vector<Row>> rawEventRowsWithMetadataFingerprint(
+      int64_t fingerprint, fnd::Error* error, const ZIVSqliteStore::RecordFilter& eventFilter);
   // Every raw event, at most maxEventsStored rows, in row order.
   std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>> allRawEventsWithError(
       fnd::Error* error = nullptr);

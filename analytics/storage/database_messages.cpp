@@ -188,15 +188,15 @@ std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const R
   }
   const fnd::Value name = row.get("name");
   NANOSetString(proto.get(), APMPBEvent::kName, name);
-  auto parsed = ZIVEvent::initWithEventProto(*proto);
-  if (!parsed) {
+  // The row's timestamp is the event's, to the full precision of its column.
+  const fnd::Value rowTimestamp = row.get("timestamp");
+  auto event = rowTimestamp.isNumber()
+                   ? ZIVEvent::initWithEventProto(*proto, rowTimestamp.asDouble())
+                   : ZIVEvent::initWithEventProto(*proto);
+  if (!event) {
     ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
     return nullptr;
   }
-  // The row's timestamp is the event's, to the full precision of its column.
-  auto event = ZIVEvent::initWithOrigin(parsed->origin(), false, parsed->name(),
-                                        row.get("timestamp").asDouble(parsed->timestamp()),
-                                        parsed->previousTimestamp(), parsed->parameters());
   const fnd::Value fingerprint = row.get("metadata_fingerprint");
   auto rawEvent = ZIVRawEventData::initWithRawEvent(
       event, row.get("rowid").asInt(0),
@@ -212,10 +212,8 @@ ZIVDatabase::rawEventsWithMetadataFingerprint(int64_t fingerprint, fnd::Error* e
     ZIVSetError(error, 2, "Query records failed. Database not open.");
     return std::nullopt;
   }
-  auto rows = sqliteStore_->recordsForQuery(
-      "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
-      {fnd::Value::Int64(fingerprint), fnd::Value::Int64(ZIVDatabaseRawEventsSelectLimit)}, error,
-      eventFilter ? eventFilter : [](size_t, const Row&) { return true; });
+  auto rows = rawEventRowsWithMetadataFingerprint(
+      fingerprint, error, eventFilter ? eventFilter : [](size_t, const Row&) { return true; });
   if (!rows) return std::nullopt;
   std::vector<std::shared_ptr<ZIVRawEventData>> events;
   fnd::Error conversionError;
@@ -229,6 +227,18 @@ ZIVDatabase::rawEventsWithMetadataFingerprint(int64_t fingerprint, fnd::Error* e
     return std::nullopt;
   }
   return events;
+}
+
+std::optional<std::vector<ZIVDatabase::Row>> ZIVDatabase::rawEventRowsWithMetadataFingerprint(
+    int64_t fingerprint, fnd::Error* error, const ZIVSqliteStore::RecordFilter& eventFilter) {
+  if (!sqliteStore_) {
+    ZIVSetError(error, 2, "Query records failed. Database not open.");
+    return std::nullopt;
+  }
+  return sqliteStore_->recordsForQuery(
+      "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+      {fnd::Value::Int64(fingerprint), fnd::Value::Int64(ZIVDatabaseRawEventsSelectLimit)}, error,
+      eventFilter);
 }
 
 std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>> ZIVDatabase::allRawEventsWithError(

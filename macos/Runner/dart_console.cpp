@@ -241,6 +241,14 @@ bool DartConsole::handleLine(std::string_view text) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       dispatch::Queue::main()->after(seconds, [done] { done->store(true); });
       dispatch::RunLoop::main().runUntil([done] { return done->load(); }, seconds + 60);
+    } else if (request.contains("app")) {
+      OnlyKeys(request, {"app"});
+      const std::string& change = RequireString(request, "app");
+      if (!applicationHandler_) throw BadRequest{"there is no application to tell"};
+      if (!applicationHandler_(change)) {
+        throw BadRequest{"\"app\" must be \"activate\" or \"resignActive\""};
+      }
+      state_->print(Json{{"app", change}});
     } else if (request.contains("quit")) {
       OnlyKeys(request, {"quit"});
       if (request.at("quit") != Json(true)) throw BadRequest{"\"quit\" must be true"};
@@ -248,7 +256,7 @@ bool DartConsole::handleLine(std::string_view text) {
     } else {
       throw BadRequest{
           "a request needs one of \"send\", \"invoke\", \"listen\", \"cancel\", \"wait\", "
-          "\"quit\""};
+          "\"app\", \"quit\""};
     }
   } catch (const BadRequest& bad) {
     state_->print(Json{{"error", bad.message}, {"line", lineNumber}});

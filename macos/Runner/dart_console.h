@@ -13,6 +13,9 @@
 //   {"listen": CHANNEL, "args": VALUE}, {"cancel": CHANNEL, "args": VALUE}
 //                                         the event channel calls, printed like invoke
 //   {"wait": MS}                          lets the host work for MS milliseconds
+//   {"app": "activate" | "resignActive"}  the application becomes active or resigns, as when the
+//                                         user switches to or away from it; prints
+//                                         {"app": CHANGE}
 //   {"quit": true}                        stops reading
 // "args" may be left out (null). From the host:
 //   {"event": CHANNEL, "value": V | "error": {...} | "end": true}   on a channel listened to
@@ -26,6 +29,7 @@
 // request. Output from other threads (late replies, events) is printed whole, never interleaved.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -56,6 +60,12 @@ class DartConsole {
   // Replies not yet received.
   size_t pendingReplies() const;
 
+  // Carries out an "app" request (the change's name); answers false for a change it does not
+  // know. Without one, "app" requests are errors.
+  void setApplicationHandler(std::function<bool(const std::string& change)> handler) {
+    applicationHandler_ = std::move(handler);
+  }
+
   // Shared with callbacks that may run after the console is gone.
   struct State;
 
@@ -65,6 +75,7 @@ class DartConsole {
   const std::shared_ptr<State> state_;
   // Main thread only.
   size_t lineNumber_ = 0;
+  std::function<bool(const std::string&)> applicationHandler_;
 };
 
 }  // namespace runner

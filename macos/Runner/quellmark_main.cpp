@@ -38,6 +38,16 @@ void AfterLaunch(appkit::Application& application, std::istream* script, std::os
   if (script) {
     if (auto engine = MainEngine(application)) {
       DartConsole console(engine->dart(), out);
+      console.setApplicationHandler([&application](const std::string& change) {
+        if (change == "activate") {
+          application.activate();
+        } else if (change == "resignActive") {
+          application.resignActive();
+        } else {
+          return false;
+        }
+        return true;
+      });
       console.run(*script);
     } else {
       err << "quellmark: no Flutter engine to run the console on\n";

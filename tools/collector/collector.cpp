@@ -9,6 +9,7 @@
 #include "analytics/foundation/additions.h"
 #include "analytics/proto/messages.h"
 #include "platform/security/digest.h"
+#include "platform/security/gzip.h"
 
 namespace collector {
 
@@ -188,7 +189,9 @@ std::optional<std::pair<std::string, Action>> ParseItem(const std::string& item)
   if (equals == std::string::npos) return std::nullopt;
   const std::string kind = item.substr(0, equals);
   const std::string spec = item.substr(equals + 1);
-  if (kind != "upload" && kind != "config" && kind != "any") return std::nullopt;
+  if (kind != "upload" && kind != "config" && kind != "experiments" && kind != "any") {
+    return std::nullopt;
+  }
   Action action;
   try {
     if (spec == "drop") {
@@ -249,6 +252,12 @@ std::optional<Json> DecodeBatch(const fnd::Data& bytes) {
   }
   json["bundles"] = bundles;
   return json;
+}
+
+std::optional<Json> DescribeExperimentRequest(const fnd::Data& bytes) {
+  auto request = APMPBExperimentRequest::initWithBuffer(bytes);
+  if (!request) return std::nullopt;
+  return Json(request->description());
 }
 
 std::optional<Json> DescribeConfig(const fnd::Data& bytes) {
@@ -359,6 +368,31 @@ bool Collector::start() {
   server_ = std::make_unique<httplib::Server>();
   server_->set_payload_max_length(64 * 1024 * 1024);
   server_->set_keep_alive_max_count(1);
+  server_->Post(
+      kExperimentsPath, [this](const httplib::Request& request, httplib::Response& response) {
+        auto action = nextAction("experiments");
+        Json line;
+        line["request"] = "experiments";
+        line["method"] = request.method;
+        line["path"] = request.path;
+        line["headers"] = HeadersJson(request);
+        const fnd::Data body(request.body.begin(), request.body.end());
+        line["body_size"] = body.size();
+        if (auto described = DescribeExperimentRequest(body)) {
+          line["experiment_request"] = *described;
+        } else {
+          line["error"] = "the body is not an experiment request";
+        }
+        if (!ApplyAction(action, response, line)) {
+          // No experiments: an empty reply message, compressed as the service sends it.
+          response.status = 200;
+          const fnd::Data empty = security::Gzip(fnd::Data());
+          response.set_content(std::string(empty.begin(), empty.end()), "application/octet-stream");
+        }
+        line["status"] = response.status;
+        emit(line);
+        DelayIfScripted(action);
+      });
   server_->Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
     auto action = nextAction("upload");
     Json line;

@@ -3,7 +3,12 @@
 // configuration it was given) and reports every request it receives, decoded with the project's
 // own wire messages, as one JSON line.
 //
-// Answers can be scripted per kind of request ("upload", "config", or "any"), consumed in order:
+// Kinds of request: "upload" (a POST), "config" (a GET) and "experiments" (the experiments
+// client's POST to kExperimentsPath, reported with its decoded request and answered, when not
+// scripted, with 200 and an empty compressed reply: no experiments).
+//
+// Answers can be scripted per kind of request ("upload", "config", "experiments", or "any"),
+// consumed in order:
 //   N            the status N with an empty body (429, 500, 503, 304, ...)
 //   delay:MS     the normal answer after MS milliseconds (a slow server); the request is
 //                reported before the wait
@@ -56,6 +61,11 @@ std::optional<std::map<std::string, std::deque<Action>>> ParseScript(const std::
 // user properties, identifiers and consent fields; "checksum_valid" tells whether a bundle's
 // checksum (tag 47) is the MD5 slice of its own encoding. nullopt when the bytes do not decode.
 std::optional<Json> DecodeBatch(const fnd::Data& bytes);
+// The path the experiments client posts to.
+inline constexpr const char* kExperimentsPath = "/sdk-exp";
+
+// An experiment request for the report (its description); nullopt when it does not decode.
+std::optional<Json> DescribeExperimentRequest(const fnd::Data& bytes);
 // A measurement configuration's app ID and version for the report; nullopt when it does not
 // decode.
 std::optional<Json> DescribeConfig(const fnd::Data& bytes);

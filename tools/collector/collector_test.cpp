@@ -7,6 +7,7 @@
 #include "analytics/proto/messages.h"
 #include "platform/dispatch/semaphore.h"
 #include "platform/foundation/test_home.h"
+#include "platform/security/gzip.h"
 #include "platform/vendor/utilities/network.h"
 
 namespace {
@@ -168,6 +169,38 @@ TEST_F(CollectorTest, GarbageAndHugeBodiesAreAnswersNotCrashes) {
   EXPECT_EQ(upload.response->statusCode, 200);
   auto lines = Lines();
   EXPECT_EQ(lines[2]["error"], "the body is not a measurement batch");
+}
+
+TEST_F(CollectorTest, ExperimentFetchesAreTheirOwnKind) {
+  auto script = collector::ParseScript("experiments=503,upload=500", nullptr);
+  ASSERT_TRUE(script);
+  Start(*script);
+  auto request = APMPBExperimentRequest::initWithBuffer(nullptr);
+  const fnd::Data body = *request->protoBuffer();
+  auto postTo = [&](const std::string& path) {
+    network_.setTimeoutInterval(10);
+    Answer answer;
+    network_.postURL(base_ + path, body, queue_, false, Capture(&answer));
+    EXPECT_EQ(done_.wait(), dispatch::WaitResult::kSuccess);
+    return answer;
+  };
+  // The scripted experiments answer is not taken by an upload, nor the upload's by experiments.
+  EXPECT_EQ(postTo(collector::kExperimentsPath).response->statusCode, 503);
+  EXPECT_EQ(Post(Batch()).response->statusCode, 500);
+  Answer fetched = postTo(collector::kExperimentsPath);
+  ASSERT_TRUE(fetched.response);
+  EXPECT_EQ(fetched.response->statusCode, 200);
+  fnd::Data inflated;
+  ASSERT_TRUE(security::Gunzip(*fetched.data, 1 << 20, &inflated));
+  EXPECT_TRUE(inflated.empty());  // No experiments.
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0]["request"], "experiments");
+  EXPECT_EQ(lines[0]["status"], 503);
+  EXPECT_TRUE(lines[0].contains("experiment_request")) << lines[0].dump();
+  EXPECT_EQ(lines[1]["request"], "upload");
+  EXPECT_EQ(lines[2]["request"], "experiments");
+  EXPECT_EQ(lines[2]["path"], "/sdk-exp");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <mutex>
 #include <string_view>
 
@@ -142,9 +143,17 @@ void ZUZOzuriviCurlTransport::performRequest(ZUZOzuriviRequest request, Done don
   });
 }
 
-ZUZOzuriviTransportResult ZUZOzuriviCurlTransport::performSynchronously(
-    const ZUZOzuriviRequest& request, size_t maxResponseSize) {
-  InitializeCurlOnce();
+namespace {
+
+bool IsRedirectStatus(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// One exchange with `request.url`, within `timeoutSeconds`. When the answer is a redirect with a
+// target, `*redirectURL` is that target, resolved against the request's URL.
+ZUZOzuriviTransportResult PerformOneExchange(const ZUZOzuriviRequest& request,
+                                             size_t maxResponseSize, double timeoutSeconds,
+                                             std::string* redirectURL) {
   ZUZOzuriviTransportResult result;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
   if (!curl) {
@@ -166,14 +175,15 @@ ZUZOzuriviTransportResult ZUZOzuriviCurlTransport::performSynchronously(
   std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerGuard(headerList,
                                                                           curl_slist_free_all);
 
-  const long timeoutMs = static_cast<long>(std::clamp(request.timeout, 0.001, 86400.0) * 1000);
+  const long timeoutMs = static_cast<long>(std::clamp(timeoutSeconds, 0.001, 86400.0) * 1000);
   CURLcode code = CURLE_OK;
   auto set = [&](CURLcode c) {
     if (code == CURLE_OK) code = c;
   };
   set(curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str()));
   set(curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https"));
-  set(curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  // Redirects are followed by the caller, one checked hop at a time.
+  set(curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L));
   set(curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L));
   set(curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, detail));
   set(curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteBody));
@@ -207,6 +217,11 @@ ZUZOzuriviTransportResult ZUZOzuriviCurlTransport::performSynchronously(
   (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);  // Stays 0 when unknown.
   char* effectiveURL = nullptr;
   (void)curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effectiveURL);
+  if (IsRedirectStatus(status)) {
+    char* target = nullptr;
+    (void)curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &target);
+    if (target) *redirectURL = target;
+  }
   ZUZOzuriviHTTPResponse response;
   response.statusCode = status;
   response.url = effectiveURL ? effectiveURL : request.url;
@@ -214,6 +229,59 @@ ZUZOzuriviTransportResult ZUZOzuriviCurlTransport::performSynchronously(
   result.response = std::move(response);
   result.body = std::move(sink.bytes);
   return result;
+}
+
+}  // namespace
+
+bool ZUZOzuriviIsAllowedRedirect(const std::string& from, const std::string& to) {
+  if (!ZUZOzuriviIsAllowedURL(to)) return false;
+  return !(StartsWithNoCase(from, "https://") && !StartsWithNoCase(to, "https://"));
+}
+
+ZUZOzuriviTransportResult ZUZOzuriviCurlTransport::performSynchronously(
+    const ZUZOzuriviRequest& request, size_t maxResponseSize) {
+  InitializeCurlOnce();
+  using SteadyClock = std::chrono::steady_clock;
+  const double total = std::clamp(request.timeout, 0.001, 86400.0);
+  const SteadyClock::time_point deadline =
+      SteadyClock::now() +
+      std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(total));
+  ZUZOzuriviRequest hop = request;
+  for (int redirects = 0;; ++redirects) {
+    const double left = std::chrono::duration<double>(deadline - SteadyClock::now()).count();
+    if (left <= 0) {
+      ZUZOzuriviTransportResult result;
+      result.error = ZUZOzuriviErrorFromCurlCode(CURLE_OPERATION_TIMEDOUT,
+                                                 "the time-out ran out while following redirects");
+      return result;
+    }
+    std::string target;
+    ZUZOzuriviTransportResult result = PerformOneExchange(hop, maxResponseSize, left, &target);
+    if (result.error || target.empty()) return result;
+    const int64_t status = result.response->statusCode;
+    // A POST that is told to see another resource is not turned into a GET: the upload's answer
+    // is the redirect itself, which callers take as a failed exchange and retry later.
+    if (status == 303 && hop.method == "POST") return result;
+    if (redirects >= kMaxRedirects) {
+      result.response.reset();
+      result.body.clear();
+      result.error = NetworkError(kZUZOzuriviErrorRedirect,
+                                  "More than " + std::to_string(kMaxRedirects) + " redirects");
+      return result;
+    }
+    if (!ZUZOzuriviIsAllowedRedirect(hop.url, target)) {
+      result.response.reset();
+      result.body.clear();
+      result.error = NetworkError(kZUZOzuriviErrorRedirect,
+                                  "Refused redirect from " + hop.url + " to " + target);
+      return result;
+    }
+    if (status == 303) {  // A GET stays a GET, without a body.
+      hop.method = "GET";
+      hop.body.clear();
+    }
+    hop.url = std::move(target);
+  }
 }
 
 ZUZOzurivi::ZUZOzurivi(std::string reachabilityHost, std::shared_ptr<ZUZOzuriviTransport> transport)
@@ -228,6 +296,14 @@ std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload
 
 std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
                                 const ZUZOzuriviHeaders& headers,
+                                std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                                CompletionHandler handler) {
+  return postURL(url, payload, headers, 0, std::move(queue), usingBackgroundSession,
+                 std::move(handler));
+}
+
+std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload,
+                                const ZUZOzuriviHeaders& headers, double timeout,
                                 std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
                                 CompletionHandler handler) {
   (void)usingBackgroundSession;  // No background sessions on this platform.
@@ -257,18 +333,24 @@ std::string ZUZOzurivi::postURL(const std::string& url, const fnd::Data& payload
   };
   setHeader("Content-Encoding", "gzip");
   setHeader("Content-Type", "application/octet-stream");
-  return send(std::move(request), std::move(queue), std::move(handler));
+  return send(std::move(request), timeout, std::move(queue), std::move(handler));
 }
 
 std::string ZUZOzurivi::getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
                                std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
                                CompletionHandler handler) {
+  return getURL(url, headers, 0, std::move(queue), usingBackgroundSession, std::move(handler));
+}
+
+std::string ZUZOzurivi::getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
+                               double timeout, std::shared_ptr<dispatch::Queue> queue,
+                               bool usingBackgroundSession, CompletionHandler handler) {
   (void)usingBackgroundSession;  // No background sessions on this platform.
   ZUZOzuriviRequest request;
   request.method = "GET";
   request.url = url;
   request.headers = headers;
-  return send(std::move(request), std::move(queue), std::move(handler));
+  return send(std::move(request), timeout, std::move(queue), std::move(handler));
 }
 
 double ZUZOzurivi::timeoutInterval() const {
@@ -310,8 +392,8 @@ bool ZUZOzurivi::hasReachabilityDelegate() const {
   return static_cast<bool>(reachabilityDelegate_);
 }
 
-std::string ZUZOzurivi::send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue> queue,
-                             CompletionHandler handler) {
+std::string ZUZOzurivi::send(ZUZOzuriviRequest request, double timeout,
+                             std::shared_ptr<dispatch::Queue> queue, CompletionHandler handler) {
   if (!queue) queue = dispatch::Queue::main();
   if (!ZUZOzuriviIsAllowedURL(request.url)) {
     fnd::Error error =
@@ -326,7 +408,7 @@ std::string ZUZOzurivi::send(ZUZOzuriviRequest request, std::shared_ptr<dispatch
   std::string session;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    request.timeout = timeout_;
+    request.timeout = timeout > 0 ? timeout : timeout_;
     if (isUpload) ++*uploadsInFlight_;
     session = "ZUZOzurivi-" + std::to_string(nextSession_++);
   }

@@ -43,6 +43,7 @@ enum ZUZOzuriviErrorCode : int64_t {
   kZUZOzuriviErrorCompression = 2,       // The body could not be compressed.
   kZUZOzuriviErrorTransport = 3,         // No HTTP answer (connection, TLS, time-out, ...).
   kZUZOzuriviErrorResponseTooLarge = 4,  // The reply body passed the transport's limit.
+  kZUZOzuriviErrorRedirect = 5,          // Too many redirects, or one to a refused URL.
 };
 // User-info key of the libcurl result code behind a transport error (integer).
 inline constexpr const char* kZUZOzuriviCurlCodeKey = "CurlCode";
@@ -83,12 +84,20 @@ class ZUZOzuriviTransport {
 };
 
 // The libcurl transport. Requests run one after another on its own serial queue
-// ("ZUZOzuriviCurlQueue"); only http and https are allowed, also for redirects, and TLS peers are
-// verified. A reply body larger than `maxResponseSize` ends the exchange with
-// kZUZOzuriviErrorResponseTooLarge.
+// ("ZUZOzuriviCurlQueue"); only http and https are allowed and TLS peers are verified. A reply
+// body larger than `maxResponseSize` ends the exchange with kZUZOzuriviErrorResponseTooLarge.
+//
+// Redirects (301, 302, 303, 307, 308 with a target) are followed, at most kMaxRedirects of them,
+// each target checked like the first URL (ZUZOzuriviIsAllowedRedirect: https, or plain http to a
+// loopback host, and never from https down to http); a refused or one-too-many redirect ends the
+// exchange with kZUZOzuriviErrorRedirect. The method and body are kept on every hop (a POST stays
+// a POST with its body), except that a 303 turns a GET's next hop into a plain GET and is not
+// followed at all for a POST: the 303 is then the answer, so an upload never becomes a GET whose
+// success would be taken for the upload's. The request's time-out covers all hops together.
 class ZUZOzuriviCurlTransport : public ZUZOzuriviTransport {
  public:
   static constexpr size_t kDefaultMaxResponseSize = 16 * 1024 * 1024;
+  static constexpr int kMaxRedirects = 5;
 
   explicit ZUZOzuriviCurlTransport(size_t maxResponseSize = kDefaultMaxResponseSize);
   void performRequest(ZUZOzuriviRequest request, Done done) override;
@@ -136,8 +145,19 @@ class ZUZOzurivi {
                       const ZUZOzuriviHeaders& headers, std::shared_ptr<dispatch::Queue> queue,
                       bool usingBackgroundSession, CompletionHandler handler);
 
+  // The same with a time-out of this request alone (seconds, all redirects included); one that
+  // is not above 0 means the object's timeoutInterval().
+  std::string postURL(const std::string& url, const fnd::Data& payload,
+                      const ZUZOzuriviHeaders& headers, double timeout,
+                      std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                      CompletionHandler handler);
+
   // GETs `url` with the given extra headers; otherwise as postURL().
   std::string getURL(const std::string& url, const ZUZOzuriviHeaders& headers,
+                     std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
+                     CompletionHandler handler);
+  // The same with a time-out of this request alone, as for postURL().
+  std::string getURL(const std::string& url, const ZUZOzuriviHeaders& headers, double timeout,
                      std::shared_ptr<dispatch::Queue> queue, bool usingBackgroundSession,
                      CompletionHandler handler);
 
@@ -158,8 +178,8 @@ class ZUZOzurivi {
   bool hasReachabilityDelegate() const;
 
  private:
-  std::string send(ZUZOzuriviRequest request, std::shared_ptr<dispatch::Queue> queue,
-                   CompletionHandler handler);
+  std::string send(ZUZOzuriviRequest request, double timeout,
+                   std::shared_ptr<dispatch::Queue> queue, CompletionHandler handler);
 
   // Constant after construction.
   const std::string reachabilityHost_;
@@ -178,3 +198,6 @@ class ZUZOzurivi {
 // True for a URL that the network object accepts: https://HOST..., or http://HOST... where HOST
 // is a loopback address or "localhost".
 bool ZUZOzuriviIsAllowedURL(const std::string& url);
+// True when a redirect from `from` to `to` may be followed: `to` is allowed by
+// ZUZOzuriviIsAllowedURL and does not leave https for http.
+bool ZUZOzuriviIsAllowedRedirect(const std::string& from, const std::string& to);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -287,6 +288,252 @@ TEST_F(NetworkTest, CurlTransportRefusesOversizedReplies) {
   EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorResponseTooLarge);
   EXPECT_FALSE(answer.data);
   (void)server.request();
+}
+
+// An HTTP server on 127.0.0.1 that answers its connections one after another, the n-th with
+// the n-th reply ("{PORT}" in a reply becomes the server's port), after that reply's delay; a
+// reply of "hold" answers nothing and waits until the client gives up. Keeps every request.
+class ChainServer {
+ public:
+  struct Reply {
+    std::string text;
+    int delayMs = 0;
+  };
+  explicit ChainServer(std::vector<Reply> replies) : replies_(std::move(replies)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(listener_, 8);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ChainServer() {
+    shutdown(listener_, SHUT_RDWR);  // Ends a pending accept().
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  std::vector<std::string> requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    for (Reply reply : replies_) {
+      int connection = accept(listener_, nullptr, nullptr);
+      if (connection < 0) return;
+      std::string request;
+      char buffer[4096];
+      size_t wanted = std::string::npos;
+      while (request.size() < wanted) {
+        ssize_t n = recv(connection, buffer, sizeof(buffer), 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<size_t>(n));
+        size_t end = request.find("\r\n\r\n");
+        if (end != std::string::npos && wanted == std::string::npos) {
+          size_t bodyLength = 0;
+          size_t at = request.find("Content-Length: ");
+          if (at != std::string::npos && at < end)
+            bodyLength = std::strtoul(&request[at + 16], 0, 10);
+          wanted = end + 4 + bodyLength;
+        }
+      }
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        requests_.push_back(request);
+      }
+      if (reply.text == "hold") {
+        while (recv(connection, buffer, sizeof(buffer), 0) > 0) {
+        }
+        close(connection);
+        continue;
+      }
+      if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+      for (size_t at = reply.text.find("{PORT}"); at != std::string::npos;
+           at = reply.text.find("{PORT}")) {
+        reply.text.replace(at, 6, std::to_string(port_));
+      }
+      send(connection, reply.text.data(), reply.text.size(), MSG_NOSIGNAL);
+      close(connection);
+    }
+  }
+
+  const std::vector<Reply> replies_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mu_;
+  std::vector<std::string> requests_;
+};
+
+ChainServer::Reply Redirect(int status, const std::string& location) {
+  return {"HTTP/1.1 " + std::to_string(status) + " Redirect\r\nLocation: " + location +
+          "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
+}
+ChainServer::Reply Final(int status, const std::string& body) {
+  return {"HTTP/1.1 " + std::to_string(status) + " Answer\r\nContent-Length: " +
+          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body};
+}
+std::string RequestLine(const std::string& request) {
+  return request.substr(0, request.find("\r\n"));
+}
+std::string RequestBody(const std::string& request) {
+  return request.substr(request.find("\r\n\r\n") + 4);
+}
+
+TEST_F(NetworkTest, RedirectsKeepTheMethodAndBodyAndEachHopIsChecked) {
+  // 301, 302, 307, 308 keep a POST and its (compressed) body and headers, up to the final answer.
+  ChainServer server({Redirect(301, "/b"), Redirect(302, "http://127.0.0.1:{PORT}/c"),
+                      Redirect(307, "/d?x=1"), Redirect(308, "/e"), Final(204, "")});
+  ZUZOzurivi network("127.0.0.1");
+  Answer answer;
+  network.postURL(server.url("/a"), Bytes("the batch"), {{"X-Mark", "1"}}, queue_, false,
+                  Capture(&answer));
+  Wait();
+  ASSERT_TRUE(answer.response) << (answer.error ? answer.error->description() : "");
+  EXPECT_EQ(answer.response->statusCode, kZUZOzuriviHTTPStatusNoContent);
+  EXPECT_EQ(answer.response->url, server.url("/e"));
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 5u);
+  const char* paths[] = {"/a", "/b", "/c", "/d?x=1", "/e"};
+  for (size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(RequestLine(requests[i]), std::string("POST ") + paths[i] + " HTTP/1.1");
+    EXPECT_NE(requests[i].find("X-Mark: 1\r\n"), std::string::npos) << i;
+    EXPECT_NE(requests[i].find("Content-Encoding: gzip\r\n"), std::string::npos) << i;
+    fnd::Data inflated;
+    ASSERT_TRUE(security::Gunzip(Bytes(RequestBody(requests[i])), 1 << 20, &inflated)) << i;
+    EXPECT_EQ(inflated, Bytes("the batch")) << i;
+  }
+}
+
+TEST_F(NetworkTest, A303TurnsAGetIntoAGetButIsTheAnswerOfAPost) {
+  {
+    ChainServer server({Redirect(303, "/other"), Final(200, "config")});
+    ZUZOzurivi network("127.0.0.1");
+    Answer answer;
+    network.getURL(server.url("/config"), {{"If-None-Match", "\"v\""}}, queue_, false,
+                   Capture(&answer));
+    Wait();
+    ASSERT_TRUE(answer.response);
+    EXPECT_EQ(answer.response->statusCode, 200);
+    EXPECT_EQ(answer.data, Bytes("config"));
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(RequestLine(server.requests()[1]), "GET /other HTTP/1.1");
+  }
+  {
+    // An upload told to look elsewhere is not re-sent as a GET whose 200 would pass for success.
+    ChainServer server({Redirect(303, "/elsewhere"), Final(200, "")});
+    ZUZOzurivi network("127.0.0.1");
+    Answer answer;
+    network.postURL(server.url("/a"), Bytes("batch"), queue_, false, Capture(&answer));
+    Wait();
+    ASSERT_TRUE(answer.response);
+    EXPECT_EQ(answer.response->statusCode, 303);
+    EXPECT_EQ(server.requests().size(), 1u);
+  }
+}
+
+TEST_F(NetworkTest, TooManyOrRefusedRedirectsAreErrors) {
+  struct Case {
+    const char* name;
+    std::vector<ChainServer::Reply> replies;
+    size_t requests;
+  };
+  std::vector<Case> cases = {
+      {"six redirects",
+       {Redirect(302, "/1"), Redirect(302, "/2"), Redirect(302, "/3"), Redirect(302, "/4"),
+        Redirect(302, "/5"), Redirect(302, "/6"), Final(200, "")},
+       6},
+      {"plain http to a host that is not loopback", {Redirect(302, "http://10.1.2.3/a")}, 1},
+      {"a scheme that is not http", {Redirect(307, "ftp://127.0.0.1/a")}, 1},
+  };
+  for (const Case& c : cases) {
+    ChainServer server(c.replies);
+    ZUZOzurivi network("127.0.0.1");
+    Answer answer;
+    network.postURL(server.url("/a"), Bytes("batch"), queue_, false, Capture(&answer));
+    Wait();
+    ASSERT_TRUE(answer.error) << c.name;
+    EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorRedirect) << c.name;
+    EXPECT_FALSE(answer.response) << c.name;
+    EXPECT_FALSE(answer.data) << c.name;
+    EXPECT_EQ(server.requests().size(), c.requests) << c.name;
+  }
+  // Exactly five are followed.
+  ChainServer five({Redirect(302, "/1"), Redirect(302, "/2"), Redirect(302, "/3"),
+                    Redirect(302, "/4"), Redirect(302, "/5"), Final(200, "ok")});
+  ZUZOzurivi network("127.0.0.1");
+  Answer answer;
+  network.getURL(five.url("/a"), {}, queue_, false, Capture(&answer));
+  Wait();
+  ASSERT_TRUE(answer.response);
+  EXPECT_EQ(answer.data, Bytes("ok"));
+}
+
+TEST(NetworkURLTest, RedirectTargetsAreCheckedLikeTheFirstURL) {
+  struct Case {
+    const char* from;
+    const char* to;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"https://a.example/x", "https://b.example/y", true},
+      {"https://a.example/x", "http://b.example/y", false},
+      {"https://a.example/x", "http://127.0.0.1/y", false},  // Never down from https.
+      {"HTTPS://a.example/x", "HTTP://localhost/y", false},
+      {"http://127.0.0.1/x", "https://b.example/y", true},
+      {"http://127.0.0.1/x", "http://[::1]:80/y", true},
+      {"http://127.0.0.1/x", "http://10.0.0.1/y", false},
+      {"http://127.0.0.1/x", "file:///etc/passwd", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ZUZOzuriviIsAllowedRedirect(c.from, c.to), c.allowed) << c.from << " -> " << c.to;
+  }
+}
+
+TEST_F(NetworkTest, TheTimeoutCoversEveryHop) {
+  // The first hop takes most of the time-out; the second would wait for ever. Without one
+  // deadline for all hops the second would get the whole time-out again.
+  ChainServer server({{Redirect(302, "/slow").text, 700}, {"hold"}});
+  ZUZOzurivi network("127.0.0.1");
+  Answer answer;
+  const auto start = std::chrono::steady_clock::now();
+  network.getURL(server.url("/a"), {}, 1.0, queue_, false, Capture(&answer));
+  Wait();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code(), kZUZOzuriviErrorTransport);
+  EXPECT_EQ(answer.error->userInfo().get(kZUZOzuriviCurlCodeKey),
+            fnd::Value(static_cast<int64_t>(28)));  // CURLE_OPERATION_TIMEDOUT
+  EXPECT_EQ(server.requests().size(), 2u);
+  EXPECT_LT(elapsed, 1.6);
+}
+
+TEST_F(NetworkTest, APerRequestTimeoutWinsOverTheObjectsOwn) {
+  auto transport = std::make_shared<ScriptedTransport>();
+  transport->result.response = ZUZOzuriviHTTPResponse{204, "", {}};
+  ZUZOzurivi network("127.0.0.1", transport);
+  network.setTimeoutInterval(5);
+  Answer answer;
+  network.postURL("https://a.example/a", Bytes("x"), {}, 120, queue_, false, Capture(&answer));
+  Wait();
+  network.getURL("https://a.example/c", {}, 90, queue_, false, Capture(&answer));
+  Wait();
+  network.getURL("https://a.example/c", {}, 0, queue_, false, Capture(&answer));
+  Wait();
+  ASSERT_EQ(transport->requests().size(), 3u);
+  EXPECT_EQ(transport->requests()[0].timeout, 120);
+  EXPECT_EQ(transport->requests()[1].timeout, 90);
+  EXPECT_EQ(transport->requests()[2].timeout, 5);  // None given: the object's.
 }
 
 }  // namespace

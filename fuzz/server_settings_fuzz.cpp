@@ -16,6 +16,7 @@
 #include "analytics/proto/messages.h"
 #include "analytics/proto/nano_log.h"
 #include "platform/dispatch/manual_clock.h"
+#include "platform/dispatch/queue.h"
 
 namespace {
 
@@ -120,17 +121,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+void Interpret(const uint8_t* data, size_t size) {
   std::shared_ptr<APMPBMeasurementConfig> message =
       APMPBMeasurementConfig::initWithBuffer(fnd::Data(data, data + size));
-  if (!message) return 0;
+  if (!message) return;
   NANOSetString(message.get(), APMPBMeasurementConfig::kAppId, fnd::Value(kAppID));
 
   // Applying the configuration parses it and loads the first program into event editing.
   std::shared_ptr<ZIVRemoteConfig> config =
       ZIVRemoteConfig::initWithAppID(kAppID, std::shared_ptr<ZIVDatabase>(), message,
                                      std::shared_ptr<APMEManager>(), Environment());
-  if (!config) return 0;
+  if (!config) return;
   ReadSettings(*config);
 
   // The rules of every event the configuration names, and of names it does not.
@@ -164,5 +167,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Use(config->corePlatformServices());
   Use(config->isDMARegion());
   Use(config->eventEditing());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The settings are applied on the engine's worker queue, never on the main thread.
+  static const std::shared_ptr<dispatch::Queue> worker =
+      dispatch::Queue::create("fuzz.settings.worker", dispatch::Qos::kUtility);
+  worker->sync([&] { Interpret(data, size); });
   return 0;
 }

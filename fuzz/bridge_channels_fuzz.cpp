@@ -10,6 +10,8 @@
 // The one message left out is the crash reporter's deliberate test crash ("Crashkeep#crash"),
 // which ends the process by design.
 //
+// Run with -max_len=1048576: Dart may send messages that large.
+//
 // With QUELLMARK_FUZZ_LIST_CHANNELS set, the registered channels are printed at start (for writing
 // seeds).
 #include <sys/stat.h>

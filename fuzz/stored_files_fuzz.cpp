@@ -5,6 +5,8 @@
 //
 // Input: one byte that picks the file (modulo 4: keychain, preferences, persistent dictionary,
 // options), then the file's bytes.
+//
+// Run with -max_len=1048576: the files can be that large.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

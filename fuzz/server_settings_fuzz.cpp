@@ -9,6 +9,7 @@
 // Run with -max_len=1048576: a configuration with its programs can be that large.
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -172,9 +173,15 @@ void Interpret(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The settings are applied on the engine's worker queue, never on the main thread.
+  // The settings are applied on the engine's worker queue, never on the main thread (a sync call
+  // would run the block on the calling thread).
   static const std::shared_ptr<dispatch::Queue> worker =
       dispatch::Queue::create("fuzz.settings.worker", dispatch::Qos::kUtility);
-  worker->sync([&] { Interpret(data, size); });
+  std::promise<void> done;
+  worker->async([&] {
+    Interpret(data, size);
+    done.set_value();
+  });
+  done.get_future().wait();
   return 0;
 }

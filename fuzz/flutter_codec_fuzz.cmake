@@ -1,3 +1,3 @@
-# The Flutter standard codec; seeds in corpus/flutter_codec.
-quellmark_fuzzer(flutter_codec_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/flutter_codec_fuzz.cpp
+# The Flutter standard codec.
+quellmark_fuzzer(flutter_codec_fuzz ${CMAKE_CURRENT_LIST_DIR}/flutter_codec_fuzz.cpp
                  platform_flutter)

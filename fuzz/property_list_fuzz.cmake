@@ -1,3 +1,3 @@
-# Property-list parsing; seeds in corpus/property_list.
-quellmark_fuzzer(property_list_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/property_list_fuzz.cpp
+# Property-list parsing (XML and binary).
+quellmark_fuzzer(property_list_fuzz ${CMAKE_CURRENT_LIST_DIR}/property_list_fuzz.cpp
                  platform_foundation)

@@ -143,7 +143,7 @@ class ChannelArguments {
   const std::shared_ptr<const std::string> method_;
   const std::shared_ptr<const std::vector<std::string>> names_;
   const fnd::Value container_;
-  const Shape shape_;
+  [[maybe_unused]] const Shape shape_;
   const std::shared_ptr<std::string> problem_;  // Empty while every argument was usable.
 };
 

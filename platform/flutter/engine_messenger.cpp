@@ -1,5 +1,6 @@
 #include "platform/flutter/engine_messenger.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -75,6 +76,16 @@ void FlutterEngineMessenger::setMessageHandlerOnChannel(const std::string& chann
 bool FlutterEngineMessenger::hasMessageHandlerOnChannel(const std::string& channel) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return handlers_.count(channel) != 0;
+}
+
+std::vector<std::string> FlutterEngineMessenger::messageHandlerChannels() const {
+  std::vector<std::string> channels;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : handlers_) channels.push_back(entry.first);
+  }
+  std::sort(channels.begin(), channels.end());
+  return channels;
 }
 
 void FlutterEngineMessenger::removeAllMessageHandlers() {

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/flutter/binary_messenger.h"
 #include "platform/foundation/value.h"
@@ -46,6 +47,8 @@ class FlutterEngineMessenger : public FlutterBinaryMessenger,
 
   // Whether a handler is installed on channel.
   bool hasMessageHandlerOnChannel(const std::string& channel) const;
+  // Every channel with a handler, sorted.
+  std::vector<std::string> messageHandlerChannels() const;
 
   // Removes every handler (the engine shuts down). What the handlers hold is released.
   void removeAllMessageHandlers();

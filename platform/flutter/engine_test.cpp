@@ -103,7 +103,10 @@ TEST_F(EngineTest, ShutDownDetachesPublishedPluginsAndSilencesChannels) {
   CounterPlugin::registerWithRegistrar(*engine_.registrarForPlugin("CounterPlugin"));
   auto plugin = engine_.valuePublishedByPlugin("CounterPlugin").recordAs<CounterPlugin>();
   ASSERT_TRUE(plugin);
+  EXPECT_EQ(engine_.engineMessenger()->messageHandlerChannels(),
+            std::vector<std::string>{"test/counter"});
   engine_.shutDownEngine();
+  EXPECT_TRUE(engine_.engineMessenger()->messageHandlerChannels().empty());
   EXPECT_TRUE(plugin->detached);
   EXPECT_EQ(plugin->detachedMessenger, engine_.binaryMessenger().get());
   EXPECT_TRUE(engine_.valuePublishedByPlugin("CounterPlugin").isNull());

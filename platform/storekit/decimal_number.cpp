@@ -7,6 +7,8 @@ namespace {
 // Exponents are kept within this range, far beyond any price, so that a hostile text cannot make
 // stringValue() build a huge string.
 constexpr int64_t kMaxExponent = 400;
+// Significant digits a text may give.
+constexpr size_t kMaxDigits = 64;
 
 }  // namespace
 
@@ -49,7 +51,7 @@ std::optional<SKDecimalNumber> SKDecimalNumber::fromString(std::string_view text
       sawDigit = true;
     }
   }
-  if (!sawDigit || digits.size() > 64) return std::nullopt;
+  if (!sawDigit) return std::nullopt;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
     bool negativeExponent = false;
@@ -64,8 +66,13 @@ std::optional<SKDecimalNumber> SKDecimalNumber::fromString(std::string_view text
     exponent += negativeExponent ? -value : value;
   }
   if (i != text.size()) return std::nullopt;
-  if (exponent > kMaxExponent || exponent < -kMaxExponent) return std::nullopt;
-  return SKDecimalNumber(negative, std::move(digits), exponent);
+  // The limits apply to the amount, not to its spelling: leading zeros and trailing zeros (which
+  // move into the exponent) do not count, so that the plain text stringValue() gives of any
+  // amount read here reads back.
+  SKDecimalNumber number(negative, std::move(digits), exponent);
+  if (number.digits_.size() > kMaxDigits) return std::nullopt;
+  if (number.exponent_ > kMaxExponent || number.exponent_ < -kMaxExponent) return std::nullopt;
+  return number;
 }
 
 SKDecimalNumber SKDecimalNumber::fromInt64(int64_t value) {

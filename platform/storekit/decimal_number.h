@@ -16,7 +16,9 @@ class SKDecimalNumber {
   SKDecimalNumber() = default;
 
   // Parses "[+-]digits[.digits]" with at least one digit and an optional exponent part
-  // ("e" or "E", sign, up to four digits). Anything else gives nullopt.
+  // ("e" or "E", sign, up to four digits). Anything else gives nullopt, and so does an amount of
+  // more than 64 significant digits (leading and trailing zeros do not count) or one whose
+  // exponent, once trailing zeros are taken into it, lies beyond +-400.
   static std::optional<SKDecimalNumber> fromString(std::string_view text);
   static SKDecimalNumber fromInt64(int64_t value);
 

@@ -1105,13 +1105,14 @@ TEST_F(VireldaPluginTest, ReferencesOutliveTheInstanceThatWroteThem) {
   EXPECT_TRUE(
       Ok(Call("documentReferenceSet", {App(), Request("c/target", Dictionary{})})).isNull());
   auto writer = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), kDb);
-  bool written = false;
+  // Set on the callback queue, read on the main thread.
+  std::atomic<bool> written{false};
   writer->documentWithPath("c/holder")
       ->setData(Dictionary{{"ref", Rec(writer->documentWithPath("c/target"))}}, [&](const auto& e) {
         EXPECT_FALSE(e);
         written = true;
       });
-  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return written; }));
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return written.load(); }));
   EXPECT_TRUE(Ok(Call("terminate", {App()})).isNull());
 
   // The next instance reads the document and a query over its collection; the reference goes

@@ -1,6 +1,7 @@
 // The vendor Virelda document database SDK, as an in-memory simulation: instances per (app,
 // database), document references, queries with filters, orderings, cursors and limits, snapshots,
-// write batches, aggregates and the instance controls (network, persistence, termination).
+// write batches, aggregates, transactions (transaction.h) and the instance controls (network,
+// persistence, termination).
 //
 // Documents live in a store shared by every instance of the same app name and database, for the
 // life of the process (the "backend"); terminating an instance keeps its documents. Writes are

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <istream>
+#include <map>
 #include <mutex>
 #include <ostream>
 #include <set>
@@ -16,12 +17,16 @@ namespace runner {
 
 // The longest wait a request may ask for, in milliseconds.
 constexpr int64_t kMaxWaitMilliseconds = 600000;
+// How long an "await" request waits at most, in seconds of real time.
+constexpr double kAwaitSeconds = 60;
 
 struct DartConsole::State {
   std::mutex mu;
-  std::ostream* out;                    // Guarded by mu; null once the console is gone.
-  std::set<std::string> eventChannels;  // Guarded by mu: channels listened to.
-  std::atomic<size_t> pending{0};       // Replies still to come.
+  std::ostream* out;                          // Guarded by mu; null once the console is gone.
+  std::set<std::string> eventChannels;        // Guarded by mu: channels listened to.
+  std::map<std::string, size_t> eventCounts;  // Guarded by mu: events printed, by channel.
+  std::map<std::string, std::string> names;   // Guarded by mu: results kept by "as".
+  std::atomic<size_t> pending{0};             // Replies still to come.
 
   void print(const Json& line) {
     std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -86,6 +91,29 @@ fnd::Value ValueOf(const Json& request, const char* key) {
   return *value;
 }
 
+// The line with every ${NAME} replaced by the result kept under NAME, escaped for a JSON string.
+std::string Substitute(std::string_view text, const std::map<std::string, std::string>& names) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t start = text.find("${", i);
+    if (start == std::string_view::npos) {
+      out.append(text.substr(i));
+      break;
+    }
+    size_t end = text.find('}', start + 2);
+    if (end == std::string_view::npos) throw BadRequest{"\"${\" without a closing \"}\""};
+    std::string name(text.substr(start + 2, end - start - 2));
+    auto it = names.find(name);
+    if (it == names.end()) throw BadRequest{"no result is kept as \"" + name + "\""};
+    out.append(text.substr(i, start - i));
+    std::string quoted = Json(it->second).dump();
+    out.append(quoted.substr(1, quoted.size() - 2));
+    i = end + 1;
+  }
+  return out;
+}
+
 void OnlyKeys(const Json& request, std::initializer_list<const char*> allowed) {
   for (auto it = request.begin(); it != request.end(); ++it) {
     bool known = false;
@@ -107,6 +135,10 @@ DartConsole::DartConsole(flutter::FlutterDartEndpoint& dart, std::ostream& out)
       Json line = Json::object();
       fnd::Error error;
       if (state->isEventChannel(channel)) {
+        {
+          std::lock_guard<std::mutex> lock(state->mu);
+          ++state->eventCounts[channel];
+        }
         line["event"] = channel;
         if (message.empty()) {
           line["end"] = true;
@@ -152,8 +184,13 @@ bool DartConsole::handleLine(std::string_view text) {
   bool keepGoing = true;
   try {
     Json request;
+    std::string substituted;
+    {
+      std::lock_guard<std::mutex> lock(state_->mu);
+      substituted = Substitute(text, state_->names);
+    }
     try {
-      request = Json::parse(text);
+      request = Json::parse(substituted);
     } catch (const Json::exception& e) {
       throw BadRequest{std::string("not JSON: ") + e.what()};
     }
@@ -181,8 +218,9 @@ bool DartConsole::handleLine(std::string_view text) {
     };
 
     if (request.contains("send")) {
-      OnlyKeys(request, {"send", "message", "hex"});
+      OnlyKeys(request, {"send", "message", "hex", "as"});
       const std::string& channel = RequireString(request, "send");
+      std::string as = request.contains("as") ? RequireString(request, "as") : std::string();
       bool hasHex = request.contains("hex");
       if (hasHex == request.contains("message")) {
         throw BadRequest{"\"send\" needs exactly one of \"message\" and \"hex\""};
@@ -202,10 +240,16 @@ bool DartConsole::handleLine(std::string_view text) {
         if (!bytes) throw BadRequest{"cannot encode the message: " + error.localizedDescription()};
         sendBytes(
             channel, std::move(*bytes),
-            [](Json& line, const fnd::Data& r) {
+            [state, as](Json& line, const fnd::Data& r) {
               fnd::Error decodeError;
               if (auto reply = ConsoleMessageCodec()->decode(r, &decodeError)) {
                 line["reply"] = JsonFromValue(*reply);
+                // A success envelope holding a string: its result is kept for ${NAME}.
+                auto list = reply->array();
+                if (!as.empty() && list && list->size() == 1 && (*list)[0].isString()) {
+                  std::lock_guard<std::mutex> lock(state->mu);
+                  state->names[as] = (*list)[0].asString();
+                }
               } else {
                 line["error"] = "the reply does not decode: " + decodeError.localizedDescription();
                 line["hex"] = HexEncode(r);
@@ -241,6 +285,34 @@ bool DartConsole::handleLine(std::string_view text) {
       auto done = std::make_shared<std::atomic<bool>>(false);
       dispatch::Queue::main()->after(seconds, [done] { done->store(true); });
       dispatch::RunLoop::main().runUntil([done] { return done->load(); }, seconds + 60);
+    } else if (request.contains("await")) {
+      const std::string& what = RequireString(request, "await");
+      std::function<bool()> done;
+      std::string description;
+      if (what == "replies") {
+        OnlyKeys(request, {"await"});
+        done = [state] { return state->pending.load() == 0; };
+        description = "every reply";
+      } else if (what == "events") {
+        OnlyKeys(request, {"await", "channel", "count"});
+        std::string channel = RequireString(request, "channel");
+        const Json& count = request.contains("count") ? request.at("count") : Json(nullptr);
+        if (!count.is_number_unsigned() || count.get<uint64_t>() == 0) {
+          throw BadRequest{"\"count\" must be a positive number of events"};
+        }
+        size_t n = count.get<size_t>();
+        done = [state, channel, n] {
+          std::lock_guard<std::mutex> lock(state->mu);
+          auto it = state->eventCounts.find(channel);
+          return it != state->eventCounts.end() && it->second >= n;
+        };
+        description = std::to_string(n) + " events on " + channel;
+      } else {
+        throw BadRequest{"\"await\" must be \"replies\" or \"events\""};
+      }
+      if (!dispatch::RunLoop::main().runUntil(done, kAwaitSeconds)) {
+        throw BadRequest{"timed out waiting for " + description};
+      }
     } else if (request.contains("app")) {
       OnlyKeys(request, {"app"});
       const std::string& change = RequireString(request, "app");
@@ -256,7 +328,7 @@ bool DartConsole::handleLine(std::string_view text) {
     } else {
       throw BadRequest{
           "a request needs one of \"send\", \"invoke\", \"listen\", \"cancel\", \"wait\", "
-          "\"app\", \"quit\""};
+          "\"await\", \"app\", \"quit\""};
     }
   } catch (const BadRequest& bad) {
     state_->print(Json{{"error", bad.message}, {"line", lineNumber}});

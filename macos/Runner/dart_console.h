@@ -4,7 +4,8 @@
 // bytes through the console codecs.
 //
 // Requests (one JSON object a line; blank lines are skipped):
-//   {"send": CHANNEL, "message": VALUE}   prints {"channel": CHANNEL, "reply": VALUE}
+//   {"send": CHANNEL, "message": VALUE}   prints {"channel": CHANNEL, "reply": VALUE}; with
+//                                         "as": NAME, a reply [STRING] keeps STRING as NAME
 //   {"send": CHANNEL, "hex": "HEX"}       prints {"channel": CHANNEL, "hex": "REPLY HEX"}
 //   {"invoke": CHANNEL, "method": NAME, "args": VALUE}
 //                                         prints {"channel": CHANNEL, "method": NAME, then
@@ -13,11 +14,16 @@
 //   {"listen": CHANNEL, "args": VALUE}, {"cancel": CHANNEL, "args": VALUE}
 //                                         the event channel calls, printed like invoke
 //   {"wait": MS}                          lets the host work for MS milliseconds
+//   {"await": "replies"}                  lets the host work until every reply has come
+//   {"await": "events", "channel": CHANNEL, "count": N}
+//                                         ... until CHANNEL has carried N events in all
+//                                         (both at most a minute; then an error line)
 //   {"app": "activate" | "resignActive"}  the application becomes active or resigns, as when the
 //                                         user switches to or away from it; prints
 //                                         {"app": CHANGE}
 //   {"quit": true}                        stops reading
-// "args" may be left out (null). From the host:
+// "args" may be left out (null). Every ${NAME} in a line is replaced by the result kept as NAME
+// (a line naming no kept result is an error line). From the host:
 //   {"event": CHANNEL, "value": V | "error": {...} | "end": true}   on a channel listened to
 //   {"call": CHANNEL, "method": NAME, "args": V}                    a method call into Dart
 //   {"message": CHANNEL, "value": V}  or  {"message": CHANNEL, "hex": "..."}   anything else

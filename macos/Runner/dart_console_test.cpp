@@ -5,9 +5,11 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "macos/Runner/json_notation.h"
+#include "platform/dispatch/queue.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/flutter/channels.h"
 #include "platform/flutter/engine.h"
@@ -16,6 +18,10 @@
 #include "platform/foundation/test_home.h"
 #include "platform/vendor/auth/auth.h"
 #include "platform/vendor/core/davodu.h"
+#include "platform/vendor/virelda/transaction.h"
+#include "platform/vendor/virelda/virelda.h"
+#include "plugins/cloud_virelda/virelda_utils.h"
+#include "plugins/cloud_virelda/zudiroru_virelda_plugin.h"
 #include "plugins/zudiroru_analytics/zudiroru_analytics_plugin.h"
 #include "plugins/zudiroru_auth/zudiroru_auth_plugin.h"
 #include "plugins/zudiroru_core/zudiroru_core_plugin.h"
@@ -289,8 +295,8 @@ TEST_F(DartConsoleTest, ExampleScriptRunsWithoutErrors) {
     Json j = Json::parse(line);
     EXPECT_FALSE(j.contains("error")) << line;
     // Success envelopes; the session id may be the engine's error while no session runs.
-    if (j.contains("reply") && j["channel"].get<std::string>().find(".getSessionId") ==
-                                   std::string::npos) {
+    if (j.contains("reply") &&
+        j["channel"].get<std::string>().find(".getSessionId") == std::string::npos) {
       EXPECT_EQ(j["reply"].size(), 1u) << line;
     }
   }
@@ -328,6 +334,94 @@ TEST_F(DartConsoleTest, AuthExampleScriptSignsInUpdatesAndSignsOut) {
   engine_->shutDownEngine();
   dispatch::RunLoop::main().runUntilIdle();
   DEVAuthTesting::resetForTesting();
+}
+
+// The Virelda example script: a document written, then a transaction that reads it and answers
+// with its writes, driven through the transaction's event channel.
+TEST_F(DartConsoleTest, VireldaExampleScriptRunsATransaction) {
+  const char* source = std::getenv("QUELLMARK_SOURCE_DIR");
+  std::string root = source ? source : QUELLMARK_SOURCE_DIR;
+  DEVVireldaTesting::resetForTesting();
+  FLTZudiroruVireldaUtils::resetForTesting();
+  FLTZudiroruVireldaPlugin::registerWithRegistrar(
+      *engine_->registrarForPlugin("FLTZudiroruVireldaPlugin"));
+
+  std::ifstream script(root + "/examples/virelda.jsonl");
+  ASSERT_TRUE(script.good());
+  std::stringstream text;
+  text << script.rdbuf();
+  auto lines = Run(text.str());
+  std::vector<Json> events;
+  Json read;
+  for (const std::string& line : lines) {
+    Json j = Json::parse(line);
+    EXPECT_FALSE(j.contains("error")) << line;
+    if (j.contains("reply")) {
+      EXPECT_EQ(j["reply"].size(), 1u) << line;
+      if (j["channel"].get<std::string>().ends_with(".documentReferenceGet")) read = j["reply"][0];
+    }
+    if (j.contains("event")) {
+      EXPECT_EQ(j["event"].get<std::string>().rfind(
+                    "plugins.flutter.io/zudiroru_virelda/transaction/", 0),
+                0u);
+      events.push_back(j.contains("end") ? Json("end") : j["value"]);
+    }
+  }
+  EXPECT_EQ(events, (std::vector<Json>{Json{{"appName", "[DEFAULT]"}}, Json{{"complete", true}},
+                                       Json("end")}));
+  // The document snapshot record: path, data, metadata.
+  EXPECT_EQ(read["$fields"][1], (Json{{"count", 42}})) << read.dump();
+  EXPECT_EQ(DEVVireldaTesting::documentData(DAVOdu::kDefaultAppName, "(default)", "counters/log"),
+            (fnd::Dictionary{{"last", "visit 42"}}));
+  engine_->shutDownEngine();
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_TRUE(DEVVireldaTransactionTesting::waitForTransactions(60));
+  FLTZudiroruVireldaUtils::resetForTesting();
+  DEVVireldaTesting::resetForTesting();
+}
+
+// Results kept with "as" fill ${NAME}; "await" waits for replies and events.
+TEST_F(DartConsoleTest, KeptResultsAndAwaits) {
+  flutter::FlutterEventChannel channel("test/kept-events", engine_->binaryMessenger());
+  struct Handler : flutter::FlutterStreamHandler {
+    std::shared_ptr<flutter::FlutterError> onListenWithArguments(
+        const fnd::Value&, flutter::FlutterEventSink events) override {
+      // From another thread, later: the console must wait for it.
+      dispatch::Queue::global()->async([events] { events(fnd::Value("late")); });
+      return nullptr;
+    }
+    std::shared_ptr<flutter::FlutterError> onCancelWithArguments(const fnd::Value&) override {
+      return nullptr;
+    }
+  };
+  channel.setStreamHandler(std::make_shared<Handler>());
+  engine_->binaryMessenger()->setMessageHandlerOnChannel(
+      "test/name", [](const fnd::Data&, flutter::FlutterBinaryReply reply) {
+        reply(*flutter::FlutterStandardMessageCodec::sharedInstance()->encode(
+            fnd::Value(fnd::Array{"kept-events"})));
+      });
+  auto lines = Run(R"({"send": "test/name", "message": null, "as": "n"})"
+                   "\n"
+                   R"({"listen": "test/${n}"})"
+                   "\n"
+                   R"({"await": "events", "channel": "test/${n}", "count": 1})"
+                   "\n"
+                   R"({"send": "test/${unknown}", "message": null})"
+                   "\n"
+                   R"({"await": "sometime"})"
+                   "\n"
+                   R"({"await": "events", "channel": "test/x", "count": 0})"
+                   "\n");
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], R"({"channel":"test/name","reply":["kept-events"]})");
+  // The event may come before or after the listen call's reply.
+  std::set<std::string> listened{lines[1], lines[2]};
+  EXPECT_EQ(listened, (std::set<std::string>{
+                          R"({"channel":"test/kept-events","method":"listen","result":null})",
+                          R"({"event":"test/kept-events","value":"late"})"}));
+  EXPECT_EQ(lines[3], R"({"error":"no result is kept as \"unknown\"","line":4})");
+  EXPECT_EQ(lines[4], R"({"error":"\"await\" must be \"replies\" or \"events\"","line":5})");
+  EXPECT_EQ(lines[5], R"({"error":"\"count\" must be a positive number of events","line":6})");
 }
 
 }  // namespace

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/test_home.h"
 #include "plugins/cloud_virelda/virelda_host_api.h"
 #include "plugins/cloud_virelda/virelda_messages.h"
 #include "plugins/cloud_virelda/virelda_utils.h"
-#include "platform/dispatch/run_loop.h"
-#include "platform/foundation/test_home.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "plugins/cloud_virelda/virelda_messages.h"
 #include "platform/foundation/value.h"
 #include "platform/vendor/virelda/virelda.h"
+#include "plugins/cloud_virelda/virelda_messages.h"
 
 // What the SDK or the parser would have raised.
 struct VireldaException {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/uuid.h"
 #include "plugins/cloud_virelda/snapshot_stream_handlers.h"
+#include "plugins/cloud_virelda/transaction_stream_handler.h"
 #include "plugins/cloud_virelda/virelda_codec.h"
 #include "plugins/cloud_virelda/virelda_log.h"
 #include "plugins/cloud_virelda/virelda_pigeon_parser.h"
@@ -101,6 +103,10 @@ void FLTZudiroruVireldaPlugin::cleanupEventListeners() {
     // A cancel error is of no use here; the stream is gone either way.
     (void)handler->onCancelWithArguments(fnd::Value());
   }
+  // Cancelling aborted every running transaction; none is answered any more.
+  std::lock_guard<std::mutex> lock(transactionsMu_);
+  transactions_.clear();
+  transactionHandlers_.clear();
 }
 
 void FLTZudiroruVireldaPlugin::cleanupVireldaInstances(std::function<void()> completion) {
@@ -131,6 +137,16 @@ std::string FLTZudiroruVireldaPlugin::registerEventChannelWithPrefix(
 size_t FLTZudiroruVireldaPlugin::eventChannelCount() const {
   std::lock_guard<std::mutex> lock(mu_);
   return eventChannels_.size();
+}
+
+size_t FLTZudiroruVireldaPlugin::transactionHandlerCount() const {
+  std::lock_guard<std::mutex> lock(transactionsMu_);
+  return transactionHandlers_.size();
+}
+
+bool FLTZudiroruVireldaPlugin::hasTransactionObject(const std::string& transactionId) const {
+  std::lock_guard<std::mutex> lock(transactionsMu_);
+  return transactions_.count(transactionId) > 0;
 }
 
 std::shared_ptr<DEVVirelda> FLTZudiroruVireldaPlugin::getDEVVireldaFromAppNameFromPigeon(
@@ -489,14 +505,6 @@ void FLTZudiroruVireldaPlugin::terminateApp(App app, VoidCompletion completion) 
 
 // ---- Streams and transactions ----
 
-namespace {
-
-std::shared_ptr<FlutterError> NotAvailable(const char* method) {
-  return Error("unimplemented", std::string(method) + " is not available in this host yet.");
-}
-
-}  // namespace
-
 void FLTZudiroruVireldaPlugin::loadBundleApp(App app, std::optional<fnd::Data> bundle,
                                              ResultCompletion completion) {
   std::shared_ptr<FlutterError> error;
@@ -572,23 +580,85 @@ void FLTZudiroruVireldaPlugin::documentReferenceSnapshotApp(
       nullptr);
 }
 
-void FLTZudiroruVireldaPlugin::transactionCreateApp(App, int64_t, int64_t,
+void FLTZudiroruVireldaPlugin::transactionCreateApp(App app, int64_t timeout, int64_t maxAttempts,
                                                     ResultCompletion completion) {
-  completion(fnd::Value(), NotAvailable("transactionCreate"));
+  std::shared_ptr<FlutterError> error;
+  auto virelda = getDEVVireldaFromAppNameFromPigeon(app, &error);
+  if (!virelda) return completion(fnd::Value(), error);
+  std::string transactionId = NewChannelId();
+  std::weak_ptr<FLTZudiroruVireldaPlugin> weak = weak_from_this();
+  auto handler = std::make_shared<FLTTransactionStreamHandler>(
+      transactionId, virelda, timeout, maxAttempts,
+      [weak, transactionId](std::shared_ptr<DEVTransaction> transaction) {
+        auto self = weak.lock();
+        if (!self) return;
+        std::lock_guard<std::mutex> lock(self->transactionsMu_);
+        self->transactions_[transactionId] = std::move(transaction);
+      },
+      [weak, transactionId] {
+        auto self = weak.lock();
+        if (!self) return;
+        // The handler goes too: an answer for an ended transaction has no effect.
+        std::lock_guard<std::mutex> lock(self->transactionsMu_);
+        self->transactions_.erase(transactionId);
+        self->transactionHandlers_.erase(transactionId);
+      });
+  {
+    std::lock_guard<std::mutex> lock(transactionsMu_);
+    transactionHandlers_[transactionId] = handler;
+  }
+  completion(fnd::Value(registerEventChannelWithPrefix(
+                 std::string(zudiroru::kPluginChannelPrefix) + kFLTVireldaTransactionChannel,
+                 transactionId, handler)),
+             nullptr);
 }
 
-void FLTZudiroruVireldaPlugin::transactionStoreResultTransactionId(std::optional<std::string>,
-                                                                   PigeonTransactionResult,
-                                                                   std::optional<Commands>,
-                                                                   VoidCompletion completion) {
-  // No transaction can be running, so no id is known: an answer for an unknown id has no effect.
+void FLTZudiroruVireldaPlugin::transactionStoreResultTransactionId(
+    std::optional<std::string> transactionId, PigeonTransactionResult resultType,
+    std::optional<Commands> commands, VoidCompletion completion) {
+  std::shared_ptr<FLTTransactionStreamHandler> handler;
+  if (transactionId) {
+    std::lock_guard<std::mutex> lock(transactionsMu_);
+    auto it = transactionHandlers_.find(*transactionId);
+    if (it != transactionHandlers_.end()) handler = it->second;
+  }
+  // An unknown or ended transaction: success, no effect.
+  if (handler) handler->receiveTransactionResponse(resultType, std::move(commands));
   completion(nullptr);
 }
 
-void FLTZudiroruVireldaPlugin::transactionGetApp(App, std::optional<std::string>,
-                                                 std::optional<std::string>,
+void FLTZudiroruVireldaPlugin::transactionGetApp(App app, std::optional<std::string> transactionId,
+                                                 std::optional<std::string> path,
                                                  ResultCompletion completion) {
-  // No transaction can be running, so none has a transaction object to read through.
-  completion(fnd::Value(),
-             Error(kFLTVireldaMissingTransactionCode, kFLTVireldaMissingTransactionMessage));
+  std::weak_ptr<FLTZudiroruVireldaPlugin> weak = weak_from_this();
+  // The read blocks until the store answers; it runs on a global queue while the attempt waits.
+  dispatch::Queue::global()->async([weak, app, transactionId, path, completion] {
+    auto self = weak.lock();
+    if (!self) {
+      return completion(fnd::Value(), Error(kFLTVireldaMissingTransactionCode,
+                                            kFLTVireldaMissingTransactionMessage));
+    }
+    std::shared_ptr<FlutterError> error;
+    auto virelda = self->getDEVVireldaFromAppNameFromPigeon(app, &error);
+    if (!virelda) return completion(fnd::Value(), error);
+    if (!path) return completion(fnd::Value(), MissingArgument("path"));
+    fnd::Error sdkError;
+    auto reference = virelda->documentWithPath(*path, &sdkError);
+    if (!reference) return completion(fnd::Value(), convertToFlutterError(&sdkError));
+    std::shared_ptr<DEVTransaction> transaction;
+    if (transactionId) {
+      std::lock_guard<std::mutex> lock(self->transactionsMu_);
+      auto it = self->transactions_.find(*transactionId);
+      if (it != self->transactions_.end()) transaction = it->second;
+    }
+    if (!transaction) {
+      return completion(fnd::Value(), Error(kFLTVireldaMissingTransactionCode,
+                                            kFLTVireldaMissingTransactionMessage));
+    }
+    auto snapshot = transaction->getDocument(reference, &sdkError);
+    if (!snapshot) return completion(fnd::Value(), convertToFlutterError(&sdkError));
+    completion(RecordValue(VireldaPigeonParser::toPigeonDocumentSnapshot(
+                   *snapshot, DEVServerTimestampBehaviorNone)),
+               nullptr);
+  });
 }

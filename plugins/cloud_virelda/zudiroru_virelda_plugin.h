@@ -8,10 +8,10 @@
 // plugin's maps are guarded by its own lock.
 //
 // Document, query, snapshots-in-sync and bundle-loading streams each answer with the id of a new
-// event channel. Transactions are not served yet: transactionCreate answers the error
-// "unimplemented"; with no transaction ever running, transactionGet answers
-// "missing-transaction" and transactionStoreResult succeeds without effect, as they do for an
-// unknown transaction id.
+// event channel. A transaction is one too: transactionCreate answers the transaction's id, which
+// names its event channel; listening runs the SDK transaction, whose attempts wait for Dart's
+// answers (transaction_stream_handler.h); transactionGet reads through the running attempt. The
+// transaction maps have their own lock.
 #pragma once
 
 #include <functional>
@@ -29,6 +29,8 @@
 #include "plugins/cloud_virelda/virelda_host_api.h"
 #include "plugins/cloud_virelda/virelda_messages.h"
 #include "plugins/zudiroru_core/zudiroru_plugin.h"
+
+class FLTTransactionStreamHandler;
 
 // Codes and messages of the errors the bridge raises itself.
 inline constexpr const char* kFLTVireldaErrorParsingCode = "error-parsing";
@@ -95,6 +97,10 @@ class FLTZudiroruVireldaPlugin : public flutter::FlutterPlugin,
       std::shared_ptr<flutter::FlutterStreamHandler> handler);
   // Number of open event channels (tests).
   size_t eventChannelCount() const;
+  // Number of transactions whose handler is held, and whether one has a running attempt's
+  // transaction object (tests).
+  size_t transactionHandlerCount() const;
+  bool hasTransactionObject(const std::string& transactionId) const;
 
   // The instance of an app description: the cached one, else a new one made with the
   // description's settings. Null with the error to answer when the description names no
@@ -181,4 +187,11 @@ class FLTZudiroruVireldaPlugin : public flutter::FlutterPlugin,
   mutable std::mutex mu_;
   std::map<std::string, std::shared_ptr<flutter::FlutterEventChannel>> eventChannels_;
   std::map<std::string, std::shared_ptr<flutter::FlutterStreamHandler>> streamHandlers_;
+
+  // Guarded by transactionsMu_: transaction handlers by transaction id, from transactionCreate
+  // until the transaction ends or the listeners are cleaned up; the running attempt's SDK
+  // transaction object by transaction id.
+  mutable std::mutex transactionsMu_;
+  std::map<std::string, std::shared_ptr<FLTTransactionStreamHandler>> transactionHandlers_;
+  std::map<std::string, std::shared_ptr<DEVTransaction>> transactions_;
 };

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/dispatch/manual_clock.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/flutter/engine.h"
 #include "platform/foundation/test_home.h"
 #include "platform/foundation/uuid.h"
+#include "platform/vendor/virelda/transaction.h"
 #include "plugins/cloud_virelda/snapshot_stream_handlers.h"
 #include "plugins/cloud_virelda/virelda_log.h"
 #include "plugins/cloud_virelda/virelda_utils.h"
@@ -103,6 +105,8 @@ class VireldaPluginTest : public ::testing::Test {
   void TearDown() override {
     engine_->shutDownEngine();
     dispatch::RunLoop::main().runUntilIdle();
+    // Shutting down cancelled every transaction; their SDK jobs end now.
+    EXPECT_TRUE(DEVVireldaTransactionTesting::waitForTransactions(60));
     // Let the callback queue finish before the SDK state goes.
     std::atomic<bool> drained{false};
     FLTZudiroruVireldaReader::getVireldaQueue()->async([&] { drained = true; });
@@ -525,15 +529,6 @@ TEST_F(VireldaPluginTest, BadInputGetsAnErrorReply) {
   Value badSource = Rec(DocumentReferenceRequest::makeWithPath(
       "c/d", std::nullopt, nullptr, SourceBox(static_cast<Source>(3)), std::nullopt));
   EXPECT_EQ(Code(Call("documentReferenceGet", {App(), badSource})), "invalid-argument");
-}
-
-TEST_F(VireldaPluginTest, TransactionMethodsThatAreNotBuilt) {
-  EXPECT_EQ(Call("transactionGet", {App(), "id", "c/d"}),
-            Value(Array{"missing-transaction", kFLTVireldaMissingTransactionMessage, nullptr}));
-  EXPECT_TRUE(Ok(Call("transactionStoreResult", {"id", nullptr, Array{}})).isNull());
-  for (const char* method : {"transactionCreate"}) {
-    EXPECT_EQ(Code(Call(method, {App()})), "unimplemented") << method;
-  }
 }
 
 // A stream handler that counts its calls.
@@ -1110,13 +1105,14 @@ TEST_F(VireldaPluginTest, ReferencesOutliveTheInstanceThatWroteThem) {
   EXPECT_TRUE(
       Ok(Call("documentReferenceSet", {App(), Request("c/target", Dictionary{})})).isNull());
   auto writer = DEVVirelda::vireldaForApp(DAVOdu::defaultApp(), kDb);
-  bool written = false;
+  // Set on the callback queue, read on the main thread.
+  std::atomic<bool> written{false};
   writer->documentWithPath("c/holder")
       ->setData(Dictionary{{"ref", Rec(writer->documentWithPath("c/target"))}}, [&](const auto& e) {
         EXPECT_FALSE(e);
         written = true;
       });
-  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return written; }));
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return written.load(); }));
   EXPECT_TRUE(Ok(Call("terminate", {App()})).isNull());
 
   // The next instance reads the document and a query over its collection; the reference goes
@@ -1150,6 +1146,336 @@ TEST_F(VireldaPluginTest, ReferencesOutliveTheInstanceThatWroteThem) {
   ASSERT_GE(query.size(), 2u);
   EXPECT_EQ(Data(query.begin(), query.begin() + 2), (Data{12, 1})) << "a success envelope";
   EXPECT_TRUE(holds(query));
+}
+
+// ---- Transactions ----
+
+class VireldaTransactionTest : public VireldaStreamTest {
+ protected:
+  // Creates a transaction and returns its id; `channel` gets its event channel's name.
+  std::string Create(int64_t timeout, int64_t maxAttempts, std::string* channel) {
+    Value id = Ok(Call("transactionCreate", {App(), timeout, maxAttempts}));
+    EXPECT_TRUE(id.isString()) << id.description();
+    std::string text = id.isString() ? id.asString() : "";
+    *channel = "plugins.flutter.io/zudiroru_virelda/transaction/" + text;
+    return text;
+  }
+  // Dart's answer to the attempt it last heard of.
+  Value Answer(const std::string& id, int64_t result, const Array& commands) {
+    return Call("transactionStoreResult", {id, result, commands});
+  }
+  static Value Command(PigeonTransactionType type, const char* path, Dictionary data = {},
+                       std::shared_ptr<PigeonDocumentOption> option = nullptr) {
+    return Rec(
+        PigeonTransactionCommand::makeWithType(type, path, std::move(data), std::move(option)));
+  }
+  // The data of a transactionGet reply.
+  Value Read(const std::string& id, const char* path) {
+    auto snapshot =
+        Ok(Call("transactionGet", {App(), id, path})).recordAs<PigeonDocumentSnapshot>();
+    EXPECT_TRUE(snapshot);
+    if (!snapshot || !snapshot->data) return Value();
+    return Value(*snapshot->data);
+  }
+  std::shared_ptr<FLTZudiroruVireldaPlugin> Plugin() {
+    return engine_->valuePublishedByPlugin("FLTZudiroruVireldaPlugin")
+        .recordAs<FLTZudiroruVireldaPlugin>();
+  }
+  static Value Start() { return Value(Dictionary{{"appName", "[DEFAULT]"}}); }
+  static Value Complete() { return Value(Dictionary{{"complete", true}}); }
+  static Value Failure(int64_t code) {
+    fnd::Error error(DEVVireldaErrorDomain, code);
+    auto [c, m] = FLTZudiroruVireldaUtils::ErrorCodeAndMessageFromNSError(&error);
+    return Value(Dictionary{{"error", Dictionary{{"code", c}, {"message", m}}}});
+  }
+  static Value End() { return flutter::FlutterEndOfEventStream(); }
+  // Waits until the transaction's SDK job has returned and its last events are sent.
+  void Finish() {
+    EXPECT_TRUE(DEVVireldaTransactionTesting::waitForTransactions(60));
+    Drain();
+  }
+};
+
+TEST_F(VireldaTransactionTest, DartsCommandsAreCommittedAndTheStreamEnds) {
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 1}});
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/gone", Dictionary{{"x", 1}});
+  std::string channel;
+  std::string id = Create(5000, 5, &channel);
+  ASSERT_EQ(id.size(), 36u);
+  EXPECT_TRUE(fnd::UUID::Parse(id));
+  for (char c : id) EXPECT_FALSE(std::isupper(static_cast<unsigned char>(c))) << id;
+  EXPECT_EQ(channel.substr(channel.rfind('/') + 1), id);
+  // Nothing runs before Dart listens.
+  EXPECT_EQ(Code(Call("transactionGet", {App(), id, "c/a"})), "missing-transaction");
+
+  EXPECT_TRUE(Listen(channel).isNull());
+  EXPECT_EQ(Events(channel, 1), std::vector<Value>{Start()});
+  EXPECT_EQ(Read(id, "c/a"), Value(Dictionary{{"n", 1}}));
+  EXPECT_TRUE(Read(id, "c/none").isNull());
+  EXPECT_TRUE(Ok(Answer(id, PigeonTransactionResultSuccess,
+                        {Command(PigeonTransactionTypeUpdate, "c/a", {{"n", 2}}),
+                         Command(PigeonTransactionTypeSet, "c/b", {{"v", 1}, {"w", 1}}),
+                         Command(PigeonTransactionTypeSet, "c/b", {{"v", 2}},
+                                 PigeonDocumentOption::makeWithMerge(true, std::nullopt)),
+                         Command(static_cast<PigeonTransactionType>(0), "c/skip", {{"s", 1}}),
+                         Command(PigeonTransactionTypeDeleteType, "c/gone")}))
+                  .isNull());
+  EXPECT_EQ(Events(channel, 3), (std::vector<Value>{Start(), Complete(), End()}));
+  Finish();
+  EXPECT_EQ(Stored("c/a"), (Dictionary{{"n", 2}}));
+  EXPECT_EQ(Stored("c/b"), (Dictionary{{"v", 2}, {"w", 1}}));
+  EXPECT_FALSE(Stored("c/skip"));
+  EXPECT_FALSE(Stored("c/gone"));
+
+  // Ended: the transaction object and the handler are gone; an answer now changes nothing.
+  EXPECT_EQ(Code(Call("transactionGet", {App(), id, "c/a"})), "missing-transaction");
+  EXPECT_EQ(Plugin()->transactionHandlerCount(), 0u);
+  EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/late")})).isNull());
+  EXPECT_TRUE(Ok(Answer("no-such-id", 0, {})).isNull());
+  Drain();
+  EXPECT_FALSE(Stored("c/late"));
+  EXPECT_EQ(Events(channel, 3).size(), 3u);
+}
+
+TEST_F(VireldaTransactionTest, AnAnswerWithoutCommandsOrAFailureAnswerWritesNothing) {
+  struct Case {
+    int64_t result;
+    Array commands;
+  };
+  for (const Case& c : {Case{PigeonTransactionResultSuccess, {}},
+                        Case{PigeonTransactionResultFailure,
+                             {Command(PigeonTransactionTypeSet, "c/x", {{"v", 1}})}},
+                        // A null result type reads as 0, success.
+                        Case{-1, {}}}) {
+    std::string channel;
+    std::string id = Create(5000, 5, &channel);
+    EXPECT_TRUE(Listen(channel).isNull());
+    Events(channel, 1);
+    Value result = c.result < 0 ? Value() : Value(c.result);
+    EXPECT_TRUE(Ok(Call("transactionStoreResult", {id, result, c.commands})).isNull());
+    EXPECT_EQ(Events(channel, 3), (std::vector<Value>{Start(), Complete(), End()})) << c.result;
+    Finish();
+    EXPECT_FALSE(Stored("c/x"));
+  }
+}
+
+TEST_F(VireldaTransactionTest, ATimedOutAttemptSendsTheTimeOutEventAndCommitsNothing) {
+  auto clock = std::make_shared<dispatch::ManualClock>();
+  dispatch::ScopedClock scoped(clock);
+  for (int64_t timeout : {int64_t{0}, int64_t{5000}}) {
+    std::string channel;
+    std::string id = Create(timeout, 5, &channel);
+    EXPECT_TRUE(Listen(channel).isNull());
+    if (timeout > 0) {
+      EXPECT_EQ(Events(channel, 1), std::vector<Value>{Start()});
+      clock->advance(4.999);
+      Drain();
+      EXPECT_EQ(Events(channel, 1).size(), 1u);
+      clock->advance(0.001);
+    }
+    // The time-out event is the last before the end of the stream.
+    EXPECT_EQ(Events(channel, 3), (std::vector<Value>{Start(), Failure(4), End()})) << timeout;
+    Finish();
+    EXPECT_EQ(Events(channel, 3).size(), 3u);
+    // A late answer lands nowhere.
+    EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/late")})).isNull());
+    Drain();
+    EXPECT_FALSE(Stored("c/late"));
+  }
+  EXPECT_EQ(Failure(4).dictionary()->get("error").dictionary()->get("code"),
+            Value("deadline-exceeded"));
+}
+
+TEST_F(VireldaTransactionTest, AConflictRetriesAndTheSecondAttemptWaitsForItsOwnAnswer) {
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 1}});
+  std::string channel;
+  std::string id = Create(600000, 5, &channel);
+  EXPECT_TRUE(Listen(channel).isNull());
+  Events(channel, 1);
+  EXPECT_EQ(Read(id, "c/a"), Value(Dictionary{{"n", 1}}));
+  // Another writer changes what the attempt read before it commits.
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 5}});
+  EXPECT_TRUE(Ok(Answer(id, 0,
+                        {Command(PigeonTransactionTypeUpdate, "c/a", {{"n", 2}}),
+                         Command(PigeonTransactionTypeSet, "c/first", {{"v", 1}})}))
+                  .isNull());
+
+  // The second attempt announces itself and waits: nothing of the first answer is written.
+  EXPECT_EQ(Events(channel, 2), (std::vector<Value>{Start(), Start()}));
+  Drain();
+  EXPECT_EQ(Events(channel, 2).size(), 2u);
+  EXPECT_EQ(Stored("c/a"), (Dictionary{{"n", 5}}));
+  EXPECT_FALSE(Stored("c/first"));
+  EXPECT_EQ(DEVVireldaTransactionTesting::runningTransactions(), 1);
+
+  EXPECT_EQ(Read(id, "c/a"), Value(Dictionary{{"n", 5}}));
+  EXPECT_TRUE(
+      Ok(Answer(id, 0, {Command(PigeonTransactionTypeUpdate, "c/a", {{"n", 6}})})).isNull());
+  EXPECT_EQ(Events(channel, 4), (std::vector<Value>{Start(), Start(), Complete(), End()}));
+  Finish();
+  EXPECT_EQ(Stored("c/a"), (Dictionary{{"n", 6}}));
+  EXPECT_FALSE(Stored("c/first"));
+}
+
+TEST_F(VireldaTransactionTest, AnAnswerHandledBeforeDartHearsOfTheNextAttemptIsNotItsAnswer) {
+  std::string channel;
+  std::string id = Create(600000, 5, &channel);
+  // The first commit conflicts; while it does, a second answer for the first attempt is on its
+  // way (Dart answered twice), handled before the second attempt's start event reaches Dart.
+  std::atomic<int> commits{0};
+  DEVVireldaTesting::setFault(
+      [&](std::string_view op, std::string_view) -> std::optional<fnd::Error> {
+        if (op != "transactionCommit" || commits.fetch_add(1) > 0) return std::nullopt;
+        engine_->dart().sendMessage(
+            zudiroru::PigeonChannelName(std::string(kZudiroruVireldaHostApiName) +
+                                        "transactionStoreResult"),
+            Value(Array{id, int64_t{0}, Array{Command(PigeonTransactionTypeSet, "c/late")}}),
+            DartCodec());
+        return DEVVireldaError(DEVVireldaErrorCodeAborted, "conflict");
+      });
+  EXPECT_TRUE(Listen(channel).isNull());
+  Events(channel, 1);
+  EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/first")})).isNull());
+  EXPECT_EQ(Events(channel, 2), (std::vector<Value>{Start(), Start()}));
+  Drain();
+  // The second attempt still waits: the late answer was the first attempt's.
+  EXPECT_EQ(Events(channel, 2).size(), 2u);
+  EXPECT_FALSE(Stored("c/late"));
+  EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/own")})).isNull());
+  EXPECT_EQ(Events(channel, 4), (std::vector<Value>{Start(), Start(), Complete(), End()}));
+  Finish();
+  EXPECT_TRUE(Stored("c/own"));
+  EXPECT_FALSE(Stored("c/late"));
+  EXPECT_FALSE(Stored("c/first"));
+  EXPECT_EQ(commits.load(), 2);
+}
+
+TEST_F(VireldaTransactionTest, ATimeOutInTheSecondAttemptWritesNothingOfTheFirstAnswer) {
+  auto clock = std::make_shared<dispatch::ManualClock>();
+  dispatch::ScopedClock scoped(clock);
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 1}});
+  std::string channel;
+  std::string id = Create(5000, 5, &channel);
+  EXPECT_TRUE(Listen(channel).isNull());
+  Events(channel, 1);
+  Read(id, "c/a");
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 5}});
+  EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/first")})).isNull());
+  Events(channel, 2);
+  clock->advance(5);
+  EXPECT_EQ(Events(channel, 4), (std::vector<Value>{Start(), Start(), Failure(4), End()}));
+  Finish();
+  EXPECT_FALSE(Stored("c/first"));
+  EXPECT_EQ(Stored("c/a"), (Dictionary{{"n", 5}}));
+}
+
+TEST_F(VireldaTransactionTest, CancellingAbortsTheWaitingAttempt) {
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 1}});
+  std::string channel;
+  std::string id = Create(600000, 5, &channel);
+  EXPECT_TRUE(Listen(channel).isNull());
+  Events(channel, 1);
+  Read(id, "c/a");
+  DEVVireldaTesting::putDocument(kNative, kDb, "c/a", Dictionary{{"n", 5}});
+  EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/first")})).isNull());
+  Events(channel, 2);
+  EXPECT_TRUE(Cancel(channel).isNull());
+  // The waiting attempt ends at once and nothing is committed; a cancelled stream sends nothing.
+  EXPECT_TRUE(DEVVireldaTransactionTesting::waitForTransactions(30));
+  Drain();
+  EXPECT_FALSE(Stored("c/first"));
+  EXPECT_EQ(Stored("c/a"), (Dictionary{{"n", 5}}));
+  EXPECT_EQ(Events(channel, 2).size(), 2u);
+  EXPECT_EQ(Plugin()->transactionHandlerCount(), 0u);
+  EXPECT_EQ(Code(Call("transactionGet", {App(), id, "c/a"})), "missing-transaction");
+  // A transaction runs once.
+  Value again = Listen(channel);
+  auto error = again.recordAs<flutter::FlutterError>();
+  ASSERT_TRUE(error) << again.description();
+  EXPECT_EQ(error->code(), "failed-precondition");
+}
+
+TEST_F(VireldaTransactionTest, CleanUpAbortsRunningTransactionsAndForgetsTheirHandlers) {
+  std::string first, second;
+  std::string done = Create(600000, 5, &first);
+  std::string open = Create(600000, 5, &second);
+  EXPECT_EQ(Plugin()->transactionHandlerCount(), 2u);
+  EXPECT_TRUE(Listen(first).isNull());
+  EXPECT_TRUE(Listen(second).isNull());
+  Events(first, 1);
+  Events(second, 1);
+  EXPECT_TRUE(Ok(Answer(done, 0, {})).isNull());
+  Events(first, 3);
+  ASSERT_TRUE(
+      dispatch::RunLoop::main().runUntil([&] { return Plugin()->transactionHandlerCount() == 1; }));
+  EXPECT_TRUE(Plugin()->hasTransactionObject(open));
+  EXPECT_FALSE(Plugin()->hasTransactionObject(done));
+
+  Plugin()->cleanupEventListeners();
+  EXPECT_EQ(Plugin()->transactionHandlerCount(), 0u);
+  EXPECT_FALSE(Plugin()->hasTransactionObject(open));
+  EXPECT_TRUE(DEVVireldaTransactionTesting::waitForTransactions(30));
+  EXPECT_TRUE(Ok(Answer(open, 0, {Command(PigeonTransactionTypeSet, "c/after")})).isNull());
+  Drain();
+  EXPECT_FALSE(Stored("c/after"));
+}
+
+TEST_F(VireldaTransactionTest, SdkErrorsEndTheTransactionWithAFailureEvent) {
+  // A commit the SDK refuses.
+  DEVVireldaTesting::setFault([](std::string_view op, std::string_view path) {
+    if (op == "transactionCommit") return std::optional<fnd::Error>(DEVVireldaError(7, "no"));
+    if (op == "transactionGet" && path == "c/secret") {
+      return std::optional<fnd::Error>(DEVVireldaError(7, "no"));
+    }
+    return std::optional<fnd::Error>();
+  });
+  std::string channel;
+  std::string id = Create(5000, 5, &channel);
+  EXPECT_TRUE(Listen(channel).isNull());
+  Events(channel, 1);
+  Value denied = Call("transactionGet", {App(), id, "c/secret"});
+  EXPECT_EQ(Code(denied), "permission-denied");
+  EXPECT_EQ(Code(Call("transactionGet", {App(), id, "c"})), "invalid-argument");
+  EXPECT_TRUE(Ok(Answer(id, 0, {Command(PigeonTransactionTypeSet, "c/x")})).isNull());
+  EXPECT_EQ(Events(channel, 3), (std::vector<Value>{Start(), Failure(7), End()}));
+  Finish();
+  EXPECT_FALSE(Stored("c/x"));
+
+  // Conflicts in every attempt: aborted after the last.
+  DEVVireldaTesting::setFault([](std::string_view op, std::string_view) {
+    return op == "transactionCommit" ? std::optional<fnd::Error>(DEVVireldaError(10, "conflict"))
+                                     : std::nullopt;
+  });
+  id = Create(5000, 2, &channel);
+  EXPECT_TRUE(Listen(channel).isNull());
+  Events(channel, 1);
+  EXPECT_TRUE(Ok(Answer(id, 0, {})).isNull());
+  Events(channel, 2);
+  EXPECT_TRUE(Ok(Answer(id, 0, {})).isNull());
+  EXPECT_EQ(Events(channel, 4), (std::vector<Value>{Start(), Start(), Failure(10), End()}));
+  Finish();
+  DEVVireldaTesting::setFault(nullptr);
+
+  // No attempt at all, and a command without a usable path.
+  id = Create(5000, 0, &channel);
+  EXPECT_TRUE(Listen(channel).isNull());
+  EXPECT_EQ(Events(channel, 2), (std::vector<Value>{Failure(3), End()}));
+  for (const char* path : {"c", "c//d"}) {
+    id = Create(5000, 5, &channel);
+    EXPECT_TRUE(Listen(channel).isNull());
+    Events(channel, 1);
+    EXPECT_TRUE(Ok(Answer(id, 0,
+                          {Command(PigeonTransactionTypeSet, "c/ok"),
+                           Command(PigeonTransactionTypeSet, path)}))
+                    .isNull());
+    EXPECT_EQ(Events(channel, 3), (std::vector<Value>{Start(), Failure(3), End()})) << path;
+    Finish();
+    EXPECT_FALSE(Stored("c/ok"));
+  }
+  // An app that does not exist.
+  EXPECT_EQ(Code(Call("transactionCreate", {App(nullptr, "nope"), int64_t{5000}, int64_t{5}})),
+            "invalid-argument");
+  EXPECT_EQ(Code(Call("transactionGet", {App(), "no-such-id", "c/a"})), "missing-transaction");
 }
 
 }  // namespace

@@ -534,6 +534,49 @@ TEST_F(AuthPluginTest, AuthStateStreamSkipsTheFirstCallThenFollowsEveryChange) {
   EXPECT_EQ(engine_->dart().events(name).size(), 2u);
 }
 
+TEST_F(AuthPluginTest, IdTokenStreamListensCancelsAndListensAgainThroughItsChannel) {
+  std::string name = Result(Send(kAuth, "registerIdTokenListener", {App()})).asString();
+  EXPECT_EQ(name, "plugins.flutter.io/zudiroru_auth/id-token/__DAVODU_DEFAULT");
+  auto listen = [&] {
+    auto reply = engine_->dart().listen(name);
+    dispatch::RunLoop::main().runUntil([&] { return reply->received(); });
+    return reply->envelope().value_or(Value("no reply"));
+  };
+  auto cancel = [&] {
+    auto reply = engine_->dart().cancel(name);
+    dispatch::RunLoop::main().runUntil([&] { return reply->received(); });
+    return reply->envelope().value_or(Value("no reply"));
+  };
+  EXPECT_TRUE(listen().isNull());
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_TRUE(engine_->dart().events(name).empty()) << "the SDK's first call is dropped";
+  EXPECT_EQ(auth_->idTokenListenerCountForTesting(), 1u);
+
+  auto created = SignUp();
+  ASSERT_TRUE(created);
+  Send(kAuth, "signOut", {App()});
+  auto events = engine_->dart().events(name);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0],
+            Value(Dictionary{{"user", Value(PigeonParser::getManualList(*created->user))}}));
+  EXPECT_EQ(events[1], Value(Dictionary{{"user", Value()}}));
+
+  EXPECT_TRUE(cancel().isNull());
+  EXPECT_EQ(auth_->idTokenListenerCountForTesting(), 0u);
+  ASSERT_TRUE(SignUp("bob@quellmark.example"));
+  EXPECT_EQ(engine_->dart().events(name).size(), 2u) << "nothing after cancel";
+
+  // Listening again: its own first call (Bob, signed in) is dropped too, then changes follow.
+  EXPECT_TRUE(listen().isNull());
+  dispatch::RunLoop::main().runUntilIdle();
+  EXPECT_EQ(engine_->dart().events(name).size(), 2u);
+  Send(kAuth, "signOut", {App()});
+  events = engine_->dart().events(name);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[2], Value(Dictionary{{"user", Value()}}));
+  EXPECT_EQ(auth_->idTokenListenerCountForTesting(), 1u);
+}
+
 TEST_F(AuthPluginTest, RegisteringOrListeningAgainNeverDuplicatesEvents) {
   std::string name = Result(Send(kAuth, "registerIdTokenListener", {App()})).asString();
   engine_->dart().listen(name);

@@ -1426,6 +1426,42 @@ std::optional<fnd::Dictionary> DEVVirelda::readLocked(const std::string& path) c
   return referencesRebound(it->second);
 }
 
+void DEVVirelda::readForTransaction(const std::string& path, std::optional<fnd::Dictionary>* stored,
+                                    std::optional<fnd::Dictionary>* data) const {
+  std::lock_guard<std::mutex> lock(store_->mu);
+  auto it = store_->documents.find(path);
+  if (it == store_->documents.end()) {
+    stored->reset();
+    data->reset();
+    return;
+  }
+  *stored = it->second;
+  *data = referencesRebound(it->second);
+}
+
+DEVVirelda::TransactionCommit DEVVirelda::commitTransaction(
+    const std::map<std::string, std::optional<fnd::Dictionary>>& reads,
+    const std::vector<DEVWriteBatch::Write>& writes, fnd::Error* error) {
+  {
+    std::lock_guard<std::mutex> lock(store_->mu);
+    for (const auto& [path, read] : reads) {
+      auto it = store_->documents.find(path);
+      std::optional<fnd::Dictionary> now;
+      if (it != store_->documents.end()) now = it->second;
+      if (now != read) return TransactionCommit::kConflict;
+    }
+    auto before = store_->documents;
+    for (const auto& w : writes) {
+      if (!applyWriteLocked(w, error)) {
+        store_->documents = std::move(before);
+        return TransactionCommit::kFailed;
+      }
+    }
+  }
+  if (!writes.empty()) notifyListenersOfWrite();
+  return TransactionCommit::kCommitted;
+}
+
 fnd::Value DEVVirelda::referencesRebound(const fnd::Value& value) const {
   if (auto ref = value.recordAs<DEVDocumentReference>()) {
     if (ref->virelda().get() == this) return value;

@@ -1,6 +1,7 @@
 // The vendor Virelda document database SDK, as an in-memory simulation: instances per (app,
 // database), document references, queries with filters, orderings, cursors and limits, snapshots,
-// write batches, aggregates and the instance controls (network, persistence, termination).
+// write batches, aggregates, transactions (transaction.h) and the instance controls (network,
+// persistence, termination).
 //
 // Documents live in a store shared by every instance of the same app name and database, for the
 // life of the process (the "backend"); terminating an instance keeps its documents. Writes are
@@ -19,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -85,6 +87,8 @@ inline constexpr uint64_t DEVNotFound = static_cast<uint64_t>(INT64_MAX);
 class DEVVirelda;
 class DEVDocumentReference;
 class DEVQuery;
+class DEVTransaction;
+class DEVTransactionOptions;
 
 // A snapshot listener as attached; remove() detaches it, after which no callback of it starts.
 // Removing twice does nothing. May be called from any thread.
@@ -554,6 +558,17 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
                                                   const std::optional<fnd::Error>&)>
                                    completion);
 
+  // Runs a transaction (transaction.h): block once per attempt on an SDK thread, then the commit
+  // of what the attempt wrote; completion once, on the settings' dispatch queue, with the result
+  // of the last attempt's block or the error that ended the transaction. An error that block sets
+  // in its out-parameter ends the transaction with it, committing nothing.
+  using TransactionBlock = std::function<fnd::Value(std::shared_ptr<DEVTransaction> transaction,
+                                                    std::optional<fnd::Error>* error)>;
+  using TransactionCompletion =
+      std::function<void(const fnd::Value& result, const std::optional<fnd::Error>& error)>;
+  void runTransactionWithOptions(std::shared_ptr<DEVTransactionOptions> options,
+                                 TransactionBlock block, TransactionCompletion completion);
+
   // Attaches a listener called, on the settings' dispatch queue, after every write whose
   // snapshots reached the listeners it changed, and after every
   // DEVVireldaTesting::notifySnapshotListeners round, until removed.
@@ -581,6 +596,16 @@ class DEVVirelda : public fnd::Record, public std::enable_shared_from_this<DEVVi
   std::shared_ptr<DEVQuery> queryFromBundle(const DEVBundle::NamedQuery& named, fnd::Error* error);
   // Writes a parsed bundle into the store and tells the listeners.
   void applyBundle(const DEVBundle& bundle);
+  // A transaction's read of a document: its data as stored (for the commit's check) and as this
+  // instance reads it; nullopt for both when it does not exist.
+  void readForTransaction(const std::string& path, std::optional<fnd::Dictionary>* stored,
+                          std::optional<fnd::Dictionary>* data) const;
+  // A transaction's commit: when every document read still holds what the read found, applies the
+  // writes in order, all or none, and tells the listeners.
+  enum class TransactionCommit { kCommitted, kConflict, kFailed };
+  TransactionCommit commitTransaction(
+      const std::map<std::string, std::optional<fnd::Dictionary>>& reads,
+      const std::vector<DEVWriteBatch::Write>& writes, fnd::Error* error);
   // The document's data as this instance reads it, or nullopt. REQUIRES: the store's lock.
   std::optional<fnd::Dictionary> readLocked(const std::string& path) const;
   // Stored data as this instance reads it: a document reference held in a document names a path
@@ -610,9 +635,9 @@ class DEVVireldaTesting {
  public:
   // Decides whether an operation fails: given the operation ("get", "query", "set", "update",
   // "delete", "commit", "aggregate", "clearPersistence", "disableNetwork", "enableNetwork",
-  // "waitForPendingWrites", "setIndexConfiguration", "terminate", "listen", "loadBundle") and the
-  // document or collection path ("" for instance-wide operations), returns the error to fail with,
-  // or nullopt.
+  // "waitForPendingWrites", "setIndexConfiguration", "terminate", "listen", "loadBundle",
+  // "transaction", "transactionGet", "transactionCommit") and the document or collection path (""
+  // for instance-wide operations), returns the error to fail with, or nullopt.
   using Fault =
       std::function<std::optional<fnd::Error>(std::string_view operation, std::string_view path)>;
   static void setFault(Fault fault);

@@ -72,11 +72,6 @@ void FlutterEngineMessenger::setMessageHandlerOnChannel(const std::string& chann
   }
 }
 
-bool FlutterEngineMessenger::hasMessageHandlerOnChannel(const std::string& channel) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return handlers_.count(channel) != 0;
-}
-
 void FlutterEngineMessenger::removeAllMessageHandlers() {
   std::unordered_map<std::string, std::shared_ptr<const FlutterBinaryMessageHandler>> removed;
   {

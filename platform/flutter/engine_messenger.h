@@ -44,9 +44,6 @@ class FlutterEngineMessenger : public FlutterBinaryMessenger,
   void setMessageHandlerOnChannel(const std::string& channel,
                                   FlutterBinaryMessageHandler handler) override;
 
-  // Whether a handler is installed on channel.
-  bool hasMessageHandlerOnChannel(const std::string& channel) const;
-
   // Removes every handler (the engine shuts down). What the handlers hold is released.
   void removeAllMessageHandlers();
 

@@ -1587,12 +1587,6 @@ void DEVVireldaTesting::putDocument(const std::string& appName, const std::strin
   store->documents[path] = std::move(data);
 }
 
-size_t DEVVireldaTesting::instanceCount() {
-  auto& r = registry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  return r.made;
-}
-
 // ---- Snapshot listeners ----
 
 std::shared_ptr<DEVListenerRegistration> DEVDocumentReference::addSnapshotListenerWithOptions(

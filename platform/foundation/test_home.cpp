@@ -1,5 +1,7 @@
 #include "platform/foundation/test_home.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,7 +16,9 @@ namespace fnd {
 
 ScopedTestHome::ScopedTestHome() : previous_(HomeDirectoryOverride()) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = JoinPath(tmp && *tmp ? tmp : "/tmp", "quellmark-home-XXXXXX");
+  std::string pattern =
+      JoinPath(tmp && *tmp ? tmp : "/tmp",
+               std::string(kTestHomePrefix) + std::to_string(getpid()) + "-XXXXXX");
   if (mkdtemp(pattern.data()) == nullptr) {
     // Without a private folder every test would share state; stop loudly instead.
     std::perror("ScopedTestHome: mkdtemp");

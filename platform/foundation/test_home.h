@@ -1,6 +1,7 @@
 // Test support: a fresh, empty temporary home folder for the lifetime of the object.
 //
-// The constructor makes a new folder under $TMPDIR (or /tmp), makes it the process's home through
+// The constructor makes a new folder under $TMPDIR (or /tmp), named kTestHomePrefix, the process
+// id, "-" and a random suffix, makes it the process's home through
 // fnd::SetHomeDirectoryOverride (never through the environment, which other threads read) and
 // drops the cached preference domains. The destructor first runs every registered flush
 // (flush_at_exit.h), so that what shared instances still hold for this home lands in it, then
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace fnd {
+
+inline constexpr const char* kTestHomePrefix = "quellmark-home-";
 
 class ScopedTestHome {
  public:

@@ -1,15 +1,20 @@
 # quellmark_test(NAME SOURCES src... LIBS lib...)
-# One GoogleTest executable per library (per folder inside analytics), registered with CTest.
-# Each test runs with a fresh QUELLMARK_HOME made by the test itself.
+# One GoogleTest executable per library (per folder inside analytics), registered with CTest. Its
+# main (platform/foundation/test_main.cpp) gives each test a fresh home folder. CTest runs every
+# test with XDG_DATA_HOME and TMPDIR pointing at empty folders under the build tree, and the last
+# test, test_folders_empty_after, fails naming anything a test left there.
 function(quellmark_test name)
   if(NOT QUELLMARK_TESTS)
     return()
   endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest quellmark_test_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "QUELLMARK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                       PROPERTIES
+                       ENVIRONMENT "XDG_DATA_HOME=${QUELLMARK_TEST_FOLDERS}/data"
+                       ENVIRONMENT_MODIFICATION "TMPDIR=set:${QUELLMARK_TEST_FOLDERS}/tmp"
+                       FIXTURES_REQUIRED quellmark_test_folders)
 endfunction()
 
 # quellmark_folder_files(SOURCES_VAR TESTS_VAR): every .cpp of the calling folder, split into the

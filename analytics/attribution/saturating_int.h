@@ -31,11 +31,3 @@ inline int64_t ZIVSaturatingAdd(int64_t a, int64_t b) {
   if (!__builtin_add_overflow(a, b, &sum)) return sum;
   return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
 }
-
-// a * b held at the int64 bounds.
-inline int64_t ZIVSaturatingMultiply(int64_t a, int64_t b) {
-  int64_t product = 0;
-  if (!__builtin_mul_overflow(a, b, &product)) return product;
-  return (a < 0) != (b < 0) ? std::numeric_limits<int64_t>::min()
-                            : std::numeric_limits<int64_t>::max();
-}

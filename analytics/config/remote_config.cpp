@@ -846,7 +846,7 @@ std::string ZIVRemoteConfig::uploadURL() const {
 }
 
 bool ZIVRemoteConfig::SGTMUploadEnabled() const {
-  if (!boolValueFromCacheWithKey("measurement.sgtm_upload_enabled", kZIVConfigSGTMUploadEnabled)) {
+  if (!settingValue(kZIVSettingSGTMUploadEnabled)) {
     return false;
   }
   std::optional<fnd::Value> plistValue =

@@ -284,86 +284,175 @@ class ZIVRemoteConfig : public APMEExperimentObserverDelegate,
 
   std::shared_ptr<ZIVRemoteConfigEventEditing> eventEditing() const;
 
-  // ---- The settings table (remote_config_table.cpp).
+  // ---- The settings table (remote_config_table.h; the getters that do more than read their row
+  // are in remote_config_table.cpp).
 
-  double uploadingBackoffInterval() const;
-  int32_t maxAudienceCount() const;
-  int32_t maxFiltersPerAudience() const;
-  int32_t maxFilterResultCount() const;
-  int32_t maxParametersPerFilter() const;
-  double databaseDeleteStaleBundlesInterval() const override;
-  double maxQueueTime() const override;
-  double adIDCacheTime() const;
-  bool gateIDFAOnATTMASEnabled() const;
-  double monitoringSamplePeriod() const;
-  bool isNetworkBackgroundSessionEnabled() const;
-  double networkTimeout() const;
-  double sessionDefaultTimeoutInterval() const;
-  double sessionEventUserEngagementInterval() const;
-  bool efficientEngagementReportingEnabled() const;
-  bool redundantEngagementRemovalEnabled() const;
-  int32_t maxConversionsPerDay() const;
-  int32_t maxEventsPerDay() const;
-  int32_t maxPublicEventsPerDay() const;
-  int32_t maxErrorEventsPerDay() const;
-  int32_t maxTrackedCurrencies() const;
-  int32_t maxPublicUserProperties() const;
-  int32_t maxEventNameCardinality() const;
-  int32_t maxPublicEventParams() const;
+  // A row's value, read with the lookup of its kind.
+  double settingValue(const ZIVServerSetting<double>& s) const {
+    return timeIntervalInSecondsFromCacheWithKey(s.key, s.defaultValue, s.maximum, s.minimum);
+  }
+  int32_t settingValue(const ZIVServerSetting<int32_t>& s) const {
+    return intValueFromCacheWithKey(s.key, s.defaultValue, s.maximum, s.minimum);
+  }
+  int64_t settingValue(const ZIVServerSetting<int64_t>& s) const {
+    return int64ValueFromCacheWithKey(s.key, s.defaultValue, s.maximum, s.minimum);
+  }
+  bool settingValue(const ZIVServerSetting<bool>& s) const {
+    return boolValueFromCacheWithKey(s.key, s.defaultValue);
+  }
+
+  double uploadingBackoffInterval() const {
+    return settingValue(kZIVSettingUploadingBackoffInterval);
+  }
+  int32_t maxAudienceCount() const { return settingValue(kZIVSettingMaxAudienceCount); }
+  int32_t maxFiltersPerAudience() const { return settingValue(kZIVSettingMaxFiltersPerAudience); }
+  int32_t maxFilterResultCount() const { return settingValue(kZIVSettingMaxFilterResultCount); }
+  int32_t maxParametersPerFilter() const { return settingValue(kZIVSettingMaxParametersPerFilter); }
+  double databaseDeleteStaleBundlesInterval() const override {
+    return settingValue(kZIVSettingDatabaseDeleteStaleBundlesInterval);
+  }
+  double maxQueueTime() const override { return settingValue(kZIVSettingMaxQueueTime); }
+  double adIDCacheTime() const { return settingValue(kZIVSettingAdIDCacheTime); }
+  bool gateIDFAOnATTMASEnabled() const { return settingValue(kZIVSettingGateIDFAOnATTMASEnabled); }
+  double monitoringSamplePeriod() const { return settingValue(kZIVSettingMonitoringSamplePeriod); }
+  bool isNetworkBackgroundSessionEnabled() const {
+    return settingValue(kZIVSettingIsNetworkBackgroundSessionEnabled);
+  }
+  double networkTimeout() const { return settingValue(kZIVSettingNetworkTimeout); }
+  double sessionDefaultTimeoutInterval() const {
+    return settingValue(kZIVSettingSessionDefaultTimeoutInterval);
+  }
+  double sessionEventUserEngagementInterval() const {
+    return settingValue(kZIVSettingSessionEventUserEngagementInterval);
+  }
+  bool efficientEngagementReportingEnabled() const {
+    return settingValue(kZIVSettingEfficientEngagementReportingEnabled);
+  }
+  bool redundantEngagementRemovalEnabled() const {
+    return settingValue(kZIVSettingRedundantEngagementRemovalEnabled);
+  }
+  int32_t maxConversionsPerDay() const { return settingValue(kZIVSettingMaxConversionsPerDay); }
+  int32_t maxEventsPerDay() const { return settingValue(kZIVSettingMaxEventsPerDay); }
+  int32_t maxPublicEventsPerDay() const { return settingValue(kZIVSettingMaxPublicEventsPerDay); }
+  int32_t maxErrorEventsPerDay() const { return settingValue(kZIVSettingMaxErrorEventsPerDay); }
+  int32_t maxTrackedCurrencies() const { return settingValue(kZIVSettingMaxTrackedCurrencies); }
+  int32_t maxPublicUserProperties() const {
+    return settingValue(kZIVSettingMaxPublicUserProperties);
+  }
+  int32_t maxEventNameCardinality() const {
+    return settingValue(kZIVSettingMaxEventNameCardinality);
+  }
+  int32_t maxPublicEventParams() const { return settingValue(kZIVSettingMaxPublicEventParams); }
   // Also answers the database's ZIVDatabaseSettings::maxEventsStored().
-  int64_t maxEventsStored() const override;
-  double uploadingInterval() const;
-  double uploadingInitialDelayInterval() const;
-  int64_t uploadMaxBundlesLimit() const;
-  int64_t uploadMaxEventsPerBundle() const;
-  int64_t uploadMaxSizeLimitBytes() const;
-  int32_t uploadingRetryCount() const;
-  double uploadingRetryInterval() const;
+  int64_t maxEventsStored() const override { return settingValue(kZIVSettingMaxEventsStored); }
+  double uploadingInterval() const { return settingValue(kZIVSettingUploadingInterval); }
+  double uploadingInitialDelayInterval() const {
+    return settingValue(kZIVSettingUploadingInitialDelayInterval);
+  }
+  int64_t uploadMaxBundlesLimit() const { return settingValue(kZIVSettingUploadMaxBundlesLimit); }
+  int64_t uploadMaxEventsPerBundle() const {
+    return settingValue(kZIVSettingUploadMaxEventsPerBundle);
+  }
+  int64_t uploadMaxSizeLimitBytes() const {
+    return settingValue(kZIVSettingUploadMaxSizeLimitBytes);
+  }
+  int32_t uploadingRetryCount() const { return settingValue(kZIVSettingUploadingRetryCount); }
+  double uploadingRetryInterval() const { return settingValue(kZIVSettingUploadingRetryInterval); }
   int32_t maxBundlesCreatedPerIteration() const;
-  int32_t maxRealtimeEventCountPerDay() const;
-  double uploadingDebugModeInterval() const;
-  double uploadingRealTimeInterval() const;
-  bool blocklistInternal() const;
-  bool blocklistPublic() const;
-  bool isEventSamplingEnabled() const;
-  int32_t analyticsAccountTimeZoneOffsetMinutes() const;
-  bool checksumEnabled() const;
-  bool appInBackgroundParameterEnabled() const;
-  int32_t maxItemScopedCustomParameters() const;
-  int32_t maxPublicEventParameterValueLength() const;
+  int32_t maxRealtimeEventCountPerDay() const {
+    return settingValue(kZIVSettingMaxRealtimeEventCountPerDay);
+  }
+  double uploadingDebugModeInterval() const {
+    return settingValue(kZIVSettingUploadingDebugModeInterval);
+  }
+  double uploadingRealTimeInterval() const {
+    return settingValue(kZIVSettingUploadingRealTimeInterval);
+  }
+  bool blocklistInternal() const { return settingValue(kZIVSettingBlocklistInternal); }
+  bool blocklistPublic() const { return settingValue(kZIVSettingBlocklistPublic); }
+  bool isEventSamplingEnabled() const { return settingValue(kZIVSettingIsEventSamplingEnabled); }
+  int32_t analyticsAccountTimeZoneOffsetMinutes() const {
+    return settingValue(kZIVSettingAnalyticsAccountTimeZoneOffsetMinutes);
+  }
+  bool checksumEnabled() const { return settingValue(kZIVSettingChecksumEnabled); }
+  bool appInBackgroundParameterEnabled() const {
+    return settingValue(kZIVSettingAppInBackgroundParameterEnabled);
+  }
+  int32_t maxItemScopedCustomParameters() const {
+    return settingValue(kZIVSettingMaxItemScopedCustomParameters);
+  }
+  int32_t maxPublicEventParameterValueLength() const {
+    return settingValue(kZIVSettingMaxPublicEventParameterValueLength);
+  }
   // maxPublicEventParameterValueLength(), but never below 256.
   int32_t maxInternalEventParameterValueLength() const;
-  int32_t maxRealtimeDCUEventCountPerDay() const;
+  int32_t maxRealtimeDCUEventCountPerDay() const {
+    return settingValue(kZIVSettingMaxRealtimeDCUEventCountPerDay);
+  }
   // 10 while the monitor is in debug mode.
   int32_t maxPSMStartCount() const;
-  int32_t maxPSMRetryCount() const;
-  double PSMRetryInterval() const;
-  int32_t hashPrefixBitLengthEmail() const;
-  int32_t hashPrefixBitLengthPhone() const;
-  int32_t maxSignInDelayInDays() const;
+  int32_t maxPSMRetryCount() const { return settingValue(kZIVSettingMaxPSMRetryCount); }
+  double PSMRetryInterval() const { return settingValue(kZIVSettingPSMRetryInterval); }
+  int32_t hashPrefixBitLengthEmail() const {
+    return settingValue(kZIVSettingHashPrefixBitLengthEmail);
+  }
+  int32_t hashPrefixBitLengthPhone() const {
+    return settingValue(kZIVSettingHashPrefixBitLengthPhone);
+  }
+  int32_t maxSignInDelayInDays() const { return settingValue(kZIVSettingMaxSignInDelayInDays); }
   // The experiment flag "psm_session_start_enabled" when known, else the setting.
   bool PSMSessionStartEnabled() const;
-  int32_t PSMSessionStartHashPrefixBitLengthEmail() const;
-  int32_t PSMSessionStartHashPrefixBitLengthPhone() const;
+  int32_t PSMSessionStartHashPrefixBitLengthEmail() const {
+    return settingValue(kZIVSettingPSMSessionStartHashPrefixBitLengthEmail);
+  }
+  int32_t PSMSessionStartHashPrefixBitLengthPhone() const {
+    return settingValue(kZIVSettingPSMSessionStartHashPrefixBitLengthPhone);
+  }
   // The experiment flag "psm_group_id_enabled" when known, else the setting.
   bool PSMGroupIDEnabled() const;
-  int32_t PSMGroupIDHashPrefixBitLengthEmail() const;
-  bool adsOnDeviceConversionFeatureEnabled() const;
-  bool isDeferredDeepLinkEnabled() const;
-  int32_t maxDeferredDeepLinkRetryCount() const;
-  double attributionCacheTTLInterval() const;
-  double remoteConfigCacheTimeInterval() const;
+  int32_t PSMGroupIDHashPrefixBitLengthEmail() const {
+    return settingValue(kZIVSettingPSMGroupIDHashPrefixBitLengthEmail);
+  }
+  bool adsOnDeviceConversionFeatureEnabled() const {
+    return settingValue(kZIVSettingAdsOnDeviceConversionFeatureEnabled);
+  }
+  bool isDeferredDeepLinkEnabled() const {
+    return settingValue(kZIVSettingIsDeferredDeepLinkEnabled);
+  }
+  int32_t maxDeferredDeepLinkRetryCount() const {
+    return settingValue(kZIVSettingMaxDeferredDeepLinkRetryCount);
+  }
+  double attributionCacheTTLInterval() const {
+    return settingValue(kZIVSettingAttributionCacheTTLInterval);
+  }
+  double remoteConfigCacheTimeInterval() const {
+    return settingValue(kZIVSettingRemoteConfigCacheTimeInterval);
+  }
   // The client's flag "session_stitching_token_feature_enabled" when it has one, else the
   // setting.
   bool sessionStitchingTokenFeatureEnabled() const;
-  bool SKANUpdateConversionValueEnabled() const;
-  double SKANInitialCVFetchDelay() const;
-  double SKANCVFetchRetryInterval() const;
-  int32_t SKANCVFetchRetryLimit() const;
-  double SKANFirstWindowCVFetchDelay() const;
-  double SKANFirstWindowCVFetchRetryInterval() const;
-  int32_t SKANFirstWindowCVFetchRetryLimit() const;
-  double SKANFirstWindowUploadInterval() const;
+  bool SKANUpdateConversionValueEnabled() const {
+    return settingValue(kZIVSettingSKANUpdateConversionValueEnabled);
+  }
+  double SKANInitialCVFetchDelay() const {
+    return settingValue(kZIVSettingSKANInitialCVFetchDelay);
+  }
+  double SKANCVFetchRetryInterval() const {
+    return settingValue(kZIVSettingSKANCVFetchRetryInterval);
+  }
+  int32_t SKANCVFetchRetryLimit() const { return settingValue(kZIVSettingSKANCVFetchRetryLimit); }
+  double SKANFirstWindowCVFetchDelay() const {
+    return settingValue(kZIVSettingSKANFirstWindowCVFetchDelay);
+  }
+  double SKANFirstWindowCVFetchRetryInterval() const {
+    return settingValue(kZIVSettingSKANFirstWindowCVFetchRetryInterval);
+  }
+  int32_t SKANFirstWindowCVFetchRetryLimit() const {
+    return settingValue(kZIVSettingSKANFirstWindowCVFetchRetryLimit);
+  }
+  double SKANFirstWindowUploadInterval() const {
+    return settingValue(kZIVSettingSKANFirstWindowUploadInterval);
+  }
   // The experiment flag "customer_type_enabled" when known, else the setting.
   bool customerTypeEnabled() const;
 

@@ -1,228 +1,146 @@
-// The defaults and bounds of every typed server setting that ZIVRemoteConfig answers (the getters
-// are declared in remote_config.h and defined in remote_config_table.cpp).
+// The server settings that ZIVRemoteConfig answers: one row per setting, with its key, default,
+// minimum, maximum and kind (the row's value type). Each getter of remote_config.h reads its row in
+// one line; a new setting is one row here and one getter there.
 //
-// Each setting exports its default as kZIVConfig<Setting>, and, unless it is a flag, its bounds
-// as kZIVConfig<Setting>Max and kZIVConfig<Setting>Min. Interval settings are in seconds (the
-// server sends milliseconds); count settings are integers. A server value that cannot be parsed
-// or lies outside the bounds yields the default, never the bound. A flag is true when the server
-// value parses to 1, false when it parses to 0, and its default otherwise.
+// A server value that cannot be parsed or lies outside the bounds yields the default, never the
+// bound. A flag is true when the server value parses to 1, false when it parses to 0, and its
+// default otherwise.
 #pragma once
 
 #include <cstdint>
 
+// One row of the table. The value type says how the server's text is read: double is an interval
+// in seconds (the server sends milliseconds), int32_t and int64_t are counts, bool is a flag
+// (minimum and maximum unused).
+template <typename T>
+struct ZIVServerSetting {
+  const char* key;
+  T defaultValue;
+  T minimum;
+  T maximum;
+};
+
+// ZIV_SETTING(Name, type, key, default, minimum, maximum) makes the row kZIVSetting<Name> and
+// exports kZIVConfig<Name>, kZIVConfig<Name>Max and kZIVConfig<Name>Min; ZIV_FLAG(Name, key,
+// default) makes the row and kZIVConfig<Name>.
+#define ZIV_SETTING(Name, Type, key, defaultValue, minimum, maximum)                              \
+  inline constexpr ZIVServerSetting<Type> kZIVSetting##Name{key, defaultValue, minimum, maximum}; \
+  inline constexpr Type kZIVConfig##Name = defaultValue;                                          \
+  inline constexpr Type kZIVConfig##Name##Max = maximum;                                          \
+  inline constexpr Type kZIVConfig##Name##Min = minimum
+#define ZIV_FLAG(Name, key, defaultValue)                                                    \
+  inline constexpr ZIVServerSetting<bool> kZIVSetting##Name{key, defaultValue, false, true}; \
+  inline constexpr bool kZIVConfig##Name = defaultValue
+
+// clang-format off
+
 // Upload back-off after a 429/503 answer.
-inline constexpr double kZIVConfigUploadingBackoffInterval = 43200;
-inline constexpr double kZIVConfigUploadingBackoffIntervalMax = 604800;
-inline constexpr double kZIVConfigUploadingBackoffIntervalMin = 3600;
+ZIV_SETTING(UploadingBackoffInterval, double, "measurement.upload.backoff_period", 43200, 3600, 604800);
 
 // Audiences.
-inline constexpr int32_t kZIVConfigMaxAudienceCount = 100;
-inline constexpr int32_t kZIVConfigMaxAudienceCountMax = 500;
-inline constexpr int32_t kZIVConfigMaxAudienceCountMin = 0;
-inline constexpr int32_t kZIVConfigMaxFiltersPerAudience = 10;
-inline constexpr int32_t kZIVConfigMaxFiltersPerAudienceMax = 100;
-inline constexpr int32_t kZIVConfigMaxFiltersPerAudienceMin = 0;
-inline constexpr int32_t kZIVConfigMaxFilterResultCount = 200;
-inline constexpr int32_t kZIVConfigMaxFilterResultCountMax = 2000;
-inline constexpr int32_t kZIVConfigMaxFilterResultCountMin = 0;
-inline constexpr int32_t kZIVConfigMaxParametersPerFilter = 25;
-inline constexpr int32_t kZIVConfigMaxParametersPerFilterMax = 250;
-inline constexpr int32_t kZIVConfigMaxParametersPerFilterMin = 0;
+ZIV_SETTING(MaxAudienceCount, int32_t, "measurement.audience.max_count", 100, 0, 500);
+ZIV_SETTING(MaxFiltersPerAudience, int32_t, "measurement.audience.filter_max_count_per_audience", 10, 0, 100);
+ZIV_SETTING(MaxFilterResultCount, int32_t, "measurement.audience.filter_result_max_count", 200, 0, 2000);
+ZIV_SETTING(MaxParametersPerFilter, int32_t, "measurement.audience.parameter_max_count_filter", 25, 0, 250);
 
 // Stored data and queue time.
-inline constexpr double kZIVConfigDatabaseDeleteStaleBundlesInterval = 86400;
-inline constexpr double kZIVConfigDatabaseDeleteStaleBundlesIntervalMax = 604800;
-inline constexpr double kZIVConfigDatabaseDeleteStaleBundlesIntervalMin = 3600;
-inline constexpr double kZIVConfigMaxQueueTime = 2419200;
-inline constexpr double kZIVConfigMaxQueueTimeMax = 7862400;
-inline constexpr double kZIVConfigMaxQueueTimeMin = 604800;
+ZIV_SETTING(DatabaseDeleteStaleBundlesInterval, double, "measurement.upload.stale_data_deletion_interval", 86400, 3600, 604800);
+ZIV_SETTING(MaxQueueTime, double, "measurement.upload.max_queue_time", 2419200, 604800, 7862400);
 
 // Advertising identifier.
-inline constexpr double kZIVConfigAdIDCacheTime = 1;
-inline constexpr double kZIVConfigAdIDCacheTimeMax = 86400;
-inline constexpr double kZIVConfigAdIDCacheTimeMin = 0;
-inline constexpr bool kZIVConfigGateIDFAOnATTMASEnabled = false;
+ZIV_SETTING(AdIDCacheTime, double, "measurement.ad_id_cache_time", 1, 0, 86400);
+ZIV_FLAG(GateIDFAOnATTMASEnabled, "measurement.attmas_gate", false);
 
 // Monitoring and network.
-inline constexpr double kZIVConfigMonitoringSamplePeriod = 86400;
-inline constexpr double kZIVConfigMonitoringSamplePeriodMax = 604800;
-inline constexpr double kZIVConfigMonitoringSamplePeriodMin = 0;
-inline constexpr bool kZIVConfigIsNetworkBackgroundSessionEnabled = false;
-inline constexpr double kZIVConfigNetworkTimeout = 60;
-inline constexpr double kZIVConfigNetworkTimeoutMax = 3600;
-inline constexpr double kZIVConfigNetworkTimeoutMin = 30;
+ZIV_SETTING(MonitoringSamplePeriod, double, "measurement.monitoring.sample_period_millis", 86400, 0, 604800);
+ZIV_FLAG(IsNetworkBackgroundSessionEnabled, "measurement.network.background_session_enabled", false);
+ZIV_SETTING(NetworkTimeout, double, "measurement.network.network_timeout", 60, 30, 3600);
 
 // Sessions and engagement.
-inline constexpr double kZIVConfigSessionDefaultTimeoutInterval = 1800;
-inline constexpr double kZIVConfigSessionDefaultTimeoutIntervalMax = 86400;
-inline constexpr double kZIVConfigSessionDefaultTimeoutIntervalMin = 0;
-inline constexpr double kZIVConfigSessionEventUserEngagementInterval = 3600;
-inline constexpr double kZIVConfigSessionEventUserEngagementIntervalMax = 86400;
-inline constexpr double kZIVConfigSessionEventUserEngagementIntervalMin = 0;
-inline constexpr bool kZIVConfigEfficientEngagementReportingEnabled = false;
-inline constexpr bool kZIVConfigRedundantEngagementRemovalEnabled = false;
+ZIV_SETTING(SessionDefaultTimeoutInterval, double, "measurement.session.default_timeout_interval", 1800, 0, 86400);
+ZIV_SETTING(SessionEventUserEngagementInterval, double, "measurement.session.event_user_engagement_interval", 3600, 0, 86400);
+ZIV_FLAG(EfficientEngagementReportingEnabled, "measurement.collection.efficient_engagement_reporting_enabled", false);
+ZIV_FLAG(RedundantEngagementRemovalEnabled, "measurement.collection.redundant_engagement_removal_enabled", false);
 
 // Daily caps and cardinality limits.
-inline constexpr int32_t kZIVConfigMaxConversionsPerDay = 10000;
-inline constexpr int32_t kZIVConfigMaxConversionsPerDayMax = 1000000;
-inline constexpr int32_t kZIVConfigMaxConversionsPerDayMin = 0;
-inline constexpr int32_t kZIVConfigMaxEventsPerDay = 100000;
-inline constexpr int32_t kZIVConfigMaxEventsPerDayMax = 1000000;
-inline constexpr int32_t kZIVConfigMaxEventsPerDayMin = 0;
-inline constexpr int32_t kZIVConfigMaxPublicEventsPerDay = 50000;
-inline constexpr int32_t kZIVConfigMaxPublicEventsPerDayMax = 1000000;
-inline constexpr int32_t kZIVConfigMaxPublicEventsPerDayMin = 0;
-inline constexpr int32_t kZIVConfigMaxErrorEventsPerDay = 1000;
-inline constexpr int32_t kZIVConfigMaxErrorEventsPerDayMax = 1000000;
-inline constexpr int32_t kZIVConfigMaxErrorEventsPerDayMin = 0;
-inline constexpr int32_t kZIVConfigMaxTrackedCurrencies = 4;
-inline constexpr int32_t kZIVConfigMaxTrackedCurrenciesMax = 100;
-inline constexpr int32_t kZIVConfigMaxTrackedCurrenciesMin = 1;
-inline constexpr int32_t kZIVConfigMaxPublicUserProperties = 100;
-inline constexpr int32_t kZIVConfigMaxPublicUserPropertiesMax = 100;
-inline constexpr int32_t kZIVConfigMaxPublicUserPropertiesMin = 25;
-inline constexpr int32_t kZIVConfigMaxEventNameCardinality = 2000;
-inline constexpr int32_t kZIVConfigMaxEventNameCardinalityMax = 2000;
-inline constexpr int32_t kZIVConfigMaxEventNameCardinalityMin = 500;
-inline constexpr int32_t kZIVConfigMaxPublicEventParams = 100;
-inline constexpr int32_t kZIVConfigMaxPublicEventParamsMax = 100;
-inline constexpr int32_t kZIVConfigMaxPublicEventParamsMin = 25;
-inline constexpr int32_t kZIVConfigMaxEventsStored = 100000;
-inline constexpr int32_t kZIVConfigMaxEventsStoredMax = 1000000;
-inline constexpr int32_t kZIVConfigMaxEventsStoredMin = 0;
+ZIV_SETTING(MaxConversionsPerDay, int32_t, "measurement.upload.max_conversions_per_day", 10000, 0, 1000000);
+ZIV_SETTING(MaxEventsPerDay, int32_t, "measurement.upload.max_events_per_day", 100000, 0, 1000000);
+ZIV_SETTING(MaxPublicEventsPerDay, int32_t, "measurement.upload.max_public_events_per_day", 50000, 0, 1000000);
+ZIV_SETTING(MaxErrorEventsPerDay, int32_t, "measurement.upload.max_error_events_per_day", 1000, 0, 1000000);
+ZIV_SETTING(MaxTrackedCurrencies, int32_t, "measurement.lifetimevalue.max_currency_tracked", 4, 1, 100);
+ZIV_SETTING(MaxPublicUserProperties, int32_t, "measurement.upload.max_public_user_properties", 100, 25, 100);
+ZIV_SETTING(MaxEventNameCardinality, int32_t, "measurement.upload.max_event_name_cardinality", 2000, 500, 2000);
+ZIV_SETTING(MaxPublicEventParams, int32_t, "measurement.upload.max_public_event_params", 100, 25, 100);
+ZIV_SETTING(MaxEventsStored, int32_t, "measurement.store.max_stored_events_per_app", 100000, 0, 1000000);
 
 // Upload schedule and batch limits.
-inline constexpr double kZIVConfigUploadingInterval = 3600;
-inline constexpr double kZIVConfigUploadingIntervalMax = 86400;
-inline constexpr double kZIVConfigUploadingIntervalMin = 15;
-inline constexpr double kZIVConfigUploadingInitialDelayInterval = 15;
-inline constexpr double kZIVConfigUploadingInitialDelayIntervalMax = 86400;
-inline constexpr double kZIVConfigUploadingInitialDelayIntervalMin = 1;
-inline constexpr int64_t kZIVConfigUploadMaxBundlesLimit = 100;
-inline constexpr int64_t kZIVConfigUploadMaxBundlesLimitMax = 10000;
-inline constexpr int64_t kZIVConfigUploadMaxBundlesLimitMin = 1;
-inline constexpr int64_t kZIVConfigUploadMaxEventsPerBundle = 1000;
-inline constexpr int64_t kZIVConfigUploadMaxEventsPerBundleMax = 1000000;
-inline constexpr int64_t kZIVConfigUploadMaxEventsPerBundleMin = 1;
-inline constexpr int64_t kZIVConfigUploadMaxSizeLimitBytes = 65536;
-inline constexpr int64_t kZIVConfigUploadMaxSizeLimitBytesMax = 10485760;
-inline constexpr int64_t kZIVConfigUploadMaxSizeLimitBytesMin = 0;
-inline constexpr int32_t kZIVConfigUploadingRetryCount = 6;
-inline constexpr int32_t kZIVConfigUploadingRetryCountMax = 24;
-inline constexpr int32_t kZIVConfigUploadingRetryCountMin = 1;
-inline constexpr double kZIVConfigUploadingRetryInterval = 1800;
-inline constexpr double kZIVConfigUploadingRetryIntervalMax = 86400;
-inline constexpr double kZIVConfigUploadingRetryIntervalMin = 60;
+ZIV_SETTING(UploadingInterval, double, "measurement.upload.interval", 3600, 15, 86400);
+ZIV_SETTING(UploadingInitialDelayInterval, double, "measurement.upload.initial_upload_delay_time", 15, 1, 86400);
+ZIV_SETTING(UploadMaxBundlesLimit, int64_t, "measurement.upload.max_bundles", 100, 1, 10000);
+ZIV_SETTING(UploadMaxEventsPerBundle, int64_t, "measurement.upload.max_events_per_bundle", 1000, 1, 1000000);
+ZIV_SETTING(UploadMaxSizeLimitBytes, int64_t, "measurement.upload.max_batch_size", 65536, 0, 10485760);
+ZIV_SETTING(UploadingRetryCount, int32_t, "measurement.upload.retry_count", 6, 1, 24);
+ZIV_SETTING(UploadingRetryInterval, double, "measurement.upload.retry_time", 1800, 60, 86400);
 // A count read through the interval lookup: the server value divided by 1000, truncated.
-inline constexpr double kZIVConfigMaxBundlesCreatedPerIteration = 100;
-inline constexpr double kZIVConfigMaxBundlesCreatedPerIterationMax = 10000;
-inline constexpr double kZIVConfigMaxBundlesCreatedPerIterationMin = 1;
-inline constexpr int32_t kZIVConfigMaxRealtimeEventCountPerDay = 10;
-inline constexpr int32_t kZIVConfigMaxRealtimeEventCountPerDayMax = 10;
-inline constexpr int32_t kZIVConfigMaxRealtimeEventCountPerDayMin = 0;
-inline constexpr double kZIVConfigUploadingDebugModeInterval = 1;
-inline constexpr double kZIVConfigUploadingDebugModeIntervalMax = 15;
-inline constexpr double kZIVConfigUploadingDebugModeIntervalMin = 1;
-inline constexpr double kZIVConfigUploadingRealTimeInterval = 10;
-inline constexpr double kZIVConfigUploadingRealTimeIntervalMax = 15;
-inline constexpr double kZIVConfigUploadingRealTimeIntervalMin = 10;
+ZIV_SETTING(MaxBundlesCreatedPerIteration, double, "measurement.upload.max_bundles_created_per_iteration", 100, 1, 10000);
+ZIV_SETTING(MaxRealtimeEventCountPerDay, int32_t, "measurement.upload.max_realtime_events_per_day", 10, 0, 10);
+ZIV_SETTING(UploadingDebugModeInterval, double, "measurement.upload.debug_upload_interval", 1, 1, 15);
+ZIV_SETTING(UploadingRealTimeInterval, double, "measurement.upload.realtime_upload_interval", 10, 10, 15);
 
 // Event rules, sampling and checks.
-inline constexpr bool kZIVConfigBlocklistInternal = false;
-inline constexpr bool kZIVConfigBlocklistPublic = false;
-inline constexpr bool kZIVConfigIsEventSamplingEnabled = false;
-inline constexpr int32_t kZIVConfigAnalyticsAccountTimeZoneOffsetMinutes = 0;
-inline constexpr int32_t kZIVConfigAnalyticsAccountTimeZoneOffsetMinutesMax = 900;
-inline constexpr int32_t kZIVConfigAnalyticsAccountTimeZoneOffsetMinutesMin = -900;
-inline constexpr bool kZIVConfigChecksumEnabled = false;
-inline constexpr bool kZIVConfigAppInBackgroundParameterEnabled = true;
-inline constexpr int32_t kZIVConfigMaxItemScopedCustomParameters = 27;
-inline constexpr int32_t kZIVConfigMaxItemScopedCustomParametersMax = 35;
-inline constexpr int32_t kZIVConfigMaxItemScopedCustomParametersMin = 10;
-inline constexpr int32_t kZIVConfigMaxPublicEventParameterValueLength = 500;
-inline constexpr int32_t kZIVConfigMaxPublicEventParameterValueLengthMax = 500;
-inline constexpr int32_t kZIVConfigMaxPublicEventParameterValueLengthMin = 100;
+ZIV_FLAG(BlocklistInternal, "measurement.upload.blacklist_internal", false);
+ZIV_FLAG(BlocklistPublic, "measurement.upload.blacklist_public", false);
+ZIV_FLAG(IsEventSamplingEnabled, "measurement.event_sampling_enabled", false);
+ZIV_SETTING(AnalyticsAccountTimeZoneOffsetMinutes, int32_t, "measurement.account.time_zone_offset_minutes", 0, -900, 900);
+ZIV_FLAG(ChecksumEnabled, "measurement.quality.checksum", false);
+ZIV_FLAG(AppInBackgroundParameterEnabled, "measurement.lifecycle.app_in_background_parameter", true);
+ZIV_SETTING(MaxItemScopedCustomParameters, int32_t, "measurement.upload.max_item_scoped_custom_parameters", 27, 10, 35);
+ZIV_SETTING(MaxPublicEventParameterValueLength, int32_t, "measurement.upload.max_event_parameter_value_length", 500, 100, 500);
 // The floor of maxInternalEventParameterValueLength().
 inline constexpr int32_t kZIVConfigMaxInternalEventParameterValueLength = 256;
-inline constexpr int32_t kZIVConfigMaxRealtimeDCUEventCountPerDay = 1;
-inline constexpr int32_t kZIVConfigMaxRealtimeDCUEventCountPerDayMax = 10;
-inline constexpr int32_t kZIVConfigMaxRealtimeDCUEventCountPerDayMin = 0;
+ZIV_SETTING(MaxRealtimeDCUEventCountPerDay, int32_t, "measurement.dma.dcu_event_max_realtime_daily_count", 1, 0, 10);
 
 // Privacy-safe matching.
-inline constexpr int32_t kZIVConfigMaxPSMStartCount = 3;
-inline constexpr int32_t kZIVConfigMaxPSMStartCountMax = 10;
-inline constexpr int32_t kZIVConfigMaxPSMStartCountMin = 0;
+ZIV_SETTING(MaxPSMStartCount, int32_t, "measurement.psm_start_count", 3, 0, 10);
 // What maxPSMStartCount() answers while the monitor is in debug mode.
 inline constexpr int32_t kZIVConfigMaxPSMStartCountDebugMode = 10;
-inline constexpr int32_t kZIVConfigMaxPSMRetryCount = 5;
-inline constexpr int32_t kZIVConfigMaxPSMRetryCountMax = 10;
-inline constexpr int32_t kZIVConfigMaxPSMRetryCountMin = 0;
-inline constexpr double kZIVConfigPSMRetryInterval = 300;
-inline constexpr double kZIVConfigPSMRetryIntervalMax = 1800;
-inline constexpr double kZIVConfigPSMRetryIntervalMin = 30;
-inline constexpr int32_t kZIVConfigHashPrefixBitLengthEmail = 14;
-inline constexpr int32_t kZIVConfigHashPrefixBitLengthEmailMax = 20;
-inline constexpr int32_t kZIVConfigHashPrefixBitLengthEmailMin = 6;
-inline constexpr int32_t kZIVConfigHashPrefixBitLengthPhone = 11;
-inline constexpr int32_t kZIVConfigHashPrefixBitLengthPhoneMax = 18;
-inline constexpr int32_t kZIVConfigHashPrefixBitLengthPhoneMin = 6;
-inline constexpr int32_t kZIVConfigMaxSignInDelayInDays = 60;
-inline constexpr int32_t kZIVConfigMaxSignInDelayInDaysMax = 90;
-inline constexpr int32_t kZIVConfigMaxSignInDelayInDaysMin = 7;
-inline constexpr bool kZIVConfigPSMSessionStartEnabled = true;
-inline constexpr int32_t kZIVConfigPSMSessionStartHashPrefixBitLengthEmail = 13;
-inline constexpr int32_t kZIVConfigPSMSessionStartHashPrefixBitLengthEmailMax = 20;
-inline constexpr int32_t kZIVConfigPSMSessionStartHashPrefixBitLengthEmailMin = 6;
-inline constexpr int32_t kZIVConfigPSMSessionStartHashPrefixBitLengthPhone = 11;
-inline constexpr int32_t kZIVConfigPSMSessionStartHashPrefixBitLengthPhoneMax = 18;
-inline constexpr int32_t kZIVConfigPSMSessionStartHashPrefixBitLengthPhoneMin = 6;
-inline constexpr bool kZIVConfigPSMGroupIDEnabled = true;
-inline constexpr int32_t kZIVConfigPSMGroupIDHashPrefixBitLengthEmail = 22;
-inline constexpr int32_t kZIVConfigPSMGroupIDHashPrefixBitLengthEmailMax = 30;
-inline constexpr int32_t kZIVConfigPSMGroupIDHashPrefixBitLengthEmailMin = 6;
+ZIV_SETTING(MaxPSMRetryCount, int32_t, "measurement.psm_retry_count", 5, 0, 10);
+ZIV_SETTING(PSMRetryInterval, double, "measurement.psm_retry_interval", 300, 30, 1800);
+ZIV_SETTING(HashPrefixBitLengthEmail, int32_t, "measurement.psm_prefix_email", 14, 6, 20);
+ZIV_SETTING(HashPrefixBitLengthPhone, int32_t, "measurement.psm_prefix_phone", 11, 6, 18);
+ZIV_SETTING(MaxSignInDelayInDays, int32_t, "measurement.psm_signin_delay", 60, 7, 90);
+ZIV_FLAG(PSMSessionStartEnabled, "measurement.psm_session_start_enabled", true);
+ZIV_SETTING(PSMSessionStartHashPrefixBitLengthEmail, int32_t, "measurement.psm_session_prefix_email", 13, 6, 20);
+ZIV_SETTING(PSMSessionStartHashPrefixBitLengthPhone, int32_t, "measurement.psm_session_prefix_phone", 11, 6, 18);
+ZIV_FLAG(PSMGroupIDEnabled, "measurement.psm_group_id_enabled", true);
+ZIV_SETTING(PSMGroupIDHashPrefixBitLengthEmail, int32_t, "measurement.psm_group_id_prefix_email", 22, 6, 30);
 
 // On-device conversion, deferred deep links, attribution and configuration cache.
-inline constexpr bool kZIVConfigAdsOnDeviceConversionFeatureEnabled = false;
-inline constexpr bool kZIVConfigIsDeferredDeepLinkEnabled = true;
-inline constexpr int32_t kZIVConfigMaxDeferredDeepLinkRetryCount = 5;
-inline constexpr int32_t kZIVConfigMaxDeferredDeepLinkRetryCountMax = 10;
-inline constexpr int32_t kZIVConfigMaxDeferredDeepLinkRetryCountMin = 0;
-inline constexpr double kZIVConfigAttributionCacheTTLInterval = 604800;
-inline constexpr double kZIVConfigAttributionCacheTTLIntervalMax = 2592000;
-inline constexpr double kZIVConfigAttributionCacheTTLIntervalMin = 86400;
-inline constexpr double kZIVConfigRemoteConfigCacheTimeInterval = 3600;
-inline constexpr double kZIVConfigRemoteConfigCacheTimeIntervalMax = 86400;
-inline constexpr double kZIVConfigRemoteConfigCacheTimeIntervalMin = 60;
-inline constexpr bool kZIVConfigSessionStitchingTokenFeatureEnabled = false;
+ZIV_FLAG(AdsOnDeviceConversionFeatureEnabled, "measurement.odm2_enabled", false);
+ZIV_FLAG(IsDeferredDeepLinkEnabled, "measurement.ddl.enabled", true);
+ZIV_SETTING(MaxDeferredDeepLinkRetryCount, int32_t, "measurement.ddl.retry_count", 5, 0, 10);
+ZIV_SETTING(AttributionCacheTTLInterval, double, "measurement.attribution.cache.ttl", 604800, 86400, 2592000);
+ZIV_SETTING(RemoteConfigCacheTimeInterval, double, "measurement.config.cache_time", 3600, 60, 86400);
+ZIV_FLAG(SessionStitchingTokenFeatureEnabled, "measurement.session_stitching_token_enabled", false);
 
 // Conversion-value updates.
-inline constexpr bool kZIVConfigSKANUpdateConversionValueEnabled = false;
-inline constexpr double kZIVConfigSKANInitialCVFetchDelay = 120;
-inline constexpr double kZIVConfigSKANInitialCVFetchDelayMax = 3600;
-inline constexpr double kZIVConfigSKANInitialCVFetchDelayMin = 30;
-inline constexpr double kZIVConfigSKANCVFetchRetryInterval = 120;
-inline constexpr double kZIVConfigSKANCVFetchRetryIntervalMax = 3600;
-inline constexpr double kZIVConfigSKANCVFetchRetryIntervalMin = 30;
-inline constexpr int32_t kZIVConfigSKANCVFetchRetryLimit = 4;
-inline constexpr int32_t kZIVConfigSKANCVFetchRetryLimitMax = 10;
-inline constexpr int32_t kZIVConfigSKANCVFetchRetryLimitMin = 1;
-inline constexpr double kZIVConfigSKANFirstWindowCVFetchDelay = 20;
-inline constexpr double kZIVConfigSKANFirstWindowCVFetchDelayMax = 3600;
-inline constexpr double kZIVConfigSKANFirstWindowCVFetchDelayMin = 1;
-inline constexpr double kZIVConfigSKANFirstWindowCVFetchRetryInterval = 120;
-inline constexpr double kZIVConfigSKANFirstWindowCVFetchRetryIntervalMax = 3600;
-inline constexpr double kZIVConfigSKANFirstWindowCVFetchRetryIntervalMin = 30;
-inline constexpr int32_t kZIVConfigSKANFirstWindowCVFetchRetryLimit = 4;
-inline constexpr int32_t kZIVConfigSKANFirstWindowCVFetchRetryLimitMax = 10;
-inline constexpr int32_t kZIVConfigSKANFirstWindowCVFetchRetryLimitMin = 1;
-inline constexpr double kZIVConfigSKANFirstWindowUploadInterval = 1800;
-inline constexpr double kZIVConfigSKANFirstWindowUploadIntervalMax = 86400;
-inline constexpr double kZIVConfigSKANFirstWindowUploadIntervalMin = 15;
+ZIV_FLAG(SKANUpdateConversionValueEnabled, "measurement.skan.update_conversion_value_enabled", false);
+ZIV_SETTING(SKANInitialCVFetchDelay, double, "measurement.skan.initial_cv_fetch_delay_sec", 120, 30, 3600);
+ZIV_SETTING(SKANCVFetchRetryInterval, double, "measurement.skan.cv_fetch_retry_interval_sec", 120, 30, 3600);
+ZIV_SETTING(SKANCVFetchRetryLimit, int32_t, "measurement.skan.cv_fetch_retry_limit", 4, 1, 10);
+ZIV_SETTING(SKANFirstWindowCVFetchDelay, double, "measurement.skan.first_window.initial_cv_fetch_delay_sec", 20, 1, 3600);
+ZIV_SETTING(SKANFirstWindowCVFetchRetryInterval, double, "measurement.skan.first_window.cv_fetch_retry_interval_sec", 120, 30, 3600);
+ZIV_SETTING(SKANFirstWindowCVFetchRetryLimit, int32_t, "measurement.skan.first_window.cv_fetch_retry_limit", 4, 1, 10);
+ZIV_SETTING(SKANFirstWindowUploadInterval, double, "measurement.skan.first_window.upload_interval_sec", 1800, 15, 86400);
 
-inline constexpr bool kZIVConfigCustomerTypeEnabled = true;
+ZIV_FLAG(CustomerTypeEnabled, "measurement.customer_type_enabled", true);
 
 // Server-side tagging upload starts from this flag (see ZIVRemoteConfig::SGTMUploadEnabled()).
-inline constexpr bool kZIVConfigSGTMUploadEnabled = true;
+ZIV_FLAG(SGTMUploadEnabled, "measurement.sgtm_upload_enabled", true);
+// clang-format on
+
+#undef ZIV_SETTING
+#undef ZIV_FLAG
 
 // Per-event sampling rates (ZIVRemoteConfig::samplingRateForEvent()).
 inline constexpr int32_t kZIVConfigSamplingRate = 1;

@@ -125,29 +125,27 @@ bool APMTCFClient::persistedValuesEqualCurrentData() const {
 fnd::Dictionary APMTCFClient::previousConsent() const {
   const ZIVUserDefaults& store = userDefaults_;
   APMTCFDataGenerator generator;
-  generator.setIsTCFDataEnabled(store.boolForKey(APMTCFDataEnabledPlistKey));
+  generator.isTCFDataEnabled = store.boolForKey(APMTCFDataEnabledPlistKey);
   // The copy is our own, but a value of the wrong type (an edited file) reads as nothing.
-  generator.setIsAdvertiserConsentModeEnabled(
-      NumberOrNothing(store.objectForKey(APMTCFDataAdvertiserConsentModeEnabledUserDefaultsKey)));
-  generator.setVendorConsents(
-      StringOrNothing(store.objectForKey(APMTCFDataVendorConsentsUserDefaultsKey)));
-  generator.setVendorLegitimateInterests(
-      StringOrNothing(store.objectForKey(APMTCFDataVendorLegitimateInterestsUserDefaultsKey)));
-  generator.setCmpSDKID(NumberOrNothing(store.objectForKey(APMTCFDataCmpSDKIDUserDefaultsKey)));
-  generator.setGdprApplies(
-      NumberOrNothing(store.objectForKey(APMTCFDataGdprAppliesUserDefaultsKey)));
-  generator.setPolicyVersion(
-      NumberOrNothing(store.objectForKey(APMTCFDataPolicyVersionUserDefaultsKey)));
-  generator.setPurposeConsents(
-      StringOrNothing(store.objectForKey(APMTCFDataPurposeConsentsUserDefaultsKey)));
-  generator.setPurposeLegitimateInterests(
-      StringOrNothing(store.objectForKey(APMTCFDataPurposeLegitimateInterestsUserDefaultsKey)));
-  generator.setPublisherRestrictions(RestrictionsOrNothing(
-      store.objectForKey(APMTCFDataPublisherRestrictionsUserDefaultsKeyPrefix)));
-  generator.setIsPurposeOneTreatmentEnabled(
-      NumberOrNothing(store.objectForKey(APMTCFDataPurposeOneTreatmentUserDefaultsKey)));
-  generator.setPublisherCC(
-      StringOrNothing(store.objectForKey(APMTCFDataPublisherCCUserDefaultsKey)));
+  generator.isAdvertiserConsentModeEnabled =
+      NumberOrNothing(store.objectForKey(APMTCFDataAdvertiserConsentModeEnabledUserDefaultsKey));
+  generator.vendorConsents =
+      StringOrNothing(store.objectForKey(APMTCFDataVendorConsentsUserDefaultsKey));
+  generator.vendorLegitimateInterests =
+      StringOrNothing(store.objectForKey(APMTCFDataVendorLegitimateInterestsUserDefaultsKey));
+  generator.cmpSDKID = NumberOrNothing(store.objectForKey(APMTCFDataCmpSDKIDUserDefaultsKey));
+  generator.gdprApplies = NumberOrNothing(store.objectForKey(APMTCFDataGdprAppliesUserDefaultsKey));
+  generator.policyVersion =
+      NumberOrNothing(store.objectForKey(APMTCFDataPolicyVersionUserDefaultsKey));
+  generator.purposeConsents =
+      StringOrNothing(store.objectForKey(APMTCFDataPurposeConsentsUserDefaultsKey));
+  generator.purposeLegitimateInterests =
+      StringOrNothing(store.objectForKey(APMTCFDataPurposeLegitimateInterestsUserDefaultsKey));
+  generator.publisherRestrictions = RestrictionsOrNothing(
+      store.objectForKey(APMTCFDataPublisherRestrictionsUserDefaultsKeyPrefix));
+  generator.isPurposeOneTreatmentEnabled =
+      NumberOrNothing(store.objectForKey(APMTCFDataPurposeOneTreatmentUserDefaultsKey));
+  generator.publisherCC = StringOrNothing(store.objectForKey(APMTCFDataPublisherCCUserDefaultsKey));
   return ConsentFromData(generator.generateData());
 }
 

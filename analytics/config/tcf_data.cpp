@@ -42,31 +42,18 @@ int64_t APMTCFNumberIntegerValue(const std::optional<fnd::Value>& number) {
   return number ? number->asInt() : 0;
 }
 
-APMTCFData::APMTCFData()
-    : userDefaults_(&ZIVUserDefaults::sharedUserDefaults()),
-      isTCFDataEnabled_(readTCFDataEnabledStateFromPlist()) {}
+APMTCFData::APMTCFData() : userDefaults_(&ZIVUserDefaults::sharedUserDefaults()) {
+  values_.isTCFDataEnabled = readTCFDataEnabledStateFromPlist();
+}
 
-APMTCFData::APMTCFData(
-    bool isTCFDataEnabled, std::optional<fnd::Value> isAdvertiserConsentModeEnabled,
-    std::optional<std::string> vendorConsents, std::optional<std::string> vendorLegitimateInterests,
-    std::optional<fnd::Value> cmpSDKID, std::optional<fnd::Value> gdprApplies,
-    std::optional<fnd::Value> policyVersion, std::optional<std::string> purposeConsents,
-    std::optional<std::string> purposeLegitimateInterests,
-    std::optional<std::vector<std::string>> publisherRestrictions,
-    std::optional<fnd::Value> isPurposeOneTreatmentEnabled, std::optional<std::string> publisherCC)
-    : userDefaults_(&ZIVUserDefaults::sharedUserDefaults()),
-      isTCFDataEnabled_(isTCFDataEnabled),
-      isAdvertiserConsentModeEnabled_(OnlyNumber(std::move(isAdvertiserConsentModeEnabled))),
-      vendorConsents_(std::move(vendorConsents)),
-      vendorLegitimateInterests_(std::move(vendorLegitimateInterests)),
-      cmpSDKID_(OnlyNumber(std::move(cmpSDKID))),
-      gdprApplies_(OnlyNumber(std::move(gdprApplies))),
-      policyVersion_(OnlyNumber(std::move(policyVersion))),
-      purposeConsents_(std::move(purposeConsents)),
-      purposeLegitimateInterests_(std::move(purposeLegitimateInterests)),
-      publisherRestrictions_(std::move(publisherRestrictions)),
-      isPurposeOneTreatmentEnabled_(OnlyNumber(std::move(isPurposeOneTreatmentEnabled))),
-      publisherCC_(std::move(publisherCC)) {}
+APMTCFData::APMTCFData(APMTCFValues values)
+    : userDefaults_(&ZIVUserDefaults::sharedUserDefaults()), values_(std::move(values)) {
+  for (std::optional<fnd::Value>* number :
+       {&values_.isAdvertiserConsentModeEnabled, &values_.cmpSDKID, &values_.gdprApplies,
+        &values_.policyVersion, &values_.isPurposeOneTreatmentEnabled}) {
+    *number = OnlyNumber(std::move(*number));
+  }
+}
 
 bool APMTCFData::readTCFDataEnabledStateFromPlist() {
   std::optional<fnd::Value> value =
@@ -78,40 +65,42 @@ bool APMTCFData::readTCFDataEnabledStateFromPlist() {
 
 void APMTCFData::readFromUserDefaults() {
   ZIVUserDefaults& store = *userDefaults_;
-  isAdvertiserConsentModeEnabled_ =
+  values_.isAdvertiserConsentModeEnabled =
       store.numberForKey(APMTCFDataAdvertiserConsentModeEnabledUserDefaultsKey);
-  vendorConsents_ = store.stringForKey(APMTCFDataVendorConsentsUserDefaultsKey);
-  vendorLegitimateInterests_ =
+  values_.vendorConsents = store.stringForKey(APMTCFDataVendorConsentsUserDefaultsKey);
+  values_.vendorLegitimateInterests =
       store.stringForKey(APMTCFDataVendorLegitimateInterestsUserDefaultsKey);
-  cmpSDKID_ = store.numberForKey(APMTCFDataCmpSDKIDUserDefaultsKey);
-  gdprApplies_ = store.numberForKey(APMTCFDataGdprAppliesUserDefaultsKey);
-  policyVersion_ = store.numberForKey(APMTCFDataPolicyVersionUserDefaultsKey);
-  purposeConsents_ = store.stringForKey(APMTCFDataPurposeConsentsUserDefaultsKey);
-  purposeLegitimateInterests_ =
+  values_.cmpSDKID = store.numberForKey(APMTCFDataCmpSDKIDUserDefaultsKey);
+  values_.gdprApplies = store.numberForKey(APMTCFDataGdprAppliesUserDefaultsKey);
+  values_.policyVersion = store.numberForKey(APMTCFDataPolicyVersionUserDefaultsKey);
+  values_.purposeConsents = store.stringForKey(APMTCFDataPurposeConsentsUserDefaultsKey);
+  values_.purposeLegitimateInterests =
       store.stringForKey(APMTCFDataPurposeLegitimateInterestsUserDefaultsKey);
   std::vector<std::string> restrictions;
   for (int64_t purpose = 1; purpose <= kPublisherRestrictionPurposes; ++purpose) {
     restrictions.push_back(RestrictionForRivado(store.stringForKey(
         APMTCFDataPublisherRestrictionsUserDefaultsKeyPrefix + std::to_string(purpose))));
   }
-  publisherRestrictions_ = std::move(restrictions);
-  isPurposeOneTreatmentEnabled_ = store.numberForKey(APMTCFDataPurposeOneTreatmentUserDefaultsKey);
-  publisherCC_ = store.stringForKey(APMTCFDataPublisherCCUserDefaultsKey);
+  values_.publisherRestrictions = std::move(restrictions);
+  values_.isPurposeOneTreatmentEnabled =
+      store.numberForKey(APMTCFDataPurposeOneTreatmentUserDefaultsKey);
+  values_.publisherCC = store.stringForKey(APMTCFDataPublisherCCUserDefaultsKey);
 }
 
 bool APMTCFData::hasRivadoInVendorConsents() const {
-  return vendorConsents_ &&
-         isBitEnabledAtIndex(*vendorConsents_, APMTCFDataRivadoConsentVendorID - 1);
+  return values_.vendorConsents &&
+         isBitEnabledAtIndex(*values_.vendorConsents, APMTCFDataRivadoConsentVendorID - 1);
 }
 
 bool APMTCFData::hasRivadoInVendorLegitimateInterests() const {
-  return vendorLegitimateInterests_ &&
-         isBitEnabledAtIndex(*vendorLegitimateInterests_, APMTCFDataRivadoConsentVendorID - 1);
+  return values_.vendorLegitimateInterests &&
+         isBitEnabledAtIndex(*values_.vendorLegitimateInterests,
+                             APMTCFDataRivadoConsentVendorID - 1);
 }
 
 bool APMTCFData::canAccessAdUserDataPurpose() const {
-  return policyVersion_ &&
-         policyVersion_->asInt() >= APMTCFDataMinPolicyVersionToAccessAdUserDataPurpose;
+  return values_.policyVersion &&
+         values_.policyVersion->asInt() >= APMTCFDataMinPolicyVersionToAccessAdUserDataPurpose;
 }
 
 bool APMTCFData::isAdStoragePurposeGranted() const {
@@ -144,7 +133,7 @@ int64_t APMTCFData::consentReasonForPurposeGrantedWithRestrictionCheckForPurpose
       if (!hasRivadoInVendorLegitimateInterests()) {
         return APMTCFConsentReasonNoVendorLegitimateInterest;
       }
-      return purposeBit(purposeLegitimateInterests_)
+      return purposeBit(values_.purposeLegitimateInterests)
                  ? APMTCFConsentReasonGranted
                  : APMTCFConsentReasonNoPurposeLegitimateInterest;
     case APMTCFLegalBasisConsent:
@@ -153,8 +142,8 @@ int64_t APMTCFData::consentReasonForPurposeGrantedWithRestrictionCheckForPurpose
         return APMTCFConsentReasonGranted;
       }
       if (!hasRivadoInVendorConsents()) return APMTCFConsentReasonNoVendorConsent;
-      return purposeBit(purposeConsents_) ? APMTCFConsentReasonGranted
-                                          : APMTCFConsentReasonNoPurposeConsent;
+      return purposeBit(values_.purposeConsents) ? APMTCFConsentReasonGranted
+                                                 : APMTCFConsentReasonNoPurposeConsent;
     case APMTCFLegalBasisConflict:
       return APMTCFConsentReasonConflict;
     default:
@@ -183,11 +172,11 @@ int64_t APMTCFData::legalBasisCheckFromPurposeID(int64_t purposeID) const {
 }
 
 int64_t APMTCFData::publisherRestrictionForPurposeID(int64_t purposeID) const {
-  if (!publisherRestrictions_ || purposeID < 1 ||
-      purposeID > static_cast<int64_t>(publisherRestrictions_->size())) {
+  if (!values_.publisherRestrictions || purposeID < 1 ||
+      purposeID > static_cast<int64_t>(values_.publisherRestrictions->size())) {
     return APMTCFPublisherRestrictionNone;
   }
-  return publisherRestrictionTypeFromString((*publisherRestrictions_)[purposeID - 1]);
+  return publisherRestrictionTypeFromString((*values_.publisherRestrictions)[purposeID - 1]);
 }
 
 int64_t APMTCFData::publisherRestrictionTypeFromString(const std::string& string) {
@@ -198,5 +187,5 @@ int64_t APMTCFData::publisherRestrictionTypeFromString(const std::string& string
 }
 
 bool APMTCFData::isPurposeOneGrantedWithSpecialTreatment() const {
-  return APMTCFNumberBoolValue(isPurposeOneTreatmentEnabled_) && publisherCC_ == "CH";
+  return APMTCFNumberBoolValue(values_.isPurposeOneTreatmentEnabled) && values_.publisherCC == "CH";
 }

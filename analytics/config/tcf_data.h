@@ -77,46 +77,56 @@ inline constexpr int64_t APMTCFConsentReasonNoPurposeConsent = 6;
 inline constexpr int64_t APMTCFConsentReasonNoPurposeLegitimateInterest = 7;
 inline constexpr int64_t APMTCFConsentReasonConflict = 8;
 
+// The twelve values of a snapshot: the Info.plist switch and the CMP's eleven values. A default
+// APMTCFValues has the switch off and every value absent.
+struct APMTCFValues {
+  bool isTCFDataEnabled = false;
+  std::optional<fnd::Value> isAdvertiserConsentModeEnabled;
+  std::optional<std::string> vendorConsents;
+  std::optional<std::string> vendorLegitimateInterests;
+  std::optional<fnd::Value> cmpSDKID;
+  std::optional<fnd::Value> gdprApplies;
+  std::optional<fnd::Value> policyVersion;
+  std::optional<std::string> purposeConsents;
+  std::optional<std::string> purposeLegitimateInterests;
+  std::optional<std::vector<std::string>> publisherRestrictions;
+  std::optional<fnd::Value> isPurposeOneTreatmentEnabled;
+  std::optional<std::string> publisherCC;
+};
+
 class APMTCFData {
  public:
   // Bound to the shared preference store, with the Info.plist switch read and no CMP value.
   APMTCFData();
   // Bound to the shared preference store, with every value as given (Info.plist is not read). A
-  // number argument that holds no number is taken as absent.
-  APMTCFData(bool isTCFDataEnabled, std::optional<fnd::Value> isAdvertiserConsentModeEnabled,
-             std::optional<std::string> vendorConsents,
-             std::optional<std::string> vendorLegitimateInterests,
-             std::optional<fnd::Value> cmpSDKID, std::optional<fnd::Value> gdprApplies,
-             std::optional<fnd::Value> policyVersion, std::optional<std::string> purposeConsents,
-             std::optional<std::string> purposeLegitimateInterests,
-             std::optional<std::vector<std::string>> publisherRestrictions,
-             std::optional<fnd::Value> isPurposeOneTreatmentEnabled,
-             std::optional<std::string> publisherCC);
+  // number value that holds no number is taken as absent.
+  explicit APMTCFData(APMTCFValues values);
 
   // The shared preference store (ZIVUserDefaults::sharedUserDefaults()), where the CMP's keys are.
   ZIVUserDefaults& userDefaults() const { return *userDefaults_; }
-  bool isTCFDataEnabled() const { return isTCFDataEnabled_; }
+  const APMTCFValues& values() const { return values_; }
+  bool isTCFDataEnabled() const { return values_.isTCFDataEnabled; }
   const std::optional<fnd::Value>& isAdvertiserConsentModeEnabled() const {
-    return isAdvertiserConsentModeEnabled_;
+    return values_.isAdvertiserConsentModeEnabled;
   }
-  const std::optional<std::string>& vendorConsents() const { return vendorConsents_; }
+  const std::optional<std::string>& vendorConsents() const { return values_.vendorConsents; }
   const std::optional<std::string>& vendorLegitimateInterests() const {
-    return vendorLegitimateInterests_;
+    return values_.vendorLegitimateInterests;
   }
-  const std::optional<fnd::Value>& cmpSDKID() const { return cmpSDKID_; }
-  const std::optional<fnd::Value>& gdprApplies() const { return gdprApplies_; }
-  const std::optional<fnd::Value>& policyVersion() const { return policyVersion_; }
-  const std::optional<std::string>& purposeConsents() const { return purposeConsents_; }
+  const std::optional<fnd::Value>& cmpSDKID() const { return values_.cmpSDKID; }
+  const std::optional<fnd::Value>& gdprApplies() const { return values_.gdprApplies; }
+  const std::optional<fnd::Value>& policyVersion() const { return values_.policyVersion; }
+  const std::optional<std::string>& purposeConsents() const { return values_.purposeConsents; }
   const std::optional<std::string>& purposeLegitimateInterests() const {
-    return purposeLegitimateInterests_;
+    return values_.purposeLegitimateInterests;
   }
   const std::optional<std::vector<std::string>>& publisherRestrictions() const {
-    return publisherRestrictions_;
+    return values_.publisherRestrictions;
   }
   const std::optional<fnd::Value>& isPurposeOneTreatmentEnabled() const {
-    return isPurposeOneTreatmentEnabled_;
+    return values_.isPurposeOneTreatmentEnabled;
   }
-  const std::optional<std::string>& publisherCC() const { return publisherCC_; }
+  const std::optional<std::string>& publisherCC() const { return values_.publisherCC; }
 
   // The Info.plist switch: absent gives true, a number its Boolean value, anything else false.
   static bool readTCFDataEnabledStateFromPlist();
@@ -155,20 +165,8 @@ class APMTCFData {
   // Constant after construction: the process's shared store, which lives as long as the process.
   ZIVUserDefaults* const userDefaults_;
 
-  // Set at construction.
-  bool isTCFDataEnabled_;
-  // The CMP's values, each replaced by readFromUserDefaults().
-  std::optional<fnd::Value> isAdvertiserConsentModeEnabled_;
-  std::optional<std::string> vendorConsents_;
-  std::optional<std::string> vendorLegitimateInterests_;
-  std::optional<fnd::Value> cmpSDKID_;
-  std::optional<fnd::Value> gdprApplies_;
-  std::optional<fnd::Value> policyVersion_;
-  std::optional<std::string> purposeConsents_;
-  std::optional<std::string> purposeLegitimateInterests_;
-  std::optional<std::vector<std::string>> publisherRestrictions_;
-  std::optional<fnd::Value> isPurposeOneTreatmentEnabled_;
-  std::optional<std::string> publisherCC_;
+  // The switch is set at construction; the CMP's values are replaced by readFromUserDefaults().
+  APMTCFValues values_;
 };
 
 // The Boolean and integer readings of an optional number: nothing gives false and 0.

@@ -45,12 +45,12 @@ class TCFDataTest : public ::testing::Test {
 // legitimate interest, every purpose is granted both ways, and there is no restriction.
 APMTCFDataGenerator AllGranted() {
   APMTCFDataGenerator generator;
-  generator.setIsTCFDataEnabled(true);
-  generator.setVendorConsents(VendorBits(true));
-  generator.setVendorLegitimateInterests(VendorBits(true));
-  generator.setPurposeConsents("1111111111");
-  generator.setPurposeLegitimateInterests("1111111111");
-  generator.setPolicyVersion(Value(4));
+  generator.isTCFDataEnabled = true;
+  generator.vendorConsents = VendorBits(true);
+  generator.vendorLegitimateInterests = VendorBits(true);
+  generator.purposeConsents = "1111111111";
+  generator.purposeLegitimateInterests = "1111111111";
+  generator.policyVersion = Value(4);
   return generator;
 }
 
@@ -157,7 +157,7 @@ TEST_F(TCFDataTest, PublisherRestrictionTypes) {
   }
   APMTCFDataGenerator generator = AllGranted();
   EXPECT_EQ(generator.generateData().publisherRestrictionForPurposeID(1), 3);  // No array.
-  generator.setPublisherRestrictions(Restrictions(10, "1"));
+  generator.publisherRestrictions = Restrictions(10, "1");
   APMTCFData data = generator.generateData();
   for (int64_t purpose : {-1, 0, 11}) EXPECT_EQ(data.publisherRestrictionForPurposeID(purpose), 3);
   EXPECT_EQ(data.publisherRestrictionForPurposeID(10), 1);
@@ -188,7 +188,7 @@ TEST_F(TCFDataTest, LegalBasisFollowsRegistrationAndRestriction) {
   };
   for (const Case& c : cases) {
     APMTCFDataGenerator generator = AllGranted();
-    generator.setPublisherRestrictions(Restrictions(c.purpose, c.restriction));
+    generator.publisherRestrictions = Restrictions(c.purpose, c.restriction);
     EXPECT_EQ(generator.generateData().legalBasisCheckFromPurposeID(c.purpose), c.basis)
         << "purpose " << c.purpose << " restriction '" << c.restriction << "'";
   }
@@ -203,52 +203,52 @@ TEST_F(TCFDataTest, ConsentReasons) {
   };
   const Case cases[] = {
       {"consent granted", 1, [](auto&) {}, 1},
-      {"no vendor consent", 3, [](auto& g) { g.setVendorConsents(VendorBits(false)); }, 4},
-      {"vendor string absent", 3, [](auto& g) { g.setVendorConsents(std::nullopt); }, 4},
-      {"vendor string too short", 3, [](auto& g) { g.setVendorConsents("1111"); }, 4},
-      {"purpose consent clear", 4, [](auto& g) { g.setPurposeConsents("1110"); }, 6},
-      {"purpose consents absent", 1, [](auto& g) { g.setPurposeConsents(std::nullopt); }, 6},
+      {"no vendor consent", 3, [](auto& g) { g.vendorConsents = VendorBits(false); }, 4},
+      {"vendor string absent", 3, [](auto& g) { g.vendorConsents = std::nullopt; }, 4},
+      {"vendor string too short", 3, [](auto& g) { g.vendorConsents = "1111"; }, 4},
+      {"purpose consent clear", 4, [](auto& g) { g.purposeConsents = "1110"; }, 6},
+      {"purpose consents absent", 1, [](auto& g) { g.purposeConsents = std::nullopt; }, 6},
       {"legitimate interest granted", 7, [](auto&) {}, 1},
       {"no vendor legitimate interest", 7,
-       [](auto& g) { g.setVendorLegitimateInterests(VendorBits(false)); }, 5},
+       [](auto& g) { g.vendorLegitimateInterests = VendorBits(false); }, 5},
       {"purpose legitimate interest clear", 7,
-       [](auto& g) { g.setPurposeLegitimateInterests("1111110111"); }, 7},
+       [](auto& g) { g.purposeLegitimateInterests = "1111110111"; }, 7},
       {"flexible purpose switched to consent", 7,
        [](auto& g) {
-         g.setPublisherRestrictions(Restrictions(7, "1"));
-         g.setPurposeConsents("1111110111");
+         g.publisherRestrictions = Restrictions(7, "1");
+         g.purposeConsents = "1111110111";
        },
        6},
-      {"conflict", 3, [](auto& g) { g.setPublisherRestrictions(Restrictions(3, "2")); }, 8},
-      {"not allowed", 1, [](auto& g) { g.setPublisherRestrictions(Restrictions(1, "0")); }, 3},
+      {"conflict", 3, [](auto& g) { g.publisherRestrictions = Restrictions(3, "2"); }, 8},
+      {"not allowed", 1, [](auto& g) { g.publisherRestrictions = Restrictions(1, "0"); }, 3},
       {"not registered", 5, [](auto&) {}, 3},
       {"purpose one special treatment", 1,
        [](auto& g) {
-         g.setPurposeConsents("0111111111");
-         g.setIsPurposeOneTreatmentEnabled(Value(1));
-         g.setPublisherCC("CH");
+         g.purposeConsents = "0111111111";
+         g.isPurposeOneTreatmentEnabled = Value(1);
+         g.publisherCC = "CH";
        },
        1},
       {"special treatment needs the vendor", 1,
        [](auto& g) {
-         g.setPurposeConsents("0111111111");
-         g.setVendorConsents(VendorBits(false));
-         g.setIsPurposeOneTreatmentEnabled(Value(1));
-         g.setPublisherCC("CH");
+         g.purposeConsents = "0111111111";
+         g.vendorConsents = VendorBits(false);
+         g.isPurposeOneTreatmentEnabled = Value(1);
+         g.publisherCC = "CH";
        },
        4},
       {"special treatment needs CH", 1,
        [](auto& g) {
-         g.setPurposeConsents("0111111111");
-         g.setIsPurposeOneTreatmentEnabled(Value(1));
-         g.setPublisherCC("ch");
+         g.purposeConsents = "0111111111";
+         g.isPurposeOneTreatmentEnabled = Value(1);
+         g.publisherCC = "ch";
        },
        6},
       {"special treatment only for purpose one", 3,
        [](auto& g) {
-         g.setPurposeConsents("1101111111");
-         g.setIsPurposeOneTreatmentEnabled(Value(true));
-         g.setPublisherCC("CH");
+         g.purposeConsents = "1101111111";
+         g.isPurposeOneTreatmentEnabled = Value(true);
+         g.publisherCC = "CH";
        },
        6},
   };
@@ -274,13 +274,13 @@ TEST_F(TCFDataTest, ConsentOutcomes) {
   };
   const Case cases[] = {
       {"all granted", [](auto&) {}, true, true, true},
-      {"policy version 3", [](auto& g) { g.setPolicyVersion(Value(3)); }, true, true, false},
-      {"no policy version", [](auto& g) { g.setPolicyVersion(std::nullopt); }, true, true, false},
-      {"purpose 1 not allowed", [](auto& g) { g.setPublisherRestrictions(Restrictions(1, "0")); },
+      {"policy version 3", [](auto& g) { g.policyVersion = Value(3); }, true, true, false},
+      {"no policy version", [](auto& g) { g.policyVersion = std::nullopt; }, true, true, false},
+      {"purpose 1 not allowed", [](auto& g) { g.publisherRestrictions = Restrictions(1, "0"); },
        false, true, false},
-      {"purpose 4 clear", [](auto& g) { g.setPurposeConsents("1110111111"); }, true, false, true},
+      {"purpose 4 clear", [](auto& g) { g.purposeConsents = "1110111111"; }, true, false, true},
       {"purpose 7 legitimate interest clear",
-       [](auto& g) { g.setPurposeLegitimateInterests("1111110111"); }, true, true, false},
+       [](auto& g) { g.purposeLegitimateInterests = "1111110111"; }, true, true, false},
       {"nothing", [](auto& g) { g = APMTCFDataGenerator(); }, false, false, false},
   };
   for (const Case& c : cases) {
@@ -295,9 +295,9 @@ TEST_F(TCFDataTest, ConsentOutcomes) {
 
 TEST_F(TCFDataTest, GeneratorKeepsOnlyNumbersInNumberFields) {
   APMTCFDataGenerator generator;
-  generator.setGdprApplies(Value("1"));
-  generator.setCmpSDKID(Value(fnd::Array{}));
-  generator.setPolicyVersion(Value(true));
+  generator.gdprApplies = Value("1");
+  generator.cmpSDKID = Value(fnd::Array{});
+  generator.policyVersion = Value(true);
   APMTCFData data = generator.generateData();
   EXPECT_EQ(data.gdprApplies(), std::nullopt);
   EXPECT_EQ(data.cmpSDKID(), std::nullopt);

@@ -223,6 +223,8 @@ class FacadeTest : public ::testing::Test {
     dispatch::RunLoop::main().runUntilIdle();
     analytics_.reset();
     ZIVMeasurement::monitor()->flush();
+    // A started facade sets the shared monitor's log tag; the next test finds the one it had.
+    ZIVMeasurement::monitor()->setLogTag(sharedLogTag_);
   }
 
   // The facade, made on first use with the fixture's surroundings (change env_ before).
@@ -281,6 +283,7 @@ class FacadeTest : public ::testing::Test {
 
   ScopedMonitorLogTag logTag_;  // First member: restored after everything else is gone.
   fnd::ScopedTestHome home_;
+  const std::string sharedLogTag_ = ZIVMeasurement::monitor()->logTag();
   std::shared_ptr<dispatch::ManualClock> clock_ = std::make_shared<dispatch::ManualClock>();
   dispatch::ScopedClock scopedClock_{clock_};
   ZIVLogCapture log_{ZIVMeasurement::monitor()};

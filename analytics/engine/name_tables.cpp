@@ -233,5 +233,3 @@ bool ZIVIsConversionEventNameInList(std::string_view name) {
 bool ZIVIsPurchaseEventNameInList(std::string_view name) {
   return InList({"_iap", "purchase", "in_app_purchase", "ecommerce_purchase"}, name);
 }
-
-bool ZIVIsScreenParameterName(std::string_view name) { return InList({"_sn", "_sc", "_si"}, name); }

@@ -46,5 +46,3 @@ bool ZIVIsPredefinedEcommerceItemParameterInList(std::string_view name);
 bool ZIVIsConversionEventNameInList(std::string_view name);
 // The 4 purchase event names ("_iap", "purchase", "in_app_purchase", "ecommerce_purchase").
 bool ZIVIsPurchaseEventNameInList(std::string_view name);
-// The 3 screen parameters "_sn", "_sc", "_si".
-bool ZIVIsScreenParameterName(std::string_view name);

@@ -1,7 +1,5 @@
 #include "analytics/foundation/monitor.h"
 
-#include "analytics/foundation/exit_flush.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cinttypes>
@@ -13,6 +11,7 @@
 #include "analytics/foundation/aeu.h"
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/user_defaults.h"
+#include "platform/foundation/flush_at_exit.h"
 #include "platform/foundation/process_info.h"
 
 namespace {
@@ -146,7 +145,7 @@ std::shared_ptr<ZIVMonitor> ZIVMonitor::create(int64_t logLevel,
     if (auto self = weak.lock()) self->startOnQueue();
   });
   // Lines still queued for the console when the process ends are written before it does.
-  ZIVFlushAtExit(monitor, [weak] {
+  fnd::FlushAtExit(monitor, [weak] {
     if (auto self = weak.lock()) self->flush();
   });
   return monitor;

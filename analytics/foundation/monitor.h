@@ -29,7 +29,7 @@
 // console writes and all health-record work run on the serial queue "ZIVMonitorQueue".
 // monitoringDataForDispatch(), clearMonitoringData() and flush() wait for that queue, so they
 // must not be called from a block running on it. Lines still queued at normal process exit are
-// written before the process ends (exit_flush.h).
+// written before the process ends (platform/foundation/flush_at_exit.h).
 #pragma once
 
 #include <atomic>

@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "analytics/foundation/console_log.h"
-#include "analytics/foundation/exit_flush.h"
 #include "analytics/foundation/file_locations.h"
 #include "platform/foundation/file_system.h"
+#include "platform/foundation/flush_at_exit.h"
 #include "platform/foundation/property_list.h"
 
 namespace {
@@ -60,7 +60,7 @@ std::shared_ptr<ZIVPersistentDictionary> ZIVPersistentDictionary::create(
       new ZIVPersistentDictionary(std::move(path), std::move(contents), std::move(clock)));
   // A change made less than a second before the process ends is written by the exit handler.
   std::weak_ptr<ZIVPersistentDictionary> weak = dictionary;
-  ZIVFlushAtExit(dictionary, [weak] {
+  fnd::FlushAtExit(dictionary, [weak] {
     if (auto self = weak.lock()) self->persistToDisk();
   });
   return dictionary;

@@ -3,7 +3,7 @@
 // A change is written back at most about once a second: the first change after a write arms a
 // write one second later on the dictionary's serial queue "ZIVPersistentDictionary", and every
 // change until then rides along. A pending write is also done by synchronize(), when the
-// dictionary is destroyed, and at normal process exit (exit_flush.h).
+// dictionary is destroyed, and at normal process exit (platform/foundation/flush_at_exit.h).
 //
 // Accepted values: string, number (bool, integer, double), array, dictionary, date, data, with
 // property-list values inside. Keys are non-empty strings. A bad key or value changes nothing and

@@ -127,8 +127,3 @@ std::string ZIVValue::description() const {
       return value_.description();
   }
 }
-
-bool ZIVValuesEqual(const ZIVValuePtr& a, const ZIVValuePtr& b) {
-  if (!a || !b) return !a && !b;
-  return a->isEqual(*b);
-}

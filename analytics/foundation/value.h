@@ -80,6 +80,3 @@ class ZIVValue : public fnd::Record {
   const int64_t valueType_;
   const fnd::Value value_;
 };
-
-// Value equality for two pointers (both null counts as equal).
-bool ZIVValuesEqual(const ZIVValuePtr& a, const ZIVValuePtr& b);

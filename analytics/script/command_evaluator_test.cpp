@@ -36,7 +36,8 @@ TEST(CommandSetTest, EveryCodeBelongsToOneFamily) {
            std::make_shared<APMPLoopCommandEvaluator>(),
            std::make_shared<APMPMathCommandEvaluator>(),
            std::make_shared<APMPVariableCommandEvaluator>()}) {
-    sizes[typeid(*evaluator).name()] = static_cast<int>(evaluator->allSupportedCommands().size());
+    const auto& object = *evaluator;  // typeid of a plain reference: no expression to evaluate.
+    sizes[typeid(object).name()] = static_cast<int>(evaluator->allSupportedCommands().size());
   }
   EXPECT_EQ(sizes[typeid(APMPBitwiseCommandEvaluator).name()], 7);
   EXPECT_EQ(sizes[typeid(APMPComparisonCommandEvaluator).name()], 8);

@@ -33,8 +33,7 @@
 #include "analytics/foundation/file_locations.h"
 #include "analytics/storage/database.h"
 #include "analytics/storage/storage_test_support.h"
-
-extern char** environ;
+#include "platform/foundation/test_home.h"
 
 namespace {
 
@@ -101,9 +100,8 @@ pid_t SpawnChild(int64_t life, int* readEnd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], kAckDescriptor);
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-  environment.push_back(std::string(kChildVariable) + "=" + std::to_string(life));
+  std::vector<std::string> environment =
+      fnd::ChildEnvironment({std::string(kChildVariable) + "=" + std::to_string(life)});
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);

@@ -523,21 +523,6 @@ std::optional<std::string> ZIVSqliteStore::upsertSQLForRecord(const Record& reco
   return keys + placeholders;
 }
 
-sqlite3_stmt* ZIVSqliteStore::upsertStatementForRecord(const Record& record,
-                                                       const std::string& table,
-                                                       fnd::Error* error) {
-  fnd::Array values;
-  std::optional<std::string> sql = upsertSQLForRecord(record, table, &values, error);
-  if (!sql) return nullptr;
-  sqlite3_stmt* statement = prepareSQL(*sql, error);
-  if (!statement) return nullptr;
-  if (!bindValues(values, statement, error)) {
-    sqlite3_finalize(statement);
-    return nullptr;
-  }
-  return statement;
-}
-
 bool ZIVSqliteStore::upsertRecord(const Record& record, const std::string& table,
                                   fnd::Error* error) {
   if (record.empty()) return ZIVSetError(error, kBadArgument, "Received empty record for upsert");

@@ -229,10 +229,8 @@ class ZIVSqliteStore {
   // The value of a result column, or nullopt when it reads as absent.
   std::optional<fnd::Value> valueAtColumn(int column, sqlite3_stmt* statement);
 
-  // Prepared and bound statements for upsert and update; null on failure. The caller runs them
-  // with executeSQLStatement().
-  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table,
-                                         fnd::Error* error = nullptr);
+  // A prepared and bound statement for an update; null on failure. The caller runs it with
+  // executeSQLStatement().
   sqlite3_stmt* updateStatementForRecord(const Record& record, const std::string& table,
                                          const std::string& column, const fnd::Value& columnValue,
                                          fnd::Error* error = nullptr);

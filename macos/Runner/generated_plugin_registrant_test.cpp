@@ -45,6 +45,10 @@ TEST(RegisterGeneratedPluginsTest, RegistersTheEighteenPluginsInOrder) {
   ::mkdir(bundle.c_str(), 0755);
   fnd::Bundle::setMainBundlePath(bundle);
   DAVOdu::resetForTesting();
+  fnd::ScopedRestore restore([] {
+    fnd::Bundle::setMainBundlePath("");
+    DAVOdu::resetForTesting();
+  });
   flutter::FlutterEngine engine;
   RecordingRegistry registry(engine);
 
@@ -89,7 +93,6 @@ TEST(RegisterGeneratedPluginsTest, RegistersTheEighteenPluginsInOrder) {
 
   engine.shutDownEngine();
   dispatch::RunLoop::main().runUntilIdle();
-  fnd::Bundle::setMainBundlePath("");
 }
 
 }  // namespace

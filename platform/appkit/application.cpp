@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/flush_at_exit.h"
 
 namespace appkit {
 
@@ -91,6 +92,9 @@ void Application::terminate() {
     if (delegate->applicationShouldTerminate(*this) == TerminateReply::kTerminateCancel) return;
   }
   announce(kApplicationWillTerminateNotification, &ApplicationDelegate::applicationWillTerminate);
+  // What the process has not yet written reaches the disk now: after this announcement it may
+  // end at any time, without running its exit handlers.
+  fnd::RunFlushes();
   terminated_ = true;
   if (running_) dispatch::RunLoop::main().stop();
 }

@@ -12,7 +12,9 @@
 //                      "NSApplicationDidResignActiveNotification"
 //   terminate()        "NSApplicationWillTerminateNotification"
 //
-// The delegate hears of each one just before the notification is posted. When the last open window
+// The delegate hears of each one just before the notification is posted. After the will-terminate
+// notification every pending write registered with fnd::FlushAtExit is flushed, so a process that
+// ends right after terminate() (even by _exit()) loses nothing. When the last open window
 // closes and the delegate answers true to applicationShouldTerminateAfterLastWindowClosed, the
 // application terminates (from a main-queue block, as the platform does it after the close).
 //

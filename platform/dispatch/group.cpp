@@ -1,17 +1,15 @@
 #include "platform/dispatch/group.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/deadline_wait.h"
+
 namespace dispatch {
 
-struct Group::State {
-  std::shared_ptr<Clock> clock;  // Constant; may be null.
-  std::mutex mutex;
-  std::condition_variable cv;
+struct Group::State : Waitable {
   // Guarded by mutex.
   int64_t count = 0;
   std::vector<std::pair<std::shared_ptr<Queue>, Queue::Block>> notifications;
@@ -75,26 +73,13 @@ WaitResult Group::wait(double timeout) {
   if (s->count == 0) return WaitResult::kSuccess;
   if (!(timeout > 0)) return WaitResult::kTimedOut;
 
-  std::shared_ptr<Clock> clock;
-  std::shared_ptr<bool> expired;
-  Clock::TimerId timer = 0;
-  if (timeout != kForever) {
-    clock = s->clock ? s->clock : Clock::current();
-    expired = std::make_shared<bool>(false);
-    lock.unlock();  // The deadline may fire at once and take the lock.
-    timer = clock->scheduleAt(Clock::Base::kUptime, clock->uptime() + timeout, [s, expired] {
-      {
-        std::lock_guard<std::mutex> l(s->mutex);
-        *expired = true;
-      }
-      s->cv.notify_all();
-    });
-    lock.lock();
+  WaitResult result;
+  {
+    DeadlineWait deadline(s, lock, timeout);
+    deadline.wait([&] { return s->count == 0; });
+    result = s->count == 0 ? WaitResult::kSuccess : WaitResult::kTimedOut;
+    lock.unlock();
   }
-  s->cv.wait(lock, [&] { return s->count == 0 || (expired && *expired); });
-  const WaitResult result = s->count == 0 ? WaitResult::kSuccess : WaitResult::kTimedOut;
-  lock.unlock();
-  if (timer != 0) clock->cancelTimer(timer);
   return result;
 }
 

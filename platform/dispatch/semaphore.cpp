@@ -1,14 +1,12 @@
 #include "platform/dispatch/semaphore.h"
 
-#include <condition_variable>
 #include <mutex>
+
+#include "platform/dispatch/deadline_wait.h"
 
 namespace dispatch {
 
-struct Semaphore::State {
-  std::shared_ptr<Clock> clock;  // Constant; may be null.
-  std::mutex mutex;
-  std::condition_variable cv;
+struct Semaphore::State : Waitable {
   // Guarded by mutex.
   int64_t value = 0;
   int64_t waiters = 0;
@@ -39,33 +37,18 @@ WaitResult Semaphore::wait(double timeout) {
   }
   if (!(timeout > 0)) return WaitResult::kTimedOut;  // Also NaN.
 
-  // The time-out is a deadline on the clock that wakes this waiter; a shared flag says it came.
   ++s->waiters;  // Counted from here, so that a signal while the deadline is set up wakes us.
-  std::shared_ptr<Clock> clock;
-  std::shared_ptr<bool> expired;
-  Clock::TimerId timer = 0;
-  if (timeout != kForever) {
-    clock = s->clock ? s->clock : Clock::current();
-    expired = std::make_shared<bool>(false);
-    lock.unlock();  // The deadline may fire at once and take the lock.
-    timer = clock->scheduleAt(Clock::Base::kUptime, clock->uptime() + timeout, [s, expired] {
-      {
-        std::lock_guard<std::mutex> l(s->mutex);
-        *expired = true;
-      }
-      s->cv.notify_all();
-    });
-    lock.lock();
-  }
-  s->cv.wait(lock, [&] { return s->value > 0 || (expired && *expired); });
-  --s->waiters;
   WaitResult result = WaitResult::kTimedOut;
-  if (s->value > 0) {
-    --s->value;
-    result = WaitResult::kSuccess;
+  {
+    DeadlineWait deadline(s, lock, timeout);
+    deadline.wait([&] { return s->value > 0; });
+    --s->waiters;
+    if (s->value > 0) {
+      --s->value;
+      result = WaitResult::kSuccess;
+    }
+    lock.unlock();
   }
-  lock.unlock();
-  if (timer != 0) clock->cancelTimer(timer);
   return result;
 }
 

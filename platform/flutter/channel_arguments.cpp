@@ -21,30 +21,29 @@ int64_t TextIntegerValue(std::string_view text) {
 }
 
 ChannelArguments::ChannelArguments(std::shared_ptr<const std::string> method, fnd::Value container,
-                                   Shape shape, std::shared_ptr<std::string> problem,
+                                   std::shared_ptr<std::string> problem,
                                    std::shared_ptr<const std::vector<std::string>> names)
     : method_(std::move(method)),
       names_(std::move(names)),
       container_(std::move(container)),
-      shape_(shape),
       problem_(std::move(problem)) {}
 
 ChannelArguments ChannelArguments::ofMap(std::string method, const fnd::Value& arguments) {
   return ChannelArguments(std::make_shared<const std::string>(std::move(method)), arguments,
-                          Shape::kMap, std::make_shared<std::string>(),
+                          std::make_shared<std::string>(),
                           std::make_shared<const std::vector<std::string>>());
 }
 
 ChannelArguments ChannelArguments::ofList(std::string method, const fnd::Value& arguments,
                                           std::vector<std::string> names) {
   return ChannelArguments(std::make_shared<const std::string>(std::move(method)), arguments,
-                          Shape::kList, std::make_shared<std::string>(),
+                          std::make_shared<std::string>(),
                           std::make_shared<const std::vector<std::string>>(std::move(names)));
 }
 
 ChannelArguments ChannelArguments::nested(const fnd::Value& container) const {
-  return ChannelArguments(method_, container, container.isArray() ? Shape::kList : Shape::kMap,
-                          problem_, std::make_shared<const std::vector<std::string>>());
+  return ChannelArguments(method_, container, problem_,
+                          std::make_shared<const std::vector<std::string>>());
 }
 
 std::string ChannelArguments::nameOf(const Key& key) const {

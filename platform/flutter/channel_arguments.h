@@ -133,8 +133,7 @@ class ChannelArguments {
   bool refused(const FlutterResult& result, std::string code, fnd::Value details = {}) const;
 
  private:
-  enum class Shape { kMap, kList };
-  ChannelArguments(std::shared_ptr<const std::string> method, fnd::Value container, Shape shape,
+  ChannelArguments(std::shared_ptr<const std::string> method, fnd::Value container,
                    std::shared_ptr<std::string> problem,
                    std::shared_ptr<const std::vector<std::string>> names);
   // How a problem names an argument: "\"key\"", or "argument N".
@@ -143,7 +142,6 @@ class ChannelArguments {
   const std::shared_ptr<const std::string> method_;
   const std::shared_ptr<const std::vector<std::string>> names_;
   const fnd::Value container_;
-  [[maybe_unused]] const Shape shape_;
   const std::shared_ptr<std::string> problem_;  // Empty while every argument was usable.
 };
 

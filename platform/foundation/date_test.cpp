@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/foundation/test_home.h"
+
 namespace fnd {
 namespace {
 
@@ -60,9 +62,11 @@ TEST(DateTest, NamedZonesAndOverride) {
   EXPECT_EQ(Berlin().identifier(), "Europe/Berlin");
   EXPECT_EQ(Berlin().secondsFromGMT(kInstant), 3600);
   EXPECT_EQ(Berlin().secondsFromGMT(1720000000), 7200);  // Summer time.
-  TimeZone::SetLocalForTesting(Berlin());
-  EXPECT_EQ(TimeZone::Local().identifier(), "Europe/Berlin");
-  TimeZone::SetLocalForTesting(std::nullopt);
+  {
+    TimeZone::SetLocalForTesting(Berlin());
+    ScopedRestore restoreZone([] { TimeZone::SetLocalForTesting(std::nullopt); });
+    EXPECT_EQ(TimeZone::Local().identifier(), "Europe/Berlin");
+  }
   EXPECT_FALSE(TimeZone::Local().identifier().empty());
 }
 

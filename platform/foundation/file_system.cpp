@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 namespace fnd {
@@ -19,9 +20,14 @@ namespace {
 
 constexpr const char* kExcludeFromBackupAttribute = "user.quellmark.exclude_from_backup";
 
-std::string EnvOrEmpty(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
+// The home set by SetHomeDirectoryOverride; read on every thread, hence the lock.
+std::mutex& OverrideMutex() {
+  static std::mutex* mu = new std::mutex();
+  return *mu;
+}
+std::optional<std::string>& OverrideLocked() {
+  static auto* home = new std::optional<std::string>();
+  return *home;
 }
 
 bool Fail(Error* error, int err, std::string_view op, std::string_view path) {
@@ -96,16 +102,35 @@ Error ErrorFromErrno(int err, std::string_view operation, std::string_view path)
 }
 
 std::string HomeDirectory() {
-  if (std::string home = EnvOrEmpty("QUELLMARK_HOME"); !home.empty()) return home;
-  if (std::string xdg = EnvOrEmpty("XDG_DATA_HOME"); !xdg.empty()) {
+  if (std::optional<std::string> home = HomeDirectoryOverride()) return *home;
+  return HomeDirectoryInEnvironment([](const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+  });
+}
+
+std::string HomeDirectoryInEnvironment(
+    const std::function<std::string(const char* name)>& variable) {
+  if (std::string home = variable("QUELLMARK_HOME"); !home.empty()) return home;
+  if (std::string xdg = variable("XDG_DATA_HOME"); !xdg.empty()) {
     return JoinPath(xdg, "quellmark");
   }
-  std::string user = EnvOrEmpty("HOME");
+  std::string user = variable("HOME");
   if (user.empty()) {
     if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) user = pw->pw_dir;
   }
   if (user.empty()) user = "/tmp";
   return JoinPath(user, ".local/share/quellmark");
+}
+
+void SetHomeDirectoryOverride(std::optional<std::string> home) {
+  std::lock_guard<std::mutex> lock(OverrideMutex());
+  OverrideLocked() = std::move(home);
+}
+
+std::optional<std::string> HomeDirectoryOverride() {
+  std::lock_guard<std::mutex> lock(OverrideMutex());
+  return OverrideLocked();
 }
 
 std::string ApplicationSupportDirectory() { return EnsureSubdirectory("Application Support"); }

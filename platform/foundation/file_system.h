@@ -1,9 +1,11 @@
 // File locations and small file operations.
 //
 // Everything the program writes lives under one home folder, which stands for the user's
-// Library: $QUELLMARK_HOME when set and non-empty, else $XDG_DATA_HOME/quellmark, else
-// $HOME/.local/share/quellmark. The environment is read at every call, so a test that sets
-// QUELLMARK_HOME (see test_home.h) gets its own folders at once.
+// Library: the folder set by SetHomeDirectoryOverride (tests, see test_home.h), else
+// $QUELLMARK_HOME when set and non-empty, else $XDG_DATA_HOME/quellmark, else
+// $HOME/.local/share/quellmark. It is worked out at every call, so a test that sets an override
+// gets its own folders at once. A running process never changes its environment for this: another
+// thread may be reading it (setenv is not thread-safe).
 //
 // Errors from the operating system are reported in kPOSIXErrorDomain with errno as the code,
 // the path under kFilePathErrorKey and a description naming the operation.
@@ -13,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +28,14 @@ namespace fnd {
 
 // The home folder (see above); not created.
 std::string HomeDirectory();
+// The home folder that an environment names, with `variable` answering a variable's value ("" when
+// unset): the rule above without the override.
+std::string HomeDirectoryInEnvironment(
+    const std::function<std::string(const char* name)>& variable);
+// Replaces the home folder of the whole process until called again; nullopt returns to the
+// environment. Any thread.
+void SetHomeDirectoryOverride(std::optional<std::string> home);
+std::optional<std::string> HomeDirectoryOverride();
 // Subfolders of the home, created (with the home) when missing. When creation fails the path is
 // still returned, and the failure shows at the first file operation in it.
 std::string ApplicationSupportDirectory();  // <home>/Application Support

@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
 
 #include "platform/foundation/test_home.h"
 
@@ -27,20 +30,38 @@ TEST_F(FileSystemTest, HomeAndItsFolders) {
   }
 }
 
-TEST(FileSystemHomeTest, DefaultsWithoutQuellmarkHome) {
-  ScopedTestHome home;  // Restores the variables' owner state at the end.
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const std::string savedXdg = xdg ? xdg : "";
-  unsetenv("QUELLMARK_HOME");
-  setenv("XDG_DATA_HOME", "/data/xdg", 1);
-  EXPECT_EQ(HomeDirectory(), "/data/xdg/quellmark");
-  unsetenv("XDG_DATA_HOME");
-  const char* user = std::getenv("HOME");
-  if (user) {
-    EXPECT_EQ(HomeDirectory(), JoinPath(user, ".local/share/quellmark"));
+TEST(FileSystemHomeTest, TheEnvironmentNamesTheHome) {
+  struct Case {
+    std::map<std::string, std::string> variables;
+    std::string home;
+  };
+  const Case cases[] = {
+      {{{"QUELLMARK_HOME", "/q"}, {"XDG_DATA_HOME", "/data/xdg"}, {"HOME", "/u"}}, "/q"},
+      {{{"QUELLMARK_HOME", ""}, {"XDG_DATA_HOME", "/data/xdg"}, {"HOME", "/u"}},
+       "/data/xdg/quellmark"},
+      {{{"HOME", "/u"}}, "/u/.local/share/quellmark"},
+  };
+  for (const Case& c : cases) {
+    auto variable = [&c](const char* name) {
+      auto it = c.variables.find(name);
+      return it == c.variables.end() ? std::string() : it->second;
+    };
+    EXPECT_EQ(HomeDirectoryInEnvironment(variable), c.home);
   }
-  if (xdg) setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
-  setenv("QUELLMARK_HOME", home.path().c_str(), 1);
+}
+
+TEST(FileSystemHomeTest, TheOverrideComesFirstAndNests) {
+  const std::optional<std::string> outer = HomeDirectoryOverride();
+  {
+    ScopedTestHome home;
+    EXPECT_EQ(HomeDirectory(), home.path());
+    {
+      ScopedTestHome inner;
+      EXPECT_EQ(HomeDirectory(), inner.path());
+    }
+    EXPECT_EQ(HomeDirectory(), home.path());
+  }
+  EXPECT_EQ(HomeDirectoryOverride(), outer);
 }
 
 TEST(FileSystemPathTest, JoinsAndSplits) {

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/file_system.h"
+#include "platform/foundation/flush_at_exit.h"
 #include "platform/foundation/property_list.h"
 
 namespace fnd {
@@ -138,7 +139,9 @@ class Registry {
     // written by the exit handler instead.
     static Registry* registry = [] {
       auto* r = new Registry();
-      std::atexit([] { Registry::instance().flushAll(); });
+      // Owned for ever, like the registry itself.
+      static const auto* owner = new std::shared_ptr<const void>(std::make_shared<int>(0));
+      FlushAtExit(*owner, [] { Registry::instance().flushAll(); });
       return r;
     }();
     return *registry;

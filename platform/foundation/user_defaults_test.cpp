@@ -179,13 +179,13 @@ TEST_F(UserDefaultsTest, StandardStoreUsesTheBundleIdentifier) {
   ASSERT_TRUE(PropertyList::WriteFile(Value(Dictionary{{kBundleIdentifierKey, "com.example.app"}}),
                                       JoinPath(bundle, "Info.plist")));
   Bundle::setMainBundlePath(bundle);
+  ScopedRestore restoreBundle([] { Bundle::setMainBundlePath(""); });
   UserDefaults::standardUserDefaults().setBool("flag", true);
   ASSERT_TRUE(UserDefaults::standardUserDefaults().synchronize());
   EXPECT_TRUE(FileExists(JoinPath(PreferencesDirectory(), "com.example.app.plist")));
   EXPECT_EQ(PreferencesCopyAppValue("flag", kPreferencesCurrentApplication), Value(true));
   EXPECT_EQ(UserDefaults().suiteName(), "");
   EXPECT_EQ(UserDefaults().applicationID(), "com.example.app");
-  Bundle::setMainBundlePath("");
 }
 
 TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {

@@ -1460,11 +1460,6 @@ size_t FLTZudiroruAuthPlugin::multiFactorResolverCountForTesting() const {
   return multiFactorResolverMap_.size();
 }
 
-size_t FLTZudiroruAuthPlugin::multiFactorAssertionCountForTesting() const {
-  std::lock_guard lock(mu_);
-  return multiFactorAssertionMap_.size();
-}
-
 bool FLTZudiroruAuthPlugin::hasPendingAppleRequestForTesting() const {
   std::lock_guard lock(mu_);
   return appleCompletion_ != nullptr;

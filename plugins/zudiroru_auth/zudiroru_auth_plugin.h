@@ -326,7 +326,6 @@ class FLTZudiroruAuthPlugin : public flutter::FlutterPlugin,
   size_t eventChannelCountForTesting() const;
   size_t multiFactorSessionCountForTesting() const;
   size_t multiFactorResolverCountForTesting() const;
-  size_t multiFactorAssertionCountForTesting() const;
   bool hasPendingAppleRequestForTesting() const;
 
  private:

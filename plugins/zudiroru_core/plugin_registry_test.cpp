@@ -158,10 +158,10 @@ TEST(ZudiroruPluginTest, AppNameMapping) {
 TEST(ZudiroruPluginTest, AppLookupByDartName) {
   fnd::ScopedTestHome home;
   DAVOdu::resetForTesting();
+  fnd::ScopedRestore restore([] { DAVOdu::resetForTesting(); });
   ASSERT_TRUE(DAVOdu::configureWithOptions(DEVOptions("1:default", "s")));
   EXPECT_EQ(FLTZudiroruPlugin::zudiroruAppNamed("[DEFAULT]"), DAVOdu::defaultApp());
   EXPECT_EQ(FLTZudiroruPlugin::zudiroruAppNamed("missing"), nullptr);
-  DAVOdu::resetForTesting();
 }
 
 TEST(ZudiroruMethodCallResultTest, HoldsBothBlocks) {

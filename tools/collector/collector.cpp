@@ -275,11 +275,6 @@ Collector::Collector(Options options) : options_(std::move(options)) {
 
 Collector::~Collector() { stop(); }
 
-int64_t Collector::requestCount() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return requests_;
-}
-
 std::optional<Action> Collector::nextAction(const std::string& kind) {
   std::lock_guard<std::mutex> lock(mu_);
   ++requests_;

@@ -89,8 +89,6 @@ class Collector {
   // Stops serving and waits for the thread.
   void stop();
   int port() const { return port_; }
-  // Requests answered so far.
-  int64_t requestCount() const;
 
  private:
   std::optional<Action> nextAction(const std::string& kind);

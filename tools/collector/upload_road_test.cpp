@@ -35,8 +35,6 @@
 #include "platform/foundation/test_home.h"
 #include "tools/collector/collector.h"
 
-extern char** environ;
-
 namespace {
 
 using collector::Json;
@@ -330,9 +328,8 @@ TEST_F(UploadRoadTest, AHostKilledDuringAnUploadLosesNothing) {
     Road road(dispatch::Clock::real());
     road.StoreEvents(5, now - 60);
   }
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-  environment.push_back(std::string(kChildVariable) + "=" + base_);
+  std::vector<std::string> environment =
+      fnd::ChildEnvironment({std::string(kChildVariable) + "=" + base_});
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);

@@ -1623,12 +1623,6 @@ void DEVVireldaTesting::putDocument(const std::string& appName, const std::strin
   store->documents[path] = std::move(data);
 }
 
-size_t DEVVireldaTesting::instanceCount() {
-  auto& r = registry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  return r.made;
-}
-
 // ---- Snapshot listeners ----
 
 std::shared_ptr<DEVListenerRegistration> DEVDocumentReference::addSnapshotListenerWithOptions(

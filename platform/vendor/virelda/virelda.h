@@ -652,8 +652,6 @@ class DEVVireldaTesting {
                                                      const std::string& path);
   static void putDocument(const std::string& appName, const std::string& database,
                           const std::string& path, fnd::Dictionary data);
-  // Instances ever made and not yet forgotten by resetForTesting (terminated ones included).
-  static size_t instanceCount();
 
   // How a bundle loads: the progress reports in order, then the error it fails with (nullopt
   // for success; the completion then gets the last report).

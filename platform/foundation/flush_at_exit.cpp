@@ -1,10 +1,11 @@
-#include "analytics/foundation/exit_flush.h"
+#include "platform/foundation/flush_at_exit.h"
 
 #include <cstdlib>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+namespace fnd {
 namespace {
 
 struct Entry {
@@ -21,7 +22,7 @@ struct Registry {
 Registry& SharedRegistry() {
   static Registry* registry = [] {
     auto* r = new Registry();
-    std::atexit(ZIVRunExitFlushes);
+    std::atexit(RunFlushes);
     return r;
   }();
   return *registry;
@@ -29,7 +30,7 @@ Registry& SharedRegistry() {
 
 }  // namespace
 
-void ZIVFlushAtExit(std::weak_ptr<const void> owner, std::function<void()> flush) {
+void FlushAtExit(std::weak_ptr<const void> owner, std::function<void()> flush) {
   Registry& registry = SharedRegistry();
   std::lock_guard<std::mutex> lock(registry.mu);
   // Drop the entries of destroyed owners, so that short-lived objects do not pile up.
@@ -37,14 +38,13 @@ void ZIVFlushAtExit(std::weak_ptr<const void> owner, std::function<void()> flush
   registry.entries.push_back({std::move(owner), std::move(flush)});
 }
 
-void ZIVRunExitFlushes() {
+void RunFlushes() {
   Registry& registry = SharedRegistry();
   std::vector<Entry> entries;
   {
     std::lock_guard<std::mutex> lock(registry.mu);
     entries = registry.entries;
   }
-  // Newest first; the lock is not held, so a flush may register or log freely.
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
     auto owner = it->owner.lock();
     if (!owner) continue;
@@ -56,3 +56,5 @@ void ZIVRunExitFlushes() {
     }
   }
 }
+
+}  // namespace fnd

@@ -39,8 +39,11 @@ std::shared_ptr<ZIVDatabase> ZIVMeasurementAttributionEngine::database() {
 }
 
 std::shared_ptr<ZIVRemoteConfig> ZIVMeasurementAttributionEngine::remoteConfig() {
+  // Before the engine has its settings (or when they could not be made, as when the database
+  // does not open), the defaults answer: callers never receive a null settings object.
   auto m = engine();
-  return m ? m->remoteConfigInstance() : ZIVRemoteConfig::defaultInstance();
+  auto settings = m ? m->remoteConfigInstance() : nullptr;
+  return settings ? settings : ZIVRemoteConfig::defaultInstance();
 }
 
 std::shared_ptr<ZIVPersistedConfig> ZIVMeasurementAttributionEngine::persistedConfig() {

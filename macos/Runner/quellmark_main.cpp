@@ -90,6 +90,10 @@ appkit::MainInterface QuellmarkMainInterface() {
 
 int QuellmarkMain(int argc, const char* const* argv, std::istream& in, std::ostream& out,
                   std::ostream& err, appkit::Application* application) {
+  // The process's arguments are known from its first instruction, as they are to everything
+  // that starts before the application's main loop (the analytics library reads its launch
+  // switches as it loads).
+  if (argv && argc > 0) fnd::ProcessInfo::processInfo().setArguments(argc, argv);
   std::vector<std::string> arguments(argv, argv + argc);
   std::string error;
   auto options = ParseLaunchOptions(arguments, &error);

@@ -556,7 +556,9 @@ TEST_F(HostRoadTest, NetworkFaultsLoseNothing) {
           << host->Log();
       ASSERT_EQ(host->Quit(), 0);
       const std::string db = Database();
-      EXPECT_EQ(Count(db, "raw_events"), 0);
+      // The app's events have left the raw table for a bundle (the engine's own engagement
+      // events of the later switches may still be raw).
+      EXPECT_EQ(Count(db, "raw_events WHERE name IN ('alpha', 'beta', 'gamma')"), 0);
       if (acknowledged) {
         EXPECT_EQ(Count(db, "queue"), 0);
       } else {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <string>
 
 #include "analytics/attribution/saturating_int.h"
 #include "analytics/config/consent_settings_util.h"
@@ -63,6 +65,11 @@ fnd::Value FormattedName(const std::string& name) {
 fnd::Value FormattedParameters(const ZIVEvent& event) {
   return fnd::Value(
       ZIVFormattedParametersDescription(fnd::Value(ZIVParametersAsDictionary(event.parameters()))));
+}
+
+// Whether a REAL column holding `value` reads back as the same double.
+bool ReadsBackExactly(double value) {
+  return !std::isnan(value) && !(value == 0 && std::signbit(value));
 }
 
 std::shared_ptr<ZIVRawEventData> WithEvent(const ZIVRawEventData& raw,
@@ -350,8 +357,8 @@ ZIVBundler::rawEventsWithMetadataFingerprint(int64_t fingerprint,
       if (hour != firstHour) return false;
       if (raw->rowID() != lastRowID + 1) return false;
     }
-    auto proto = raw->rawEvent()->protoEvent();
-    auto encoded = proto ? proto->protoBuffer() : std::nullopt;
+    // The size of the event's message as the bundle will carry it, written without building it.
+    auto encoded = raw->rawEvent()->encodedProtoEvent(true);
     const int64_t size = encoded ? static_cast<int64_t>(encoded->size()) : 0;
     if (index >= 1 && size + totalSize >= maxBytes) return false;
     totalSize += size;
@@ -667,10 +674,18 @@ ZIVBundler::eventsAfterUpdatingEventAggregates(
     const std::vector<std::shared_ptr<ZIVEvent>>& events,
     const std::shared_ptr<ZIVAudienceTimestampsCache>& cache, bool allowEventFilterEvaluation) {
   std::vector<std::shared_ptr<ZIVEvent>> result;
+  // The aggregates this loop has written, by name: nothing else writes them during the loop, so
+  // the next event of the same name reads what a query would answer without running it.
+  std::map<std::string, std::shared_ptr<ZIVEventAggregates>, std::less<>> written;
   for (const auto& original : events) {
     std::shared_ptr<ZIVEvent> event = purchaseEventWithCustomerTypeParam(original);
     fnd::Error error;
-    auto aggregates = database_.eventAggregatesWithName(event->name(), &error);
+    std::shared_ptr<ZIVEventAggregates> aggregates;
+    if (auto known = written.find(event->name()); known != written.end()) {
+      aggregates = known->second;
+    } else {
+      aggregates = database_.eventAggregatesWithName(event->name(), &error);
+    }
     if (!aggregates && HasError(error)) {
       monitor_.logWithLevel(1, 23107, "Failed to query event aggregates. Name, error",
                             FormattedName(event->name()), Describe(error));
@@ -697,6 +712,14 @@ ZIVBundler::eventsAfterUpdatingEventAggregates(
     if (!database_.updateEventAggregates(*aggregates, &error)) {
       monitor_.logWithLevel(1, 23108, "Failed to update event aggregates. Error", Describe(error));
       return std::nullopt;
+    }
+    // A time that is not a number, or a negative zero, does not read back as itself: such a row
+    // is read again.
+    if (!ReadsBackExactly(aggregates->lastFireTimestamp()) ||
+        !ReadsBackExactly(aggregates->lastBundledTimestamp())) {
+      written.erase(aggregates->name());
+    } else {
+      written[aggregates->name()] = aggregates;
     }
     if (allowEventFilterEvaluation && environment_.audiences &&
         !environment_.audiences->evaluateFiltersForEvent(*event, *aggregates, cache)) {

@@ -72,6 +72,45 @@ TEST_F(BundlerTest, RunsAreCutByHourFingerprintAndRowOrder) {
   EXPECT_EQ(Count("raw_events_metadata"), 0);
 }
 
+// Events of one name in one pass: each reads the aggregates the one before it wrote, so the
+// previous times chain and the counts add up, starting from what was stored.
+TEST_F(BundlerTest, AggregatesChainThroughEventsOfOneNameInAPass) {
+  auto stored = ZIVEventAggregates::initWithName("a", 7, 2, 1, kNow - 100);
+  ASSERT_TRUE(database_->updateEventAggregates(*stored));
+  const int64_t m = StoreMetadata("G111");
+  StoreEvent(Event("a", kNow), m);
+  StoreEvent(Event("b", kNow + 1), m);
+  StoreEvent(Event("a", kNow + 2), m);
+  StoreEvent(Event("a", kNow + 3), m);
+  StoreEvent(Event("b", kNow + 4), m);
+  EXPECT_TRUE(MakeBundler()->bundleRawEvents());
+
+  auto queued = Queued();
+  ASSERT_EQ(queued.size(), 1u);
+  const int64_t ms = static_cast<int64_t>(kNow) * 1000;  // kNow in milliseconds.
+  const std::vector<std::pair<std::string, int64_t>> expected = {
+      {"a", ms - 100000}, {"b", 0}, {"a", ms}, {"a", ms + 2000}, {"b", ms + 1000}};
+  auto events = Events(*queued[0]);
+  ASSERT_EQ(events.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(NANOGetString(events[i].get(), APMPBEvent::kName), expected[i].first) << i;
+    EXPECT_EQ(NANOGetInt64(events[i].get(), APMPBEvent::kPreviousTimestampMillis),
+              expected[i].second)
+        << i;
+  }
+  auto a = database_->eventAggregatesWithName("a");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->lifetimeCount(), 10);
+  EXPECT_EQ(a->currentBundleCount(), 5);
+  EXPECT_EQ(a->currentSessionCount(), 4);
+  EXPECT_EQ(a->lastFireTimestamp(), kNow + 3);
+  auto b = database_->eventAggregatesWithName("b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->lifetimeCount(), 2);
+  EXPECT_EQ(b->currentBundleCount(), 2);
+  EXPECT_EQ(b->lastFireTimestamp(), kNow + 4);
+}
+
 TEST_F(BundlerTest, HoursAreSixtyFourBitPastTheYear2038) {
   const double year2100 = 4102444800.0;  // 2100-01-01 00:00:00 UTC, an hour boundary.
   clock_->setWallTime(year2100 + 3600);  // Otherwise the rows would be stale.
@@ -218,7 +257,7 @@ TEST_F(BundlerTest, PurchasesGetMicrosQuantityAndCustomerType) {
 TEST(SamplingDayTest, DayNumbersTruncateAndSaturate) {
   EXPECT_EQ(ZIVEventSampler::dayNumber(1700000000, 0), 19675);
   EXPECT_EQ(ZIVEventSampler::dayNumber(1700000000, -900), 19675);  // 22:13 - 15 h: same day.
-  EXPECT_EQ(ZIVEventSampler::dayNumber(1699920000, -60), 19674);  // 00:00 - 1 h: day before.
+  EXPECT_EQ(ZIVEventSampler::dayNumber(1699920000, -60), 19674);   // 00:00 - 1 h: day before.
   EXPECT_EQ(ZIVEventSampler::dayNumber(1e300, 0), std::numeric_limits<int32_t>::max());
   EXPECT_EQ(ZIVEventSampler::dayNumber(-1e300, 0), std::numeric_limits<int32_t>::min());
   EXPECT_EQ(ZIVEventSampler::dayNumber(std::numeric_limits<double>::quiet_NaN(), 0), 0);
@@ -388,8 +427,8 @@ class BundlerAudienceTest : public upload_test::Fixture {};
 TEST_F(BundlerAudienceTest, BundlesCarryAudienceResultsUnlessAnalyticsStorageIsDenied) {
   auto audience = ZIVAudience::initWithDatabase(database_);
   ASSERT_NE(audience, nullptr);
-  fnd::Array definitions{fnd::Value(std::static_pointer_cast<fnd::Record>(
-      Audience(7, {EventFilter(1, "level_up")})))};
+  fnd::Array definitions{
+      fnd::Value(std::static_pointer_cast<fnd::Record>(Audience(7, {EventFilter(1, "level_up")})))};
   ASSERT_TRUE(audience->updateAudiences(definitions));
   ZIVBundlerEnvironment environment = BundlerEnvironment();
   environment.audiences = std::make_shared<ZIVAudienceBundlingHooks>(audience);
@@ -406,7 +445,8 @@ TEST_F(BundlerAudienceTest, BundlesCarryAudienceResultsUnlessAnalyticsStorageIsD
   EXPECT_EQ(NANOGetInt32(leaf.get(), APMPBAudienceLeafFilterResult::kAudienceId), 7);
 
   // Denied analytics storage: no evaluation and no results, but aggregates still count.
-  consent_.setConsentSettings(fnd::Dictionary{{fnd::Value("analytics_storage"), fnd::Value("denied")}});
+  consent_.setConsentSettings(
+      fnd::Dictionary{{fnd::Value("analytics_storage"), fnd::Value("denied")}});
   StoreEvent(Event("level_up", kNow + 1), StoreMetadata("G100"));
   ASSERT_TRUE(bundler.bundleRawEvents());
   EXPECT_FALSE(NANOHasField(Queued().back().get(), Bundle::kAudienceEvaluationResults) &&

@@ -453,17 +453,15 @@ constexpr uint8_t kParamDoubleKey = 0x29;     // 5, 64-bit
 
 }  // namespace
 
-std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
-  // The message protoEvent() builds, written directly. Parameters whose value is not a plain
-  // double, integer or string (item lists, or values that protoEvent() logs and leaves out) take
-  // the message's own road.
+std::optional<fnd::Data> ZIVEvent::directProtoEvent(bool withName) const {
+  // The message protoEvent() builds, written directly. nullopt when a parameter's value is not a
+  // plain double, integer or string (item lists, or values that protoEvent() logs and leaves
+  // out): those take the message's own road.
   size_t size = 0;
   for (const auto& [key, value] : parameters_) {
-    if (!value || !(value->isDouble() || value->isInt64() || value->isString())) {
-      auto proto = protoEvent();
-      if (!proto) return std::nullopt;
-      if (!withName) NANOClearField(proto.get(), APMPBEvent::kName);
-      return proto->protoBuffer();
+    if (!value || !(value->isDouble() || value->isInt64() || value->isString()) ||
+        (value->isString() && !value->object().isString())) {
+      return std::nullopt;
     }
     size += 24 + key.size() + (value->isString() ? value->object().asString().size() : 0);
   }
@@ -483,9 +481,8 @@ std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
       param.push_back(kParamIntKey);
       AppendVarint(&param, static_cast<uint64_t>(value->int64Value()));
     } else {
-      std::optional<std::string> text = value->stringValue();
-      if (!text) return std::nullopt;
-      AppendBytesField(&param, kParamStringKey, *text);
+      const std::string& text = value->object().asString();
+      AppendBytesField(&param, kParamStringKey, text);
     }
     out.push_back(kEventParamsKey);
     AppendVarint(&out, param.size());
@@ -501,7 +498,24 @@ std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
   return out;
 }
 
+std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
+  if (std::optional<fnd::Data> direct = directProtoEvent(withName)) return direct;
+  auto proto = builtProtoEvent();
+  if (!proto) return std::nullopt;
+  if (!withName) NANOClearField(proto.get(), APMPBEvent::kName);
+  return proto->protoBuffer();
+}
+
 std::shared_ptr<APMPBEvent> ZIVEvent::protoEvent() const {
+  // Decoding the direct bytes gives the message that builtProtoEvent() makes, field for field,
+  // in a fraction of the time of setting each field through the accessors.
+  if (std::optional<fnd::Data> direct = directProtoEvent(true)) {
+    if (auto proto = APMPBEvent::initWithBuffer(*direct)) return proto;
+  }
+  return builtProtoEvent();
+}
+
+std::shared_ptr<APMPBEvent> ZIVEvent::builtProtoEvent() const {
   auto proto = APMPBEvent::initWithMessageInfo(nullptr);
   if (!proto) return nullptr;
   NANOSetString(proto.get(), APMPBEvent::kName, fnd::Value(name_));

@@ -101,6 +101,9 @@ class ZIVEvent {
   // The wire message: name, timestamp in milliseconds, previous timestamp in milliseconds (only
   // when above the double epsilon) and the parameters (array values as nested parameters).
   std::shared_ptr<APMPBEvent> protoEvent() const;
+  // The same message set field by field through the accessors: the reference that protoEvent()
+  // and encodedProtoEvent() (which take a shorter road for plain parameters) are checked against.
+  std::shared_ptr<APMPBEvent> builtProtoEvent() const;
   // The encoding of protoEvent(), byte for byte, written without building the message (the
   // stored raw event leaves the name out: withName false). nullopt when it cannot be encoded.
   std::optional<fnd::Data> encodedProtoEvent(bool withName) const;
@@ -113,6 +116,9 @@ class ZIVEvent {
            Parameters parameters);
 
   bool flagIsSet(const char* parameter) const;
+  // The encoding of protoEvent() written straight from the parameters, or nullopt when a
+  // parameter is not a plain double, integer or string.
+  std::optional<fnd::Data> directProtoEvent(bool withName) const;
 
   // Constant after construction.
   const std::string origin_;

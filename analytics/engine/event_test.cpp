@@ -218,6 +218,8 @@ TEST_F(EventTest, ProtoRoundTripKeepsItems) {
   EXPECT_EQ(back->parameters().size(), event->parameters().size());
 }
 
+// The short roads (direct bytes, and the message decoded from them) against the message set field
+// by field.
 TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
   struct Case {
     const char* what;
@@ -243,8 +245,16 @@ TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
   };
   for (const Case& c : cases) {
     ASSERT_NE(c.event, nullptr) << c.what;
-    auto proto = c.event->protoEvent();
+    auto proto = c.event->builtProtoEvent();
     EXPECT_EQ(c.event->encodedProtoEvent(true), proto->protoBuffer()) << c.what;
+    auto shortRoad = c.event->protoEvent();
+    ASSERT_NE(shortRoad, nullptr) << c.what;
+    EXPECT_EQ(shortRoad->protoBuffer(), proto->protoBuffer()) << c.what;
+    EXPECT_EQ(
+        NANOGetArray(shortRoad.get(), APMPBEvent::kParams, &APMPBEventParam::messageClass())
+            ->size(),
+        NANOGetArray(proto.get(), APMPBEvent::kParams, &APMPBEventParam::messageClass())->size())
+        << c.what;
     NANOClearField(proto.get(), APMPBEvent::kName);
     EXPECT_EQ(c.event->encodedProtoEvent(false), proto->protoBuffer()) << c.what;
   }

@@ -98,6 +98,44 @@ struct NanoField {
   std::variant<uint64_t, NanoString, std::unique_ptr<NanoMessageInfo>, NanoArray> value;
 };
 
+// The slot array of a record: one owning pointer per field, in position order. Up to
+// kInlineSlots slots live inside the record itself (every message but a few large ones), so that
+// a small record is one allocation; larger ones take one heap array.
+class NanoSlots {
+ public:
+  static constexpr size_t kInlineSlots = 8;
+  using Slot = std::unique_ptr<NanoField>;
+
+  NanoSlots() = default;
+  NanoSlots(NanoSlots&& other) noexcept;
+  NanoSlots& operator=(NanoSlots&& other) noexcept;
+  ~NanoSlots();
+  NanoSlots(const NanoSlots&) = delete;
+  NanoSlots& operator=(const NanoSlots&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  Slot& operator[](size_t i) { return data()[i]; }
+  const Slot& operator[](size_t i) const { return data()[i]; }
+  Slot* data() { return heap_ ? heap_.get() : inline_; }
+  const Slot* data() const { return heap_ ? heap_.get() : inline_; }
+  Slot* begin() { return data(); }
+  Slot* end() { return data() + size_; }
+  const Slot* begin() const { return data(); }
+  const Slot* end() const { return data() + size_; }
+
+  // Frees every field and leaves no slots.
+  void clear();
+  // As std::vector::resize: slots kept keep their fields, new ones are empty.
+  void resize(size_t count);
+
+ private:
+  Slot inline_[kInlineSlots];
+  std::unique_ptr<Slot[]> heap_;  // All slots, when more than kInlineSlots were asked for.
+  size_t capacity_ = kInlineSlots;
+  size_t size_ = 0;
+};
+
 // The message-info record.
 struct NanoMessageInfo {
   NanoMessageInfo();
@@ -117,7 +155,7 @@ struct NanoMessageInfo {
   const NanoField* field(int32_t position) const;
 
   // One slot per field, in position order; empty before init.
-  std::vector<std::unique_ptr<NanoField>> slots;
+  NanoSlots slots;
   // The message type; null before init. Static data, never freed.
   const ApmpbMessageDescriptor* descriptor = nullptr;
 };

@@ -621,6 +621,42 @@ TEST_F(HostRoadTest, AHostKilledDuringAnUploadLosesNothing) {
   EXPECT_EQ(Count(Database(), "queue"), 0);
 }
 
+// A collector that holds the answer longer than the served network time-out (30 s, the shortest
+// allowed): the engine gives up on the request, keeps its bundles and counts the retry, and a
+// later launch delivers each event once.
+TEST_F(HostRoadTest, AnAnswerSlowerThanTheNetworkTimeOutLosesNothing) {
+  const std::vector<std::string> names = {"slow_one", "slow_two"};
+  StartCollector("upload=delay:35000",
+                 Config(kAppID, {{"measurement.network.network_timeout", "30000"}}));
+  auto host = Launch();
+  LogEvents(*host, names);
+  ASSERT_TRUE(DriveUntil(*host, IsUpload)) << host->Log();
+  const auto asked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitForRetryCounted(*host)) << host->Log();
+  // The engine gave up on its own time-out, before the held answer came.
+  EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::seconds(20));
+  ASSERT_EQ(host->Quit(), 0);
+  EXPECT_EQ(Count(Database(), "raw_events WHERE name IN ('slow_one', 'slow_two')"), 0);
+  EXPECT_GE(Count(Database(), "queue"), 1);  // Bundled, not acknowledged.
+
+  const size_t before = LineCount();
+  StartCollector("", Config(kAppID));
+  host = Launch();
+  ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
+    return IsUpload(line) && line["status"] == 204 && !line.contains("delay_ms");
+  })) << host->Log();
+  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
+  ASSERT_EQ(host->Quit(), 0);
+  std::multiset<std::string> delivered;
+  std::vector<Json> lines = Lines();
+  for (size_t i = before; i < lines.size(); ++i) {
+    if (!IsUpload(lines[i]) || lines[i]["status"] != 204) continue;
+    for (const std::string& name : AppEvents(lines[i])) delivered.insert(name);
+  }
+  for (const std::string& name : names) EXPECT_EQ(delivered.count(name), 1u) << name;
+  EXPECT_EQ(Count(Database(), "queue"), 0);
+}
+
 // Two launches on one home: the second keeps the app instance ID, the user properties and the
 // first-open state, and only the first launch writes "_f". Nothing is uploaded (the service URL
 // is a loopback port nobody listens on, and the app never switches away).

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -35,6 +36,17 @@ std::string ToUpperASCII(std::string text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return text;
+}
+
+// Whether `text` equals `lowercase` (already in lower case) when ASCII letters are folded.
+bool EqualsLowercaseASCII(const std::string& lowercase, const char* text) {
+  size_t i = 0;
+  for (; text[i] != '\0'; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (i >= lowercase.size() || c != lowercase[i]) return false;
+  }
+  return i == lowercase.size();
 }
 
 bool HasPlaceholder(const std::string& sql) { return sql.find('?') != std::string::npos; }
@@ -751,7 +763,10 @@ void ZIVSqliteStore::updateHook(void* context, int operation, const char* /*data
   auto* store = static_cast<ZIVSqliteStore*>(context);
   ++store->hookChanges_;
   if (store->trackedCounts_.empty() || !table) return;
-  auto it = store->trackedCounts_.find(ToLowerASCII(table));
+  // Few tables are counted: compare names in place rather than build a key for every row.
+  auto it =
+      std::find_if(store->trackedCounts_.begin(), store->trackedCounts_.end(),
+                   [&](const auto& entry) { return EqualsLowercaseASCII(entry.first, table); });
   if (it == store->trackedCounts_.end()) return;
   const int sign = operation == SQLITE_INSERT ? +1 : operation == SQLITE_DELETE ? -1 : 0;
   if (it->first == store->countingTable_ && sign != 0 && sign == store->countingSign_) {

@@ -1,8 +1,9 @@
 // The write the event pipeline makes for each event: in one exclusive transaction, the trim to the
 // storage limit (deleteRawEventsOverAbsoluteLimit) and the insert of the raw event
 // (insertRawEvent, which encodes the event), through the analytics database, next to plain SQLite
-// running the same statements (the same min/max check, boundary select and delete, and the insert
-// of an event encoded once beforehand) on a table of the same layout, in the same journal mode and
+// running the same statements (the same min/max check; past it, the same check of the data and
+// schema versions, a row count kept in memory, boundary select and delete; and the insert of an
+// event encoded once beforehand) on a table of the same layout, in the same journal mode and
 // sync setting, in the same run.
 //
 // Each is measured into an empty table and into one holding 100,000 rows, one event per
@@ -197,10 +198,18 @@ void PlainWrite(benchmark::State& state, int64_t limit) {
                      "SELECT (SELECT min(rowid) FROM raw_events) AS low, (SELECT max(rowid) FROM "
                      "raw_events) AS high",
                      -1, &ends, nullptr);
-  sqlite3_prepare_v2(
-      db, "SELECT rowid AS boundary FROM raw_events ORDER BY rowid DESC LIMIT 1 OFFSET ?", -1,
-      &boundary, nullptr);
+  sqlite3_prepare_v2(db,
+                     "SELECT rowid AS boundary FROM raw_events ORDER BY rowid ASC LIMIT 1 OFFSET ?",
+                     -1, &boundary, nullptr);
   sqlite3_prepare_v2(db, "DELETE FROM raw_events WHERE rowid <= ?", -1, &remove, nullptr);
+  sqlite3_stmt* versions = nullptr;
+  sqlite3_stmt* count = nullptr;
+  sqlite3_prepare_v2(
+      db, "SELECT data_version, schema_version FROM pragma_data_version, pragma_schema_version", -1,
+      &versions, nullptr);
+  sqlite3_prepare_v2(db, "SELECT count(1) FROM raw_events", -1, &count, nullptr);
+  // The row count kept in memory, as the database keeps it: counted once, then followed.
+  int64_t rows = -1;
   auto insertRow = [&] {
     sqlite3_bind_text(insert, 1, event->name().c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_double(insert, 2, event->timestamp());
@@ -209,6 +218,7 @@ void PlainWrite(benchmark::State& state, int64_t limit) {
     sqlite3_bind_int64(insert, 5, 0);
     const bool done = sqlite3_step(insert) == SQLITE_DONE;
     sqlite3_reset(insert);
+    if (done && rows >= 0) ++rows;
     return done;
   };
   const int64_t keep = c.limit - 1;
@@ -219,7 +229,16 @@ void PlainWrite(benchmark::State& state, int64_t limit) {
     const int64_t high = sqlite3_column_int64(ends, 1);
     sqlite3_reset(ends);
     if (empty || high - low + 1 <= keep) return true;
-    sqlite3_bind_int64(boundary, 1, keep);
+    const bool checked = sqlite3_step(versions) == SQLITE_ROW;
+    sqlite3_reset(versions);
+    if (!checked) return false;
+    if (rows < 0) {
+      if (sqlite3_step(count) != SQLITE_ROW) return false;
+      rows = sqlite3_column_int64(count, 0);
+      sqlite3_reset(count);
+    }
+    if (rows <= keep) return true;
+    sqlite3_bind_int64(boundary, 1, rows - keep - 1);
     const int step = sqlite3_step(boundary);
     const int64_t cut = sqlite3_column_int64(boundary, 0);
     sqlite3_reset(boundary);
@@ -227,6 +246,7 @@ void PlainWrite(benchmark::State& state, int64_t limit) {
     sqlite3_bind_int64(remove, 1, cut);
     const bool done = sqlite3_step(remove) == SQLITE_DONE;
     sqlite3_reset(remove);
+    if (done) rows -= sqlite3_changes64(db);
     return done;
   };
   bool filled = sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == 0;
@@ -250,7 +270,9 @@ void PlainWrite(benchmark::State& state, int64_t limit) {
     }
     events += c.batch;
   }
-  for (sqlite3_stmt* statement : {insert, ends, boundary, remove}) sqlite3_finalize(statement);
+  for (sqlite3_stmt* statement : {insert, ends, boundary, remove, versions, count}) {
+    sqlite3_finalize(statement);
+  }
   sqlite3_close(db);
   if (!filled) {
     state.SkipWithError("the baseline could not write");

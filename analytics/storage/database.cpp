@@ -283,11 +283,12 @@ std::optional<int64_t> ZIVDatabase::trimTable(const std::string& table, int64_t 
     ZIVSetError(error, 2, "Delete records with condition failed. Database not open.");
     return std::nullopt;
   }
-  // This runs before every stored event, so the usual answer (nothing to delete) must not walk
-  // the table. Rowids are distinct integers, so max - min + 1 bounds the row count from above;
-  // both ends come from the rowid tree in O(log n), each in a query of its own (SQLite reads an
-  // end of the tree only for a lone min() or max(); both in one query scan the table). Only a
-  // bound over `keep` looks further.
+  // This runs before every stored event, so neither the usual answer (nothing to delete) nor the
+  // answer of a full table (delete the oldest row) may walk the table. Rowids are distinct
+  // integers, so max - min + 1 bounds the row count from above; both ends come from the rowid tree
+  // in O(log n), each in a query of its own (SQLite reads an end of the tree only for a lone min()
+  // or max(); both in one query scan the table). Only a bound over `keep` looks further, at the
+  // row count the store keeps in memory.
   auto ends =
       sqliteStore_->recordsForQuery("SELECT (SELECT min(rowid) FROM " + table +
                                         ") AS low, (SELECT max(rowid) FROM " + table + ") AS high",
@@ -298,10 +299,15 @@ std::optional<int64_t> ZIVDatabase::trimTable(const std::string& table, int64_t 
   if (!low.isInt() || !high.isInt()) return 0;  // An empty table.
   const __int128 bound = static_cast<__int128>(high.asInt()) - low.asInt() + 1;
   if (keep >= 0 && bound <= keep) return 0;
-  // The oldest row to delete is the one right after the newest `keep`; none when fewer are there.
+  std::optional<int64_t> rows = sqliteStore_->trackedRowCountForTableWithName(table, error);
+  if (!rows) return std::nullopt;
+  const int64_t excess = *rows - std::max<int64_t>(keep, 0);
+  if (excess <= 0) return 0;
+  // All but the newest `keep` go: the oldest `excess` rows, up to the last of them, found by
+  // walking that many rows from the old end of the rowid tree.
   auto boundary = sqliteStore_->recordsForQuery(
-      "SELECT rowid AS boundary FROM " + table + " ORDER BY rowid DESC LIMIT 1 OFFSET ?",
-      {fnd::Value::Int64(std::max<int64_t>(keep, 0))}, error);
+      "SELECT rowid AS boundary FROM " + table + " ORDER BY rowid ASC LIMIT 1 OFFSET ?",
+      {fnd::Value::Int64(excess - 1)}, error);
   if (!boundary) return std::nullopt;
   if (boundary->empty()) return 0;
   return sqliteStore_->deleteRecordsFromTableWithName(

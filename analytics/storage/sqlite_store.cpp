@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -35,6 +36,17 @@ std::string ToUpperASCII(std::string text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return text;
+}
+
+// Whether `text` equals `lowercase` (already in lower case) when ASCII letters are folded.
+bool EqualsLowercaseASCII(const std::string& lowercase, const char* text) {
+  size_t i = 0;
+  for (; text[i] != '\0'; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (i >= lowercase.size() || c != lowercase[i]) return false;
+  }
+  return i == lowercase.size();
 }
 
 bool HasPlaceholder(const std::string& sql) { return sql.find('?') != std::string::npos; }
@@ -140,6 +152,8 @@ bool ZIVSqliteStore::openAndValidate(fnd::Error* error) {
     return false;
   }
 
+  installHooks();
+
   fnd::Error backupError;
   if (!ZIVExcludeFilePathFromBackup(databasePath_, &backupError)) {
     ZIVStorageLog(4, 34017, "Failed to exclude database file from backup",
@@ -177,6 +191,13 @@ void ZIVSqliteStore::closeDatabase() {
     sqlite3_close_v2(db_);
   }
   db_ = nullptr;
+  dropTrackedCounts();
+  trackable_.clear();
+  countingTable_.clear();
+  hookChanges_ = 0;
+  totalChangesAtCheck_ = 0;
+  dataVersion_ = -1;
+  schemaVersion_ = -1;
 }
 
 bool ZIVSqliteStore::closeAndDeleteDatabase() {
@@ -535,7 +556,17 @@ bool ZIVSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (!sql) return false;
   sqlite3_stmt* statement = statementForQuery(*sql, &values, error);
   if (!statement) return false;
-  return stepStatementToDone(statement, *sql, "execute statement", error);
+  // A record that names no rowid adds one row to a table without keys, which a kept row count
+  // follows; one that names it may replace a row unseen, and the hook then drops the count.
+  bool namesRowid = false;
+  for (const auto& [key, value] : record) {
+    const std::string column = ToLowerASCII(key.asString());
+    namesRowid = namesRowid || column == "rowid" || column == "oid" || column == "_rowid_";
+  }
+  if (!namesRowid) beginCountedChange(table, +1);
+  const bool done = stepStatementToDone(statement, *sql, "execute statement", error);
+  if (!namesRowid) endCountedChange(done);
+  return done;
 }
 
 sqlite3_stmt* ZIVSqliteStore::updateStatementForRecord(const Record& record,
@@ -669,10 +700,11 @@ std::optional<int64_t> ZIVSqliteStore::deleteRecordsFromTableWithName(
   sqlite3_stmt* statement =
       statementForQuery(sql, parameterValues.empty() ? nullptr : &parameterValues, error);
   if (!statement) return std::nullopt;
-  if (!stepStatementToDone(statement, sql, "delete records with condition", error)) {
-    return std::nullopt;
-  }
-  return static_cast<int64_t>(sqlite3_changes(db_));
+  beginCountedChange(table, -1);
+  const bool done = stepStatementToDone(statement, sql, "delete records with condition", error);
+  endCountedChange(done);
+  if (!done) return std::nullopt;
+  return static_cast<int64_t>(sqlite3_changes64(db_));
 }
 
 bool ZIVSqliteStore::deleteAllRecordsFromTableWithName(const std::string& table,
@@ -712,6 +744,169 @@ std::optional<int64_t> ZIVSqliteStore::rowCountForTableWithName(
   std::optional<fnd::Value> count = numberForQuery(sql, parameters, error);
   if (!count) return std::nullopt;
   return count->asInt();
+}
+
+// ---- Row counts kept in memory.
+
+void ZIVSqliteStore::installHooks() {
+  sqlite3_update_hook(db_, &ZIVSqliteStore::updateHook, this);
+  sqlite3_rollback_hook(db_, &ZIVSqliteStore::rollbackHook, this);
+  sqlite3_trace_v2(db_, SQLITE_TRACE_STMT, &ZIVSqliteStore::traceHook, this);
+  totalChangesAtCheck_ = sqlite3_total_changes64(db_);
+  hookChanges_ = 0;
+}
+
+void ZIVSqliteStore::dropTrackedCounts() { trackedCounts_.clear(); }
+
+void ZIVSqliteStore::updateHook(void* context, int operation, const char* /*database*/,
+                                const char* table, sqlite3_int64 /*rowid*/) {
+  auto* store = static_cast<ZIVSqliteStore*>(context);
+  ++store->hookChanges_;
+  if (store->trackedCounts_.empty() || !table) return;
+  // Few tables are counted: compare names in place rather than build a key for every row.
+  auto it =
+      std::find_if(store->trackedCounts_.begin(), store->trackedCounts_.end(),
+                   [&](const auto& entry) { return EqualsLowercaseASCII(entry.first, table); });
+  if (it == store->trackedCounts_.end()) return;
+  const int sign = operation == SQLITE_INSERT ? +1 : operation == SQLITE_DELETE ? -1 : 0;
+  if (it->first == store->countingTable_ && sign != 0 && sign == store->countingSign_) {
+    ++store->countedRows_;
+  } else {
+    store->trackedCounts_.erase(it);  // A change the store does not account for.
+  }
+}
+
+void ZIVSqliteStore::rollbackHook(void* context) {
+  static_cast<ZIVSqliteStore*>(context)->dropTrackedCounts();
+}
+
+namespace {
+
+// Whether the statement text starts with the keyword ROLLBACK (a whole transaction, or back to a
+// savepoint), after blanks and comments.
+bool StartsWithRollback(const char* sql) {
+  const char* p = sql;
+  for (;;) {
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f') ++p;
+    if (p[0] == '-' && p[1] == '-') {
+      while (*p && *p != '\n') ++p;
+    } else if (p[0] == '/' && p[1] == '*') {
+      p += 2;
+      while (*p && !(p[0] == '*' && p[1] == '/')) ++p;
+      if (*p) p += 2;
+    } else {
+      break;
+    }
+  }
+  static constexpr char kKeyword[] = "rollback";
+  for (size_t i = 0; i + 1 < sizeof kKeyword; ++i) {
+    char c = p[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kKeyword[i]) return false;
+  }
+  const char next = p[sizeof kKeyword - 1];
+  return !((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z') ||
+           (next >= '0' && next <= '9') || next == '_' || next == '$');
+}
+
+}  // namespace
+
+int ZIVSqliteStore::traceHook(unsigned type, void* context, void* /*statement*/, void* sql) {
+  // A ROLLBACK TO a savepoint undoes changes without calling the rollback hook.
+  auto* store = static_cast<ZIVSqliteStore*>(context);
+  if (type == SQLITE_TRACE_STMT && sql && !store->trackedCounts_.empty() &&
+      StartsWithRollback(static_cast<const char*>(sql))) {
+    store->dropTrackedCounts();
+  }
+  return 0;
+}
+
+bool ZIVSqliteStore::checkTrackedCounts(fnd::Error* error) {
+  // Hooks that someone else replaced on the handle may have missed changes; put them back.
+  if (sqlite3_update_hook(db_, &ZIVSqliteStore::updateHook, this) != this ||
+      sqlite3_rollback_hook(db_, &ZIVSqliteStore::rollbackHook, this) != this) {
+    dropTrackedCounts();
+  }
+  sqlite3_trace_v2(db_, SQLITE_TRACE_STMT, &ZIVSqliteStore::traceHook, this);
+  // Every row change that SQLite counts passes the update hook, except a delete of all rows by
+  // the truncate optimisation (and changes to tables without rowid, which nothing here keeps).
+  const int64_t total = sqlite3_total_changes64(db_);
+  if (total - totalChangesAtCheck_ != hookChanges_) dropTrackedCounts();
+  totalChangesAtCheck_ = total;
+  hookChanges_ = 0;
+
+  static const std::string kVersionsSQL =
+      "SELECT data_version, schema_version FROM pragma_data_version, pragma_schema_version";
+  sqlite3_stmt* statement = statementForQuery(kVersionsSQL, error);
+  if (!statement) {
+    dropTrackedCounts();
+    return false;
+  }
+  const bool read = sqlite3_step(statement) == SQLITE_ROW;
+  const int64_t dataVersion = read ? sqlite3_column_int64(statement, 0) : -1;
+  const int64_t schemaVersion = read ? sqlite3_column_int64(statement, 1) : -1;
+  if (!read) setDatabaseError(error, "read data version");
+  cleanUpStatement(statement, kVersionsSQL);
+  if (!read) {
+    dropTrackedCounts();
+    return false;
+  }
+  if (dataVersion != dataVersion_) dropTrackedCounts();  // Another connection committed.
+  if (schemaVersion != schemaVersion_) {
+    dropTrackedCounts();
+    trackable_.clear();
+  }
+  dataVersion_ = dataVersion;
+  schemaVersion_ = schemaVersion;
+  return true;
+}
+
+void ZIVSqliteStore::beginCountedChange(const std::string& table, int sign) {
+  if (trackedCounts_.empty()) return;
+  countingTable_ = ToLowerASCII(table);
+  countingSign_ = sign;
+  countedRows_ = 0;
+}
+
+void ZIVSqliteStore::endCountedChange(bool succeeded) {
+  if (countingTable_.empty()) return;
+  auto it = trackedCounts_.find(countingTable_);
+  if (it != trackedCounts_.end()) {
+    if (succeeded && countedRows_ == sqlite3_changes64(db_)) {
+      it->second += countingSign_ * countedRows_;
+    } else {
+      trackedCounts_.erase(it);  // A failed statement may have been undone in part.
+    }
+  }
+  countingTable_.clear();
+}
+
+std::optional<int64_t> ZIVSqliteStore::trackedRowCountForTableWithName(const std::string& table,
+                                                                       fnd::Error* error) {
+  if (table.empty()) {
+    ZIVSetError(error, kBadArgument, "Received empty table name for row count");
+    return std::nullopt;
+  }
+  if (!db_) {
+    ZIVSetError(error, kBadState, NotOpenMessage("Row count"));
+    return std::nullopt;
+  }
+  if (!checkTrackedCounts(error)) return std::nullopt;
+  const std::string key = ToLowerASCII(table);
+  if (auto it = trackedCounts_.find(key); it != trackedCounts_.end()) return it->second;
+  auto trackable = trackable_.find(key);
+  if (trackable == trackable_.end()) {
+    // A primary key or a unique index lets INSERT OR REPLACE delete rows without the hook.
+    std::optional<fnd::Value> keys = numberForQuery(
+        "SELECT (SELECT count(*) FROM pragma_table_info(?) WHERE pk > 0) + "
+        "(SELECT count(*) FROM pragma_index_list(?) WHERE \"unique\")",
+        {fnd::Value(table), fnd::Value(table)}, error);
+    if (!keys) return std::nullopt;
+    trackable = trackable_.emplace(key, keys->asInt() == 0).first;
+  }
+  std::optional<int64_t> count = rowCountForTableWithName(table, error);
+  if (count && trackable->second) trackedCounts_[key] = *count;
+  return count;
 }
 
 // ---- Queries.

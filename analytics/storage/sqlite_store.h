@@ -76,7 +76,10 @@ class ZIVSqliteStore {
   bool closeAndDeleteDatabase();
 
   const std::string& databasePath() const { return databasePath_; }
-  // The connection, or null while closed. Owned by the store.
+  // The connection, or null while closed. Owned by the store, and so are its update, rollback and
+  // trace hooks, which keep the row counts of trackedRowCountForTableWithName(): a caller that
+  // sets them (or runs ROLLBACK TO while another trace hook is set) leaves those counts stale
+  // until the next call puts the hooks back.
   sqlite3* sqliteHandle() const { return db_; }
 
   // ---- Schema.
@@ -171,6 +174,19 @@ class ZIVSqliteStore {
                                                   const std::string& column,
                                                   const std::optional<fnd::Value>& columnValue,
                                                   fnd::Error* error = nullptr);
+
+  // The number of rows in `table`, counted once and then kept in memory in step with this
+  // store's own inserts (upsertRecord of a record that names no rowid) and deletes
+  // (deleteRecordsFromTableWithName), so that a caller checking a large table's size before each
+  // insert does not walk the table every time. Whatever else may change the table makes the next
+  // call count again: any other change to it on this connection, a rollback (of a transaction, a
+  // savepoint or a failed statement), a commit by another connection (PRAGMA data_version), a
+  // schema change (PRAGMA schema_version), or a change the update hook did not see (a delete of
+  // every row, noticed because sqlite3_total_changes() moved further than the hook saw). A table
+  // with a primary key or a unique index, where an insert may replace rows unseen, is counted on
+  // every call.
+  std::optional<int64_t> trackedRowCountForTableWithName(const std::string& table,
+                                                         fnd::Error* error = nullptr);
 
   // ---- Queries.
 
@@ -269,7 +285,34 @@ class ZIVSqliteStore {
   // The label of the queue current at creation; kept for diagnostics only.
   std::string creationQueueLabel_;
 
+  // Row counts kept by trackedRowCountForTableWithName(). SQLite's update, rollback and trace hooks
+  // run inside this store's calls on the owner's queue.
+  static void updateHook(void* store, int operation, const char* database, const char* table,
+                         sqlite3_int64 rowid);
+  static void rollbackHook(void* store);
+  static int traceHook(unsigned type, void* store, void* statement, void* sql);
+  void installHooks();
+  void dropTrackedCounts();
+  // Drops the kept counts when the file or the schema changed behind them, or when a change
+  // escaped the update hook. REQUIRES: the database is open.
+  bool checkTrackedCounts(fnd::Error* error);
+  // Brackets one statement of this store that inserts into or deletes from `table` and whose
+  // every changed row the update hook reports; `sign` is +1 for an insert, -1 for a delete.
+  // endCountedChange() applies the change to a kept count, or drops it when the statement
+  // failed or changed other rows than SQLite reports.
+  void beginCountedChange(const std::string& table, int sign);
+  void endCountedChange(bool succeeded);
+
   // Owned by the caller's serial queue.
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
+  std::unordered_map<std::string, int64_t> trackedCounts_;  // Table -> rows, while known.
+  std::unordered_map<std::string, bool> trackable_;         // Table -> no key that may replace.
+  std::string countingTable_;  // The table of the counted statement running, or empty.
+  int countingSign_ = 0;
+  int64_t countedRows_ = 0;  // Rows of countingTable_ the hook saw that statement change.
+  int64_t hookChanges_ = 0;  // Rows the update hook saw changed since the last check.
+  int64_t totalChangesAtCheck_ = 0;
+  int64_t dataVersion_ = -1;
+  int64_t schemaVersion_ = -1;
 };

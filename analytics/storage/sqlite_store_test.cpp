@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 
 #include "analytics/foundation/errors.h"
@@ -519,6 +520,130 @@ TEST_F(SqliteStoreTest, StatementsWithPlaceholdersOrNoConditionAreCached) {
   EXPECT_EQ(store_->cachedStatementCount(), before + 2);
   ASSERT_TRUE(store_->recordsForQuery("SELECT a FROM v WHERE a = 3", {}));
   EXPECT_EQ(store_->cachedStatementCount(), before + 2);
+}
+
+// ---- Row counts kept in memory.
+
+TEST_F(SqliteStoreTest, AKeptRowCountFollowsEveryWayTheTableChanges) {
+  // Each case starts from five rows in t and a count kept by the store, changes the table one
+  // way, and checks the kept count against a fresh count(*).
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+  };
+  auto upsert = [&](int a) { return store_->upsertRecord({{"a", a}}, "t"); };
+  const std::vector<Case> cases = {
+      {"store insert", [&] { EXPECT_TRUE(upsert(6)); }},
+      {"store delete",
+       [&] {
+         EXPECT_EQ(store_->deleteRecordsFromTableWithName("t", "a > ?", {fnd::Value(2)}), 3);
+       }},
+      {"store delete of no row",
+       [&] {
+         EXPECT_EQ(store_->deleteRecordsFromTableWithName("t", "a > ?", {fnd::Value(9)}), 0);
+       }},
+      {"insert by other SQL", [&] { Exec("INSERT INTO t (a) VALUES (7), (8)"); }},
+      {"delete of every row (no hook)", [&] { Exec("DELETE FROM t"); }},
+      {"upsert naming the rowid replaces a row",
+       [&] {
+         EXPECT_TRUE(store_->upsertRecord({{"rowid", 1}, {"a", 9}}, "t"));
+       }},
+      {"rolled back transaction",
+       [&] {
+         EXPECT_FALSE(store_->performTransactionWithError(nullptr, [&] {
+           EXPECT_TRUE(upsert(6));
+           EXPECT_TRUE(store_->deleteRecordsFromTableWithName("t", "a < ?", {fnd::Value(3)}));
+           return false;
+         }));
+       }},
+      {"rolled back savepoint inside a kept transaction",
+       [&] {
+         EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] {
+           EXPECT_TRUE(upsert(6));
+           EXPECT_EQ(store_->trackedRowCountForTableWithName("t"), 6);
+           EXPECT_FALSE(store_->performSavepointWithError(nullptr, [&] {
+             EXPECT_TRUE(upsert(7));
+             EXPECT_EQ(store_->trackedRowCountForTableWithName("t"), 7);
+             return false;
+           }));
+           EXPECT_EQ(store_->trackedRowCountForTableWithName("t"), 6);
+           return true;
+         }));
+       }},
+      {"ROLLBACK TO behind a comment",
+       [&] {
+         Exec("SAVEPOINT s");
+         EXPECT_TRUE(upsert(6));
+         EXPECT_EQ(store_->trackedRowCountForTableWithName("t"), 6);
+         Exec(" /* undo */ rollback  to s");
+         Exec("RELEASE s");
+       }},
+      {"failed insert",
+       [&] {
+         EXPECT_FALSE(store_->upsertRecord({{"a", fnd::Value()}}, "t"));
+       }},
+      {"commit by another connection",
+       [&] {
+         sqlite3* other = nullptr;
+         ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+         EXPECT_EQ(sqlite3_exec(other, "INSERT INTO t (a) VALUES (10)", nullptr, nullptr, nullptr),
+                   SQLITE_OK);
+         sqlite3_close(other);
+       }},
+      {"table dropped and made again",
+       [&] {
+         Exec("DROP TABLE t");
+         Exec("CREATE TABLE t (a INTEGER NOT NULL)");
+       }},
+      {"update hook replaced while rows went",
+       [&] {
+         sqlite3_update_hook(store_->sqliteHandle(), nullptr, nullptr);
+         EXPECT_TRUE(store_->deleteRecordsFromTableWithName("t", "a = ?", {fnd::Value(1)}));
+       }},
+      {"closed and opened again",
+       [&] {
+         store_.reset();
+         sqlite3* other = nullptr;
+         ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+         sqlite3_exec(other, "DELETE FROM t WHERE a = 2", nullptr, nullptr, nullptr);
+         sqlite3_close(other);
+         store_ = ZIVSqliteStore::initWithDatabasePath(path_);
+         ASSERT_NE(store_, nullptr);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Exec("DROP TABLE IF EXISTS t");
+    Exec("CREATE TABLE t (a INTEGER NOT NULL)");
+    for (int a = 1; a <= 5; ++a) ASSERT_TRUE(upsert(a));
+    ASSERT_EQ(store_->trackedRowCountForTableWithName("t"), 5);
+    c.change();
+    fnd::Error error;
+    EXPECT_EQ(store_->trackedRowCountForTableWithName("t", &error),
+              store_->rowCountForTableWithName("t"))
+        << error.description();
+    // And once more, from what the first call kept.
+    ASSERT_TRUE(upsert(11));
+    EXPECT_EQ(store_->trackedRowCountForTableWithName("t"), store_->rowCountForTableWithName("t"));
+  }
+}
+
+TEST_F(SqliteStoreTest, TablesWithKeysAreCountedOnEveryCall) {
+  // INSERT OR REPLACE on a key deletes the old row without telling the update hook.
+  Exec("CREATE TABLE k (id INTEGER PRIMARY KEY, v TEXT)");
+  Exec("CREATE TABLE u (name TEXT UNIQUE, v TEXT)");
+  for (const char* table : {"k", "u"}) {
+    SCOPED_TRACE(table);
+    const char* key = std::string(table) == "k" ? "id" : "name";
+    ASSERT_TRUE(store_->upsertRecord({{key, "1"}, {"v", "a"}}, table));
+    ASSERT_TRUE(store_->upsertRecord({{key, "2"}, {"v", "b"}}, table));
+    EXPECT_EQ(store_->trackedRowCountForTableWithName(table), 2);
+    ASSERT_TRUE(store_->upsertRecord({{key, "1"}, {"v", "c"}}, table));
+    EXPECT_EQ(store_->trackedRowCountForTableWithName(table), 2);
+  }
+  fnd::Error error;
+  EXPECT_EQ(store_->trackedRowCountForTableWithName("missing", &error), std::nullopt);
+  EXPECT_EQ(error.code(), 3);
 }
 
 // ---- Transactions.

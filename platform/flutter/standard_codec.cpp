@@ -288,7 +288,9 @@ void FlutterStandardReader::readAlignment(uint8_t alignment) {
   if (require(alignment - mod)) position_ += alignment - mod;
 }
 
-std::string FlutterStandardReader::readUTF8() {
+std::string FlutterStandardReader::readUTF8() { return std::string(readUTF8View()); }
+
+std::string_view FlutterStandardReader::readUTF8View() {
   uint32_t length = readSize();
   if (!require(length)) return {};
   std::string_view text(reinterpret_cast<const char*>(data_.data() + position_), length);
@@ -298,7 +300,7 @@ std::string FlutterStandardReader::readUTF8() {
     return {};
   }
   position_ += length;
-  return std::string(text);
+  return text;
 }
 
 int32_t FlutterStandardReader::readInt32() {
@@ -331,8 +333,8 @@ fnd::Value FlutterStandardReader::readValue() {
   ++recursion_;
   fnd::Value value = readValueOfType(type);
   --recursion_;
-  if (failed_) return {};
-  return value;
+  if (failed_) value = fnd::Value();
+  return value;  // One named result, built in the caller's place.
 }
 
 bool FlutterStandardReader::enterContainer() {
@@ -373,7 +375,7 @@ fnd::Value FlutterStandardReader::readValueOfType(uint8_t type) {
       return fnd::Value::Int64(readInt64());
     case kFlutterStandardFieldIntHex:
     case kFlutterStandardFieldString:
-      return readUTF8();
+      return fnd::Value(readUTF8View());
     case kFlutterStandardFieldFloat64:
       readAlignment(8);
       return readFloat64();

@@ -128,6 +128,8 @@ class FlutterStandardReader {
   // Skips to the next multiple of alignment.
   void readAlignment(uint8_t alignment);
   std::string readUTF8();
+  // The same bytes in place, valid while the message is.
+  std::string_view readUTF8View();
   int32_t readInt32();
   int64_t readInt64();
   double readFloat64();  // Not aligned: callers align first where the format says so.

@@ -118,9 +118,21 @@ void describe(std::string& out, const Value& v);
 
 std::string Record::description() const { return "<" + typeName() + ">"; }
 
-Value::Value(const char* s) : storage_(std::make_shared<std::string>(s ? s : "")) {}
-Value::Value(std::string_view s) : storage_(std::make_shared<std::string>(s)) {}
-Value::Value(std::string s) : storage_(std::make_shared<std::string>(std::move(s))) {}
+Value::Value(const char* s) : Value(std::string_view(s ? s : "")) {}
+Value::Value(std::string_view s) {
+  if (s.size() <= kShortStringCapacity) {
+    storage_.emplace<kShortStringIndex>(s);
+  } else {
+    storage_ = std::make_shared<std::string>(s);
+  }
+}
+Value::Value(std::string s) {
+  if (s.size() <= kShortStringCapacity) {
+    storage_.emplace<kShortStringIndex>(std::move(s));
+  } else {
+    storage_ = std::make_shared<std::string>(std::move(s));
+  }
+}
 Value::Value(Data d) : storage_(std::make_shared<Data>(std::move(d))) {}
 Value::Value(std::vector<int32_t> v)
     : storage_(std::make_shared<std::vector<int32_t>>(std::move(v))) {}
@@ -194,7 +206,11 @@ const std::string& Value::asString() const {
     auto p = std::get_if<std::shared_ptr<Type>>(&storage_); \
     return p ? p->get() : nullptr;                          \
   }
-FND_VALUE_GETTER(std::string, string, )
+const std::string* Value::string() const {
+  if (auto p = std::get_if<kShortStringIndex>(&storage_)) return p;
+  auto p = std::get_if<std::shared_ptr<std::string>>(&storage_);
+  return p ? p->get() : nullptr;
+}
 FND_VALUE_GETTER(Data, data, )
 FND_VALUE_GETTER(std::vector<int32_t>, int32Array, )
 FND_VALUE_GETTER(std::vector<int64_t>, int64Array, )
@@ -226,7 +242,7 @@ Dictionary* Value::mutableDictionary() {
 Data* Value::mutableData() { return detach(std::get_if<std::shared_ptr<Data>>(&storage_)); }
 
 bool operator==(const Value& a, const Value& b) {
-  if (a.storage_.index() != b.storage_.index()) return false;
+  if (a.kind() != b.kind()) return false;
   using Kind = Value::Kind;
   switch (a.kind()) {
     case Kind::kNull:
@@ -273,7 +289,7 @@ bool operator==(const Value& a, const Value& b) {
 }
 
 size_t Value::hash() const {
-  size_t h = storage_.index() * 0x100000001b3ULL;
+  size_t h = static_cast<size_t>(kind()) * 0x100000001b3ULL;
   switch (kind()) {
     case Kind::kNull:
       return h;
@@ -510,7 +526,9 @@ Value Dictionary::get(const Value& key) const {
   return v ? *v : Value();
 }
 
-bool Dictionary::set(Value key, Value value) {
+bool Dictionary::set(const Value& key, const Value& value) { return set(Value(key), Value(value)); }
+
+bool Dictionary::set(Value&& key, Value&& value) {
   if (slots_.empty()) {
     for (auto& e : entries_) {
       if (e.first == key) {

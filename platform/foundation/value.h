@@ -93,7 +93,10 @@ class Value {
   static Value Int32(int32_t v) { return Value(Int{v, false}); }
   static Value Int64(int64_t v) { return Value(Int{v, true}); }
 
-  Kind kind() const { return static_cast<Kind>(storage_.index()); }
+  Kind kind() const {
+    const size_t index = storage_.index();
+    return index == kShortStringIndex ? Kind::kString : static_cast<Kind>(index);
+  }
   bool isNull() const { return kind() == Kind::kNull; }
   bool isBool() const { return kind() == Kind::kBool; }
   bool isInt() const { return kind() == Kind::kInt; }
@@ -168,12 +171,18 @@ class Value {
   }
   explicit Value(Int i) : storage_(i) {}
 
+  // Alternatives in Kind order, then short strings: those that fit std::string's own buffer are
+  // held in place (copying them allocates nothing), longer ones are shared.
   using Storage =
       std::variant<std::monostate, bool, Int, double, std::shared_ptr<std::string>,
                    std::shared_ptr<Data>, std::shared_ptr<std::vector<int32_t>>,
                    std::shared_ptr<std::vector<int64_t>>, std::shared_ptr<std::vector<float>>,
                    std::shared_ptr<std::vector<double>>, std::shared_ptr<Array>,
-                   std::shared_ptr<Dictionary>, Date, std::shared_ptr<Record>>;
+                   std::shared_ptr<Dictionary>, Date, std::shared_ptr<Record>, std::string>;
+  static constexpr size_t kShortStringIndex = 14;
+  static_assert(std::is_same_v<std::variant_alternative_t<kShortStringIndex, Storage>, std::string>,
+                "short strings sit at kShortStringIndex");
+  static constexpr size_t kShortStringCapacity = 15;  // std::string's in-place buffer.
   Storage storage_;
 };
 
@@ -209,7 +218,8 @@ class Dictionary {
   Value get(const Value& key) const;
 
   // Inserts or replaces. Returns true when the key was new.
-  bool set(Value key, Value value);
+  bool set(Value&& key, Value&& value);
+  bool set(const Value& key, const Value& value);
   // Makes room for `count` entries without changing the content.
   void reserve(size_t count);
   // Inserts the key with a null value when missing.

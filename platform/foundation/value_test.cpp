@@ -26,6 +26,41 @@ TEST(ValueTest, KindsAreStrict) {
   EXPECT_EQ(Value(0.0).hash(), Value(-0.0).hash());
 }
 
+TEST(ValueTest, StringsOfEveryLengthBehaveAlike) {
+  // Short strings are held in place and long ones shared; nothing a caller sees may differ.
+  for (size_t length : {0, 1, 14, 15, 16, 17, 64}) {
+    SCOPED_TRACE(length);
+    const std::string text(length, 'x');
+    const Value fromString{std::string(text)};
+    const Value fromView{std::string_view(text)};
+    const Value fromChars{text.c_str()};
+    for (const Value* v : {&fromString, &fromView, &fromChars}) {
+      EXPECT_TRUE(v->isString());
+      EXPECT_EQ(v->kind(), Value::Kind::kString);
+      EXPECT_EQ(v->asString(), text);
+      ASSERT_NE(v->string(), nullptr);
+      EXPECT_EQ(*v->string(), text);
+      EXPECT_EQ(*v, fromString);
+      EXPECT_EQ(v->hash(), fromString.hash());
+      EXPECT_EQ(v->description(), "\"" + text + "\"");
+    }
+    Value copy = fromString;
+    Value moved = std::move(copy);
+    EXPECT_EQ(moved, fromString);
+    EXPECT_NE(fromString, Value(Data(text.begin(), text.end())));
+    EXPECT_NE(fromString, Value(text + "y"));
+    // Keys of either length find their entries, in a small and in an indexed dictionary.
+    for (size_t entries : {3, 40}) {
+      Dictionary d;
+      for (size_t i = 0; i < entries; ++i) d.set(Value(text + std::to_string(i)), Value(i));
+      EXPECT_TRUE(d.set(fromString, "here"));
+      EXPECT_FALSE(d.set(Value(std::string(text)), "again"));
+      EXPECT_EQ(d.get(fromView), Value("again"));
+      EXPECT_EQ(d.size(), entries + 1);
+    }
+  }
+}
+
 TEST(ValueTest, DictionaryKeepsOrderAndComparesUnordered) {
   Dictionary a{{"b", 1}, {"a", 2}, {Value(3), "three"}, {Value(Array{1, 2}), true}};
   Dictionary b{{Value(Array{1, 2}), true}, {"a", 2}, {Value(3), "three"}, {"b", 1}};

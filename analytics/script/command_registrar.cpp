@@ -1,7 +1,13 @@
 #include "analytics/script/command_registrar.h"
 
+#include <cmath>
+#include <utility>
+
+#include "analytics/script/array_value.h"
+#include "analytics/script/commands.h"
 #include "analytics/script/evaluator.h"
 #include "analytics/script/function_value.h"
+#include "analytics/script/memory_account.h"
 #include "analytics/script/runtime_limits.h"
 #include "analytics/script/scope.h"
 
@@ -18,7 +24,248 @@ class DepthGuard {
   DepthGuard& operator=(const DepthGuard&) = delete;
 };
 
+// Counts one evaluation (APMPIncrementInstructionCounter(), with the runtime's hidden counter
+// read in place). False with the error at the limit.
+inline bool CountInstruction(const APMPScopeRef& scope, APMPError* error) {
+  if (APMPScope* owner = scope->instructionCounterScope()) {
+    const int32_t count = owner->instructionCount();
+    if (count >= APMPInstructionCountHardLimit) {
+      return APMPSetError(error, APMPErrorCodeInstructionLimit);
+    }
+    owner->setInstructionCount(count + 1);
+    return true;
+  }
+  APMPIncrementInstructionCounter(scope, error);
+  return !*error;
+}
+
+// Memory held for as long as the object lives, as a value of that size would hold it.
+class TransientCharge {
+ public:
+  explicit TransientCharge(int64_t bytes) : account_(APMPMemoryAccount::current().get()) {
+    if (account_) account_->charge(bytes_ = bytes);
+  }
+  ~TransientCharge() {
+    if (account_) account_->charge(-bytes_);
+  }
+  TransientCharge(const TransientCharge&) = delete;
+  TransientCharge& operator=(const TransientCharge&) = delete;
+
+ private:
+  APMPMemoryAccount* account_;
+  int64_t bytes_ = 0;
+};
+
 }  // namespace
+
+// The commands that the registrar runs itself. Each gives exactly what the family's handler
+// gives for the same arguments, counting the same instructions in the same order: every
+// argument evaluation counts one, a literal argument included.
+class APMPCommandRegistrar::Runner {
+ public:
+  using Fast = APMPCommandRegistrar::Fast;
+
+  // The name of a Get node whose one argument is a literal string, else null. Such a read
+  // changes nothing, so a value read before it stays where it is.
+  static const std::u16string* LiteralGetName(const APMPCommandRegistrar& registrar,
+                                              const APMPValueRef& node) {
+    if (!node || !node->isStatement()) return nullptr;
+    const auto& statement = static_cast<const APMPStatementValue&>(*node);
+    if (statement.dispatch() != registrar.getDispatch_ || statement.arguments().size() != 1) {
+      return nullptr;
+    }
+    const APMPValueRef& name = statement.arguments()[0];
+    if (!name || !name->isString()) return nullptr;
+    return &static_cast<const APMPStringValue&>(*name).value();
+  }
+
+  // True when evaluating the node changes no variable or value: a literal or a literal Get.
+  static bool IsPure(const APMPCommandRegistrar& registrar, const APMPValueRef& node) {
+    return !node || !node->isStatement() || LiteralGetName(registrar, node);
+  }
+
+  // Evaluates an argument node as evaluateStatement() does. A literal is counted and read in
+  // place; with `borrow`, so is the result of a literal Get (valid until the next evaluation);
+  // anything else lands in *slot. Null with the error on failure.
+  static const APMPValueRef* Operand(const APMPCommandRegistrar& registrar,
+                                     const APMPValueRef& node, const APMPScopeRef& scope,
+                                     bool borrow, APMPValueRef* slot, APMPError* error) {
+    if (!node || !node->isStatement()) {
+      if (!CountInstruction(scope, error)) return nullptr;
+      return node ? &node : &APMPUndefined();
+    }
+    if (const std::u16string* name = LiteralGetName(registrar, node)) {
+      // The Get, then its literal name.
+      if (!CountInstruction(scope, error)) return nullptr;
+      if (evaluationDepth >= APMPMaximumEvaluationDepth) {
+        APMPSetError(error, APMPErrorCodeResourceLimit);
+        return nullptr;
+      }
+      if (!CountInstruction(scope, error)) return nullptr;
+      const APMPValueRef* value = scope->find(*name);
+      if (!value) value = &APMPUndefined();
+      if (borrow) return value;
+      *slot = *value;
+      return slot;
+    }
+    *slot = registrar.evaluateStatement(node, scope, error);
+    return *error ? nullptr : slot;
+  }
+
+  static APMPValueRef Get(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
+                          const APMPScopeRef& scope, APMPError* error) {
+    APMPValueRef slot;
+    const APMPValueRef* name = Operand(registrar, arguments[0], scope, true, &slot, error);
+    if (!name) return APMPUndefined();
+    if (!(*name)->isString()) {
+      APMPSetError(error, APMPErrorCodeArgumentKind);
+      return APMPUndefined();
+    }
+    const APMPValueRef* value = scope->find(static_cast<const APMPStringValue&>(**name).value());
+    return value ? *value : APMPUndefined();
+  }
+
+  static APMPValueRef Assign(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
+                             const APMPScopeRef& scope, APMPError* error) {
+    APMPValueRef nameSlot;
+    APMPValueRef value;
+    const APMPValueRef* name =
+        Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), &nameSlot, error);
+    if (!name) return APMPUndefined();
+    const APMPValueRef* operand = Operand(registrar, arguments[1], scope, false, &value, error);
+    if (!operand) return APMPUndefined();
+    if (operand != &value) value = *operand;
+    if (!(*name)->isString()) {
+      APMPSetError(error, APMPErrorCodeArgumentKind);
+      return APMPUndefined();
+    }
+    if (!scope->assignIfDeclared(value, static_cast<const APMPStringValue&>(**name).value())) {
+      APMPSetError(error, APMPErrorCodeUndeclaredAssignment);
+      return APMPUndefined();
+    }
+    return value;
+  }
+
+  // Arithmetic and ordering on two numbers; other operands go to the handler.
+  static APMPValueRef Binary(const APMPCommandRegistrar& registrar, const Dispatch& dispatch,
+                             const APMPValueList& arguments, const APMPScopeRef& scope,
+                             APMPError* error) {
+    APMPValueRef slots[2];
+    const APMPValueRef* a =
+        Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), &slots[0], error);
+    if (!a) return APMPUndefined();
+    const APMPValueRef* b = Operand(registrar, arguments[1], scope, true, &slots[1], error);
+    if (!b) return APMPUndefined();
+    if ((*a)->isNumber() && (*b)->isNumber()) {
+      const double x = static_cast<const APMPNumberValue&>(**a).value();
+      const double y = static_cast<const APMPNumberValue&>(**b).value();
+      switch (dispatch.fast) {
+        case Fast::kAdd:
+          return APMPNumberValue::numberWithDouble(x + y);
+        case Fast::kSubtract:
+          return APMPNumberValue::numberWithDouble(x - y);
+        case Fast::kMultiply:
+          return APMPNumberValue::numberWithDouble(x * y);
+        case Fast::kDivide:
+          return APMPNumberValue::numberWithDouble(x / y);
+        case Fast::kModulus:
+          return APMPNumberValue::numberWithDouble(std::fmod(x, y));
+        case Fast::kLessThan:
+          return APMPBooleanValue::booleanValueWithBool(x < y);
+        case Fast::kLessThanEquals:
+          return APMPBooleanValue::booleanValueWithBool(x <= y);
+        case Fast::kGreaterThan:
+          return APMPBooleanValue::booleanValueWithBool(y < x);
+        case Fast::kGreaterThanEquals:
+          return APMPBooleanValue::booleanValueWithBool(y <= x);
+        default:
+          break;
+      }
+    }
+    const APMPValueList values{*a, *b};
+    return dispatch.handler(values, scope, error);
+  }
+
+  // If whose chosen branch is a Quote: the quoted statements run in place of the array that the
+  // Quote would make and the branch would run at once (its instruction, depth check and memory
+  // are kept).
+  static APMPValueRef If(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
+                         const APMPScopeRef& scope, APMPError* error) {
+    APMPValueRef slot;
+    const APMPValueRef* condition = Operand(registrar, arguments[0], scope, true, &slot, error);
+    if (!condition) return APMPUndefined();
+    const bool truth = (*condition)->booleanValueOrError(error);
+    if (*error) return APMPUndefined();
+    const size_t chosen = truth ? 1 : 2;
+    if (chosen >= arguments.size()) return APMPUndefined();
+    const APMPValueRef& branch = arguments[chosen];
+    if (const APMPValueList* quoted = QuotedStatements(registrar, branch)) {
+      if (!CountInstruction(scope, error)) return APMPUndefined();
+      if (evaluationDepth >= APMPMaximumEvaluationDepth) {
+        APMPSetError(error, APMPErrorCodeResourceLimit);
+        return APMPUndefined();
+      }
+      TransientCharge list(APMPMemoryPerValue +
+                           static_cast<int64_t>(quoted->size()) * APMPMemoryPerElement);
+      return APMPEvaluator::executeStatements(*quoted, scope, error);
+    }
+    APMPValueRef value = registrar.evaluateStatement(branch, scope, error);
+    if (*error) return APMPUndefined();
+    if (value->isArray()) {
+      return APMPEvaluator::executeStatements(
+          static_cast<const APMPArrayValue&>(*value).allElements(), scope, error);
+    }
+    return value;
+  }
+
+  // The arguments of a Quote node when they are all values an array keeps as they are (no hole),
+  // else null.
+  static const APMPValueList* QuotedStatements(const APMPCommandRegistrar& registrar,
+                                               const APMPValueRef& node) {
+    if (!node || !node->isStatement()) return nullptr;
+    const auto& statement = static_cast<const APMPStatementValue&>(*node);
+    if (statement.dispatch() != registrar.quoteDispatch_) return nullptr;
+    for (const auto& argument : statement.arguments()) {
+      if (!argument || argument->isHole()) return nullptr;
+    }
+    return &statement.arguments();
+  }
+
+  // The arguments of a Return node with at most one argument, else null.
+  static const APMPValueList* ReturnArguments(const APMPCommandRegistrar& registrar,
+                                              const APMPValueRef& node) {
+    if (!registrar.returnDispatch_ || !node || !node->isStatement()) return nullptr;
+    const auto& statement = static_cast<const APMPStatementValue&>(*node);
+    if (statement.dispatch() != registrar.returnDispatch_ || statement.arguments().size() > 1) {
+      return nullptr;
+    }
+    return &statement.arguments();
+  }
+
+  // A call of a script function: the arguments are evaluated into place, without a list.
+  static APMPValueRef Call(const APMPCommandRegistrar& registrar,
+                           const APMPStatementValue& statement, const APMPScopeRef& scope,
+                           APMPError* error) {
+    const APMPValueRef* found = scope->find(statement.functionName());
+    if (!found || !(*found)->isFunction()) return APMPUndefined();
+    // Held for the whole call: evaluating the arguments may reassign the name.
+    auto function = std::static_pointer_cast<APMPFunctionValue>(*found);
+    const APMPValueList& arguments = statement.arguments();
+    if (!function->isScriptFunction() || arguments.size() > kInlineArguments) {
+      return function->invokeWithArguments(arguments, scope, error);
+    }
+    APMPValueRef values[kInlineArguments];
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      const APMPValueRef* value = Operand(registrar, arguments[i], scope, false, &values[i], error);
+      if (!value) return APMPUndefined();
+      if (value != &values[i]) values[i] = *value;
+    }
+    return function->callWithEvaluatedArguments(values, arguments.size(), error);
+  }
+
+ private:
+  static constexpr size_t kInlineArguments = 4;
+};
 
 APMPValueRef APMPFunctionEvaluator::evaluateCommand(const std::u16string& command,
                                                     const APMPValueList& arguments,
@@ -43,6 +290,27 @@ const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {
     for (const auto& command : registrar->allCommands()) {
       registrar->dispatches_.emplace(command, registrar->resolve(command));
     }
+    const std::pair<std::u16string_view, Fast> fast[] = {
+        {APMPCommandGet, Fast::kGet},
+        {APMPCommandAssign, Fast::kAssign},
+        {APMPCommandAdd, Fast::kAdd},
+        {APMPCommandSubtract, Fast::kSubtract},
+        {APMPCommandMultiply, Fast::kMultiply},
+        {APMPCommandDivide, Fast::kDivide},
+        {APMPCommandModulus, Fast::kModulus},
+        {APMPCommandLessThan, Fast::kLessThan},
+        {APMPCommandLessThanEquals, Fast::kLessThanEquals},
+        {APMPCommandGreaterThan, Fast::kGreaterThan},
+        {APMPCommandGreaterThanEquals, Fast::kGreaterThanEquals},
+        {APMPCommandIf, Fast::kIf},
+    };
+    for (const auto& [code, op] : fast) {
+      auto it = registrar->dispatches_.find(std::u16string(code));
+      if (it != registrar->dispatches_.end() && it->second.handler) it->second.fast = op;
+    }
+    registrar->getDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandGet));
+    registrar->quoteDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandQuote));
+    registrar->returnDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandReturn));
     registrar->functionDispatch_.evaluator = &registrar->functionEvaluator_;
     registrar->cachesDispatch_ = true;
     return registrar;
@@ -63,8 +331,7 @@ void APMPCommandRegistrar::registerEvaluator(
 APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& statement,
                                                      const APMPScopeRef& scope,
                                                      APMPError* error) const {
-  APMPIncrementInstructionCounter(scope, error);
-  if (*error) return APMPUndefined();
+  if (!CountInstruction(scope, error)) return APMPUndefined();
   if (!statement || !statement->isStatement()) return statement ? statement : APMPUndefined();
   // The caller's reference keeps the statement alive for the whole evaluation.
   const auto* node = static_cast<const APMPStatementValue*>(statement.get());
@@ -81,17 +348,78 @@ APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& stateme
       dispatch = it == dispatches_.end() ? &functionDispatch_ : &it->second;
       node->setDispatch(dispatch);
     }
-    result = dispatch->handler ? APMPTableCommandEvaluator::Run(dispatch->mode, dispatch->handler,
-                                                                node->arguments(), scope, error)
-                               : dispatch->evaluator->evaluateCommand(
-                                     node->functionName(), node->arguments(), scope, error);
+    const APMPValueList& arguments = node->arguments();
+    bool handled = true;
+    switch (dispatch->fast) {
+      case Fast::kNone:
+        handled = false;
+        break;
+      case Fast::kGet:
+        handled = arguments.size() == 1;
+        if (handled) result = Runner::Get(*this, arguments, scope, error);
+        break;
+      case Fast::kAssign:
+        handled = arguments.size() == 2;
+        if (handled) result = Runner::Assign(*this, arguments, scope, error);
+        break;
+      case Fast::kIf:
+        handled = !arguments.empty() && arguments.size() <= 3;
+        if (handled) result = Runner::If(*this, arguments, scope, error);
+        break;
+      default:
+        handled = arguments.size() == 2;
+        if (handled) result = Runner::Binary(*this, *dispatch, arguments, scope, error);
+        break;
+    }
+    if (!handled) {
+      if (dispatch->handler) {
+        result = APMPTableCommandEvaluator::Run(dispatch->mode, dispatch->handler, arguments, scope,
+                                                error);
+      } else if (dispatch == &functionDispatch_) {
+        result = Runner::Call(*this, *node, scope, error);
+      } else {
+        result =
+            dispatch->evaluator->evaluateCommand(node->functionName(), arguments, scope, error);
+      }
+    }
   } else {
     const APMPCommandEvaluator* evaluator = evaluatorForCommand(node->functionName());
     if (!evaluator) evaluator = &functionEvaluator_;
     result = evaluator->evaluateCommand(node->functionName(), node->arguments(), scope, error);
   }
-  if (*error) return APMPUndefined();
-  return result ? result : APMPUndefined();
+  if (*error || !result) return APMPUndefined();
+  return result;
+}
+
+APMPValueRef APMPCommandRegistrar::executeFunctionBody(const APMPValueList& statements,
+                                                       const APMPScopeRef& scope,
+                                                       APMPError* error) const {
+  APMPValueRef result = APMPUndefined();
+  for (const auto& statement : statements) {
+    if (const APMPValueList* returned = Runner::ReturnArguments(*this, statement)) {
+      // The Return evaluated as evaluateStatement() would, its data handed back directly.
+      if (!CountInstruction(scope, error)) return APMPUndefined();
+      if (evaluationDepth >= APMPMaximumEvaluationDepth) {
+        APMPSetError(error, APMPErrorCodeResourceLimit);
+        return APMPUndefined();
+      }
+      DepthGuard guard;
+      if (returned->empty()) return APMPUndefined();
+      APMPValueRef slot;
+      const APMPValueRef* data = Runner::Operand(*this, (*returned)[0], scope, true, &slot, error);
+      if (!data) return APMPUndefined();
+      if (data == &slot) return slot;
+      return *data;
+    }
+    result = evaluateStatement(statement, scope, error);
+    if (*error) return APMPUndefined();
+    if (result->isControl()) {
+      const auto& control = static_cast<const APMPControlValue&>(*result);
+      if (control.isReturn()) return control.data();
+      return result;
+    }
+  }
+  return result;
 }
 
 APMPCommandRegistrar::Dispatch APMPCommandRegistrar::resolve(const std::u16string& command) const {

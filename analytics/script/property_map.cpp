@@ -17,7 +17,7 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
     APMPValueRef& slot = entries_[static_cast<size_t>(position)].second;
     APMPValueRef old = std::move(slot);
     slot = std::move(value);
-    APMPReleaseLater(std::move(old));
+    APMPReleaseValue(std::move(old));
     return;
   }
   entries_.emplace_back(name, std::move(value));
@@ -72,11 +72,11 @@ void APMPPropertyMap::reindex() {
 
 void APMPPropertyMap::clear() {
   if (entries_.empty() && immutableProperties_.empty()) return;  // Nothing held, nothing charged.
-  auto entries = std::move(entries_);
+  Entries entries = std::move(entries_);
   entries_.clear();
-  index_.clear();
-  immutableProperties_.clear();
+  if (!index_.empty()) index_.clear();
+  if (!immutableProperties_.empty()) immutableProperties_.clear();
   bytes_ = 0;
   account();
-  for (auto& entry : entries) APMPReleaseLater(std::move(entry.second));
+  for (auto& entry : entries) APMPReleaseValue(std::move(entry.second));
 }

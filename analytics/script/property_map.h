@@ -15,11 +15,16 @@
 #include <vector>
 
 #include "analytics/script/memory_account.h"
+#include "analytics/script/pool_allocator.h"
 #include "analytics/script/runtime_limits.h"
 #include "analytics/script/runtime_value.h"
 
 class APMPPropertyMap {
  public:
+  // A scope's first entries come and go with every call, so they come from the thread's pool.
+  using Entry = std::pair<std::u16string, APMPValueRef>;
+  using Entries = std::vector<Entry, APMPPoolAllocator<Entry>>;
+
   APMPPropertyMap() = default;
   ~APMPPropertyMap();
   APMPPropertyMap(const APMPPropertyMap&) = delete;
@@ -48,8 +53,10 @@ class APMPPropertyMap {
   std::vector<std::u16string> allNames() const;
   size_t count() const { return entries_.size(); }
   // The values, in the order of allNames().
-  const std::vector<std::pair<std::u16string, APMPValueRef>>& entries() const { return entries_; }
+  const Entries& entries() const { return entries_; }
 
+  // Makes room for `count` entries in all.
+  void reserve(size_t count) { entries_.reserve(count); }
   // Drops every entry (and the immutable names); used by the collector's sweep.
   void clear();
 
@@ -84,7 +91,7 @@ class APMPPropertyMap {
   // Rebuilds the index from entries_ (or drops it when the map is small again).
   void reindex();
 
-  std::vector<std::pair<std::u16string, APMPValueRef>> entries_;
+  Entries entries_;
   std::unordered_map<std::u16string, size_t> index_;  // Only from kIndexedFrom entries on.
   std::unordered_set<std::u16string> immutableProperties_;
   bool immutable_ = false;

@@ -231,6 +231,118 @@ class APMPCommandRegistrar::Runner {
     return &statement.arguments();
   }
 
+  // How a statement list of a function body ended.
+  enum class BodyEnd { kRanThrough, kReturned, kControl };
+
+  // Runs a statement list of a function body as executeStatements() does, the body's own list
+  // or one that a quoted If branch in it runs. *value gets the last result (undefined for an
+  // empty list), the data of a Return (kReturned), or a break or continue value (kControl). A
+  // Return and an If with a quoted branch are evaluated here, counting what evaluateStatement()
+  // counts, so that a return makes no control value. On an error *value is undefined.
+  static BodyEnd RunBodyList(const APMPCommandRegistrar& registrar, const APMPValueList& statements,
+                             const APMPScopeRef& scope, APMPValueRef* value, APMPError* error) {
+    *value = APMPUndefined();
+    for (const auto& statement : statements) {
+      if (const APMPValueList* returned = ReturnArguments(registrar, statement)) {
+        if (!Enter(scope, error)) return Failed(value);
+        DepthGuard guard;
+        if (returned->empty()) {
+          *value = APMPUndefined();
+          return BodyEnd::kReturned;
+        }
+        APMPValueRef slot;
+        const APMPValueRef* data = Operand(registrar, (*returned)[0], scope, true, &slot, error);
+        if (!data) return Failed(value);
+        if (data == &slot) {
+          *value = std::move(slot);
+        } else {
+          *value = *data;
+        }
+        return BodyEnd::kReturned;
+      }
+      if (IsDirectIf(registrar, statement)) {
+        const APMPValueList& arguments =
+            static_cast<const APMPStatementValue&>(*statement).arguments();
+        if (!Enter(scope, error)) return Failed(value);
+        DepthGuard guard;
+        APMPValueRef slot;
+        const APMPValueRef* condition = Operand(registrar, arguments[0], scope, true, &slot, error);
+        if (!condition) return Failed(value);
+        const bool truth = (*condition)->booleanValueOrError(error);
+        if (*error) return Failed(value);
+        const size_t chosen = truth ? 1 : 2;
+        if (chosen >= arguments.size()) {
+          *value = APMPUndefined();
+          continue;
+        }
+        const APMPValueRef& branch = arguments[chosen];
+        if (const APMPValueList* quoted = QuotedStatements(registrar, branch)) {
+          if (!Enter(scope, error)) return Failed(value);
+          TransientCharge list(APMPMemoryPerValue +
+                               static_cast<int64_t>(quoted->size()) * APMPMemoryPerElement);
+          const BodyEnd end = RunBodyList(registrar, *quoted, scope, value, error);
+          if (*error) return Failed(value);
+          if (end != BodyEnd::kRanThrough) return end;
+          continue;
+        }
+        APMPValueRef result = registrar.evaluateStatement(branch, scope, error);
+        if (*error) return Failed(value);
+        if (result->isArray()) {
+          result = APMPEvaluator::executeStatements(
+              static_cast<const APMPArrayValue&>(*result).allElements(), scope, error);
+          if (*error) return Failed(value);
+        }
+        if (const BodyEnd end = Settle(std::move(result), value); end != BodyEnd::kRanThrough) {
+          return end;
+        }
+        continue;
+      }
+      APMPValueRef result = registrar.evaluateStatement(statement, scope, error);
+      if (*error) return Failed(value);
+      if (const BodyEnd end = Settle(std::move(result), value); end != BodyEnd::kRanThrough) {
+        return end;
+      }
+    }
+    return BodyEnd::kRanThrough;
+  }
+
+  // An If node that RunBodyList() evaluates itself (one to three arguments).
+  static bool IsDirectIf(const APMPCommandRegistrar& registrar, const APMPValueRef& node) {
+    if (!registrar.ifDispatch_ || !node || !node->isStatement()) return false;
+    const auto& statement = static_cast<const APMPStatementValue&>(*node);
+    const size_t count = statement.arguments().size();
+    return statement.dispatch() == registrar.ifDispatch_ && count >= 1 && count <= 3;
+  }
+
+  // The count and the nesting check of one statement evaluation. False with the error.
+  static bool Enter(const APMPScopeRef& scope, APMPError* error) {
+    if (!CountInstruction(scope, error)) return false;
+    if (evaluationDepth >= APMPMaximumEvaluationDepth) {
+      return APMPSetError(error, APMPErrorCodeResourceLimit);
+    }
+    return true;
+  }
+
+  static BodyEnd Failed(APMPValueRef* value) {
+    *value = APMPUndefined();
+    return BodyEnd::kRanThrough;
+  }
+
+  // A statement's result in a body list: a control value ends the list.
+  static BodyEnd Settle(APMPValueRef result, APMPValueRef* value) {
+    if (result->isControl()) {
+      const auto& control = static_cast<const APMPControlValue&>(*result);
+      if (control.isReturn()) {
+        *value = control.data();
+        return BodyEnd::kReturned;
+      }
+      *value = std::move(result);
+      return BodyEnd::kControl;
+    }
+    *value = std::move(result);
+    return BodyEnd::kRanThrough;
+  }
+
   // The arguments of a Return node with at most one argument, else null.
   static const APMPValueList* ReturnArguments(const APMPCommandRegistrar& registrar,
                                               const APMPValueRef& node) {
@@ -311,6 +423,7 @@ const APMPCommandRegistrar& APMPCommandRegistrar::sharedInstance() {
     registrar->getDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandGet));
     registrar->quoteDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandQuote));
     registrar->returnDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandReturn));
+    registrar->ifDispatch_ = &registrar->dispatches_.at(std::u16string(APMPCommandIf));
     registrar->functionDispatch_.evaluator = &registrar->functionEvaluator_;
     registrar->cachesDispatch_ = true;
     return registrar;
@@ -394,32 +507,10 @@ APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& stateme
 APMPValueRef APMPCommandRegistrar::executeFunctionBody(const APMPValueList& statements,
                                                        const APMPScopeRef& scope,
                                                        APMPError* error) const {
-  APMPValueRef result = APMPUndefined();
-  for (const auto& statement : statements) {
-    if (const APMPValueList* returned = Runner::ReturnArguments(*this, statement)) {
-      // The Return evaluated as evaluateStatement() would, its data handed back directly.
-      if (!CountInstruction(scope, error)) return APMPUndefined();
-      if (evaluationDepth >= APMPMaximumEvaluationDepth) {
-        APMPSetError(error, APMPErrorCodeResourceLimit);
-        return APMPUndefined();
-      }
-      DepthGuard guard;
-      if (returned->empty()) return APMPUndefined();
-      APMPValueRef slot;
-      const APMPValueRef* data = Runner::Operand(*this, (*returned)[0], scope, true, &slot, error);
-      if (!data) return APMPUndefined();
-      if (data == &slot) return slot;
-      return *data;
-    }
-    result = evaluateStatement(statement, scope, error);
-    if (*error) return APMPUndefined();
-    if (result->isControl()) {
-      const auto& control = static_cast<const APMPControlValue&>(*result);
-      if (control.isReturn()) return control.data();
-      return result;
-    }
-  }
-  return result;
+  APMPValueRef value;
+  Runner::RunBodyList(*this, statements, scope, &value, error);
+  if (*error) return APMPUndefined();
+  return value;
 }
 
 APMPCommandRegistrar::Dispatch APMPCommandRegistrar::resolve(const std::u16string& command) const {

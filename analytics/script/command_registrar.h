@@ -90,5 +90,6 @@ class APMPCommandRegistrar {
   const Dispatch* getDispatch_ = nullptr;
   const Dispatch* quoteDispatch_ = nullptr;
   const Dispatch* returnDispatch_ = nullptr;
+  const Dispatch* ifDispatch_ = nullptr;
   bool cachesDispatch_ = false;
 };

@@ -26,11 +26,15 @@ using script_test::Statements;
 constexpr const char* kSetup =
     "(Var \"i\") (Assign \"i\" 5) "
     "(DefineFunction \"f\" (CreateArray \"x\") (Return (Get \"x\"))) "
-    "(DefineFunction \"g\" (CreateArray) (Return)) "
+    "(DefineFunction \"g\" (CreateArray) (Get \"i\") (Return)) "
     "(DefineFunction \"h\" (CreateArray) (Return 1 2)) "
     "(DefineFunction \"k\" (CreateArray \"n\") "
     "  (If (LessThan (Get \"n\") 2) (Quote (Return (Get \"n\")))) (Return 9)) "
     "(DefineFunction \"b\" (CreateArray) (If true (Quote (Break))) (Return 1)) "
+    "(DefineFunction \"m\" (CreateArray \"n\") "
+    "  (If (Get \"n\") (Quote (If (Get \"n\") (Quote (Get \"n\") (Return (Add (Get \"n\") 1)))))) "
+    "  (If (Get \"n\") 5 (CreateArray (Get \"n\") 7)) (If false 1) (If true (Quote 4))) "
+    "(DefineFunction \"e\" (CreateArray \"n\") (If (Get \"n\") (Quote (Return (Add)))) (Return 2)) "
     "(DefineFunction \"two\" (CreateArray \"p\" \"q\") (Return (Subtract (Get \"p\") (Get "
     "\"q\"))))";
 
@@ -112,11 +116,15 @@ const std::vector<Case>& Cases() {
       {"(@f)", "undefined", 4},
       {"(@f 1 2 3 4 5 6)", "1", 10},
       {"(@f (Assign \"f\" 0))", "0", 7},
-      {"(@g)", "undefined", 2},
+      {"(@g)", "undefined", 4},
       {"(@h)", "error 9", 2},
       {"(@k 1)", "1", 11},
       {"(@k 5)", "9", 9},
       {"(@b)", "<break>", 5},
+      {"(@m 1)", "2", 17},
+      {"(@m 0)", "4", 20},
+      {"(@e 1)", "error 9", 8},
+      {"(@e 0)", "2", 7},
       {"(@two 10 (Get \"i\"))", "5", 10},
       {"(@nothing (Get \"i\"))", "undefined", 1},
   };

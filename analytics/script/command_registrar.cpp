@@ -84,62 +84,66 @@ class APMPCommandRegistrar::Runner {
     return !node || !node->isStatement() || LiteralGetName(registrar, node);
   }
 
+  // An evaluated argument: held, or read in place.
+  struct OperandValue {
+    APMPValueRef held;
+    const APMPValueRef* borrowed = nullptr;
+
+    const APMPValueRef& value() const { return borrowed ? *borrowed : held; }
+    // The value as a reference of its own.
+    APMPValueRef take() { return borrowed ? *borrowed : std::move(held); }
+  };
+
   // Evaluates an argument node as evaluateStatement() does. A literal is counted and read in
-  // place; with `borrow`, so is the result of a literal Get (valid until the next evaluation);
-  // anything else lands in *slot. Null with the error on failure.
-  static const APMPValueRef* Operand(const APMPCommandRegistrar& registrar,
-                                     const APMPValueRef& node, const APMPScopeRef& scope,
-                                     bool borrow, APMPValueRef* slot, APMPError* error) {
+  // place; with `borrow`, so is the result of a literal Get (valid until the next evaluation).
+  // On failure the error is set and the value is undefined. (The result is made in the caller's
+  // frame, so that a value just returned is not copied again.)
+  static OperandValue Operand(const APMPCommandRegistrar& registrar, const APMPValueRef& node,
+                              const APMPScopeRef& scope, bool borrow, APMPError* error) {
     if (!node || !node->isStatement()) {
-      if (!CountInstruction(scope, error)) return nullptr;
-      return node ? &node : &APMPUndefined();
+      if (!CountInstruction(scope, error)) return OperandValue{nullptr, &APMPUndefined()};
+      return OperandValue{nullptr, node ? &node : &APMPUndefined()};
     }
     if (const std::u16string* name = LiteralGetName(registrar, node)) {
       // The Get, then its literal name.
-      if (!CountInstruction(scope, error)) return nullptr;
-      if (evaluationDepth >= APMPMaximumEvaluationDepth) {
-        APMPSetError(error, APMPErrorCodeResourceLimit);
-        return nullptr;
+      if (!Enter(scope, error) || !CountInstruction(scope, error)) {
+        return OperandValue{nullptr, &APMPUndefined()};
       }
-      if (!CountInstruction(scope, error)) return nullptr;
       const APMPValueRef* value = scope->find(*name);
       if (!value) value = &APMPUndefined();
-      if (borrow) return value;
-      *slot = *value;
-      return slot;
+      if (borrow) return OperandValue{nullptr, value};
+      return OperandValue{*value};
     }
-    *slot = registrar.evaluateStatement(node, scope, error);
-    return *error ? nullptr : slot;
+    return OperandValue{registrar.evaluateStatement(node, scope, error)};
   }
 
   static APMPValueRef Get(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
                           const APMPScopeRef& scope, APMPError* error) {
-    APMPValueRef slot;
-    const APMPValueRef* name = Operand(registrar, arguments[0], scope, true, &slot, error);
-    if (!name) return APMPUndefined();
-    if (!(*name)->isString()) {
+    const OperandValue operand = Operand(registrar, arguments[0], scope, true, error);
+    if (*error) return APMPUndefined();
+    const APMPValueRef& name = operand.value();
+    if (!name->isString()) {
       APMPSetError(error, APMPErrorCodeArgumentKind);
       return APMPUndefined();
     }
-    const APMPValueRef* value = scope->find(static_cast<const APMPStringValue&>(**name).value());
+    const APMPValueRef* value = scope->find(static_cast<const APMPStringValue&>(*name).value());
     return value ? *value : APMPUndefined();
   }
 
   static APMPValueRef Assign(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
                              const APMPScopeRef& scope, APMPError* error) {
-    APMPValueRef nameSlot;
-    APMPValueRef value;
-    const APMPValueRef* name =
-        Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), &nameSlot, error);
-    if (!name) return APMPUndefined();
-    const APMPValueRef* operand = Operand(registrar, arguments[1], scope, false, &value, error);
-    if (!operand) return APMPUndefined();
-    if (operand != &value) value = *operand;
-    if (!(*name)->isString()) {
+    const OperandValue nameOperand =
+        Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), error);
+    if (*error) return APMPUndefined();
+    OperandValue operand = Operand(registrar, arguments[1], scope, false, error);
+    if (*error) return APMPUndefined();
+    APMPValueRef value = operand.take();
+    const APMPValueRef& name = nameOperand.value();
+    if (!name->isString()) {
       APMPSetError(error, APMPErrorCodeArgumentKind);
       return APMPUndefined();
     }
-    if (!scope->assignIfDeclared(value, static_cast<const APMPStringValue&>(**name).value())) {
+    if (!scope->assignIfDeclared(value, static_cast<const APMPStringValue&>(*name).value())) {
       APMPSetError(error, APMPErrorCodeUndeclaredAssignment);
       return APMPUndefined();
     }
@@ -150,12 +154,13 @@ class APMPCommandRegistrar::Runner {
   static APMPValueRef Binary(const APMPCommandRegistrar& registrar, const Dispatch& dispatch,
                              const APMPValueList& arguments, const APMPScopeRef& scope,
                              APMPError* error) {
-    APMPValueRef slots[2];
-    const APMPValueRef* a =
-        Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), &slots[0], error);
-    if (!a) return APMPUndefined();
-    const APMPValueRef* b = Operand(registrar, arguments[1], scope, true, &slots[1], error);
-    if (!b) return APMPUndefined();
+    const OperandValue first =
+        Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), error);
+    if (*error) return APMPUndefined();
+    const OperandValue second = Operand(registrar, arguments[1], scope, true, error);
+    if (*error) return APMPUndefined();
+    const APMPValueRef* a = &first.value();
+    const APMPValueRef* b = &second.value();
     if ((*a)->isNumber() && (*b)->isNumber()) {
       const double x = static_cast<const APMPNumberValue&>(**a).value();
       const double y = static_cast<const APMPNumberValue&>(**b).value();
@@ -183,7 +188,7 @@ class APMPCommandRegistrar::Runner {
       }
     }
     const APMPValueList values{*a, *b};
-    return dispatch.handler(values, scope, error);
+    return Checked(dispatch.handler(values, scope, error), error);
   }
 
   // If whose chosen branch is a Quote: the quoted statements run in place of the array that the
@@ -191,10 +196,9 @@ class APMPCommandRegistrar::Runner {
   // are kept).
   static APMPValueRef If(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
                          const APMPScopeRef& scope, APMPError* error) {
-    APMPValueRef slot;
-    const APMPValueRef* condition = Operand(registrar, arguments[0], scope, true, &slot, error);
-    if (!condition) return APMPUndefined();
-    const bool truth = (*condition)->booleanValueOrError(error);
+    const OperandValue condition = Operand(registrar, arguments[0], scope, true, error);
+    if (*error) return APMPUndefined();
+    const bool truth = condition.value()->booleanValueOrError(error);
     if (*error) return APMPUndefined();
     const size_t chosen = truth ? 1 : 2;
     if (chosen >= arguments.size()) return APMPUndefined();
@@ -250,14 +254,9 @@ class APMPCommandRegistrar::Runner {
           *value = APMPUndefined();
           return BodyEnd::kReturned;
         }
-        APMPValueRef slot;
-        const APMPValueRef* data = Operand(registrar, (*returned)[0], scope, true, &slot, error);
-        if (!data) return Failed(value);
-        if (data == &slot) {
-          *value = std::move(slot);
-        } else {
-          *value = *data;
-        }
+        OperandValue data = Operand(registrar, (*returned)[0], scope, true, error);
+        if (*error) return Failed(value);
+        *value = data.take();
         return BodyEnd::kReturned;
       }
       if (IsDirectIf(registrar, statement)) {
@@ -265,10 +264,9 @@ class APMPCommandRegistrar::Runner {
             static_cast<const APMPStatementValue&>(*statement).arguments();
         if (!Enter(scope, error)) return Failed(value);
         DepthGuard guard;
-        APMPValueRef slot;
-        const APMPValueRef* condition = Operand(registrar, arguments[0], scope, true, &slot, error);
-        if (!condition) return Failed(value);
-        const bool truth = (*condition)->booleanValueOrError(error);
+        const OperandValue condition = Operand(registrar, arguments[0], scope, true, error);
+        if (*error) return Failed(value);
+        const bool truth = condition.value()->booleanValueOrError(error);
         if (*error) return Failed(value);
         const size_t chosen = truth ? 1 : 2;
         if (chosen >= arguments.size()) {
@@ -343,6 +341,12 @@ class APMPCommandRegistrar::Runner {
     return BodyEnd::kRanThrough;
   }
 
+  // A handler's result as evaluateStatement() gives it: undefined after an error or for none.
+  static APMPValueRef Checked(APMPValueRef result, APMPError* error) {
+    if (*error || !result) return APMPUndefined();
+    return result;
+  }
+
   // The arguments of a Return node with at most one argument, else null.
   static const APMPValueList* ReturnArguments(const APMPCommandRegistrar& registrar,
                                               const APMPValueRef& node) {
@@ -364,15 +368,27 @@ class APMPCommandRegistrar::Runner {
     auto function = std::static_pointer_cast<APMPFunctionValue>(*found);
     const APMPValueList& arguments = statement.arguments();
     if (!function->isScriptFunction() || arguments.size() > kInlineArguments) {
-      return function->invokeWithArguments(arguments, scope, error);
+      return Checked(function->invokeWithArguments(arguments, scope, error), error);
     }
-    APMPValueRef values[kInlineArguments];
+    if (arguments.size() == 1) {
+      const OperandValue value = Operand(registrar, arguments[0], scope, true, error);
+      if (*error) return APMPUndefined();
+      const APMPValueRef* pointer = &value.value();
+      return function->callWithEvaluatedArguments(&pointer, 1, error);
+    }
+    // An argument is read in place when nothing evaluated after it can change it.
+    OperandValue values[kInlineArguments];
+    const APMPValueRef* pointers[kInlineArguments];
     for (size_t i = 0; i < arguments.size(); ++i) {
-      const APMPValueRef* value = Operand(registrar, arguments[i], scope, false, &values[i], error);
-      if (!value) return APMPUndefined();
-      if (value != &values[i]) values[i] = *value;
+      bool pure = true;
+      for (size_t j = i + 1; j < arguments.size() && pure; ++j) {
+        pure = IsPure(registrar, arguments[j]);
+      }
+      values[i] = Operand(registrar, arguments[i], scope, pure, error);
+      if (*error) return APMPUndefined();
     }
-    return function->callWithEvaluatedArguments(values, arguments.size(), error);
+    for (size_t i = 0; i < arguments.size(); ++i) pointers[i] = &values[i].value();
+    return function->callWithEvaluatedArguments(pointers, arguments.size(), error);
   }
 
  private:
@@ -461,39 +477,33 @@ APMPValueRef APMPCommandRegistrar::evaluateStatement(const APMPValueRef& stateme
       dispatch = it == dispatches_.end() ? &functionDispatch_ : &it->second;
       node->setDispatch(dispatch);
     }
+    // The direct paths give undefined after an error and never null, and return at once, so
+    // that their result is made in the caller's frame.
     const APMPValueList& arguments = node->arguments();
-    bool handled = true;
     switch (dispatch->fast) {
       case Fast::kNone:
-        handled = false;
+        if (dispatch == &functionDispatch_) return Runner::Call(*this, *node, scope, error);
         break;
       case Fast::kGet:
-        handled = arguments.size() == 1;
-        if (handled) result = Runner::Get(*this, arguments, scope, error);
+        if (arguments.size() == 1) return Runner::Get(*this, arguments, scope, error);
         break;
       case Fast::kAssign:
-        handled = arguments.size() == 2;
-        if (handled) result = Runner::Assign(*this, arguments, scope, error);
+        if (arguments.size() == 2) return Runner::Assign(*this, arguments, scope, error);
         break;
       case Fast::kIf:
-        handled = !arguments.empty() && arguments.size() <= 3;
-        if (handled) result = Runner::If(*this, arguments, scope, error);
+        if (!arguments.empty() && arguments.size() <= 3) {
+          return Runner::If(*this, arguments, scope, error);
+        }
         break;
       default:
-        handled = arguments.size() == 2;
-        if (handled) result = Runner::Binary(*this, *dispatch, arguments, scope, error);
+        if (arguments.size() == 2) return Runner::Binary(*this, *dispatch, arguments, scope, error);
         break;
     }
-    if (!handled) {
-      if (dispatch->handler) {
-        result = APMPTableCommandEvaluator::Run(dispatch->mode, dispatch->handler, arguments, scope,
-                                                error);
-      } else if (dispatch == &functionDispatch_) {
-        result = Runner::Call(*this, *node, scope, error);
-      } else {
-        result =
-            dispatch->evaluator->evaluateCommand(node->functionName(), arguments, scope, error);
-      }
+    if (dispatch->handler) {
+      result = APMPTableCommandEvaluator::Run(dispatch->mode, dispatch->handler, arguments, scope,
+                                              error);
+    } else {
+      result = dispatch->evaluator->evaluateCommand(node->functionName(), arguments, scope, error);
     }
   } else {
     const APMPCommandEvaluator* evaluator = evaluatorForCommand(node->functionName());

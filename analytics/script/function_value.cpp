@@ -36,10 +36,13 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
   // The body may drop the last outside reference to this function (by reassigning its name), so
   // the function and what it owns stay alive until the call ends.
   auto self = shared_from_this();
-  return callWithEvaluatedArguments(arguments.data(), arguments.size(), error);
+  std::vector<const APMPValueRef*> pointers;
+  pointers.reserve(arguments.size());
+  for (const auto& argument : arguments) pointers.push_back(&argument);
+  return callWithEvaluatedArguments(pointers.data(), pointers.size(), error);
 }
 
-APMPValueRef APMPFunctionValue::callWithEvaluatedArguments(const APMPValueRef* arguments,
+APMPValueRef APMPFunctionValue::callWithEvaluatedArguments(const APMPValueRef* const* arguments,
                                                            size_t count, APMPError* error) {
   // The statements are read in place: nothing changes them while the function is alive (only a
   // collection empties them, and none runs during evaluation).

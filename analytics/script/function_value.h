@@ -39,8 +39,8 @@ class APMPFunctionValue : public APMPRuntimeValue, public APMPPropertyHolder {
   // result (break and continue included) is returned as it is.
   APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& arguments, APMPError* error);
   // The same for a caller that keeps a reference to this function for the whole call, with the
-  // arguments in place (`count` of them at `arguments`).
-  APMPValueRef callWithEvaluatedArguments(const APMPValueRef* arguments, size_t count,
+  // arguments where they are (`count` pointers at `arguments`).
+  APMPValueRef callWithEvaluatedArguments(const APMPValueRef* const* arguments, size_t count,
                                           APMPError* error);
   // True for a plain script function, whose invokeWithArguments() is this class's own.
   bool isScriptFunction() const { return typeid(*this) == typeid(APMPFunctionValue); }

@@ -24,7 +24,7 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
   if (entries_.size() == kIndexedFrom) {
     reindex();
   } else if (entries_.size() > kIndexedFrom) {
-    index_.emplace(name, entries_.size() - 1);
+    index_->emplace(name, entries_.size() - 1);
   }
   bytes_ += EntryBytes(name);
   account();
@@ -33,7 +33,10 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
 void APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
   if (!writable(name)) return;
   setValue(std::move(value), name);
-  immutableProperties_.insert(name);
+  if (!immutableProperties_) {
+    immutableProperties_ = std::make_unique<std::unordered_set<std::u16string>>();
+  }
+  immutableProperties_->insert(name);
 }
 
 void APMPPropertyMap::removeValueForName(const std::u16string& name) {
@@ -45,10 +48,10 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
   if (entries_.size() + 1 >= kIndexedFrom) {
     if (entries_.size() < kIndexedFrom) {
-      index_.clear();
+      index_.reset();
     } else {
-      index_.erase(name);
-      for (size_t i = position; i < entries_.size(); ++i) index_[entries_[i].first] = i;
+      index_->erase(name);
+      for (size_t i = position; i < entries_.size(); ++i) (*index_)[entries_[i].first] = i;
     }
   }
   bytes_ -= EntryBytes(name);
@@ -64,18 +67,19 @@ std::vector<std::u16string> APMPPropertyMap::allNames() const {
 }
 
 void APMPPropertyMap::reindex() {
-  index_.clear();
+  index_.reset();
   if (entries_.size() < kIndexedFrom) return;
-  index_.reserve(entries_.size());
-  for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  index_ = std::make_unique<std::unordered_map<std::u16string, size_t>>();
+  index_->reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) index_->emplace(entries_[i].first, i);
 }
 
 void APMPPropertyMap::clear() {
-  if (entries_.empty() && immutableProperties_.empty()) return;  // Nothing held, nothing charged.
+  if (entries_.empty() && !immutableProperties_) return;  // Nothing held, nothing charged.
   Entries entries = std::move(entries_);
   entries_.clear();
-  if (!index_.empty()) index_.clear();
-  if (!immutableProperties_.empty()) immutableProperties_.clear();
+  index_.reset();
+  immutableProperties_.reset();
   bytes_ = 0;
   account();
   for (auto& entry : entries) APMPReleaseValue(std::move(entry.second));

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -47,7 +48,7 @@ class APMPPropertyMap {
   void makeImmutable() { immutable_ = true; }
   bool isImmutable() const { return immutable_; }
   bool isImmutableName(const std::u16string& name) const {
-    return immutableProperties_.count(name) != 0;
+    return immutableProperties_ && immutableProperties_->count(name) != 0;
   }
   // The names, in first-write order.
   std::vector<std::u16string> allNames() const;
@@ -61,9 +62,7 @@ class APMPPropertyMap {
   void clear();
 
  private:
-  bool writable(const std::u16string& name) const {
-    return !immutable_ && immutableProperties_.count(name) == 0;
-  }
+  bool writable(const std::u16string& name) const { return !immutable_ && !isImmutableName(name); }
 
   // Charges the entries to the memory account; a map of a few entries (a call's parameters, a
   // small object) is covered by its holder's own charge.
@@ -85,15 +84,16 @@ class APMPPropertyMap {
       }
       return -1;
     }
-    auto it = index_.find(name);
-    return it == index_.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+    auto it = index_->find(name);
+    return it == index_->end() ? -1 : static_cast<ptrdiff_t>(it->second);
   }
   // Rebuilds the index from entries_ (or drops it when the map is small again).
   void reindex();
 
   Entries entries_;
-  std::unordered_map<std::u16string, size_t> index_;  // Only from kIndexedFrom entries on.
-  std::unordered_set<std::u16string> immutableProperties_;
+  // Made only when needed, so that a small map (a call's scope) is cheap to make and drop.
+  std::unique_ptr<std::unordered_map<std::u16string, size_t>> index_;  // From kIndexedFrom on.
+  std::unique_ptr<std::unordered_set<std::u16string>> immutableProperties_;
   bool immutable_ = false;
   int64_t bytes_ = 0;  // What the entries hold, names included.
   APMPMemoryTicket ticket_;

@@ -45,8 +45,8 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   void addValue(APMPValueRef value, const std::u16string& name);
   // Declares each of `names` here, the i-th with the i-th of the `count` values or undefined
   // beyond them (a call's parameters).
-  void declareParameters(const std::vector<std::u16string>& names, const APMPValueRef* values,
-                         size_t count);
+  void declareParameters(const std::vector<std::u16string>& names,
+                         const APMPValueRef* const* values, size_t count);
   // Like addValue(), then the name is immutable here.
   void addImmutableValue(APMPValueRef value, const std::u16string& name);
   // Nothing when this scope is immutable. Otherwise writes here when this scope holds the name,

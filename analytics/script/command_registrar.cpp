@@ -95,7 +95,8 @@ class APMPCommandRegistrar::Runner {
   };
 
   // Evaluates an argument node as evaluateStatement() does. A literal is counted and read in
-  // place; with `borrow`, so is the result of a literal Get (valid until the next evaluation).
+  // place; with `borrow`, so is the result of a literal Get (valid until the next evaluation,
+  // so only a literal or a literal Get may be evaluated before it is used).
   // On failure the error is set and the value is undefined. (The result is made in the caller's
   // frame, so that a value just returned is not copied again.)
   static OperandValue Operand(const APMPCommandRegistrar& registrar, const APMPValueRef& node,
@@ -111,7 +112,9 @@ class APMPCommandRegistrar::Runner {
       }
       const APMPValueRef* value = scope->find(*name);
       if (!value) value = &APMPUndefined();
-      if (borrow) return OperandValue{nullptr, value};
+      // Outside a runtime the count is a variable that counting may declare, which could move
+      // the value read; there it is always copied.
+      if (borrow && scope->instructionCounterScope()) return OperandValue{nullptr, value};
       return OperandValue{*value};
     }
     return OperandValue{registrar.evaluateStatement(node, scope, error)};
@@ -245,7 +248,8 @@ class APMPCommandRegistrar::Runner {
   // counts, so that a return makes no control value. On an error *value is undefined.
   static BodyEnd RunBodyList(const APMPCommandRegistrar& registrar, const APMPValueList& statements,
                              const APMPScopeRef& scope, APMPValueRef* value, APMPError* error) {
-    *value = APMPUndefined();
+    // Every statement sets *value; an empty list gives undefined.
+    if (statements.empty()) *value = APMPUndefined();
     for (const auto& statement : statements) {
       if (const APMPValueList* returned = ReturnArguments(registrar, statement)) {
         if (!Enter(scope, error)) return Failed(value);

@@ -194,3 +194,20 @@ TEST(CommandRegistrarTest, AQuotedBranchHoldsItsListsMemoryWhileItRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandRegistrarTest, OutsideARuntimeReadsOfTheCounterVariableAreCopies) {
+  // Without a runtime the count lives in a script variable that every evaluation rewrites, so a
+  // value read from it must not change under the reader while the next operand is counted.
+  APMPScopeRef scope = APMPScope::create();
+  APMPValueList statements =
+      Statements("(Subtract (Get \"runtime.counter\") (Get \"runtime.counter\"))");
+  for (int run = 0; run < 2; ++run) {
+    APMPError error;
+    APMPValueRef result = APMPEvaluator::evaluateStatement(statements[0], scope, &error);
+    EXPECT_EQ(Outcome(result, error), "-2") << "run " << run;
+  }
+}
+
+}  // namespace

@@ -89,7 +89,13 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
 
  public:
   // For create() only (the token is private).
-  APMPScope(Token, APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+  APMPScope(Token, APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {
+    // A child counts where its parent does (a call's scope counts from its first evaluation).
+    if (parentScope_) {
+      counterScope_ =
+          parentScope_->hasInstructionCounter_ ? parentScope_.get() : parentScope_->counterScope_;
+    }
+  }
 
  private:
   friend class APMPMarker;

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "analytics/script/command_registrar.h"
 #include "analytics/script/evaluator.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
@@ -48,7 +49,7 @@ APMPValueRef APMPFunctionValue::callWithEvaluatedArguments(const APMPValueRef* c
   // collection empties them, and none runs during evaluation).
   APMPScopeRef callScope = APMPScope::create(definingScope_ ? definingScope_ : APMPScope::create());
   callScope->declareParameters(parameters_, arguments, count);
-  return APMPEvaluator::executeFunctionBody(statements_, callScope, error);
+  return APMPCommandRegistrar::sharedInstance().executeFunctionBody(statements_, callScope, error);
 }
 
 std::u16string APMPFunctionValue::stringValueOrError(APMPError*) const { return functionName_; }

@@ -30,6 +30,29 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
   account();
 }
 
+void APMPPropertyMap::setValues(const std::vector<std::u16string>& names,
+                                const APMPValueRef* const* values, size_t count) {
+  auto valueAt = [&](size_t i) -> const APMPValueRef& {
+    return i < count && *values[i] ? *values[i] : APMPUndefined();
+  };
+  // A fresh writable map (a call's scope) takes distinct names in one pass, as setValue() would.
+  bool fresh =
+      entries_.empty() && !immutable_ && !immutableProperties_ && names.size() < kIndexedFrom;
+  for (size_t i = 1; fresh && i < names.size(); ++i) {
+    for (size_t j = 0; j < i && fresh; ++j) fresh = names[i] != names[j];
+  }
+  if (!fresh) {
+    for (size_t i = 0; i < names.size(); ++i) setValue(valueAt(i), names[i]);
+    return;
+  }
+  entries_.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    entries_.emplace_back(names[i], valueAt(i));
+    bytes_ += EntryBytes(names[i]);
+  }
+  account();
+}
+
 void APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
   if (!writable(name)) return;
   setValue(std::move(value), name);

@@ -56,8 +56,10 @@ class APMPPropertyMap {
   // The values, in the order of allNames().
   const Entries& entries() const { return entries_; }
 
-  // Makes room for `count` entries in all.
-  void reserve(size_t count) { entries_.reserve(count); }
+  // setValue() of each of `names`, the i-th with the i-th of the `count` values or undefined
+  // beyond them (a call's parameters).
+  void setValues(const std::vector<std::u16string>& names, const APMPValueRef* const* values,
+                 size_t count);
   // Drops every entry (and the immutable names); used by the collector's sweep.
   void clear();
 

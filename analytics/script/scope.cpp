@@ -38,10 +38,7 @@ void APMPScope::addValue(APMPValueRef value, const std::u16string& name) {
 void APMPScope::declareParameters(const std::vector<std::u16string>& names,
                                   const APMPValueRef* const* values, size_t count) {
   if (contents_.isImmutable()) return;
-  contents_.reserve(names.size());
-  for (size_t i = 0; i < names.size(); ++i) {
-    contents_.setValue(i < count ? *values[i] : APMPUndefined(), names[i]);
-  }
+  contents_.setValues(names, values, count);
 }
 
 void APMPScope::addImmutableValue(APMPValueRef value, const std::u16string& name) {

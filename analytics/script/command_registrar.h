@@ -6,6 +6,7 @@
 // Thread safety: the shared instance is made once and read-only afterwards.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -39,19 +40,44 @@ class APMPCommandRegistrar {
   APMPValueRef evaluateStatement(const APMPValueRef& statement, const APMPScopeRef& scope,
                                  APMPError* error) const;
 
+  // See APMPEvaluator::executeFunctionBody() (evaluator.h).
+  APMPValueRef executeFunctionBody(const APMPValueList& statements, const APMPScopeRef& scope,
+                                   APMPError* error) const;
+
   // The evaluator registered for a code, or null.
   const APMPCommandEvaluator* evaluatorForCommand(const std::u16string& command) const;
   // Every registered code.
   std::vector<std::u16string> allCommands() const;
 
  private:
+  // The commands that the registrar runs itself, without building an argument list, when their
+  // arguments have the usual shape (anything else takes the family's handler).
+  enum class Fast : uint8_t {
+    kNone,
+    kGet,
+    kAssign,
+    kAdd,
+    kSubtract,
+    kMultiply,
+    kDivide,
+    kModulus,
+    kLessThan,
+    kLessThanEquals,
+    kGreaterThan,
+    kGreaterThanEquals,
+    kIf,
+  };
+
   // A code resolved once: its evaluator, and for a table family its handler and mode. The shared
   // registrar keeps one per code it has seen (never removed, so statements may point at them).
   struct Dispatch {
     const APMPCommandEvaluator* evaluator = nullptr;
     APMPCommandHandler handler = nullptr;
     APMPTableCommandEvaluator::ArgumentMode mode = APMPTableCommandEvaluator::ArgumentMode::kRaw;
+    Fast fast = Fast::kNone;
   };
+  class Runner;
+  friend class Runner;
   Dispatch resolve(const std::u16string& command) const;
 
   std::unordered_map<std::u16string, std::shared_ptr<const APMPCommandEvaluator>>
@@ -61,5 +87,9 @@ class APMPCommandRegistrar {
   // every other code (the function evaluator).
   std::unordered_map<std::u16string, Dispatch> dispatches_;
   Dispatch functionDispatch_;
+  const Dispatch* getDispatch_ = nullptr;
+  const Dispatch* quoteDispatch_ = nullptr;
+  const Dispatch* returnDispatch_ = nullptr;
+  const Dispatch* ifDispatch_ = nullptr;
   bool cachesDispatch_ = false;
 };

@@ -21,6 +21,11 @@ APMPValueRef APMPEvaluator::executeStatements(const APMPValueList& statements,
   return result;
 }
 
+APMPValueRef APMPEvaluator::executeFunctionBody(const APMPValueList& statements,
+                                                const APMPScopeRef& scope, APMPError* error) {
+  return APMPCommandRegistrar::sharedInstance().executeFunctionBody(statements, scope, error);
+}
+
 APMPValueList APMPEvaluateArguments(const APMPValueList& arguments, const APMPScopeRef& scope,
                                     APMPError* error) {
   APMPValueList values;

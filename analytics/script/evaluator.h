@@ -31,6 +31,9 @@ class APMPEvaluator {
   // is returned); otherwise the last result, undefined for an empty list.
   static APMPValueRef executeStatements(const APMPValueList& statements, const APMPScopeRef& scope,
                                         APMPError* error);
+  // A function body: executeStatements(), with a "return" value unwrapped to its data.
+  static APMPValueRef executeFunctionBody(const APMPValueList& statements,
+                                          const APMPScopeRef& scope, APMPError* error);
 };
 
 // Evaluates each argument in order. The first error stops: the results so far are returned,

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "analytics/script/command_registrar.h"
 #include "analytics/script/evaluator.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
@@ -35,20 +36,20 @@ APMPValueRef APMPFunctionValue::invokeWithEvaluatedArguments(const APMPValueList
                                                              APMPError* error) {
   // The body may drop the last outside reference to this function (by reassigning its name), so
   // the function and what it owns stay alive until the call ends.
+  auto self = shared_from_this();
+  std::vector<const APMPValueRef*> pointers;
+  pointers.reserve(arguments.size());
+  for (const auto& argument : arguments) pointers.push_back(&argument);
+  return callWithEvaluatedArguments(pointers.data(), pointers.size(), error);
+}
+
+APMPValueRef APMPFunctionValue::callWithEvaluatedArguments(const APMPValueRef* const* arguments,
+                                                           size_t count, APMPError* error) {
   // The statements are read in place: nothing changes them while the function is alive (only a
   // collection empties them, and none runs during evaluation).
-  auto self = shared_from_this();
-  APMPScopeRef callScope =
-      definingScope_ ? definingScope_->createChildScope() : APMPScope::create()->createChildScope();
-  for (size_t i = 0; i < parameters_.size(); ++i) {
-    callScope->addValue(i < arguments.size() ? arguments[i] : APMPUndefined(), parameters_[i]);
-  }
-  APMPValueRef result = APMPEvaluator::executeStatements(statements_, callScope, error);
-  if (*error) return APMPUndefined();
-  if (auto control = APMPCast<APMPControlValue>(result); control && control->isReturn()) {
-    return control->data();
-  }
-  return result;
+  APMPScopeRef callScope = APMPScope::create(definingScope_ ? definingScope_ : APMPScope::create());
+  callScope->declareParameters(parameters_, arguments, count);
+  return APMPCommandRegistrar::sharedInstance().executeFunctionBody(statements_, callScope, error);
 }
 
 std::u16string APMPFunctionValue::stringValueOrError(APMPError*) const { return functionName_; }

@@ -6,7 +6,9 @@
 // Thread safety: none; used by the script's thread only.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "analytics/script/property_holder.h"
@@ -36,6 +38,12 @@ class APMPFunctionValue : public APMPRuntimeValue, public APMPPropertyHolder {
   // (undefined when missing, extra ones dropped). A return value yields its data; any other
   // result (break and continue included) is returned as it is.
   APMPValueRef invokeWithEvaluatedArguments(const APMPValueList& arguments, APMPError* error);
+  // The same for a caller that keeps a reference to this function for the whole call, with the
+  // arguments where they are (`count` pointers at `arguments`).
+  APMPValueRef callWithEvaluatedArguments(const APMPValueRef* const* arguments, size_t count,
+                                          APMPError* error);
+  // True for a plain script function, whose invokeWithArguments() is this class's own.
+  bool isScriptFunction() const { return typeid(*this) == typeid(APMPFunctionValue); }
 
   // Its name, NaN, true.
   std::u16string stringValueOrError(APMPError* error) const override;

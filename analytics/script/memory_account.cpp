@@ -9,12 +9,6 @@ thread_local std::shared_ptr<APMPMemoryAccount> active;
 
 }  // namespace
 
-void APMPMemoryAccount::charge(int64_t bytes) {
-  live_ += bytes;
-  if (live_ > peak_) peak_ = live_;
-  if (bytes > 0 && live_ > limit_) exhaust();
-}
-
 bool APMPMemoryAccount::reserve(int64_t bytes, APMPError* error) {
   if (bytes <= 0 || live_ + bytes <= limit_) return true;
   exhaust();

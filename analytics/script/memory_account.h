@@ -44,7 +44,11 @@ class APMPMemoryAccount {
   bool overrun() const { return overrun_; }
 
   // Adds (or, negative, removes) bytes.
-  void charge(int64_t bytes);
+  void charge(int64_t bytes) {
+    live_ += bytes;
+    if (live_ > peak_) peak_ = live_;
+    if (bytes > 0 && live_ > limit_) exhaust();
+  }
   // True when `bytes` more fit under the limit; otherwise false with code 18, and the
   // instruction count is at the limit.
   [[nodiscard]] bool reserve(int64_t bytes, APMPError* error);

@@ -17,23 +17,49 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
     APMPValueRef& slot = entries_[static_cast<size_t>(position)].second;
     APMPValueRef old = std::move(slot);
     slot = std::move(value);
-    APMPReleaseLater(std::move(old));
+    APMPReleaseValue(std::move(old));
     return;
   }
   entries_.emplace_back(name, std::move(value));
   if (entries_.size() == kIndexedFrom) {
     reindex();
   } else if (entries_.size() > kIndexedFrom) {
-    index_.emplace(name, entries_.size() - 1);
+    index_->emplace(name, entries_.size() - 1);
   }
   bytes_ += EntryBytes(name);
+  account();
+}
+
+void APMPPropertyMap::setValues(const std::vector<std::u16string>& names,
+                                const APMPValueRef* const* values, size_t count) {
+  auto valueAt = [&](size_t i) -> const APMPValueRef& {
+    return i < count && *values[i] ? *values[i] : APMPUndefined();
+  };
+  // A fresh writable map (a call's scope) takes distinct names in one pass, as setValue() would.
+  bool fresh =
+      entries_.empty() && !immutable_ && !immutableProperties_ && names.size() < kIndexedFrom;
+  for (size_t i = 1; fresh && i < names.size(); ++i) {
+    for (size_t j = 0; j < i && fresh; ++j) fresh = names[i] != names[j];
+  }
+  if (!fresh) {
+    for (size_t i = 0; i < names.size(); ++i) setValue(valueAt(i), names[i]);
+    return;
+  }
+  entries_.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    entries_.emplace_back(names[i], valueAt(i));
+    bytes_ += EntryBytes(names[i]);
+  }
   account();
 }
 
 void APMPPropertyMap::setImmutableValue(APMPValueRef value, const std::u16string& name) {
   if (!writable(name)) return;
   setValue(std::move(value), name);
-  immutableProperties_.insert(name);
+  if (!immutableProperties_) {
+    immutableProperties_ = std::make_unique<std::unordered_set<std::u16string>>();
+  }
+  immutableProperties_->insert(name);
 }
 
 void APMPPropertyMap::removeValueForName(const std::u16string& name) {
@@ -45,10 +71,10 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
   if (entries_.size() + 1 >= kIndexedFrom) {
     if (entries_.size() < kIndexedFrom) {
-      index_.clear();
+      index_.reset();
     } else {
-      index_.erase(name);
-      for (size_t i = position; i < entries_.size(); ++i) index_[entries_[i].first] = i;
+      index_->erase(name);
+      for (size_t i = position; i < entries_.size(); ++i) (*index_)[entries_[i].first] = i;
     }
   }
   bytes_ -= EntryBytes(name);
@@ -64,19 +90,20 @@ std::vector<std::u16string> APMPPropertyMap::allNames() const {
 }
 
 void APMPPropertyMap::reindex() {
-  index_.clear();
+  index_.reset();
   if (entries_.size() < kIndexedFrom) return;
-  index_.reserve(entries_.size());
-  for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  index_ = std::make_unique<std::unordered_map<std::u16string, size_t>>();
+  index_->reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) index_->emplace(entries_[i].first, i);
 }
 
 void APMPPropertyMap::clear() {
-  if (entries_.empty() && immutableProperties_.empty()) return;  // Nothing held, nothing charged.
-  auto entries = std::move(entries_);
+  if (entries_.empty() && !immutableProperties_) return;  // Nothing held, nothing charged.
+  Entries entries = std::move(entries_);
   entries_.clear();
-  index_.clear();
-  immutableProperties_.clear();
+  index_.reset();
+  immutableProperties_.reset();
   bytes_ = 0;
   account();
-  for (auto& entry : entries) APMPReleaseLater(std::move(entry.second));
+  for (auto& entry : entries) APMPReleaseValue(std::move(entry.second));
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,11 +16,16 @@
 #include <vector>
 
 #include "analytics/script/memory_account.h"
+#include "analytics/script/pool_allocator.h"
 #include "analytics/script/runtime_limits.h"
 #include "analytics/script/runtime_value.h"
 
 class APMPPropertyMap {
  public:
+  // A scope's first entries come and go with every call, so they come from the thread's pool.
+  using Entry = std::pair<std::u16string, APMPValueRef>;
+  using Entries = std::vector<Entry, APMPPoolAllocator<Entry>>;
+
   APMPPropertyMap() = default;
   ~APMPPropertyMap();
   APMPPropertyMap(const APMPPropertyMap&) = delete;
@@ -42,21 +48,23 @@ class APMPPropertyMap {
   void makeImmutable() { immutable_ = true; }
   bool isImmutable() const { return immutable_; }
   bool isImmutableName(const std::u16string& name) const {
-    return immutableProperties_.count(name) != 0;
+    return immutableProperties_ && immutableProperties_->count(name) != 0;
   }
   // The names, in first-write order.
   std::vector<std::u16string> allNames() const;
   size_t count() const { return entries_.size(); }
   // The values, in the order of allNames().
-  const std::vector<std::pair<std::u16string, APMPValueRef>>& entries() const { return entries_; }
+  const Entries& entries() const { return entries_; }
 
+  // setValue() of each of `names`, the i-th with the i-th of the `count` values or undefined
+  // beyond them (a call's parameters).
+  void setValues(const std::vector<std::u16string>& names, const APMPValueRef* const* values,
+                 size_t count);
   // Drops every entry (and the immutable names); used by the collector's sweep.
   void clear();
 
  private:
-  bool writable(const std::u16string& name) const {
-    return !immutable_ && immutableProperties_.count(name) == 0;
-  }
+  bool writable(const std::u16string& name) const { return !immutable_ && !isImmutableName(name); }
 
   // Charges the entries to the memory account; a map of a few entries (a call's parameters, a
   // small object) is covered by its holder's own charge.
@@ -78,15 +86,16 @@ class APMPPropertyMap {
       }
       return -1;
     }
-    auto it = index_.find(name);
-    return it == index_.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+    auto it = index_->find(name);
+    return it == index_->end() ? -1 : static_cast<ptrdiff_t>(it->second);
   }
   // Rebuilds the index from entries_ (or drops it when the map is small again).
   void reindex();
 
-  std::vector<std::pair<std::u16string, APMPValueRef>> entries_;
-  std::unordered_map<std::u16string, size_t> index_;  // Only from kIndexedFrom entries on.
-  std::unordered_set<std::u16string> immutableProperties_;
+  Entries entries_;
+  // Made only when needed, so that a small map (a call's scope) is cheap to make and drop.
+  std::unique_ptr<std::unordered_map<std::u16string, size_t>> index_;  // From kIndexedFrom on.
+  std::unique_ptr<std::unordered_set<std::u16string>> immutableProperties_;
   bool immutable_ = false;
   int64_t bytes_ = 0;  // What the entries hold, names included.
   APMPMemoryTicket ticket_;

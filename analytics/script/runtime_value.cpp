@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "analytics/script/object_manager.h"
+#include "analytics/script/pool_allocator.h"
 #include "analytics/script/release_queue.h"
 #include "analytics/script/runtime_limits.h"
 #include "analytics/script/string_command_evaluator.h"
@@ -306,7 +307,8 @@ const APMPValueRef& APMPControlValue::continueValue() {
 }
 
 std::shared_ptr<APMPControlValue> APMPControlValue::returnValueWithData(APMPValueRef data) {
-  return std::make_shared<APMPControlValue>(Type::kReturn, std::move(data));
+  return std::allocate_shared<APMPControlValue>(APMPPoolAllocator<APMPControlValue>(),
+                                                Type::kReturn, std::move(data));
 }
 
 std::u16string_view APMPControlValue::typeName() const {

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "analytics/script/memory_account.h"
+#include "analytics/script/pool_allocator.h"
+#include "analytics/script/release_queue.h"
 #include "analytics/script/runtime_error.h"
 #include "analytics/script/runtime_limits.h"
 
@@ -224,7 +226,7 @@ class APMPNumberValue final : public APMPRuntimeValue {
       const auto index = static_cast<size_t>(value);
       if (static_cast<double>(index) == value) return SharedNumbers()[index];
     }
-    return std::make_shared<APMPNumberValue>(value);
+    return std::allocate_shared<APMPNumberValue>(APMPPoolAllocator<APMPNumberValue>(), value);
   }
   explicit APMPNumberValue(double value) : APMPRuntimeValue(kKind), value_(value) {}
   double value() const { return value_; }
@@ -335,6 +337,25 @@ class APMPControlValue final : public APMPRuntimeValue {
   const Type type_;
   const APMPValueRef data_;
 };
+
+// Drops a reference to a value. A value that can own other script objects is dropped through the
+// release queue (release_queue.h), so that freeing a long chain cannot recurse; a plain value is
+// dropped at once.
+inline void APMPReleaseValue(APMPValueRef&& value) {
+  if (!value) return;
+  switch (value->kind()) {
+    case APMPRuntimeValue::Kind::kHole:
+    case APMPRuntimeValue::Kind::kUndefined:
+    case APMPRuntimeValue::Kind::kNull:
+    case APMPRuntimeValue::Kind::kBoolean:
+    case APMPRuntimeValue::Kind::kNumber:
+    case APMPRuntimeValue::Kind::kString:
+      value.reset();
+      return;
+    default:
+      APMPReleaseLater(std::move(value));
+  }
+}
 
 // Number to text: "NaN", "Infinity", "-Infinity", "0" for either zero; otherwise the en_US
 // number formatter: scientific with the shortest digits that read back ("1e+21", "1e-7") when

@@ -1,11 +1,14 @@
 #include "analytics/script/scope.h"
 
 #include "analytics/script/object_manager.h"
+#include "analytics/script/pool_allocator.h"
 #include "analytics/script/release_queue.h"
 
 APMPScopeRef APMPScope::create(APMPScopeRef parentScope) {
-  // One allocation for the scope and its reference count.
-  return std::make_shared<APMPScope>(Token(), std::move(parentScope));
+  // One allocation for the scope and its reference count, from the thread's pool (a call makes
+  // and drops one).
+  return std::allocate_shared<APMPScope>(APMPPoolAllocator<APMPScope>(), Token(),
+                                         std::move(parentScope));
 }
 
 APMPScopeRef APMPScope::createChildScope() { return create(shared_from_this()); }
@@ -23,15 +26,19 @@ bool APMPScope::hasName(const std::u16string& name) const {
 }
 
 APMPValueRef APMPScope::valueForName(const std::u16string& name) const {
-  for (const APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (const APMPValueRef* value = scope->contents_.lookup(name)) return *value;
-  }
-  return APMPUndefined();
+  const APMPValueRef* value = find(name);
+  return value ? *value : APMPUndefined();
 }
 
 void APMPScope::addValue(APMPValueRef value, const std::u16string& name) {
   if (contents_.isImmutable()) return;
   contents_.setValue(std::move(value), name);
+}
+
+void APMPScope::declareParameters(const std::vector<std::u16string>& names,
+                                  const APMPValueRef* const* values, size_t count) {
+  if (contents_.isImmutable()) return;
+  contents_.setValues(names, values, count);
 }
 
 void APMPScope::addImmutableValue(APMPValueRef value, const std::u16string& name) {
@@ -53,6 +60,16 @@ void APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
   contents_.setValue(std::move(value), name);
 }
 
+bool APMPScope::assignIfDeclared(APMPValueRef value, const std::u16string& name) {
+  for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
+    if (scope->contents_.hasName(name)) {
+      if (!contents_.isImmutable()) scope->contents_.setValue(std::move(value), name);
+      return true;
+    }
+  }
+  return false;
+}
+
 std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
   for (const APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
     if (!scope->objectManager_.expired()) return scope->objectManager_.lock();
@@ -60,8 +77,7 @@ std::shared_ptr<APMPObjectManager> APMPScope::objectManager() const {
   return nullptr;
 }
 
-APMPScope* APMPScope::instructionCounterScope() {
-  if (counterScope_) return counterScope_;
+APMPScope* APMPScope::findInstructionCounterScope() {
   for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
     // An ancestor stays alive as long as this scope (the parent chain holds it), so it is kept.
     if (scope->hasInstructionCounter_) return counterScope_ = scope;

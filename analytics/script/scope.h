@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analytics/script/property_map.h"
 #include "analytics/script/runtime_value.h"
@@ -32,14 +33,28 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   bool hasName(const std::u16string& name) const;
   // The value from the nearest scope that holds the name, or undefined.
   APMPValueRef valueForName(const std::u16string& name) const;
+  // The value from the nearest scope that holds the name, in place, or null.
+  const APMPValueRef* find(const std::u16string& name) const {
+    for (const APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
+      if (const APMPValueRef* value = scope->contents_.lookup(name)) return value;
+    }
+    return nullptr;
+  }
   // Declares or overwrites the name in this scope only (a name immutable here keeps its value).
   // Nothing happens when this scope is immutable.
   void addValue(APMPValueRef value, const std::u16string& name);
+  // Declares each of `names` here, the i-th with the i-th of the `count` values or undefined
+  // beyond them (a call's parameters).
+  void declareParameters(const std::vector<std::u16string>& names,
+                         const APMPValueRef* const* values, size_t count);
   // Like addValue(), then the name is immutable here.
   void addImmutableValue(APMPValueRef value, const std::u16string& name);
   // Nothing when this scope is immutable. Otherwise writes here when this scope holds the name,
   // else in the nearest parent that holds it (by the same rule), else declares it here.
   void setValue(APMPValueRef value, const std::u16string& name);
+  // hasName() then setValue() in one walk: false, with nothing written, when no scope of the
+  // chain holds the name.
+  bool assignIfDeclared(APMPValueRef value, const std::u16string& name);
   void makeImmutable() { contents_.makeImmutable(); }
   // Drops every variable of this scope, immutable ones included.
   void removeAllValues() { contents_.clear(); }
@@ -60,7 +75,9 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   // count. enableInstructionCounter() gives this scope one (starting at 0);
   // instructionCounterScope() is the nearest scope of the chain that has one, or null.
   void enableInstructionCounter() { hasInstructionCounter_ = true; }
-  APMPScope* instructionCounterScope();
+  APMPScope* instructionCounterScope() {
+    return counterScope_ ? counterScope_ : findInstructionCounterScope();
+  }
   int32_t instructionCount() const { return instructionCount_; }
   void setInstructionCount(int32_t count) { instructionCount_ = count; }
 
@@ -72,10 +89,18 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
 
  public:
   // For create() only (the token is private).
-  APMPScope(Token, APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {}
+  APMPScope(Token, APMPScopeRef parentScope) : parentScope_(std::move(parentScope)) {
+    // A child counts where its parent does (a call's scope counts from its first evaluation).
+    if (parentScope_) {
+      counterScope_ =
+          parentScope_->hasInstructionCounter_ ? parentScope_.get() : parentScope_->counterScope_;
+    }
+  }
 
  private:
   friend class APMPMarker;
+
+  APMPScope* findInstructionCounterScope();
 
   APMPScopeRef parentScope_;
   APMPPropertyMap contents_;

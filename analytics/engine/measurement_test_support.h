@@ -265,9 +265,14 @@ class EngineHarness {
         std::make_shared<ZIVScheduler>("test.measurement.worker", monitor_.get(), clock_);
     auto alarm = std::make_shared<ZIVAlarm>(scheduler->workerQueue(), ZIVMeasurementTimerName,
                                             monitor_.get(), clock_);
-    engine = ZIVMeasurement::initWithDatabaseName(ZIVMeasurementDatabaseName, config_, nullptr,
-                                                  scheduler, alarm, appID, enabled, deactivated,
-                                                  safelist, nullptr, std::move(environment));
+    auto made = ZIVMeasurement::initWithDatabaseName(ZIVMeasurementDatabaseName, config_, nullptr,
+                                                     scheduler, alarm, appID, enabled, deactivated,
+                                                     safelist, nullptr, std::move(environment));
+    {
+      // The engine's worker may already ask for it (through sharedEngine()).
+      std::lock_guard<std::mutex> lock(engineMu_);
+      engine = made;
+    }
     Drain();
     return engine;
   }
@@ -338,7 +343,12 @@ class EngineHarness {
   void Close() {
     if (!engine) return;
     Drain();
-    engine.reset();
+    std::shared_ptr<ZIVMeasurement> closing;
+    {
+      std::lock_guard<std::mutex> lock(engineMu_);
+      closing.swap(engine);
+    }
+    closing.reset();
     identity_.reset();
     sessions->reporter.reset();
     // Off the main thread the pending values are written at once, as a process's last flush
@@ -374,9 +384,16 @@ class EngineHarness {
   std::shared_ptr<FakeAttribution> attribution = std::make_shared<FakeAttribution>();
   // When set, makes the engine's own components (then `attribution` is not used).
   ZIVMeasurementComponentMaker componentMaker;
+  // The engine as the test's thread sees it; it alone changes it (in Open() and Close()).
   std::shared_ptr<ZIVMeasurement> engine;
+  // The engine, for code that runs on another thread (the engine's worker, a queue).
+  std::shared_ptr<ZIVMeasurement> sharedEngine() const {
+    std::lock_guard<std::mutex> lock(engineMu_);
+    return engine;
+  }
 
  private:
+  mutable std::mutex engineMu_;  // Guards writes of `engine` and reads off the test's thread.
   fnd::ScopedTestHome home_;
   std::shared_ptr<dispatch::ManualClock> clock_ = std::make_shared<dispatch::ManualClock>();
   ZIVTestMonitor monitor_{clock_};

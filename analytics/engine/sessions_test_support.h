@@ -54,7 +54,7 @@ class SessionsRig {
       analytics->logInternalEventWithOrigin(origin, name, parameters);
     };
     auto settings = [this] {
-      std::shared_ptr<ZIVMeasurement> engine = h.engine;
+      std::shared_ptr<ZIVMeasurement> engine = h.sharedEngine();
       return engine ? engine->settingsOrDefaults() : ZIVRemoteConfig::defaultInstance();
     };
     auto uptime = [this] { return uptimeOverride ? *uptimeOverride : h.clock().uptime(); };
@@ -120,7 +120,7 @@ class SessionsRig {
 
   // The engine's session reporter (null before the engine has started its components).
   std::shared_ptr<ZIVSessionReporter> sessionReporter() {
-    std::shared_ptr<ZIVMeasurement> engine = h.engine;
+    std::shared_ptr<ZIVMeasurement> engine = h.sharedEngine();
     if (!engine || !engine->didInitializeComponents()) return nullptr;
     return std::dynamic_pointer_cast<ZIVSessionReporter>(engine->sessionReporter());
   }

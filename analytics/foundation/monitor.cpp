@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <utility>
 
@@ -174,10 +175,11 @@ ZIVMonitor::ZIVMonitor(int64_t logLevel, std::shared_ptr<APMASLLogger> logger,
       environment_(Complete(std::move(environment))),
       applicationDefaults_(*environment_.applicationDefaults),
       monitorDefaults_(std::make_unique<ZIVUserDefaults>(environment_.monitorSuiteName)),
-      queue_(dispatch::Queue::create(kQueueLabel, dispatch::Qos::kUtility)),
+      queue_(dispatch::Queue::create(kQueueLabel, dispatch::Qos::kUtility, environment_.clock)),
       logLevel_(logLevel),
       logTag_(kDefaultLogTag),
-      sampledData_(environment_.randomBelow) {
+      sampledData_(environment_.randomBelow),
+      lastSampleWrite_(-std::numeric_limits<double>::infinity()) {
   // Decided before the monitor is handed out, so that a switch made right after creation already
   // knows whether debug mode is allowed.
   debugModeAllowed_.store(!environment_.isStoreBuild());
@@ -359,7 +361,29 @@ void ZIVMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::str
 }
 
 void ZIVMonitor::persistSampleOnQueue() {
-  sampledData_.persistToUserDefaults(*monitorDefaults_, ZIVUserDefaultsHealthMonitorKey);
+  sampledData_.storeInUserDefaults(*monitorDefaults_, ZIVUserDefaultsHealthMonitorKey);
+  const double now = environment_.clock->uptime();
+  const double due = lastSampleWrite_ + kZIVMonitorHealthWriteInterval;
+  if (now >= due) {
+    writeSampleOnQueue();
+    return;
+  }
+  if (sampleWritePending_) return;
+  sampleWritePending_ = true;
+  std::weak_ptr<ZIVMonitor> weak = weak_from_this();
+  queue_->after(due - now, [weak] {
+    if (auto self = weak.lock()) self->writePendingSampleOnQueue();
+  });
+}
+
+void ZIVMonitor::writeSampleOnQueue() {
+  monitorDefaults_->synchronize();
+  sampleWritePending_ = false;
+  lastSampleWrite_ = environment_.clock->uptime();
+}
+
+void ZIVMonitor::writePendingSampleOnQueue() {
+  if (sampleWritePending_) writeSampleOnQueue();
 }
 
 std::optional<std::string> ZIVMonitor::monitoringDataForDispatchWithSamplePeriod(
@@ -368,7 +392,11 @@ std::optional<std::string> ZIVMonitor::monitoringDataForDispatchWithSamplePeriod
   queue_->sync([&] {
     result = sampledData_.dataForDispatch(samplePeriod, lastSampledTimestamp,
                                           environment_.clock->wallTime());
-    if (result) persistSampleOnQueue();
+    if (result) {
+      // A dispatch is rare and drops the entry: written at once.
+      sampledData_.storeInUserDefaults(*monitorDefaults_, ZIVUserDefaultsHealthMonitorKey);
+      writeSampleOnQueue();
+    }
   });
   return result;
 }
@@ -383,7 +411,7 @@ void ZIVMonitor::clearMonitoringData() {
 }
 
 void ZIVMonitor::flush() {
-  queue_->sync([] {});
+  queue_->sync([this] { writePendingSampleOnQueue(); });
 }
 
 std::string ZIVMonitor::logLevelDescriptionFromLogLevel(int64_t level) {

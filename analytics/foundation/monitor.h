@@ -19,7 +19,10 @@
 // when its level is not silent and the console logger's level lets its console level through;
 // level 8 also needs verbose logging. A monitorable entry is counted in the health record
 // (monitoring_sampled_data.h), which is persisted in the monitor's own preference suite and
-// dispatched with uploads as one URL parameter.
+// dispatched with uploads as one URL parameter. The record reaches the suite's file at once for
+// the first entry, then at most once per kZIVMonitorHealthWriteInterval: a burst of warnings
+// costs one file write, not one per line. A write put off that way is done by flush() and
+// therefore at process exit; the store's readers see every update at once.
 //
 // Debug and verbose logging are switched by setDebugModeEnabled() / setVerboseLoggingEnabled(),
 // persisted in the application's preferences, and read with the launch arguments once at
@@ -66,6 +69,9 @@ inline constexpr int64_t ZIVMonitorMigrationStateComplete = 2;
 
 // The monitor's preference suite.
 inline constexpr const char* kZIVMonitorSuiteName = "com.rivado.measurement.monitor";
+
+// Seconds of the monitor's clock (boot time) between two writes of the health record's file.
+inline constexpr double kZIVMonitorHealthWriteInterval = 1.0;
 
 // One call of logWithLevel(), as seen by a log listener.
 struct ZIVLogEntry {
@@ -156,7 +162,8 @@ class ZIVMonitor : public std::enable_shared_from_this<ZIVMonitor> {
   // Removes the debug-mode flag and the health record everywhere. Waits for the monitor queue.
   void clearMonitoringData();
 
-  // Waits until every console write and health update queued so far has run.
+  // Waits until every console write and health update queued so far has run, and writes a
+  // health record whose file write was put off.
   void flush();
 
   // Calls `listener` for every logWithLevel() call, on the caller's thread, before any filtering;
@@ -193,7 +200,13 @@ class ZIVMonitor : public std::enable_shared_from_this<ZIVMonitor> {
   void startOnQueue();
   void migrateOnQueue();
   void processLaunchArgumentsOnQueue();
+  // Stores the sample in the suite and writes the suite's file now, or once the write interval
+  // since the last write has passed.
   void persistSampleOnQueue();
+  // Writes the suite's file now.
+  void writeSampleOnQueue();
+  // Writes the suite's file if a write was put off.
+  void writePendingSampleOnQueue();
   void setConsoleLevel(int level);
 
   // Constant after construction.
@@ -218,4 +231,6 @@ class ZIVMonitor : public std::enable_shared_from_this<ZIVMonitor> {
 
   // Owned by the monitor queue.
   ZIVMonitoringSampledData sampledData_;
+  bool sampleWritePending_ = false;
+  double lastSampleWrite_;  // Uptime of the last write of the suite's file.
 };

@@ -6,6 +6,8 @@
 
 #include "analytics/foundation/errors.h"
 #include "analytics/foundation/test_support.h"
+#include "platform/foundation/preferences.h"
+#include "platform/foundation/property_list.h"
 
 namespace {
 
@@ -215,6 +217,49 @@ TEST_F(MonitorTest, ADrawOfZeroReplacesTheSampleAndAnEmptyContextIsLeftOut) {
   clock_->advance(11);
   EXPECT_EQ(monitor->monitoringDataForDispatchWithSamplePeriod(10, 0), "2:1W_123:second");
   EXPECT_EQ(Codes(monitor.lines()), std::vector<int64_t>{10}) << "level 5 is silent";
+}
+
+// The population stored in the monitor suite's file on disk (not the store's cache), or -1.
+int64_t PopulationInSuiteFile() {
+  auto root = fnd::PropertyList::ReadFile(fnd::PreferencesFilePath("test.monitor"));
+  if (!root || !root->isDictionary()) return -1;
+  const fnd::Value* entry = root->dictionary()->find(ZIVUserDefaultsHealthMonitorKey);
+  if (!entry || !entry->isArray() || entry->array()->size() != 4) return -1;
+  return (*entry->array())[1].asInt();
+}
+
+TEST_F(MonitorTest, HealthRecordFileIsWrittenAtOnceThenOncePerIntervalAndAtFlush) {
+  ZIVTestMonitor monitor(clock_);
+  ZIVUserDefaults suite("test.monitor");
+  // A dispatch of a young record waits for the monitor queue and writes nothing.
+  auto drain = [&] {
+    EXPECT_EQ(monitor->monitoringDataForDispatchWithSamplePeriod(1e9, 0), std::nullopt);
+  };
+  monitor->logWithLevel(1, 10, "first");
+  drain();
+  EXPECT_EQ(PopulationInSuiteFile(), 1) << "the first entry is written at once";
+
+  for (int i = 0; i < 50; ++i) monitor->logWithLevel(4, 11, "burst");
+  drain();
+  EXPECT_EQ(PopulationInSuiteFile(), 1) << "a burst within the interval is not written per line";
+  EXPECT_EQ(suite.arrayForKey(ZIVUserDefaultsHealthMonitorKey)->at(1).asInt(), 51)
+      << "readers of the suite see every update";
+
+  clock_->advance(kZIVMonitorHealthWriteInterval);
+  drain();
+  EXPECT_EQ(PopulationInSuiteFile(), 51) << "the put-off write is done when the interval ends";
+
+  for (int i = 0; i < 9; ++i) monitor->logWithLevel(2, 12, "later");
+  drain();
+  EXPECT_EQ(PopulationInSuiteFile(), 51);
+  monitor->flush();
+  EXPECT_EQ(PopulationInSuiteFile(), 60) << "flush, run at exit, writes what was put off";
+
+  // After a quiet interval the next line is written at once again.
+  clock_->advance(kZIVMonitorHealthWriteInterval);
+  monitor->logWithLevel(1, 13, "quiet");
+  drain();
+  EXPECT_EQ(PopulationInSuiteFile(), 61);
 }
 
 TEST_F(MonitorTest, HealthRecordSurvivesANewMonitorAndBadEntriesLoadAsNone) {

@@ -43,11 +43,10 @@ std::optional<fnd::Array> ZIVMonitoringSampledData::entry() const {
                     fnd::Value(fnd::Date{timestamp_})};
 }
 
-void ZIVMonitoringSampledData::persistToUserDefaults(ZIVUserDefaults& defaults,
-                                                     const std::string& key) const {
+void ZIVMonitoringSampledData::storeInUserDefaults(ZIVUserDefaults& defaults,
+                                                   const std::string& key) const {
   std::optional<fnd::Array> stored = entry();
   defaults.setObject(stored ? fnd::Value(*stored) : fnd::Value(), key);
-  defaults.synchronize();
 }
 
 void ZIVMonitoringSampledData::insertOrUpdate(const std::string& key, const std::string& context,

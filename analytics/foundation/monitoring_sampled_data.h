@@ -30,8 +30,9 @@ class ZIVMonitoringSampledData {
   // Replaces the record with the entry stored under `key`; anything that is not a valid entry
   // loads as no entry.
   void loadFromUserDefaults(const ZIVUserDefaults& defaults, const std::string& key);
-  // Stores the entry (or removes the key when there is none) and synchronises the store.
-  void persistToUserDefaults(ZIVUserDefaults& defaults, const std::string& key) const;
+  // Stores the entry (or removes the key when there is none); readers of the store see it at
+  // once, its file at the caller's next synchronise.
+  void storeInUserDefaults(ZIVUserDefaults& defaults, const std::string& key) const;
 
   // Counts one more event. With an entry, the population grows by one and, with probability
   // 1 / population, key and context replace the sample; the timestamp stays. Without one, a new

@@ -471,10 +471,13 @@ TEST(MeasurementEventTest, DebugModeMarksEventsDebugAndRealTime) {
   h.log().clear();
   h.Log("loud");
   h.monitor().get()->setDebugModeEnabled(false);
-  const ZIVEvent& quiet = *Named(h, "quiet")[0]->rawEvent();
+  // The rows are kept while their events are read.
+  const auto quietRows = Named(h, "quiet");
+  const ZIVEvent& quiet = *quietRows[0]->rawEvent();
   EXPECT_FALSE(quiet.isDebug());
   EXPECT_FALSE(quiet.isRealtime());
-  const ZIVEvent& loud = *Named(h, "loud")[0]->rawEvent();
+  const auto loudRows = Named(h, "loud");
+  const ZIVEvent& loud = *loudRows[0]->rawEvent();
   EXPECT_TRUE(loud.isDebug());
   EXPECT_TRUE(loud.isRealtime());
   EXPECT_EQ(IntParameter(loud, "_dbg"), 1);

@@ -31,6 +31,7 @@
 #include "analytics/foundation/user_defaults.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
+#include "bench/bench_main.h"
 #include "platform/foundation/file_system.h"
 #include "platform/foundation/test_home.h"
 
@@ -223,10 +224,7 @@ BENCHMARK(BM_SqliteInsertSameRow)->Unit(benchmark::kMillisecond)->UseRealTime()-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::RunBenchmarks(&argc, argv)) return 1;
   if (gEngineRate > 0 && gSqliteRate > 0) {
     std::printf("engine: %.0f events/s, plain SQLite: %.0f rows/s, ratio %.2f (goal >= 0.5)\n",
                 gEngineRate, gSqliteRate, gEngineRate / gSqliteRate);

@@ -60,3 +60,14 @@ function(quellmark_analytics_folder name)
     quellmark_test(analytics_${name}_test SOURCES ${tests} LIBS analytics)
   endif()
 endfunction()
+
+# quellmark_programs_in_own_home()
+# Every program of the calling folder (a benchmark, a fuzz target) runs in a temporary home of its
+# own (platform/foundation/process_home.cpp). Called once its programs exist.
+function(quellmark_programs_in_own_home)
+  get_property(programs DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(program ${programs})
+    target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/platform/foundation/process_home.cpp)
+    target_link_libraries(${program} PRIVATE platform_foundation)
+  endforeach()
+endfunction()

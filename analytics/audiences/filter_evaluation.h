@@ -52,8 +52,7 @@ std::optional<bool> ZIVGetPropertyFilterEvaluationResult(bool previouslyTrue,
                                                          const ZIVUserAttribute& userProperty);
 
 // A filter that was true is evaluated again only when it is dynamic, sequence or session-scoped.
-template <typename StoredFilter>
-bool ZIVShouldEvaluateFilter(bool previouslyTrue, const StoredFilter& filter) {
+inline bool ZIVShouldEvaluateFilter(bool previouslyTrue, const ZIVStoredFilter& filter) {
   return !previouslyTrue || filter.isDynamic() || filter.isSequence() || filter.isSessionScoped();
 }
 

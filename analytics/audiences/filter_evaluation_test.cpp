@@ -144,7 +144,7 @@ TEST_F(FilterEvaluationTest, StoredFilterRules) {
 
   EXPECT_FALSE(ZIVShouldEvaluateFilter(true, ZIVEventFilter{}));
   EXPECT_TRUE(ZIVShouldEvaluateFilter(false, ZIVEventFilter{}));
-  EXPECT_TRUE(ZIVShouldEvaluateFilter(true, ZIVEventFilter{.sequence = true}));
+  EXPECT_TRUE(ZIVShouldEvaluateFilter(true, ZIVEventFilter{{.sequence = true}, "purchase"}));
 
   stored.data = fnd::Data{0xff, 0xff};
   EXPECT_EQ(ZIVGetPropertyFilterEvaluationResult(false, stored, *high), std::nullopt);

@@ -85,6 +85,16 @@ void ZIVConsoleLog::write(ZIVConsoleLine line) {
                line.category.c_str(), line.code.c_str(), text.c_str());
 }
 
+void ZIVStoreLogWarning(int64_t messageCode, const std::string& message) {
+  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelWarning, kZIVStoreConsoleCategory,
+                                      messageCode, message);
+}
+
+void ZIVStoreLogError(int64_t messageCode, const std::string& message) {
+  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelError, kZIVStoreConsoleCategory, messageCode,
+                                      message);
+}
+
 ZIVScopedConsoleCapture::ZIVScopedConsoleCapture(std::shared_ptr<ZIVConsoleLog> console)
     : console_(std::move(console)) {
   console_->setSink([this](const ZIVConsoleLine& line) {

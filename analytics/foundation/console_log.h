@@ -78,6 +78,15 @@ class ZIVConsoleLog {
   Sink sink_;  // Guarded by mu_.
 };
 
+// The foundation stores that sit below the monitor (ZIVUserDefaults, ZIVPersistentDictionary)
+// write their lines straight to the shared console under this category, since the monitor itself
+// stands on them.
+inline constexpr const char* kZIVStoreConsoleCategory = "DuvUdiredururo";
+
+// A warning or an error line of those stores on the shared console.
+void ZIVStoreLogWarning(int64_t messageCode, const std::string& message);
+void ZIVStoreLogError(int64_t messageCode, const std::string& message);
+
 // Installs a sink on a console for its lifetime and collects every line; restores standard error
 // at the end. For tests.
 class ZIVScopedConsoleCapture {

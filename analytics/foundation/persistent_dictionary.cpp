@@ -10,17 +10,8 @@
 
 namespace {
 
-constexpr const char* kCategory = "DuvUdiredururo";
 constexpr const char* kQueueLabel = "ZIVPersistentDictionary";
 constexpr double kWriteDelay = 1.0;
-
-void LogWarning(int64_t code, const std::string& message) {
-  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelWarning, kCategory, code, message);
-}
-
-void LogError(int64_t code, const std::string& message) {
-  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelError, kCategory, code, message);
-}
 
 bool IsNumber(const fnd::Value& value) { return value.isNumber() || value.isBool(); }
 
@@ -29,7 +20,7 @@ bool IsNumber(const fnd::Value& value) { return value.isNumber() || value.isBool
 bool ZIVWriteDictionaryToURL(const fnd::Dictionary& dictionary, const std::string& path) {
   if (!fnd::PropertyList::WriteFile(fnd::Value(dictionary), path, fnd::PropertyListFormat::kXML,
                                     0600)) {
-    LogError(43000, "Cannot persist configs to disk");
+    ZIVStoreLogError(43000, "Cannot persist configs to disk");
     return false;
   }
   return true;
@@ -41,7 +32,7 @@ std::shared_ptr<ZIVPersistentDictionary> ZIVPersistentDictionary::create(
   std::string path = ZIVFilePathForPersistentDictionaryName(fileName);
   if (path.empty()) return nullptr;
   if (!fnd::CreateDirectories(fnd::DirectoryName(path))) {
-    LogError(43004, "Cannot create subdirectories for config plist files.");
+    ZIVStoreLogError(43004, "Cannot create subdirectories for config plist files.");
     return nullptr;
   }
   fnd::Dictionary contents;
@@ -51,8 +42,8 @@ std::shared_ptr<ZIVPersistentDictionary> ZIVPersistentDictionary::create(
     if (loaded && loaded->isDictionary()) {
       contents = *loaded->dictionary();
     } else {
-      LogWarning(43005,
-                 "Cannot read config plist file; starting with empty configs. Error " +
+      ZIVStoreLogWarning(
+          43005, "Cannot read config plist file; starting with empty configs. Error " +
                      (loaded ? std::string("root is not a dictionary") : error.description()));
     }
   }
@@ -82,7 +73,7 @@ bool ZIVPersistentDictionary::isAcceptedValue(const fnd::Value& value) {
 
 std::optional<fnd::Value> ZIVPersistentDictionary::objectForKey(const std::string& key) const {
   if (key.empty()) {
-    LogWarning(43001, "Cannot get object for invalid config key.");
+    ZIVStoreLogWarning(43001, "Cannot get object for invalid config key.");
     return std::nullopt;
   }
   std::lock_guard<std::mutex> lock(mu_);
@@ -93,14 +84,14 @@ std::optional<fnd::Value> ZIVPersistentDictionary::objectForKey(const std::strin
 
 bool ZIVPersistentDictionary::setObject(const fnd::Value& value, const std::string& key) {
   if (key.empty()) {
-    LogWarning(43002, "Cannot set object for invalid config key.");
+    ZIVStoreLogWarning(43002, "Cannot set object for invalid config key.");
     return false;
   }
   if (!value.isNull() && !isAcceptedValue(value)) {
-    LogWarning(43003,
-               "Cannot set invalid object to config. Must be a string, number, array, "
-               "dictionary, date, or data. Value " +
-                   value.description());
+    ZIVStoreLogWarning(43003,
+                       "Cannot set invalid object to config. Must be a string, number, array, "
+                       "dictionary, date, or data. Value " +
+                           value.description());
     return false;
   }
   std::lock_guard<std::mutex> lock(mu_);

@@ -10,16 +10,6 @@
 
 namespace {
 
-constexpr const char* kCategory = "DuvUdiredururo";
-
-void LogWarning(int64_t code, const std::string& message) {
-  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelWarning, kCategory, code, message);
-}
-
-void LogError(int64_t code, const std::string& message) {
-  ZIVConsoleLog::shared()->logMessage(kZIVConsoleLevelError, kCategory, code, message);
-}
-
 bool IsNumber(const fnd::Value& value) { return value.isNumber() || value.isBool(); }
 
 }  // namespace
@@ -47,7 +37,7 @@ bool ZIVUserDefaults::isAcceptedValue(const fnd::Value& value) {
 
 std::optional<fnd::Value> ZIVUserDefaults::objectForKey(const std::string& key) const {
   if (key.empty()) {
-    LogWarning(41001, "Cannot get object for invalid user default key.");
+    ZIVStoreLogWarning(41001, "Cannot get object for invalid user default key.");
     return std::nullopt;
   }
   return fnd::PreferencesCopyAppValue(key, applicationID_);
@@ -55,14 +45,15 @@ std::optional<fnd::Value> ZIVUserDefaults::objectForKey(const std::string& key) 
 
 void ZIVUserDefaults::setObject(const fnd::Value& value, const std::string& key) {
   if (key.empty()) {
-    LogWarning(41002, "Cannot set object for invalid user default key.");
+    ZIVStoreLogWarning(41002, "Cannot set object for invalid user default key.");
     return;
   }
   auto logInvalidValue = [&value] {
-    LogWarning(41003,
-               "Cannot set invalid object to user defaults. Must be a string or number or an "
-               "array. Value " +
-                   value.description());
+    ZIVStoreLogWarning(
+        41003,
+        "Cannot set invalid object to user defaults. Must be a string or number or an "
+        "array. Value " +
+            value.description());
   };
   if (value.isNull()) {
     fnd::PreferencesSetAppValue(key, std::nullopt, applicationID_);
@@ -82,7 +73,7 @@ void ZIVUserDefaults::clearAllData() {
 
 void ZIVUserDefaults::synchronize() {
   if (!fnd::PreferencesAppSynchronize(applicationID_)) {
-    LogError(41004, "Cannot synchronize user defaults to disk");
+    ZIVStoreLogError(41004, "Cannot synchronize user defaults to disk");
   }
   std::lock_guard<std::mutex> lock(mu_);
   if (isPreferenceFileExcluded_) return;
@@ -92,8 +83,8 @@ void ZIVUserDefaults::synchronize() {
   if (ZIVExcludeFilePathFromBackup(path, &error)) {
     isPreferenceFileExcluded_ = true;
   } else {
-    LogWarning(41000,
-               "Failed to exclude preferences file from backup. Error code " + error.description());
+    ZIVStoreLogWarning(
+        41000, "Failed to exclude preferences file from backup. Error code " + error.description());
   }
 }
 

@@ -36,12 +36,11 @@ class ZIVRawEventData {
   int64_t metadataFingerprint_;
 };
 
-// A stored audience event filter (table "event_filters", keyed by audience and filter id). `data`
-// is the encoded EventFilter message.
-struct ZIVEventFilter {
+// What a stored audience event filter and a stored property filter share: the audience and filter
+// ids, `data`, the encoded filter message, and the flags read from it.
+struct ZIVStoredFilter {
   int32_t audienceID = 0;
   int32_t filterID = 0;
-  std::string eventName;
   fnd::Data data;
   bool sessionScoped = false;
   bool dynamic = false;
@@ -50,23 +49,20 @@ struct ZIVEventFilter {
   bool isSessionScoped() const { return sessionScoped; }
   bool isDynamic() const { return dynamic; }
   bool isSequence() const { return sequence; }
+  bool operator==(const ZIVStoredFilter&) const = default;
+};
+
+// A stored audience event filter (table "event_filters", keyed by audience and filter id). `data`
+// is the encoded EventFilter message.
+struct ZIVEventFilter : ZIVStoredFilter {
+  std::string eventName;
   bool operator==(const ZIVEventFilter&) const = default;
 };
 
 // A stored audience property filter (table "property_filters"). `data` is the encoded
 // PropertyFilter message.
-struct ZIVPropertyFilter {
-  int32_t audienceID = 0;
-  int32_t filterID = 0;
+struct ZIVPropertyFilter : ZIVStoredFilter {
   std::string propertyName;
-  fnd::Data data;
-  bool sessionScoped = false;
-  bool dynamic = false;
-  bool sequence = false;
-
-  bool isSessionScoped() const { return sessionScoped; }
-  bool isDynamic() const { return dynamic; }
-  bool isSequence() const { return sequence; }
   bool operator==(const ZIVPropertyFilter&) const = default;
 };
 

@@ -736,10 +736,12 @@ TEST_F(DatabaseTest, FiltersKeepTheirFlagsAndResultsTheirBytes) {
   NANOSetInt32(message.get(), APMPBEventFilter::kFilterId, 4);
   NANOSetBool(message.get(), APMPBEventFilter::kTag6Flag, 1);
   NANOSetBool(message.get(), APMPBEventFilter::kTag8Flag, 1);
-  ZIVEventFilter filter{7, 4, "purchase", *message->protoBuffer(), true, true, false};
+  ZIVEventFilter filter{{7, 4, {}, true, true, false}, "purchase"};
+  filter.data = *message->protoBuffer();
   auto propertyMessage = APMPBPropertyFilter::initWithMessageInfo(nullptr);
   NANOSetBool(propertyMessage.get(), APMPBPropertyFilter::kTag5Flag, 1);
-  ZIVPropertyFilter property{8, 1, "level", *propertyMessage->protoBuffer(), false, false, true};
+  ZIVPropertyFilter property{{8, 1, {}, false, false, true}, "level"};
+  property.data = *propertyMessage->protoBuffer();
   ASSERT_TRUE(db_->updateEventFilters({filter}));
   ASSERT_TRUE(db_->updatePropertyFilters({property}));
   auto filters = db_->eventFiltersForEventName("purchase");

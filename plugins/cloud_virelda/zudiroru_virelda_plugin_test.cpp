@@ -238,10 +238,10 @@ TEST_F(VireldaPluginTest, SetOptionsChooseMergeMergeFieldsOrPlain) {
        PigeonDocumentOption::makeWithMerge(true, std::nullopt),
        {{"a", 9}, {"b", 2}, {"c", 3}}},
       {"merge false with fields uses the fields",
-       PigeonDocumentOption::makeWithMerge(false, Array{Array{"a"}}),
+       PigeonDocumentOption::makeWithMerge(false, Array{Value(Array{"a"})}),
        {{"a", 9}, {"b", 2}, {"c", 3}}},
       {"merge fields write only the listed ones",
-       PigeonDocumentOption::makeWithMerge(std::nullopt, Array{Array{"b"}}),
+       PigeonDocumentOption::makeWithMerge(std::nullopt, Array{Value(Array{"b"})}),
        {{"a", 1}, {"b", 2}, {"c", 3}}},
   };
   for (const auto& c : cases) {
@@ -273,12 +273,12 @@ TEST_F(VireldaPluginTest, QueriesApplyWhereOrderLimitsAndCursors) {
       {"everything", Params(), {"c/d1", "c/d2", "c/d3", "c/d4"}},
       {"where",
        Params([&](auto& p) {
-         p.where = Array{Array{n, ">", 2}};
+         p.where = Array{Value(Array{n, ">", 2})};
        }),
        {"c/d3", "c/d4"}},
       {"unknown where operator is skipped",
        Params([&](auto& p) {
-         p.where = Array{Array{n, "IN", Array{1}}, Array{n, "<", 3}};
+         p.where = Array{Array{n, "IN", Array{Value(1)}}, Array{n, "<", 3}};
        }),
        {"c/d1", "c/d2"}},
       {"filter tree",
@@ -292,19 +292,19 @@ TEST_F(VireldaPluginTest, QueriesApplyWhereOrderLimitsAndCursors) {
        {"c/d1", "c/d2", "c/d4"}},
       {"order, limit and limit to last (the last one wins in the SDK)",
        Params([&](auto& p) {
-         p.orderBy = Array{Array{n, true}};
+         p.orderBy = Array{Value(Array{n, true})};
          p.limit = 3;
          p.limitToLast = 2;
        }),
        {"c/d2", "c/d1"}},
       {"cursors need an ordering",
-       Params([&](auto& p) { p.startAt = Array{3}; }),
+       Params([&](auto& p) { p.startAt = Array{Value(3)}; }),
        {"c/d1", "c/d2", "c/d3", "c/d4"}},
       {"cursors with an ordering",
        Params([&](auto& p) {
-         p.orderBy = Array{Array{n, false}};
-         p.startAfter = Array{1};
-         p.endAt = Array{3};
+         p.orderBy = Array{Value(Array{n, false})};
+         p.startAfter = Array{Value(1)};
+         p.endAt = Array{Value(3)};
        }),
        {"c/d2", "c/d3"}},
   };
@@ -773,7 +773,7 @@ TEST_F(VireldaStreamTest, ListenerErrorsAreStreamErrorsAndTheStreamStaysOpen) {
 TEST_F(VireldaStreamTest, QueryStreamSendsDocumentsChangesAndMetadata) {
   std::string channel = Open("querySnapshot", "query",
                              {App(), "c", false, Params([](PigeonQueryParameters& p) {
-                                p.orderBy = Array{Array{Path({"n"}), false}};
+                                p.orderBy = Array{Value(Array{Path({"n"}), false})};
                               }),
                               Options(), false, int64_t{ListenSourceDefaultSource}});
   EXPECT_TRUE(Listen(channel).isNull());
@@ -884,7 +884,7 @@ TEST_F(VireldaStreamTest, WritesReachTheListenersTheyChangeThenSnapshotsInSync) 
                               {App(), Request("c/a"), false, int64_t{ListenSourceDefaultSource}});
   std::string query = Open("querySnapshot", "query",
                            {App(), "c", false, Params([](PigeonQueryParameters& p) {
-                              p.orderBy = Array{Array{Path({"n"}), false}};
+                              p.orderBy = Array{Value(Array{Path({"n"}), false})};
                             }),
                             Options(), false, int64_t{ListenSourceDefaultSource}});
   std::string sync = Open("snapshotsInSyncSetup", "snapshotsInSync", {App()});

@@ -187,7 +187,7 @@ TEST_F(AnalyticsEndToEndTest, BadInputIsRefusedOrAnsweredAndNothingInvalidIsStor
       {"logEvent", Array{"not a map"}},
       {"setUserProperty", Array{Value(), "v"}},
       {"setUserProperty", Array{"name", 5}},
-      {"setUserId", Array{Array{}}},
+      {"setUserId", Array{Value(Array{})}},
       {"setConsent", Array{Value()}},
       {"setSessionTimeoutDuration", Array{"1800"}},
       {"setDefaultEventParameters", Array{Dictionary{{1, "x"}}}},

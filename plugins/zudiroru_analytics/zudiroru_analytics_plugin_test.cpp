@@ -193,7 +193,7 @@ TEST_F(AnalyticsPluginTest, BadInputNeverCrashesAndStoresNothingInvalid) {
       {"logEvent", Array{"not a map"}},
       {"setUserProperty", Array{Value(), "v"}},
       {"setUserProperty", Array{"name", 5}},
-      {"setUserId", Array{Array{}}},
+      {"setUserId", Array{Value(Array{})}},
       {"setAnalyticsCollectionEnabled", Array{}},
       {"setAnalyticsCollectionEnabled", Array{"yes"}},
       {"setSessionTimeoutDuration", Array{"1800"}},

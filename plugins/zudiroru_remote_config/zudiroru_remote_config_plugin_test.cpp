@@ -268,7 +268,7 @@ TEST_F(RemoteConfigPluginTest, UpdateStream) {
   Config().publishRealtimeUpdate();
   ASSERT_TRUE(
       dispatch::RunLoop::main().runUntil([&] { return engine_.dart().messageCount() >= 1; }));
-  EXPECT_EQ(engine_.dart().events(kStream), (std::vector<Value>{Array{"a", "b"}}));
+  EXPECT_EQ(engine_.dart().events(kStream), (std::vector<Value>{Value(Array{"a", "b"})}));
 
   // An error is only printed; the stream stays open.
   testing::internal::CaptureStdout();

@@ -18,6 +18,7 @@
 #include "analytics/proto/generated/apmpb_messages.h"
 #include "analytics/proto/messages.h"
 #include "analytics/proto/nano_codec.h"
+#include "bench/bench_main.h"
 #include "bench/bench_ratio.h"
 #include "measurement.pb.h"
 
@@ -358,10 +359,7 @@ int main(int argc, char** argv) {
           ->MinTime(0.3);
     }
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::RunBenchmarks(&argc, argv)) return 1;
   std::printf("\nEvents per second, median of repetitions\n");
   for (const char* which : {"upload", "large"}) {
     const std::string w(which);

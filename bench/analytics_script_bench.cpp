@@ -22,6 +22,7 @@
 #include "analytics/script/commands.h"
 #include "analytics/script/runtime.h"
 #include "analytics/script/runtime_value.h"
+#include "bench/bench_main.h"
 #include "platform/foundation/text.h"
 
 #if QUELLMARK_HAVE_DUKTAPE
@@ -260,10 +261,7 @@ BENCHMARK(BM_LuaCalls)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::RunBenchmarks(&argc, argv)) return 1;
   auto rate = [](const std::string& key) -> double {
     auto it = g_rates.find(key);
     return it == g_rates.end() ? 0 : it->second;

@@ -27,6 +27,7 @@
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
 #include "analytics/storage/sqlite_store.h"
+#include "bench/bench_main.h"
 #include "bench/bench_ratio.h"
 #include "platform/foundation/test_home.h"
 
@@ -317,10 +318,7 @@ int main(int argc, char** argv) {
          {kStoredRows, kBatch, 0}});
   Cases(BM_DatabaseWriteFullStore, BM_PlainWriteFullStore, "FullStore",
         {{kStoredRows, 1, 1}, {kStoredRows, kBatch, 1}});
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::RunBenchmarks(&argc, argv)) return 1;
 
   const std::string rows = std::to_string(kStoredRows);
   const std::string roomy = " limit=" + std::to_string(kRoomyLimit);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_main.h"
 #include "bench/bench_ratio.h"
 #include "platform/flutter/standard_codec.h"
 
@@ -152,10 +153,7 @@ int main(int argc, char** argv) {
           ->MinTime(0.3);
     }
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::RunBenchmarks(&argc, argv)) return 1;
   std::printf("\nDecode time / encode time of the same value, median of repetitions\n");
   for (const char* name : kNames) {
     const double encode = bench::MedianRate(std::string("encode ") + name);

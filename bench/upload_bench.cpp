@@ -25,6 +25,7 @@
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/proto/messages.h"
 #include "analytics/storage/database.h"
+#include "bench/bench_main.h"
 #include "bench/bench_ratio.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
@@ -229,10 +230,7 @@ BENCHMARK(BM_DrainToCollector)->Unit(benchmark::kMillisecond)->Iterations(1)->Us
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!bench::RunBenchmarks(&argc, argv)) return 1;
   if (g_nanopbRate > 0 && g_bundleRate > 0) {
     std::printf(
         "bundling+encoding+gzip: %.0f events/s; nanopb encoding: %.0f events/s; ratio %.3f "

@@ -358,6 +358,27 @@ class HostRoadTest : public ::testing::Test {
     }
     return names;
   }
+  // A later launch against a collector that answers every upload at once delivers each of
+  // `names` exactly once and leaves nothing queued.
+  void ExpectRelaunchDeliversEachOnce(const std::vector<std::string>& names) {
+    const size_t before = LineCount();
+    StartCollector("", Config(kAppID));
+    auto host = Launch();
+    ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
+      return IsUpload(line) && line["status"] == 204 && !line.contains("fault") &&
+             !line.contains("delay_ms");
+    })) << host->Log();
+    ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
+    ASSERT_EQ(host->Quit(), 0);
+    std::multiset<std::string> delivered;
+    std::vector<Json> lines = Lines();
+    for (size_t i = before; i < lines.size(); ++i) {
+      if (!IsUpload(lines[i]) || lines[i]["status"] != 204) continue;
+      for (const std::string& name : AppEvents(lines[i])) delivered.insert(name);
+    }
+    for (const std::string& name : names) EXPECT_EQ(delivered.count(name), 1u) << name;
+    EXPECT_EQ(Count(Database(), "queue"), 0);
+  }
   std::string Database() const {
     for (const auto& entry : fs::recursive_directory_iterator(hostHome_)) {
       if (entry.path().filename() == kDatabaseName) return entry.path().string();
@@ -567,22 +588,7 @@ TEST_F(HostRoadTest, NetworkFaultsLoseNothing) {
     }
     if (acknowledged) continue;
     // A later launch against a collector that answers delivers every event once.
-    const size_t before = LineCount();
-    StartCollector("", Config(kAppID));
-    auto host = Launch();
-    ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
-      return IsUpload(line) && line["status"] == 204 && !line.contains("fault");
-    })) << host->Log();
-    ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
-    ASSERT_EQ(host->Quit(), 0);
-    std::multiset<std::string> delivered;
-    std::vector<Json> lines = Lines();
-    for (size_t i = before; i < lines.size(); ++i) {
-      if (!IsUpload(lines[i]) || lines[i]["status"] != 204) continue;
-      for (const std::string& name : AppEvents(lines[i])) delivered.insert(name);
-    }
-    for (const std::string& name : names) EXPECT_EQ(delivered.count(name), 1u) << name;
-    EXPECT_EQ(Count(Database(), "queue"), 0);
+    ExpectRelaunchDeliversEachOnce(names);
   }
 }
 
@@ -602,23 +608,9 @@ TEST_F(HostRoadTest, AHostKilledDuringAnUploadLosesNothing) {
   EXPECT_EQ(inFlight, names);
   EXPECT_GE(Count(Database(), "queue"), 1);
 
-  const size_t before = LineCount();
-  StartCollector("", Config(kAppID));
-  host = Launch();
-  ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
-    return IsUpload(line) && line["status"] == 204 && !line.contains("delay_ms");
-  })) << host->Log();
-  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
-  ASSERT_EQ(host->Quit(), 0);
-  std::multiset<std::string> delivered;
-  std::vector<Json> lines = Lines();
-  for (size_t i = before; i < lines.size(); ++i) {
-    if (!IsUpload(lines[i]) || lines[i]["status"] != 204) continue;
-    for (const std::string& name : AppEvents(lines[i])) delivered.insert(name);
-  }
-  // Never acknowledged, so all of it came again: the one in-flight batch, once more.
-  for (const std::string& name : names) EXPECT_EQ(delivered.count(name), 1u) << name;
-  EXPECT_EQ(Count(Database(), "queue"), 0);
+  host.reset();
+  // Never acknowledged, so all of it comes again: the one in-flight batch, once more.
+  ExpectRelaunchDeliversEachOnce(names);
 }
 
 // A collector that holds the answer longer than the served network time-out (30 s, the shortest
@@ -639,22 +631,8 @@ TEST_F(HostRoadTest, AnAnswerSlowerThanTheNetworkTimeOutLosesNothing) {
   EXPECT_EQ(Count(Database(), "raw_events WHERE name IN ('slow_one', 'slow_two')"), 0);
   EXPECT_GE(Count(Database(), "queue"), 1);  // Bundled, not acknowledged.
 
-  const size_t before = LineCount();
-  StartCollector("", Config(kAppID));
-  host = Launch();
-  ASSERT_TRUE(DriveUntil(*host, [](const Json& line) {
-    return IsUpload(line) && line["status"] == 204 && !line.contains("delay_ms");
-  })) << host->Log();
-  ASSERT_TRUE(WaitForDelivery(*host)) << host->Log();
-  ASSERT_EQ(host->Quit(), 0);
-  std::multiset<std::string> delivered;
-  std::vector<Json> lines = Lines();
-  for (size_t i = before; i < lines.size(); ++i) {
-    if (!IsUpload(lines[i]) || lines[i]["status"] != 204) continue;
-    for (const std::string& name : AppEvents(lines[i])) delivered.insert(name);
-  }
-  for (const std::string& name : names) EXPECT_EQ(delivered.count(name), 1u) << name;
-  EXPECT_EQ(Count(Database(), "queue"), 0);
+  host.reset();
+  ExpectRelaunchDeliversEachOnce(names);
 }
 
 // Two launches on one home: the second keeps the app instance ID, the user properties and the

@@ -211,3 +211,51 @@ TEST(CommandRegistrarTest, OutsideARuntimeReadsOfTheCounterVariableAreCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandRegistrarTest, EveryCallSeesAFreshScope) {
+  // A function's scope is used again by a later call only when nothing from the earlier call can
+  // show through: each program calls the same function more than once and reads what a reused
+  // scope would have kept.
+  const std::pair<const char*, const char*> cases[] = {
+      // A local declared by one call is not there in the next (assigning it fails).
+      {"(DefineFunction \"loc\" (CreateArray \"a\") (If (Get \"a\") (Quote (Var \"t\"))) "
+       "(Assign \"t\" 1) (Return (Get \"t\"))) (@loc 1) (@loc 0)",
+       "error 2"},
+      // Missing arguments are undefined, not the previous call's.
+      {"(DefineFunction \"p\" (CreateArray \"a\" \"b\") (Return (Get \"b\"))) (@p 1 2) (@p 1)",
+       "undefined"},
+      // A parameter assigned in the body starts from the argument again.
+      {"(DefineFunction \"r\" (CreateArray \"x\") (Assign \"x\" (Add (Get \"x\") 1)) "
+       "(Return (Get \"x\"))) (Add (@r 1) (Multiply 100 (@r 10)))",
+       "1102"},
+      // A parameter made constant in one call is writable in the next.
+      {"(DefineFunction \"c\" (CreateArray \"a\") (If (Get \"a\") (Quote (Const \"a\" 1))) "
+       "(Assign \"a\" 7) (Return (Get \"a\"))) (Add (@c 1) (Multiply 10 (@c 0)))",
+       "71"},
+      // Closures keep the scope of their own call.
+      {"(DefineFunction \"mk\" (CreateArray \"v\") (Return (Fn \"in\" (CreateArray) "
+       "(Return (Get \"v\"))))) (Var \"g\") (Assign \"g\" (@mk 7)) (Var \"h\") "
+       "(Assign \"h\" (@mk 8)) (@mk 9) (Add (@g) (Multiply 10 (@h)))",
+       "87"},
+      // Recursion: each level has its own parameter.
+      {"(DefineFunction \"fib\" (CreateArray \"n\") (If (LessThan (Get \"n\") 2) "
+       "(Quote (Return (Get \"n\")))) (Return (Add (@fib (Subtract (Get \"n\") 1)) "
+       "(@fib (Subtract (Get \"n\") 2))))) (@fib 15)",
+       "610"},
+      // Duplicate parameter names: the last argument wins, every call.
+      {"(DefineFunction \"d\" (CreateArray \"a\" \"a\") (Return (Get \"a\"))) (@d 1 2) (@d 3 4)",
+       "4"},
+  };
+  for (const auto& [program, outcome] : cases) {
+    APMPRuntime runtime;
+    EXPECT_EQ(script_test::Run(runtime, program), outcome) << program;
+    // The same again after a collection, which drops what the functions kept.
+    runtime.collectGarbage();
+    runtime.resetInstructionCount();
+    EXPECT_EQ(script_test::Run(runtime, program), outcome) << program;
+  }
+}
+
+}  // namespace

@@ -65,4 +65,9 @@ class APMPFunctionValue : public APMPRuntimeValue, public APMPPropertyHolder {
   std::vector<std::u16string> parameters_;
   APMPValueList statements_;
   APMPScopeRef definingScope_;
+  // Scopes of ended calls that nothing else kept, each holding only the parameter names, for the
+  // next calls (a loop or a recursion makes one scope per level instead of one per call). Their
+  // parent is definingScope_.
+  std::vector<APMPScopeRef> spareScopes_;
+  static constexpr size_t kMaximumSpareScopes = 8;
 };

@@ -107,3 +107,15 @@ void APMPPropertyMap::clear() {
   account();
   for (auto& entry : entries) APMPReleaseValue(std::move(entry.second));
 }
+
+bool APMPPropertyMap::dropValuesIfHolding(const std::vector<std::u16string>& names) {
+  if (immutable_ || immutableProperties_ || entries_.size() != names.size() ||
+      entries_.size() > kUnchargedEntries) {
+    return false;
+  }
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].first != names[i]) return false;
+  }
+  for (auto& entry : entries_) APMPReleaseValue(std::move(entry.second));
+  return true;
+}

@@ -63,15 +63,26 @@ class APMPPropertyMap {
   // Drops every entry (and the immutable names); used by the collector's sweep.
   void clear();
 
+  // For a call scope kept for the next call of its function: when the map is writable, holds
+  // exactly `names` in that order and no more than the entries that are never charged, drops
+  // every value (the entries then hold nothing until refilled) and gives true; otherwise changes
+  // nothing and gives false.
+  bool dropValuesIfHolding(const std::vector<std::u16string>& names);
+  // The values of a map emptied by dropValuesIfHolding(): the i-th entry gets the i-th of the
+  // `count` values, or undefined beyond them (a call's parameters, as setValues() gives them).
+  void refillValues(const APMPValueRef* const* values, size_t count) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      entries_[i].second = i < count && *values[i] ? *values[i] : APMPUndefined();
+    }
+  }
+
  private:
   bool writable(const std::u16string& name) const { return !immutable_ && !isImmutableName(name); }
 
   // Charges the entries to the memory account; a map of a few entries (a call's parameters, a
   // small object) is covered by its holder's own charge.
-  void account() {
-    constexpr size_t kUnchargedEntries = 4;
-    ticket_.set(entries_.size() > kUnchargedEntries ? bytes_ : 0);
-  }
+  static constexpr size_t kUnchargedEntries = 4;
+  void account() { ticket_.set(entries_.size() > kUnchargedEntries ? bytes_ : 0); }
   static int64_t EntryBytes(const std::u16string& name) {
     return APMPMemoryPerEntry + static_cast<int64_t>(2 * name.size() * sizeof(char16_t));
   }

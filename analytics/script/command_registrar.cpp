@@ -99,8 +99,10 @@ class APMPCommandRegistrar::Runner {
   // so only a literal or a literal Get may be evaluated before it is used).
   // On failure the error is set and the value is undefined. (The result is made in the caller's
   // frame, so that a value just returned is not copied again.)
-  static OperandValue Operand(const APMPCommandRegistrar& registrar, const APMPValueRef& node,
-                              const APMPScopeRef& scope, bool borrow, APMPError* error) {
+  __attribute__((always_inline)) static OperandValue Operand(const APMPCommandRegistrar& registrar,
+                                                             const APMPValueRef& node,
+                                                             const APMPScopeRef& scope, bool borrow,
+                                                             APMPError* error) {
     if (!node || !node->isStatement()) {
       if (!CountInstruction(scope, error)) return OperandValue{nullptr, &APMPUndefined()};
       return OperandValue{nullptr, node ? &node : &APMPUndefined()};

@@ -108,15 +108,19 @@ class APMPCommandRegistrar::Runner {
       return OperandValue{nullptr, node ? &node : &APMPUndefined()};
     }
     if (const std::u16string* name = LiteralGetName(registrar, node)) {
-      // The Get, then its literal name.
-      if (!Enter(scope, error) || !CountInstruction(scope, error)) {
+      // The Get, then its literal name: both counted at once when neither reaches a limit.
+      APMPScope* owner = scope->instructionCounterScope();
+      if (owner && owner->instructionCount() <= APMPInstructionCountHardLimit - 2 &&
+          evaluationDepth < APMPMaximumEvaluationDepth) {
+        owner->setInstructionCount(owner->instructionCount() + 2);
+      } else if (!Enter(scope, error) || !CountInstruction(scope, error)) {
         return OperandValue{nullptr, &APMPUndefined()};
       }
       const APMPValueRef* value = scope->find(*name);
       if (!value) value = &APMPUndefined();
       // Outside a runtime the count is a variable that counting may declare, which could move
       // the value read; there it is always copied.
-      if (borrow && scope->instructionCounterScope()) return OperandValue{nullptr, value};
+      if (borrow && owner) return OperandValue{nullptr, value};
       return OperandValue{*value};
     }
     return OperandValue{registrar.evaluateStatement(node, scope, error)};

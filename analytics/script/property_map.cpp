@@ -67,6 +67,7 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
   const ptrdiff_t found = positionOf(name);
   if (found < 0) return;
   const size_t position = static_cast<size_t>(found);
+  shrunk_ = true;
   APMPValueRef old = std::move(entries_[position].second);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
   if (entries_.size() + 1 >= kIndexedFrom) {
@@ -99,6 +100,7 @@ void APMPPropertyMap::reindex() {
 
 void APMPPropertyMap::clear() {
   if (entries_.empty() && !immutableProperties_) return;  // Nothing held, nothing charged.
+  shrunk_ = true;
   Entries entries = std::move(entries_);
   entries_.clear();
   index_.reset();
@@ -106,16 +108,4 @@ void APMPPropertyMap::clear() {
   bytes_ = 0;
   account();
   for (auto& entry : entries) APMPReleaseValue(std::move(entry.second));
-}
-
-bool APMPPropertyMap::dropValuesIfHolding(const std::vector<std::u16string>& names) {
-  if (immutable_ || immutableProperties_ || entries_.size() != names.size() ||
-      entries_.size() > kUnchargedEntries) {
-    return false;
-  }
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].first != names[i]) return false;
-  }
-  for (auto& entry : entries_) APMPReleaseValue(std::move(entry.second));
-  return true;
 }

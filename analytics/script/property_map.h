@@ -64,10 +64,19 @@ class APMPPropertyMap {
   void clear();
 
   // For a call scope kept for the next call of its function: when the map is writable, holds
-  // exactly `names` in that order and no more than the entries that are never charged, drops
-  // every value (the entries then hold nothing until refilled) and gives true; otherwise changes
-  // nothing and gives false.
-  bool dropValuesIfHolding(const std::vector<std::u16string>& names);
+  // exactly `names` in that order (it was filled by setValues() with them and has lost no entry
+  // since) and no more than the entries that are never charged, drops every value (the entries
+  // then hold nothing until refilled) and gives true; otherwise changes nothing and gives false.
+  bool dropValuesIfHolding(const std::vector<std::u16string>& names) {
+    // Entries are only ever appended unless one was removed, so the same count means the same
+    // names.
+    if (immutable_ || immutableProperties_ || shrunk_ || entries_.size() != names.size() ||
+        entries_.size() > kUnchargedEntries) {
+      return false;
+    }
+    for (auto& entry : entries_) APMPReleaseValue(std::move(entry.second));
+    return true;
+  }
   // The values of a map emptied by dropValuesIfHolding(): the i-th entry gets the i-th of the
   // `count` values, or undefined beyond them (a call's parameters, as setValues() gives them).
   void refillValues(const APMPValueRef* const* values, size_t count) {
@@ -108,6 +117,7 @@ class APMPPropertyMap {
   std::unique_ptr<std::unordered_map<std::u16string, size_t>> index_;  // From kIndexedFrom on.
   std::unique_ptr<std::unordered_set<std::u16string>> immutableProperties_;
   bool immutable_ = false;
-  int64_t bytes_ = 0;  // What the entries hold, names included.
+  bool shrunk_ = false;  // An entry was removed since the map was made.
+  int64_t bytes_ = 0;    // What the entries hold, names included.
   APMPMemoryTicket ticket_;
 };

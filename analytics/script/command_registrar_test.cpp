@@ -274,3 +274,26 @@ TEST(CommandRegistrarTest, EveryCallSeesAFreshScope) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandRegistrarTest, KeptCallScopesAreChargedUntilTheirFunctionIsSwept) {
+  // A recursion 21 calls deep leaves the most scopes a function keeps (8), each charged as a
+  // value with one entry; a collection that finds the function unreachable gives them back.
+  APMPRuntime runtime;
+  APMPMemoryAccount::Activation activation(runtime.memoryAccount());
+  const int64_t before = runtime.memoryAccount()->liveBytes();
+  EXPECT_EQ(script_test::Run(runtime,
+                             "(Var \"g\") (Assign \"g\" (Fn \"r\" (CreateArray \"n\") "
+                             "(If (Get \"n\") (Quote (@g (Subtract (Get \"n\") 1)))) (Return 0))) "
+                             "(@g 20)"),
+            "0");
+  runtime.collectGarbage();
+  EXPECT_EQ(runtime.memoryAccount()->liveBytes() - before,
+            8 * (APMPMemoryPerValue + APMPMemoryPerEntry));
+  EXPECT_EQ(script_test::Run(runtime, "(Assign \"g\" 0)"), "0");
+  runtime.collectGarbage();
+  EXPECT_EQ(runtime.memoryAccount()->liveBytes(), before);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include "analytics/script/evaluator.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/scope.h"
 
 APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
@@ -65,6 +66,12 @@ APMPValueRef APMPFunctionValue::callWithEvaluatedArguments(const APMPValueRef* c
       callScope->parentScope() == definingScope_ &&
       APMPScope::DropParametersForReuse(callScope, parameters_)) {
     spareScopes_.push_back(std::move(callScope));
+    if (spareScopes_.size() > sparePeak_) {
+      sparePeak_ = spareScopes_.size();
+      spareTicket_.set(
+          static_cast<int64_t>(sparePeak_) *
+          (APMPMemoryPerValue + static_cast<int64_t>(parameters_.size()) * APMPMemoryPerEntry));
+    }
   }
   return result;
 }
@@ -99,6 +106,8 @@ void APMPFunctionValue::sweep() {
     return;
   }
   APMPReleaseAllLater(spareScopes_);
+  sparePeak_ = 0;
+  spareTicket_.set(0);
   APMPReleaseAllLater(statements_);
   APMPReleaseLater(std::move(definingScope_));
   definingScope_ = nullptr;

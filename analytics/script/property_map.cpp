@@ -30,6 +30,19 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
   account();
 }
 
+bool APMPPropertyMap::assignIfPresent(APMPValueRef&& value, const std::u16string& name,
+                                      bool write) {
+  const ptrdiff_t position = positionOf(name);
+  if (position < 0) return false;
+  if (write && writable(name)) {
+    APMPValueRef& slot = entries_[static_cast<size_t>(position)].second;
+    APMPValueRef old = std::move(slot);
+    slot = value ? std::move(value) : APMPUndefined();
+    APMPReleaseValue(std::move(old));
+  }
+  return true;
+}
+
 void APMPPropertyMap::setValues(const std::vector<std::u16string>& names,
                                 const APMPValueRef* const* values, size_t count) {
   auto valueAt = [&](size_t i) -> const APMPValueRef& {

@@ -41,6 +41,9 @@ class APMPPropertyMap {
   APMPValueRef valueForName(const std::u16string& name) const;
   // Writes unless the map or the name is immutable.
   void setValue(APMPValueRef value, const std::u16string& name);
+  // When the name has an entry: writes `value` there as setValue() would (when `write` is true)
+  // and gives true. False, with nothing written, when the name has none.
+  bool assignIfPresent(APMPValueRef&& value, const std::u16string& name, bool write);
   // Writes like setValue(), then makes the name immutable.
   void setImmutableValue(APMPValueRef value, const std::u16string& name);
   // Removes under the same guard as setValue().

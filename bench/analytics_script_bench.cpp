@@ -10,8 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,6 +23,7 @@
 #include "analytics/script/runtime.h"
 #include "analytics/script/runtime_value.h"
 #include "bench/bench_main.h"
+#include "bench/bench_ratio.h"
 #include "platform/foundation/text.h"
 
 #if QUELLMARK_HAVE_DUKTAPE
@@ -145,23 +146,37 @@ std::vector<Entity> MatchProgram() {
 }
 
 // Work per second of each benchmark, measured in the thread's CPU time around its timed loop (the
-// ratios stay meaningful on a machine that other work keeps busy).
-std::map<std::string, double> g_rates;
+// ratios stay meaningful on a machine that other work keeps busy). Google Benchmark first runs a
+// benchmark with growing iteration counts to find how many it needs; only the runs with the final
+// count are measured ones, and with --benchmark_repetitions the ratio uses their median rate.
+struct Run {
+  benchmark::IterationCount iterations;
+  double rate;
+};
+std::map<std::string, std::vector<Run>> g_runs;
 
-double ThreadSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+double MeasuredRate(const std::string& key) {
+  auto it = g_runs.find(key);
+  if (it == g_runs.end() || it->second.empty()) return 0;
+  benchmark::IterationCount final = 0;
+  for (const Run& run : it->second) final = std::max(final, run.iterations);
+  std::vector<double> rates;
+  for (const Run& run : it->second) {
+    if (run.iterations == final) rates.push_back(run.rate);
+  }
+  std::sort(rates.begin(), rates.end());
+  const size_t n = rates.size();
+  return n % 2 ? rates[n / 2] : (rates[n / 2 - 1] + rates[n / 2]) / 2;
 }
 
 class RateTimer {
  public:
-  RateTimer() : start_(ThreadSeconds()) {}
+  RateTimer() : start_(bench::ThreadCpuSeconds()) {}
   void record(benchmark::State& state, double work, const char* key) const {
-    const double seconds = ThreadSeconds() - start_;
+    const double seconds = bench::ThreadCpuSeconds() - start_;
     const double done = static_cast<double>(state.iterations()) * work;
     state.counters["per_second"] = benchmark::Counter(done, benchmark::Counter::kIsRate);
-    if (seconds > 0) g_rates[key] = done / seconds;
+    if (seconds > 0) g_runs[key].push_back(Run{state.iterations(), done / seconds});
   }
 
  private:
@@ -262,10 +277,7 @@ BENCHMARK(BM_LuaCalls)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   if (!bench::RunBenchmarks(&argc, argv)) return 1;
-  auto rate = [](const std::string& key) -> double {
-    auto it = g_rates.find(key);
-    return it == g_rates.end() ? 0 : it->second;
-  };
+  auto rate = [](const std::string& key) { return MeasuredRate(key); };
   for (const char* program : {"loop", "fib", "calls"}) {
     const double ours = rate(std::string("ours ") + program);
     for (const char* other : {"duktape", "lua"}) {

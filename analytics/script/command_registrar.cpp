@@ -99,22 +99,28 @@ class APMPCommandRegistrar::Runner {
   // so only a literal or a literal Get may be evaluated before it is used).
   // On failure the error is set and the value is undefined. (The result is made in the caller's
   // frame, so that a value just returned is not copied again.)
-  static OperandValue Operand(const APMPCommandRegistrar& registrar, const APMPValueRef& node,
-                              const APMPScopeRef& scope, bool borrow, APMPError* error) {
+  __attribute__((always_inline)) static OperandValue Operand(const APMPCommandRegistrar& registrar,
+                                                             const APMPValueRef& node,
+                                                             const APMPScopeRef& scope, bool borrow,
+                                                             APMPError* error) {
     if (!node || !node->isStatement()) {
       if (!CountInstruction(scope, error)) return OperandValue{nullptr, &APMPUndefined()};
       return OperandValue{nullptr, node ? &node : &APMPUndefined()};
     }
     if (const std::u16string* name = LiteralGetName(registrar, node)) {
-      // The Get, then its literal name.
-      if (!Enter(scope, error) || !CountInstruction(scope, error)) {
+      // The Get, then its literal name: both counted at once when neither reaches a limit.
+      APMPScope* owner = scope->instructionCounterScope();
+      if (owner && owner->instructionCount() <= APMPInstructionCountHardLimit - 2 &&
+          evaluationDepth < APMPMaximumEvaluationDepth) {
+        owner->setInstructionCount(owner->instructionCount() + 2);
+      } else if (!Enter(scope, error) || !CountInstruction(scope, error)) {
         return OperandValue{nullptr, &APMPUndefined()};
       }
       const APMPValueRef* value = scope->find(*name);
       if (!value) value = &APMPUndefined();
       // Outside a runtime the count is a variable that counting may declare, which could move
       // the value read; there it is always copied.
-      if (borrow && scope->instructionCounterScope()) return OperandValue{nullptr, value};
+      if (borrow && owner) return OperandValue{nullptr, value};
       return OperandValue{*value};
     }
     return OperandValue{registrar.evaluateStatement(node, scope, error)};
@@ -194,14 +200,61 @@ class APMPCommandRegistrar::Runner {
     return Checked(dispatch.handler(values, scope, error), error);
   }
 
+  static bool IsOrdering(Fast fast) {
+    return fast == Fast::kLessThan || fast == Fast::kLessThanEquals || fast == Fast::kGreaterThan ||
+           fast == Fast::kGreaterThanEquals;
+  }
+
+  // The boolean form of a condition node, as evaluating it and asking its result for it gives
+  // (false with the error on failure). An ordering of two numbers is decided without making the
+  // boolean value, counting what evaluating its node counts.
+  static bool Truth(const APMPCommandRegistrar& registrar, const APMPValueRef& node,
+                    const APMPScopeRef& scope, APMPError* error) {
+    if (registrar.cachesDispatch_ && node && node->isStatement()) {
+      const auto& statement = static_cast<const APMPStatementValue&>(*node);
+      const auto* dispatch = static_cast<const Dispatch*>(statement.dispatch());
+      const APMPValueList& arguments = statement.arguments();
+      if (dispatch && IsOrdering(dispatch->fast) && arguments.size() == 2) {
+        if (!Enter(scope, error)) return false;
+        DepthGuard guard;
+        const OperandValue first =
+            Operand(registrar, arguments[0], scope, IsPure(registrar, arguments[1]), error);
+        if (*error) return false;
+        const OperandValue second = Operand(registrar, arguments[1], scope, true, error);
+        if (*error) return false;
+        const APMPValueRef& a = first.value();
+        const APMPValueRef& b = second.value();
+        if (a->isNumber() && b->isNumber()) {
+          const double x = static_cast<const APMPNumberValue&>(*a).value();
+          const double y = static_cast<const APMPNumberValue&>(*b).value();
+          switch (dispatch->fast) {
+            case Fast::kLessThan:
+              return x < y;
+            case Fast::kLessThanEquals:
+              return x <= y;
+            case Fast::kGreaterThan:
+              return y < x;
+            default:
+              return y <= x;
+          }
+        }
+        const APMPValueList values{a, b};
+        const APMPValueRef result = Checked(dispatch->handler(values, scope, error), error);
+        if (*error) return false;
+        return result->booleanValueOrError(error);
+      }
+    }
+    const OperandValue condition = Operand(registrar, node, scope, true, error);
+    if (*error) return false;
+    return condition.value()->booleanValueOrError(error);
+  }
+
   // If whose chosen branch is a Quote: the quoted statements run in place of the array that the
   // Quote would make and the branch would run at once (its instruction, depth check and memory
   // are kept).
   static APMPValueRef If(const APMPCommandRegistrar& registrar, const APMPValueList& arguments,
                          const APMPScopeRef& scope, APMPError* error) {
-    const OperandValue condition = Operand(registrar, arguments[0], scope, true, error);
-    if (*error) return APMPUndefined();
-    const bool truth = condition.value()->booleanValueOrError(error);
+    const bool truth = Truth(registrar, arguments[0], scope, error);
     if (*error) return APMPUndefined();
     const size_t chosen = truth ? 1 : 2;
     if (chosen >= arguments.size()) return APMPUndefined();
@@ -268,9 +321,7 @@ class APMPCommandRegistrar::Runner {
             static_cast<const APMPStatementValue&>(*statement).arguments();
         if (!Enter(scope, error)) return Failed(value);
         DepthGuard guard;
-        const OperandValue condition = Operand(registrar, arguments[0], scope, true, error);
-        if (*error) return Failed(value);
-        const bool truth = condition.value()->booleanValueOrError(error);
+        const bool truth = Truth(registrar, arguments[0], scope, error);
         if (*error) return Failed(value);
         const size_t chosen = truth ? 1 : 2;
         if (chosen >= arguments.size()) {
@@ -525,6 +576,11 @@ APMPValueRef APMPCommandRegistrar::executeFunctionBody(const APMPValueList& stat
   Runner::RunBodyList(*this, statements, scope, &value, error);
   if (*error) return APMPUndefined();
   return value;
+}
+
+bool APMPCommandRegistrar::evaluateCondition(const APMPValueRef& node, const APMPScopeRef& scope,
+                                             APMPError* error) const {
+  return Runner::Truth(*this, node, scope, error);
 }
 
 APMPCommandRegistrar::Dispatch APMPCommandRegistrar::resolve(const std::u16string& command) const {

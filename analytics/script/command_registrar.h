@@ -44,6 +44,11 @@ class APMPCommandRegistrar {
   APMPValueRef executeFunctionBody(const APMPValueList& statements, const APMPScopeRef& scope,
                                    APMPError* error) const;
 
+  // The boolean form of what evaluating `node` gives (evaluateStatement(), then
+  // booleanValueOrError()); false with the error on failure.
+  bool evaluateCondition(const APMPValueRef& node, const APMPScopeRef& scope,
+                         APMPError* error) const;
+
   // The evaluator registered for a code, or null.
   const APMPCommandEvaluator* evaluatorForCommand(const std::u16string& command) const;
   // Every registered code.

@@ -111,6 +111,21 @@ const std::vector<Case>& Cases() {
       {"(If \"\" 1 (Quote (Return 4)))", "<return 4>", 5},
       {"(If)", "error 9", 1},
       {"(If true 1 2 3)", "error 9", 1},
+      // Conditions that order two values: numbers directly, anything else through the handler.
+      {"(If (LessThan (Get \"i\") 9) (Quote (Get \"i\")))", "5", 8},
+      {"(If (GreaterThanEquals (Get \"i\") (Get \"i\")) 1)", "1", 7},
+      {"(If (LessThanEquals 6 (Get \"i\")) 1 2)", "2", 6},
+      {"(If (GreaterThan nan 1) 1 2)", "2", 5},
+      {"(If (LessThan 1 (Assign \"i\" 0)) 1 (Get \"i\"))", "0", 8},
+      {"(If (GreaterThan \"b\" \"a\") 1 2)", "1", 5},
+      {"(If (LessThan (CreateArray) 1) 1 2)", "1", 5},
+      {"(If (LessThan 1) 2)", "error 9", 2},
+      {"(If (LessThan (Add) 1) 2)", "error 9", 3},
+      {"(While (LessThan (Get \"i\") 8) (Assign \"i\" (Add (Get \"i\") 1)) false (Quote))",
+       "undefined", 37},
+      {"(While (LessThan (Get \"nowhere\") 1) 0 false (Quote))", "undefined", 7},
+      {"(@k (Get \"nowhere\"))", "9", 10},
+      {"(@k \"1\")", "'1'", 11},
       // Calls and a function's own Return.
       {"(@f 4)", "4", 5},
       {"(@f)", "undefined", 4},
@@ -208,6 +223,77 @@ TEST(CommandRegistrarTest, OutsideARuntimeReadsOfTheCounterVariableAreCopies) {
     APMPValueRef result = APMPEvaluator::evaluateStatement(statements[0], scope, &error);
     EXPECT_EQ(Outcome(result, error), "-2") << "run " << run;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandRegistrarTest, EveryCallSeesAFreshScope) {
+  // A function's scope is used again by a later call only when nothing from the earlier call can
+  // show through: each program calls the same function more than once and reads what a reused
+  // scope would have kept.
+  const std::pair<const char*, const char*> cases[] = {
+      // A local declared by one call is not there in the next (assigning it fails).
+      {"(DefineFunction \"loc\" (CreateArray \"a\") (If (Get \"a\") (Quote (Var \"t\"))) "
+       "(Assign \"t\" 1) (Return (Get \"t\"))) (@loc 1) (@loc 0)",
+       "error 2"},
+      // Missing arguments are undefined, not the previous call's.
+      {"(DefineFunction \"p\" (CreateArray \"a\" \"b\") (Return (Get \"b\"))) (@p 1 2) (@p 1)",
+       "undefined"},
+      // A parameter assigned in the body starts from the argument again.
+      {"(DefineFunction \"r\" (CreateArray \"x\") (Assign \"x\" (Add (Get \"x\") 1)) "
+       "(Return (Get \"x\"))) (Add (@r 1) (Multiply 100 (@r 10)))",
+       "1102"},
+      // A parameter made constant in one call is writable in the next.
+      {"(DefineFunction \"c\" (CreateArray \"a\") (If (Get \"a\") (Quote (Const \"a\" 1))) "
+       "(Assign \"a\" 7) (Return (Get \"a\"))) (Add (@c 1) (Multiply 10 (@c 0)))",
+       "71"},
+      // Closures keep the scope of their own call.
+      {"(DefineFunction \"mk\" (CreateArray \"v\") (Return (Fn \"in\" (CreateArray) "
+       "(Return (Get \"v\"))))) (Var \"g\") (Assign \"g\" (@mk 7)) (Var \"h\") "
+       "(Assign \"h\" (@mk 8)) (@mk 9) (Add (@g) (Multiply 10 (@h)))",
+       "87"},
+      // Recursion: each level has its own parameter.
+      {"(DefineFunction \"fib\" (CreateArray \"n\") (If (LessThan (Get \"n\") 2) "
+       "(Quote (Return (Get \"n\")))) (Return (Add (@fib (Subtract (Get \"n\") 1)) "
+       "(@fib (Subtract (Get \"n\") 2))))) (@fib 15)",
+       "610"},
+      // Duplicate parameter names: the last argument wins, every call.
+      {"(DefineFunction \"d\" (CreateArray \"a\" \"a\") (Return (Get \"a\"))) (@d 1 2) (@d 3 4)",
+       "4"},
+  };
+  for (const auto& [program, outcome] : cases) {
+    APMPRuntime runtime;
+    EXPECT_EQ(script_test::Run(runtime, program), outcome) << program;
+    // The same again after a collection, which drops what the functions kept.
+    runtime.collectGarbage();
+    runtime.resetInstructionCount();
+    EXPECT_EQ(script_test::Run(runtime, program), outcome) << program;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandRegistrarTest, KeptCallScopesAreChargedUntilTheirFunctionIsSwept) {
+  // A recursion 21 calls deep leaves the most scopes a function keeps (8), each charged as a
+  // value with one entry; a collection that finds the function unreachable gives them back.
+  APMPRuntime runtime;
+  APMPMemoryAccount::Activation activation(runtime.memoryAccount());
+  const int64_t before = runtime.memoryAccount()->liveBytes();
+  EXPECT_EQ(script_test::Run(runtime,
+                             "(Var \"g\") (Assign \"g\" (Fn \"r\" (CreateArray \"n\") "
+                             "(If (Get \"n\") (Quote (@g (Subtract (Get \"n\") 1)))) (Return 0))) "
+                             "(@g 20)"),
+            "0");
+  runtime.collectGarbage();
+  EXPECT_EQ(runtime.memoryAccount()->liveBytes() - before,
+            8 * (APMPMemoryPerValue + APMPMemoryPerEntry));
+  EXPECT_EQ(script_test::Run(runtime, "(Assign \"g\" 0)"), "0");
+  runtime.collectGarbage();
+  EXPECT_EQ(runtime.memoryAccount()->liveBytes(), before);
 }
 
 }  // namespace

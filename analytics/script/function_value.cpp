@@ -6,6 +6,7 @@
 #include "analytics/script/evaluator.h"
 #include "analytics/script/object_manager.h"
 #include "analytics/script/release_queue.h"
+#include "analytics/script/runtime_limits.h"
 #include "analytics/script/scope.h"
 
 APMPFunctionValue::APMPFunctionValue(std::u16string functionName,
@@ -21,6 +22,7 @@ APMPFunctionValue::APMPFunctionValue(std::u16string functionName)
     : APMPFunctionValue(std::move(functionName), {}, {}, APMPScope::create()) {}
 
 APMPFunctionValue::~APMPFunctionValue() {
+  APMPReleaseAllLater(spareScopes_);
   APMPReleaseAllLater(statements_);
   APMPReleaseLater(std::move(definingScope_));
 }
@@ -47,9 +49,31 @@ APMPValueRef APMPFunctionValue::callWithEvaluatedArguments(const APMPValueRef* c
                                                            size_t count, APMPError* error) {
   // The statements are read in place: nothing changes them while the function is alive (only a
   // collection empties them, and none runs during evaluation).
-  APMPScopeRef callScope = APMPScope::create(definingScope_ ? definingScope_ : APMPScope::create());
-  callScope->declareParameters(parameters_, arguments, count);
-  return APMPCommandRegistrar::sharedInstance().executeFunctionBody(statements_, callScope, error);
+  APMPScopeRef callScope;
+  if (!spareScopes_.empty()) {
+    callScope = std::move(spareScopes_.back());
+    spareScopes_.pop_back();
+    callScope->refillParameters(arguments, count);
+  } else {
+    callScope = APMPScope::create(definingScope_ ? definingScope_ : APMPScope::create());
+    callScope->declareParameters(parameters_, arguments, count);
+  }
+  APMPValueRef result =
+      APMPCommandRegistrar::sharedInstance().executeFunctionBody(statements_, callScope, error);
+  // The scope is kept for the next call only when it is as a fresh one would be after its
+  // parameters were declared, and no one else can see it.
+  if (definingScope_ && spareScopes_.size() < kMaximumSpareScopes &&
+      callScope->parentScope() == definingScope_ &&
+      APMPScope::DropParametersForReuse(callScope, parameters_)) {
+    spareScopes_.push_back(std::move(callScope));
+    if (spareScopes_.size() > sparePeak_) {
+      sparePeak_ = spareScopes_.size();
+      spareTicket_.set(
+          static_cast<int64_t>(sparePeak_) *
+          (APMPMemoryPerValue + static_cast<int64_t>(parameters_.size()) * APMPMemoryPerEntry));
+    }
+  }
+  return result;
 }
 
 std::u16string APMPFunctionValue::stringValueOrError(APMPError*) const { return functionName_; }
@@ -81,6 +105,9 @@ void APMPFunctionValue::sweep() {
     marked_ = false;
     return;
   }
+  APMPReleaseAllLater(spareScopes_);
+  sparePeak_ = 0;
+  spareTicket_.set(0);
   APMPReleaseAllLater(statements_);
   APMPReleaseLater(std::move(definingScope_));
   definingScope_ = nullptr;

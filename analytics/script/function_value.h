@@ -11,6 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "analytics/script/memory_account.h"
 #include "analytics/script/property_holder.h"
 #include "analytics/script/runtime_value.h"
 
@@ -65,4 +66,13 @@ class APMPFunctionValue : public APMPRuntimeValue, public APMPPropertyHolder {
   std::vector<std::u16string> parameters_;
   APMPValueList statements_;
   APMPScopeRef definingScope_;
+  // Scopes of ended calls that nothing else kept, each holding only the parameter names, for the
+  // next calls (a loop or a recursion makes one scope per level instead of one per call). Their
+  // parent is definingScope_.
+  std::vector<APMPScopeRef> spareScopes_;
+  static constexpr size_t kMaximumSpareScopes = 8;
+  // The most scopes kept at once, charged to the memory account as small maps of the parameters
+  // (the count only grows, up to kMaximumSpareScopes, until a sweep drops them).
+  size_t sparePeak_ = 0;
+  APMPMemoryTicket spareTicket_;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analytics/script/array_value.h"
+#include "analytics/script/command_registrar.h"
 #include "analytics/script/commands.h"
 #include "analytics/script/evaluator.h"
 #include "analytics/script/function_value.h"
@@ -42,9 +43,7 @@ bool RunIteration(const APMPValueList& body, const APMPScopeRef& scope, APMPValu
 
 // Evaluates a node and its boolean form; an error counts as false and is kept.
 bool EvaluateCondition(const APMPValueRef& node, const APMPScopeRef& scope, APMPError* error) {
-  APMPValueRef value = APMPEvaluator::evaluateStatement(node, scope, error);
-  if (*error) return false;
-  bool truth = value->booleanValueOrError(error);
+  const bool truth = APMPCommandRegistrar::sharedInstance().evaluateCondition(node, scope, error);
   return !*error && truth;
 }
 

@@ -30,6 +30,19 @@ void APMPPropertyMap::setValue(APMPValueRef value, const std::u16string& name) {
   account();
 }
 
+bool APMPPropertyMap::assignIfPresent(APMPValueRef&& value, const std::u16string& name,
+                                      bool write) {
+  const ptrdiff_t position = positionOf(name);
+  if (position < 0) return false;
+  if (write && writable(name)) {
+    APMPValueRef& slot = entries_[static_cast<size_t>(position)].second;
+    APMPValueRef old = std::move(slot);
+    slot = value ? std::move(value) : APMPUndefined();
+    APMPReleaseValue(std::move(old));
+  }
+  return true;
+}
+
 void APMPPropertyMap::setValues(const std::vector<std::u16string>& names,
                                 const APMPValueRef* const* values, size_t count) {
   auto valueAt = [&](size_t i) -> const APMPValueRef& {
@@ -67,6 +80,7 @@ void APMPPropertyMap::removeValueForName(const std::u16string& name) {
   const ptrdiff_t found = positionOf(name);
   if (found < 0) return;
   const size_t position = static_cast<size_t>(found);
+  shrunk_ = true;
   APMPValueRef old = std::move(entries_[position].second);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
   if (entries_.size() + 1 >= kIndexedFrom) {
@@ -99,6 +113,7 @@ void APMPPropertyMap::reindex() {
 
 void APMPPropertyMap::clear() {
   if (entries_.empty() && !immutableProperties_) return;  // Nothing held, nothing charged.
+  shrunk_ = true;
   Entries entries = std::move(entries_);
   entries_.clear();
   index_.reset();

@@ -41,6 +41,9 @@ class APMPPropertyMap {
   APMPValueRef valueForName(const std::u16string& name) const;
   // Writes unless the map or the name is immutable.
   void setValue(APMPValueRef value, const std::u16string& name);
+  // When the name has an entry: writes `value` there as setValue() would (when `write` is true)
+  // and gives true. False, with nothing written, when the name has none.
+  bool assignIfPresent(APMPValueRef&& value, const std::u16string& name, bool write);
   // Writes like setValue(), then makes the name immutable.
   void setImmutableValue(APMPValueRef value, const std::u16string& name);
   // Removes under the same guard as setValue().
@@ -63,15 +66,35 @@ class APMPPropertyMap {
   // Drops every entry (and the immutable names); used by the collector's sweep.
   void clear();
 
+  // For a call scope kept for the next call of its function: when the map is writable, holds
+  // exactly `names` in that order (it was filled by setValues() with them and has lost no entry
+  // since) and no more than the entries that are never charged, drops every value (the entries
+  // then hold nothing until refilled) and gives true; otherwise changes nothing and gives false.
+  bool dropValuesIfHolding(const std::vector<std::u16string>& names) {
+    // Entries are only ever appended unless one was removed, so the same count means the same
+    // names.
+    if (immutable_ || immutableProperties_ || shrunk_ || entries_.size() != names.size() ||
+        entries_.size() > kUnchargedEntries) {
+      return false;
+    }
+    for (auto& entry : entries_) APMPReleaseValue(std::move(entry.second));
+    return true;
+  }
+  // The values of a map emptied by dropValuesIfHolding(): the i-th entry gets the i-th of the
+  // `count` values, or undefined beyond them (a call's parameters, as setValues() gives them).
+  void refillValues(const APMPValueRef* const* values, size_t count) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      entries_[i].second = i < count && *values[i] ? *values[i] : APMPUndefined();
+    }
+  }
+
  private:
   bool writable(const std::u16string& name) const { return !immutable_ && !isImmutableName(name); }
 
   // Charges the entries to the memory account; a map of a few entries (a call's parameters, a
   // small object) is covered by its holder's own charge.
-  void account() {
-    constexpr size_t kUnchargedEntries = 4;
-    ticket_.set(entries_.size() > kUnchargedEntries ? bytes_ : 0);
-  }
+  static constexpr size_t kUnchargedEntries = 4;
+  void account() { ticket_.set(entries_.size() > kUnchargedEntries ? bytes_ : 0); }
   static int64_t EntryBytes(const std::u16string& name) {
     return APMPMemoryPerEntry + static_cast<int64_t>(2 * name.size() * sizeof(char16_t));
   }
@@ -97,6 +120,7 @@ class APMPPropertyMap {
   std::unique_ptr<std::unordered_map<std::u16string, size_t>> index_;  // From kIndexedFrom on.
   std::unique_ptr<std::unordered_set<std::u16string>> immutableProperties_;
   bool immutable_ = false;
-  int64_t bytes_ = 0;  // What the entries hold, names included.
+  bool shrunk_ = false;  // An entry was removed since the map was made.
+  int64_t bytes_ = 0;    // What the entries hold, names included.
   APMPMemoryTicket ticket_;
 };

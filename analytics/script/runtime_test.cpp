@@ -350,6 +350,45 @@ TEST(PropertyMapTest, GuardsAndOrder) {
   EXPECT_TRUE(map.isImmutable());
 }
 
+TEST(PropertyMapTest, OnlyAnUnchangedParameterMapIsKeptForAnotherCall) {
+  // A call's parameters (setValues()) may be emptied for the next call only while the map holds
+  // exactly those names, writable; the next call's values then replace them.
+  const std::vector<std::u16string> names{u"a", u"b"};
+  const APMPValueRef one = APMPNumberValue::numberWithDouble(1);
+  const APMPValueRef* values[] = {&one, &one};
+  const std::pair<const char*, void (*)(APMPPropertyMap&)> changes[] = {
+      {"a local added", [](APMPPropertyMap& map) { map.setValue(APMPNull(), u"c"); }},
+      {"a name removed and added again",
+       [](APMPPropertyMap& map) {
+         map.removeValueForName(u"a");
+         map.setValue(APMPNull(), u"a");
+       }},
+      {"a name made immutable",
+       [](APMPPropertyMap& map) { map.setImmutableValue(APMPNull(), u"b"); }},
+      {"the map made immutable", [](APMPPropertyMap& map) { map.makeImmutable(); }},
+  };
+  for (const auto& [what, change] : changes) {
+    APMPPropertyMap map;
+    map.setValues(names, values, 2);
+    change(map);
+    EXPECT_FALSE(map.dropValuesIfHolding(names)) << what;
+  }
+  APMPPropertyMap map;
+  map.setValues(names, values, 2);
+  map.setValue(APMPNull(), u"a");  // A parameter assigned in the body.
+  ASSERT_TRUE(map.dropValuesIfHolding(names));
+  EXPECT_EQ(map.entries()[0].second, nullptr);
+  map.refillValues(values, 1);
+  EXPECT_EQ(script_test::Show(map.valueForName(u"a")), "1");
+  EXPECT_EQ(script_test::Show(map.valueForName(u"b")), "undefined");
+  EXPECT_EQ(map.allNames(), names);
+  // More parameters than a map holds uncharged are never kept.
+  const std::vector<std::u16string> many{u"a", u"b", u"c", u"d", u"e"};
+  APMPPropertyMap large;
+  large.setValues(many, values, 0);
+  EXPECT_FALSE(large.dropValuesIfHolding(many));
+}
+
 TEST(CollectorTest, UnreachableContainersAreEmptied) {
   APMPRuntime runtime;
   APMPScopeRef scope = runtime.getRunScope();

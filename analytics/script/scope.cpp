@@ -52,20 +52,16 @@ void APMPScope::setValue(APMPValueRef value, const std::u16string& name) {
   // scope or name keeps its value); a chain without the name declares it here. One walk up the
   // chain, in a loop so that long chains cannot recurse.
   for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (scope->contents_.hasName(name)) {
-      scope->contents_.setValue(std::move(value), name);
-      return;
-    }
+    if (scope->contents_.assignIfPresent(std::move(value), name, true)) return;
   }
   contents_.setValue(std::move(value), name);
 }
 
 bool APMPScope::assignIfDeclared(APMPValueRef value, const std::u16string& name) {
+  // One search per scope: the holder of the name takes the write under its own guard.
+  const bool write = !contents_.isImmutable();
   for (APMPScope* scope = this; scope; scope = scope->parentScope_.get()) {
-    if (scope->contents_.hasName(name)) {
-      if (!contents_.isImmutable()) scope->contents_.setValue(std::move(value), name);
-      return true;
-    }
+    if (scope->contents_.assignIfPresent(std::move(value), name, write)) return true;
   }
   return false;
 }

@@ -47,6 +47,20 @@ class APMPScope final : public APMPMarkable, public std::enable_shared_from_this
   // beyond them (a call's parameters).
   void declareParameters(const std::vector<std::u16string>& names,
                          const APMPValueRef* const* values, size_t count);
+  // A call's scope when its call has ended, to be used for the next call of the same function:
+  // true, with every value dropped, when the scope holds just the parameters `names` (a few, in
+  // order, writable) and the caller's reference is its only one (no closure or child scope
+  // kept it); false, with nothing changed, otherwise.
+  static bool DropParametersForReuse(const APMPScopeRef& scope,
+                                     const std::vector<std::u16string>& names) {
+    return scope.use_count() == 1 && !scope->hasInstructionCounter_ &&
+           scope->contents_.dropValuesIfHolding(names);
+  }
+  // The parameters of a scope that DropParametersForReuse() emptied, as declareParameters()
+  // declares them.
+  void refillParameters(const APMPValueRef* const* values, size_t count) {
+    contents_.refillValues(values, count);
+  }
   // Like addValue(), then the name is immutable here.
   void addImmutableValue(APMPValueRef value, const std::u16string& name);
   // Nothing when this scope is immutable. Otherwise writes here when this scope holds the name,

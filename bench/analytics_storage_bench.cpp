@@ -402,7 +402,7 @@ struct Side {
 };
 
 void PairedRatio(const char* label, Side a, Side b, int transactions, int batch, const char* goal) {
-  constexpr int kRounds = 9;
+  constexpr int kRounds = 15;
   std::vector<double> wall;
   std::vector<double> cpu;
   for (int round = 0; round < kRounds; ++round) {
@@ -444,7 +444,7 @@ bool PairedRounds() {
       "of events per second)\n");
   for (int batch : {1, kBatch}) {
     const char* mode = batch == 1 ? "single" : "batched";
-    const int transactions = batch == 1 ? 20 : 3;
+    const int transactions = batch == 1 ? 30 : 4;
     PairedRatio(("trim+insert / insert alone at " + rows + " rows, " + mode).c_str(),
                 {&roomy, true}, {&roomy, false}, transactions, batch, "goal >= 0.9");
     PairedRatio(("full store trim+insert / insert alone, " + std::string(mode)).c_str(),

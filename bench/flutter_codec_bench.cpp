@@ -155,8 +155,8 @@ double SecondsPerCall(int count, F f) {
 
 // The median over paired rounds of decode time / encode time; 0 when the codec fails.
 double PairedRatio(int which) {
-  constexpr int kRounds = 15;
-  constexpr double kBatchSeconds = 0.02;
+  constexpr int kRounds = 9;
+  constexpr double kBatchSeconds = 0.1;
   const auto& codec = *flutter::FlutterStandardMessageCodec::sharedInstance();
   const fnd::Value& message = Message(which);
   const std::optional<fnd::Data> encoded = codec.encode(message);

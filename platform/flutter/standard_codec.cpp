@@ -446,7 +446,8 @@ fnd::Value FlutterStandardReader::readMap() {
   if (!require(2 * static_cast<size_t>(count)) || !enterContainer()) return {};
   std::vector<fnd::Dictionary::Entry> entries;
   entries.reserve(count);  // At most one entry per two bytes left.
-  // Key, then value; a repeated key keeps its first place and takes the later value.
+  // Each pair builds its key and then its value (members in order), as the message holds them;
+  // a repeated key keeps its first place and takes the later value.
   for (uint32_t i = 0; i < count && !failed_; ++i) {
     entries.emplace_back(NextValue{this}, NextValue{this});
   }

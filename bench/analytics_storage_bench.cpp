@@ -10,18 +10,28 @@
 // transaction (as the pipeline writes) and 100 per transaction, with the trim and without it.
 // The storage limit is 1,000,000 rows, so the trim only checks; BM_*FullStore measure a store at
 // the default limit of 100,000 rows, where every event deletes the oldest row. Each benchmark uses
-// a fresh QUELLMARK_HOME. At the end the program prints the ratios (median of repetitions):
-//   database / plain SQLite for each case (goal: at least 0.9 single, 0.8 batched);
-//   100,000 rows / empty for the database's pipeline write (goal: at least 0.9);
-//   trim and insert / insert alone at 100,000 rows (goal: at least 0.9).
+// a fresh QUELLMARK_HOME. At the end the program prints database / plain SQLite for each case
+// (median of repetitions; goal: at least 0.9 single, 0.8 batched).
+//
+// The database's pipeline write is then compared with itself in paired rounds, which a disk sync
+// shared with other work cannot tilt: each round times a batch of writes of one variant and then
+// a batch of the other on databases filled beforehand (the order swaps every round), and the
+// median of the rounds' ratios is printed, in wall time and in CPU time of the writing thread:
+//   trim and insert / insert alone at 100,000 rows (goal: at least 0.9);
+//   trim and insert / insert alone on a full store, every event deleting the oldest row;
+//   trim and insert at 100,000 rows / into an empty table (goal: at least 0.9).
+// Between rounds, untimed, each database is brought back to its starting size.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "analytics/engine/event.h"
 #include "analytics/proto/messages.h"
@@ -306,6 +316,145 @@ void Cases(void (*database)(benchmark::State&), void (*plain)(benchmark::State&)
   }
 }
 
+// ---- Paired rounds of the database's pipeline write.
+
+// A database of its own in the current home, filled with `rows` events, written in batches of
+// `batch` events per transaction, with or without the trim before each insert.
+class Store {
+ public:
+  Store(const std::string& name, int64_t limit, int64_t rows)
+      : database_(ZIVDatabase::initWithDatabaseName(name, nullptr, nullptr,
+                                                    {std::make_shared<Settings>(limit), nullptr})),
+        event_(MakeEvent(1)),
+        rows_(rows) {
+    ok_ = database_ && database_->performTransaction([&] {
+      for (int64_t i = 0; i < rows; ++i) {
+        if (!database_->insertRawEvent(event_, kFingerprint, false)) return false;
+      }
+      return true;
+    });
+  }
+
+  bool ok() const { return ok_; }
+
+  // Writes `transactions` transactions of `batch` events; false when one fails.
+  bool Write(int transactions, int batch, bool trim) {
+    for (int t = 0; t < transactions; ++t) {
+      const bool written = database_->performTransaction([&] {
+        for (int i = 0; i < batch; ++i) {
+          if (trim && !database_->deleteRawEventsOverAbsoluteLimit()) return false;
+          if (!database_->insertRawEvent(event_, kFingerprint, false)) return false;
+        }
+        return true;
+      });
+      if (!written) return false;
+    }
+    return true;
+  }
+
+  // Back to the starting number of rows, keeping the newest: untimed, between rounds.
+  bool Restore() {
+    ZIVSqliteStore& store = *database_->sqliteStore();
+    auto count = store.numberForQuery("SELECT count(1) FROM raw_events", {});
+    if (!count) return false;
+    const int64_t excess = count->asInt() - rows_;
+    if (excess <= 0) return true;
+    // Rowids run without gaps: rows are only ever deleted from the old end.
+    auto low = store.numberForQuery("SELECT min(rowid) FROM raw_events", {});
+    return low && database_->deleteRawEventsWithMaxRowID(low->asInt() + excess - 1);
+  }
+
+ private:
+  std::shared_ptr<ZIVDatabase> database_;
+  std::shared_ptr<ZIVEvent> event_;
+  int64_t rows_;
+  bool ok_ = false;
+};
+
+struct Timing {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// Seconds per event of one batch, or nullopt when a write fails.
+std::optional<Timing> TimeBatch(Store& store, int transactions, int batch, bool trim) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = bench::ThreadCpuSeconds();
+  if (!store.Write(transactions, batch, trim)) return std::nullopt;
+  const double events = static_cast<double>(transactions) * batch;
+  Timing t{Seconds(start) / events, (bench::ThreadCpuSeconds() - cpuStart) / events};
+  if (!store.Restore()) return std::nullopt;
+  return t;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// One variant against another, each side a store and a trim flag: prints rate(a) / rate(b), the
+// median over the rounds, in wall and CPU time.
+struct Side {
+  Store* store;
+  bool trim;
+};
+
+void PairedRatio(const char* label, Side a, Side b, int transactions, int batch, const char* goal) {
+  constexpr int kRounds = 15;
+  std::vector<double> wall;
+  std::vector<double> cpu;
+  for (int round = 0; round < kRounds; ++round) {
+    std::optional<Timing> ta;
+    std::optional<Timing> tb;
+    if (round % 2 == 0) {
+      ta = TimeBatch(*a.store, transactions, batch, a.trim);
+      tb = TimeBatch(*b.store, transactions, batch, b.trim);
+    } else {
+      tb = TimeBatch(*b.store, transactions, batch, b.trim);
+      ta = TimeBatch(*a.store, transactions, batch, a.trim);
+    }
+    if (!ta || !tb) {
+      std::printf("%-58s write failed\n", label);
+      return;
+    }
+    // Events per second of a over those of b: b's time per event over a's.
+    if (ta->wall > 0 && ta->cpu > 0) {
+      wall.push_back(tb->wall / ta->wall);
+      cpu.push_back(tb->cpu / ta->cpu);
+    }
+  }
+  std::printf("%-58s wall %5.2f  cpu %5.2f  (%s)\n", label, Median(wall), Median(cpu), goal);
+}
+
+// Runs the paired comparisons; false when a store cannot be prepared.
+bool PairedRounds() {
+  fnd::ScopedTestHome home;
+  Store roomy("paired-roomy.sql", kRoomyLimit, kStoredRows);
+  Store full("paired-full.sql", kDefaultLimit, kStoredRows);
+  Store empty("paired-empty.sql", kRoomyLimit, 0);
+  if (!roomy.ok() || !full.ok() || !empty.ok()) {
+    std::printf("could not prepare the paired stores\n");
+    return false;
+  }
+  const std::string rows = std::to_string(kStoredRows);
+  std::printf(
+      "\nThe database's pipeline write against itself, paired rounds (median of rounds' ratios "
+      "of events per second)\n");
+  for (int batch : {1, kBatch}) {
+    const char* mode = batch == 1 ? "single" : "batched";
+    const int transactions = batch == 1 ? 30 : 4;
+    PairedRatio(("trim+insert / insert alone at " + rows + " rows, " + mode).c_str(),
+                {&roomy, true}, {&roomy, false}, transactions, batch, "goal >= 0.9");
+    PairedRatio(("full store trim+insert / insert alone, " + std::string(mode)).c_str(),
+                {&full, true}, {&full, false}, transactions, batch, "goal >= 0.9");
+    PairedRatio(("trim+insert at " + rows + " rows / empty, " + mode).c_str(), {&roomy, true},
+                {&empty, true}, transactions, batch, "goal >= 0.9");
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -339,20 +488,5 @@ int main(int argc, char** argv) {
     const std::string label = std::string("full store (every event deletes one)") + mode;
     bench::PrintRatio(label.c_str(), "database" + which, "plain SQLite" + which, "same statements");
   }
-  std::printf("\nThe database's pipeline write against itself\n");
-  for (const char* mode : {" single", " batched"}) {
-    bench::PrintRatio((std::string("trim+insert at ") + rows + " rows / empty," + mode).c_str(),
-                      std::string("database trim+insert") + mode + " rows=" + rows + roomy,
-                      std::string("database trim+insert") + mode + " rows=0" + roomy,
-                      "goal >= 0.9");
-    bench::PrintRatio(
-        (std::string("trim+insert / insert alone at ") + rows + " rows," + mode).c_str(),
-        std::string("database trim+insert") + mode + " rows=" + rows + roomy,
-        std::string("database insert") + mode + " rows=" + rows + roomy, "goal >= 0.9");
-    bench::PrintRatio((std::string("full store trim+insert / insert alone,") + mode).c_str(),
-                      std::string("database trim+insert") + mode + " rows=" + rows + full,
-                      std::string("database insert") + mode + " rows=" + rows + roomy,
-                      "goal >= 0.9");
-  }
-  return 0;
+  return PairedRounds() ? 0 : 1;
 }

@@ -290,14 +290,12 @@ std::optional<int64_t> ZIVDatabase::trimTable(const std::string& table, int64_t 
   // or max(); both in one query scan the table). Only a bound over `keep` looks further, at the
   // row count the store keeps in memory.
   auto ends =
-      sqliteStore_->recordsForQuery("SELECT (SELECT min(rowid) FROM " + table +
-                                        ") AS low, (SELECT max(rowid) FROM " + table + ") AS high",
-                                    {}, error);
+      sqliteStore_->integersForQuery("SELECT (SELECT min(rowid) FROM " + table +
+                                         ") AS low, (SELECT max(rowid) FROM " + table + ") AS high",
+                                     {}, error);
   if (!ends) return std::nullopt;
-  const fnd::Value low = ends->empty() ? fnd::Value() : ends->front().get("low");
-  const fnd::Value high = ends->empty() ? fnd::Value() : ends->front().get("high");
-  if (!low.isInt() || !high.isInt()) return 0;  // An empty table.
-  const __int128 bound = static_cast<__int128>(high.asInt()) - low.asInt() + 1;
+  if (ends->size() < 2 || !(*ends)[0] || !(*ends)[1]) return 0;  // An empty table.
+  const __int128 bound = static_cast<__int128>(*(*ends)[1]) - *(*ends)[0] + 1;
   if (keep >= 0 && bound <= keep) return 0;
   std::optional<int64_t> rows = sqliteStore_->trackedRowCountForTableWithName(table, error);
   if (!rows) return std::nullopt;
@@ -305,11 +303,11 @@ std::optional<int64_t> ZIVDatabase::trimTable(const std::string& table, int64_t 
   if (excess <= 0) return 0;
   // All but the newest `keep` go: the oldest `excess` rows, up to the last of them, found by
   // walking that many rows from the old end of the rowid tree.
-  auto boundary = sqliteStore_->recordsForQuery(
+  auto boundary = sqliteStore_->integersForQuery(
       "SELECT rowid AS boundary FROM " + table + " ORDER BY rowid ASC LIMIT 1 OFFSET ?",
       {fnd::Value::Int64(excess - 1)}, error);
   if (!boundary) return std::nullopt;
   if (boundary->empty()) return 0;
   return sqliteStore_->deleteRecordsFromTableWithName(
-      table, "rowid <= ?", {fnd::Value::Int64(boundary->front().get("boundary").asInt())}, error);
+      table, "rowid <= ?", {fnd::Value::Int64(boundary->front().value_or(0))}, error);
 }

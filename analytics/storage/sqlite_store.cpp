@@ -982,6 +982,44 @@ std::optional<std::vector<ZIVSqliteStore::Record>> ZIVSqliteStore::recordsForQue
   return records;
 }
 
+std::optional<std::vector<std::optional<int64_t>>> ZIVSqliteStore::integersForQuery(
+    const std::string& sql, const fnd::Array& parameterValues, fnd::Error* error) {
+  // The same checks and failure texts as recordsForQuery.
+  if (sql.empty()) {
+    ZIVSetError(error, kBadArgument, "Received empty query for records for query");
+    return std::nullopt;
+  }
+  if (!db_) {
+    ZIVSetError(error, kBadState, NotOpenMessage("Query records"));
+    return std::nullopt;
+  }
+  if (ToLowerASCII(sql.substr(0, 6)) != "select") {
+    ZIVSetError(error, kBadArgument, "Received invalid select query");
+    return std::nullopt;
+  }
+  sqlite3_stmt* statement =
+      statementForQuery(sql, parameterValues.empty() ? nullptr : &parameterValues, error);
+  if (!statement) return std::nullopt;
+  std::vector<std::optional<int64_t>> row;
+  const int rc = sqlite3_step(statement);
+  if (rc == SQLITE_ROW) {
+    const int count = sqlite3_column_count(statement);
+    row.reserve(static_cast<size_t>(count));
+    for (int column = 0; column < count; ++column) {
+      if (sqlite3_column_type(statement, column) == SQLITE_INTEGER) {
+        row.emplace_back(sqlite3_column_int64(statement, column));
+      } else {
+        row.emplace_back(std::nullopt);
+      }
+    }
+  } else if (rc != SQLITE_DONE) {
+    setDatabaseError(error, "query records");
+  }
+  cleanUpStatement(statement, sql);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
+  return row;
+}
+
 std::optional<fnd::Value> ZIVSqliteStore::numberForQuery(const std::string& sql,
                                                          const fnd::Array& parameterValues,
                                                          fnd::Error* error) {

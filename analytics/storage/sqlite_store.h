@@ -199,6 +199,11 @@ class ZIVSqliteStore {
   std::optional<std::vector<Record>> recordsForQuery(const std::string& sql,
                                                      const fnd::Array& parameterValues,
                                                      fnd::Error* error, const RecordFilter& filter);
+  // The first row of a SELECT as integers, one per column (nullopt for a column that is NULL or
+  // not an integer), without building records: for checks that run on every event. An empty row
+  // when the query has none; nullopt with an error when it fails.
+  std::optional<std::vector<std::optional<int64_t>>> integersForQuery(
+      const std::string& sql, const fnd::Array& parameterValues, fnd::Error* error = nullptr);
   // The first column of the first row: an int or a double. nullopt with an error when there is
   // no row or the value is not a number; nullopt without an error when it is SQL NULL.
   std::optional<fnd::Value> numberForQuery(const std::string& sql,

@@ -323,6 +323,10 @@ TEST_F(SqliteStoreTest, ArgumentChecksAnswerCodeOneWithTheirText) {
        [&](fnd::Error* e) {
          return s.recordsForQuery("WITH x AS (SELECT 1) SELECT * FROM x", {}, e).has_value();
        }},
+      {"Received empty query for records for query",
+       [&](fnd::Error* e) { return s.integersForQuery("", {}, e).has_value(); }},
+      {"Received invalid select query",
+       [&](fnd::Error* e) { return s.integersForQuery("DELETE FROM v", {}, e).has_value(); }},
       {"Received empty query to get numeric result",
        [&](fnd::Error* e) { return s.numberForQuery("", {}, e).has_value(); }},
       {"Found result that was not numeric",
@@ -398,6 +402,8 @@ TEST_F(SqliteStoreTest, ClosedStoreAnswersCodeTwoForEveryOperation) {
        [&](fnd::Error* e) { return s.deleteAllRecordsFromTableWithName("t", e); }},
       {"Query records failed. Database not open.",
        [&](fnd::Error* e) { return s.recordsForQuery("SELECT 1", {}, e).has_value(); }},
+      {"Query records failed. Database not open.",
+       [&](fnd::Error* e) { return s.integersForQuery("SELECT 1", {}, e).has_value(); }},
       {"Query numeric result failed. Database not open.",
        [&](fnd::Error* e) { return s.numberForQuery("SELECT 1", {}, e).has_value(); }},
       {"Statement for query failed. Database not open.",
@@ -481,6 +487,44 @@ TEST_F(SqliteStoreTest, AStepErrorAfterTheFirstRowFailsTheQuery) {
   EXPECT_EQ(error.code(), 3);
   // The statement went back to the cache in a usable state.
   EXPECT_TRUE(store_->recordsForQuery("SELECT a FROM v", {}).has_value());
+}
+
+TEST_F(SqliteStoreTest, IntegersForQueryReadTheFirstRowColumnByColumn) {
+  Exec("CREATE TABLE v (a INTEGER, b)");
+  Exec("INSERT INTO v VALUES (7, NULL), (8, 'x')");
+  using Row = std::vector<std::optional<int64_t>>;
+  struct Case {
+    const char* sql;
+    fnd::Array parameters;
+    Row expected;
+  };
+  const Case cases[] = {
+      {"SELECT (SELECT min(rowid) FROM v), (SELECT max(a) FROM v)", {}, {1, 8}},
+      {"SELECT a, b, 2.5, 'text', x'00' FROM v ORDER BY a",
+       {},
+       {7, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
+      {"SELECT a FROM v WHERE a = ?", {fnd::Value(8)}, {8}},
+      {"SELECT a FROM v WHERE a = ?", {fnd::Value(9)}, {}},  // No row.
+      {"SELECT min(rowid), max(rowid) FROM v WHERE a > 100", {}, {std::nullopt, std::nullopt}},
+      {"SELECT 9223372036854775807, -9223372036854775808", {}, {INT64_MAX, INT64_MIN}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    fnd::Error error;
+    EXPECT_EQ(store_->integersForQuery(c.sql, c.parameters, &error),
+              std::optional<Row>(c.expected));
+    EXPECT_EQ(error.code(), 0);
+  }
+  // A failed step is a failed query, and the cached statement is ready for the next call.
+  Exec("CREATE TABLE w (t TEXT)");
+  Exec("INSERT INTO w VALUES ('a')");
+  fnd::Error error;
+  EXPECT_EQ(
+      store_->integersForQuery("SELECT abs(t) + abs(-9223372036854775807 - 1) FROM w", {}, &error),
+      std::nullopt);
+  EXPECT_EQ(error.code(), 3);
+  EXPECT_EQ(store_->integersForQuery("SELECT a FROM v WHERE a = ?", {fnd::Value(7)}),
+            std::optional<Row>(Row{7}));
 }
 
 TEST_F(SqliteStoreTest, NumberForQueryDistinguishesNoRowFromNull) {

@@ -32,6 +32,17 @@ void writeTyped(FlutterStandardWriter& writer, uint8_t type, const std::vector<T
   writer.writeBytes(values.data(), values.size() * sizeof(T));
 }
 
+// Whether p[0, n) holds 8 to 16 bytes of ASCII (two overlapping words without a top bit set):
+// the usual key, checked without a loop.
+bool IsShortASCII(const uint8_t* p, size_t n) {
+  if (n < 8 || n > 16) return false;
+  uint64_t head;
+  uint64_t tail;
+  std::memcpy(&head, p, sizeof head);
+  std::memcpy(&tail, p + n - 8, sizeof tail);
+  return ((head | tail) & 0x8080808080808080ULL) == 0;
+}
+
 }  // namespace
 
 bool FlutterIsValidUTF8(std::string_view text) {
@@ -39,6 +50,14 @@ bool FlutterIsValidUTF8(std::string_view text) {
   size_t n = text.size();
   size_t i = 0;
   while (i < n) {
+    // Eight ASCII bytes at a time: none has its top bit set.
+    while (n - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, s + i, sizeof word);
+      if (word & 0x8080808080808080ULL) break;
+      i += 8;
+    }
+    if (i == n) break;
     unsigned char c = s[i];
     if (c < 0x80) {
       ++i;
@@ -244,6 +263,10 @@ void FlutterStandardReader::fail(fnd::Error error) {
   error_ = std::move(error);
 }
 
+void FlutterStandardReader::failAt(FlutterCodecErrorCode code, const char* what, size_t offset) {
+  fail(codecError(code, what + std::to_string(offset)));
+}
+
 bool FlutterStandardReader::failRequire(size_t length) {
   if (failed_) return false;
   fail(codecError(kFlutterCodecTruncated,
@@ -271,14 +294,8 @@ fnd::Data FlutterStandardReader::readData(size_t length) {
 uint32_t FlutterStandardReader::readSize() {
   uint8_t first = readByte();
   if (first < 254) return first;
-  if (first == 254) {
-    uint16_t value = 0;
-    readBytes(&value, sizeof value);
-    return value;
-  }
-  uint32_t value = 0;
-  readBytes(&value, sizeof value);
-  return value;
+  if (first == 254) return readFixed<uint16_t>();
+  return readFixed<uint32_t>();
 }
 
 void FlutterStandardReader::readAlignment(uint8_t alignment) {
@@ -294,54 +311,51 @@ std::string_view FlutterStandardReader::readUTF8View() {
   uint32_t length = readSize();
   if (!require(length)) return {};
   std::string_view text(reinterpret_cast<const char*>(data_.data() + position_), length);
-  if (!FlutterIsValidUTF8(text)) {
-    fail(codecError(kFlutterCodecInvalidUTF8,
-                    "String at offset " + std::to_string(position_) + " is not valid UTF-8"));
+  if (!IsShortASCII(data_.data() + position_, length) && !FlutterIsValidUTF8(text)) {
+    failInvalidUTF8();
     return {};
   }
   position_ += length;
   return text;
 }
 
-int32_t FlutterStandardReader::readInt32() {
-  int32_t value = 0;
-  readBytes(&value, sizeof value);
-  return value;
+void FlutterStandardReader::failInvalidUTF8() {
+  fail(codecError(kFlutterCodecInvalidUTF8,
+                  "String at offset " + std::to_string(position_) + " is not valid UTF-8"));
 }
 
-int64_t FlutterStandardReader::readInt64() {
-  int64_t value = 0;
-  readBytes(&value, sizeof value);
-  return value;
-}
+int32_t FlutterStandardReader::readInt32() { return readFixed<int32_t>(); }
 
-double FlutterStandardReader::readFloat64() {
-  double value = 0;
-  readBytes(&value, sizeof value);
-  return value;
-}
+int64_t FlutterStandardReader::readInt64() { return readFixed<int64_t>(); }
+
+double FlutterStandardReader::readFloat64() { return readFixed<double>(); }
 
 fnd::Value FlutterStandardReader::readValue() {
-  if (failed_) return {};
-  if (recursion_ >= kFlutterCodecMaxRecursion) {
-    fail(codecError(kFlutterCodecTooDeep,
-                    "Values nest too deeply at offset " + std::to_string(position_)));
-    return {};
-  }
-  uint8_t type = readByte();
-  if (failed_) return {};
-  ++recursion_;
-  fnd::Value value = readValueOfType(type);
-  --recursion_;
+  // Every path returns `value`, so that it is built in the caller's place and never moved.
+  const int type = beginValue();
+  fnd::Value value = type >= 0 ? readValueOfType(static_cast<uint8_t>(type)) : fnd::Value();
+  if (type >= 0) --recursion_;
   if (failed_) value = fnd::Value();
-  return value;  // One named result, built in the caller's place.
+  return value;
+}
+
+int FlutterStandardReader::beginValue() {
+  if (failed_) return -1;
+  if (recursion_ >= kFlutterCodecMaxRecursion) {
+    failAt(kFlutterCodecTooDeep, "Values nest too deeply at offset ", position_);
+    return -1;
+  }
+  const uint8_t type = readByte();
+  if (failed_) return -1;
+  ++recursion_;
+  return type;
 }
 
 bool FlutterStandardReader::enterContainer() {
   if (depth_ >= kFlutterCodecMaxDepth) {
-    fail(codecError(kFlutterCodecTooDeep, "Lists and maps nest more than " +
-                                              std::to_string(kFlutterCodecMaxDepth) +
-                                              " deep at offset " + std::to_string(position_)));
+    static const std::string what = "Lists and maps nest more than " +
+                                    std::to_string(kFlutterCodecMaxDepth) + " deep at offset ";
+    failAt(kFlutterCodecTooDeep, what.c_str(), position_);
     return false;
   }
   ++depth_;
@@ -391,34 +405,55 @@ fnd::Value FlutterStandardReader::readValueOfType(uint8_t type) {
       return readTypedList<double>();
     case kFlutterStandardFieldFloat32Data:
       return readTypedList<float>();
-    case kFlutterStandardFieldList: {
-      uint32_t count = readSize();
-      // Every element takes at least its type byte.
-      if (!require(count) || !enterContainer()) return {};
-      fnd::Array array;
-      array.reserve(count);  // At most one element per byte left.
-      for (uint32_t i = 0; i < count && !failed_; ++i) array.push_back(readValue());
-      --depth_;
-      return array;
-    }
-    case kFlutterStandardFieldMap: {
-      uint32_t count = readSize();
-      if (!require(2 * static_cast<size_t>(count)) || !enterContainer()) return {};
-      fnd::Dictionary map;
-      map.reserve(count);  // At most one entry per two bytes left.
-      for (uint32_t i = 0; i < count && !failed_; ++i) {
-        fnd::Value key = readValue();
-        fnd::Value value = readValue();
-        map.set(std::move(key), std::move(value));
-      }
-      --depth_;
-      return map;
-    }
+    case kFlutterStandardFieldList:
+      return readList();
+    case kFlutterStandardFieldMap:
+      return readMap();
     default:
-      fail(codecError(kFlutterCodecUnknownType, "Unknown type byte " + std::to_string(type) +
-                                                    " at offset " + std::to_string(position_ - 1)));
+      failUnknownType(type);
       return {};
   }
+}
+
+void FlutterStandardReader::failUnknownType(uint8_t type) {
+  fail(codecError(kFlutterCodecUnknownType, "Unknown type byte " + std::to_string(type) +
+                                                " at offset " + std::to_string(position_ - 1)));
+}
+
+namespace {
+
+// The reader's next value, read where a container constructs its element from it.
+struct NextValue {
+  FlutterStandardReader* reader;
+  operator fnd::Value() const { return reader->readValue(); }
+};
+
+}  // namespace
+
+fnd::Value FlutterStandardReader::readList() {
+  const uint32_t count = readSize();
+  // Every element takes at least its type byte.
+  if (!require(count) || !enterContainer()) return {};
+  fnd::Array array;
+  array.reserve(count);  // At most one element per byte left.
+  for (uint32_t i = 0; i < count && !failed_; ++i) array.emplace_back(NextValue{this});
+  --depth_;
+  return array;
+}
+
+fnd::Value FlutterStandardReader::readMap() {
+  const uint32_t count = readSize();
+  if (!require(2 * static_cast<size_t>(count)) || !enterContainer()) return {};
+  std::vector<fnd::Dictionary::Entry> entries;
+  entries.reserve(count);  // At most one entry per two bytes left.
+  // Each pair builds its key and then its value (members in order), as the message holds them;
+  // a repeated key keeps its first place and takes the later value.
+  for (uint32_t i = 0; i < count && !failed_; ++i) {
+    entries.emplace_back(NextValue{this}, NextValue{this});
+  }
+  --depth_;
+  if (failed_) return {};
+  return fnd::Dictionary(std::move(entries));
 }
 
 // FlutterStandardReaderWriter

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -155,6 +156,24 @@ class FlutterStandardReader {
  private:
   template <typename T>
   fnd::Value readTypedList();
+  // A number of fixed size, copied with a constant length; zero when fewer bytes are left.
+  template <typename T>
+  T readFixed() {
+    T value{};
+    if (!require(sizeof value)) return value;
+    std::memcpy(&value, data_.data() + position_, sizeof value);
+    position_ += sizeof value;
+    return value;
+  }
+  // Reads the type byte of the next value and counts it as open; -1 when no value can be read.
+  int beginValue();
+  fnd::Value readList();
+  fnd::Value readMap();
+  // Failures, kept out of the reading paths.
+  [[gnu::cold, gnu::noinline]] void failAt(FlutterCodecErrorCode code, const char* what,
+                                           size_t offset);
+  [[gnu::cold, gnu::noinline]] void failInvalidUTF8();
+  [[gnu::cold, gnu::noinline]] void failUnknownType(uint8_t type);
   // Counts a list or map being opened; fails when that is one too many.
   bool enterContainer();
   // The slow side of require(): records the truncation unless the reader failed already.

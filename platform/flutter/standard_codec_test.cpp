@@ -302,6 +302,73 @@ TEST_F(StandardCodecTest, MalformedMessagesAreErrors) {
   EXPECT_TRUE(messageCodec().decode(bytes(deepest)));
 }
 
+TEST_F(StandardCodecTest, RepeatedMapKeysKeepTheirFirstPlaceAndTakeTheLastValue) {
+  // A small map, as bytes: {"a": 1, "b": 2, "a": 3} reads as {"a": 3, "b": 2}.
+  auto small =
+      messageCodec().decode(bytes("0D 03 07 01 61 03 01 00 00 00 07 01 62 03 02 00 00 00 "
+                                  "07 01 61 03 03 00 00 00"));
+  ASSERT_TRUE(small);
+  ASSERT_TRUE(small->isDictionary());
+  const fnd::Dictionary& map = *small->dictionary();
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(map.entries()[0], fnd::Dictionary::Entry("a", fnd::Value::Int32(3)));
+  EXPECT_EQ(map.entries()[1], fnd::Dictionary::Entry("b", fnd::Value::Int32(2)));
+
+  // A large map whose keys repeat, written entry by entry: it reads as the same pairs set in order.
+  for (size_t distinct : {size_t{7}, size_t{40}, size_t{500}}) {
+    SCOPED_TRACE(distinct);
+    constexpr uint32_t kEntries = 600;
+    fnd::Data message = bytes("0D FE");
+    message.push_back(kEntries & 0xff);
+    message.push_back(kEntries >> 8);
+    fnd::Dictionary expected;
+    for (uint32_t i = 0; i < kEntries; ++i) {
+      const std::string key = "key-" + std::to_string(i % distinct);
+      message.push_back(kFlutterStandardFieldString);
+      message.push_back(static_cast<uint8_t>(key.size()));
+      message.insert(message.end(), key.begin(), key.end());
+      message.push_back(kFlutterStandardFieldInt32);
+      for (int shift = 0; shift < 32; shift += 8) message.push_back((i >> shift) & 0xff);
+      expected.set(key, fnd::Value::Int32(static_cast<int32_t>(i)));
+    }
+    auto decoded = messageCodec().decode(message);
+    ASSERT_TRUE(decoded);
+    ASSERT_TRUE(decoded->isDictionary());
+    const fnd::Dictionary& large = *decoded->dictionary();
+    ASSERT_EQ(large.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(large.entries()[i], expected.entries()[i]) << i;
+      EXPECT_EQ(large.get(expected.entries()[i].first), expected.entries()[i].second) << i;
+    }
+  }
+}
+
+TEST_F(StandardCodecTest, TextIsCheckedAtEveryLengthAndPosition) {
+  // Texts of 1 to 40 bytes go through the checks by words and by bytes; a bad byte anywhere is
+  // found, and a good multi-byte character anywhere passes.
+  for (size_t length = 1; length <= 40; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      SCOPED_TRACE(testing::Message() << length << " bytes, at " << at);
+      std::string bad(length, 'x');
+      bad[at] = '\xFF';
+      fnd::Data message = bytes("07");
+      message.push_back(static_cast<uint8_t>(length));
+      for (char c : bad) message.push_back(static_cast<uint8_t>(c));
+      fnd::Error error;
+      EXPECT_FALSE(messageCodec().decode(message, &error));
+      EXPECT_EQ(error.code(), kFlutterCodecInvalidUTF8);
+      EXPECT_FALSE(messageCodec().encode(fnd::Value(bad)));
+      if (at + 2 <= length) {
+        std::string good(length, 'x');
+        good.replace(at, 2, "\xC3\xA9");
+        auto encoded = messageCodec().encode(fnd::Value(good));
+        ASSERT_TRUE(encoded);
+        EXPECT_EQ(messageCodec().decode(*encoded), fnd::Value(good));
+      }
+    }
+  }
+}
+
 TEST_F(StandardCodecTest, MalformedMethodCallsAndEnvelopesAreErrors) {
   const MalformedCase calls[] = {
       {"empty", "", kFlutterCodecTruncated},

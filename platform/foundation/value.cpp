@@ -14,6 +14,34 @@ size_t mix(size_t seed, size_t v) {
   return seed ^ (v + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
 }
 
+// Strings of at most 16 bytes (dictionary keys, mostly) are hashed inline: the two overlapping
+// 8-byte halves (or smaller pieces) folded by one 128-bit multiplication. Longer text goes to the
+// library's hash. Either way the hash is a function of the content alone.
+size_t hashText(const std::string& text) {
+  const size_t n = text.size();
+  if (n > 16) return std::hash<std::string>()(text);
+  const char* p = text.data();
+  uint64_t a = 0;
+  uint64_t b = 0;
+  if (n >= 8) {
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t x;
+    uint32_t y;
+    std::memcpy(&x, p, 4);
+    std::memcpy(&y, p + n - 4, 4);
+    a = x;
+    b = y;
+  } else if (n > 0) {
+    a = (uint64_t{static_cast<uint8_t>(p[0])} << 16) |
+        (uint64_t{static_cast<uint8_t>(p[n >> 1])} << 8) | static_cast<uint8_t>(p[n - 1]);
+  }
+  const unsigned __int128 m =
+      static_cast<unsigned __int128>(a ^ 0xa0761d6478bd642fULL ^ n) * (b ^ 0xe7037ed1a0b428dbULL);
+  return static_cast<size_t>(static_cast<uint64_t>(m) ^ static_cast<uint64_t>(m >> 64));
+}
+
 size_t hashDouble(double d) {
   if (d == 0) return 0;  // 0.0 and -0.0 are equal.
   if (std::isnan(d)) return 0x7ff8;
@@ -119,19 +147,19 @@ void describe(std::string& out, const Value& v);
 std::string Record::description() const { return "<" + typeName() + ">"; }
 
 Value::Value(const char* s) : Value(std::string_view(s ? s : "")) {}
-Value::Value(std::string_view s) {
-  if (s.size() <= kShortStringCapacity) {
-    storage_.emplace<kShortStringIndex>(s);
-  } else {
-    storage_ = std::make_shared<std::string>(s);
-  }
-}
+Value::Value(std::string_view s) : storage_(stringStorage(s)) {}
 Value::Value(std::string s) {
   if (s.size() <= kShortStringCapacity) {
     storage_.emplace<kShortStringIndex>(std::move(s));
   } else {
     storage_ = std::make_shared<std::string>(std::move(s));
   }
+}
+
+Value::Storage Value::stringStorage(std::string_view s) {
+  if (s.size() <= kShortStringCapacity) return Storage(std::in_place_index<kShortStringIndex>, s);
+  return Storage(std::in_place_type<std::shared_ptr<std::string>>,
+                 std::make_shared<std::string>(s));
 }
 Value::Value(Data d) : storage_(std::make_shared<Data>(std::move(d))) {}
 Value::Value(std::vector<int32_t> v)
@@ -242,6 +270,12 @@ Dictionary* Value::mutableDictionary() {
 Data* Value::mutableData() { return detach(std::get_if<std::shared_ptr<Data>>(&storage_)); }
 
 bool operator==(const Value& a, const Value& b) {
+  // Short strings first: they are the usual dictionary keys.
+  if (a.storage_.index() == Value::kShortStringIndex &&
+      b.storage_.index() == Value::kShortStringIndex) {
+    return *std::get_if<Value::kShortStringIndex>(&a.storage_) ==
+           *std::get_if<Value::kShortStringIndex>(&b.storage_);
+  }
   if (a.kind() != b.kind()) return false;
   using Kind = Value::Kind;
   switch (a.kind()) {
@@ -300,7 +334,7 @@ size_t Value::hash() const {
     case Kind::kDouble:
       return mix(h, hashDouble(std::get<double>(storage_)));
     case Kind::kString:
-      return mix(h, std::hash<std::string>()(*string()));
+      return mix(h, hashText(*string()));
     case Kind::kData:
       return mix(h, std::hash<std::string_view>()(std::string_view(
                         reinterpret_cast<const char*>(data()->data()), data()->size())));
@@ -450,6 +484,48 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);
 }
 
+Dictionary::Dictionary(std::vector<Entry>&& entries) : entries_(std::move(entries)) {
+  // Entries are compacted in place: `kept` of them are settled, each with its key's last value.
+  const size_t count = entries_.size();
+  size_t kept = 0;
+  if (count < kIndexThreshold) {
+    for (size_t j = 0; j < count; ++j) {
+      size_t i = 0;
+      while (i < kept && !(entries_[i].first == entries_[j].first)) ++i;
+      if (i < kept) {
+        entries_[i].second = std::move(entries_[j].second);
+        continue;
+      }
+      if (kept != j) entries_[kept] = std::move(entries_[j]);
+      ++kept;
+    }
+  } else {
+    // The hashes first, then the slots in one pass, each fetched a few entries ahead: the lookups
+    // of distinct keys do not wait on each other.
+    hashes_.resize(count);
+    for (size_t j = 0; j < count; ++j) hashes_[j] = entries_[j].first.hash();
+    slots_.assign(indexCapacity(count), 0);
+    const size_t mask = slots_.size() - 1;
+    constexpr size_t kAhead = 8;
+    for (size_t j = 0; j < count; ++j) {
+      if (j + kAhead < count) __builtin_prefetch(&slots_[hashes_[j + kAhead] & mask]);
+      const size_t hash = hashes_[j];
+      const size_t slot = slotFor(entries_[j].first, hash);
+      if (slots_[slot] != 0) {
+        entries_[slots_[slot] - 1].second = std::move(entries_[j].second);
+        continue;
+      }
+      if (kept != j) {
+        entries_[kept] = std::move(entries_[j]);
+        hashes_[kept] = hash;
+      }
+      slots_[slot] = static_cast<uint32_t>(++kept);
+    }
+    hashes_.resize(kept);
+  }
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end());
+}
+
 Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_) { rebuildIndex(); }
 
 Dictionary& Dictionary::operator=(const Dictionary& other) {
@@ -469,10 +545,15 @@ void Dictionary::rebuildIndex() {
   growIndex(entries_.size());
 }
 
-// REQUIRES: hashes_ holds the hash of every entry's key.
-void Dictionary::growIndex(size_t count) {
+size_t Dictionary::indexCapacity(size_t count) {
   size_t capacity = 2 * kIndexThreshold;
   while (capacity < 2 * count) capacity *= 2;
+  return capacity;
+}
+
+// REQUIRES: hashes_ holds the hash of every entry's key.
+void Dictionary::growIndex(size_t count) {
+  const size_t capacity = indexCapacity(count);
   if (capacity <= slots_.size()) return;
   slots_.assign(capacity, 0);
   for (size_t i = 0; i < entries_.size(); ++i) indexEntry(i);

@@ -183,6 +183,8 @@ class Value {
   static_assert(std::is_same_v<std::variant_alternative_t<kShortStringIndex, Storage>, std::string>,
                 "short strings sit at kShortStringIndex");
   static constexpr size_t kShortStringCapacity = 15;  // std::string's in-place buffer.
+  // The storage of a string: in place when short, else shared.
+  static Storage stringStorage(std::string_view s);
   Storage storage_;
 };
 
@@ -199,6 +201,9 @@ class Dictionary {
 
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
+  // Takes the entries in their order; a repeated key keeps its first place and takes its last
+  // value, as the same entries set() one by one would.
+  explicit Dictionary(std::vector<Entry>&& entries);
   Dictionary(const Dictionary& other);
   Dictionary(Dictionary&&) noexcept = default;
   Dictionary& operator=(const Dictionary& other);
@@ -239,6 +244,8 @@ class Dictionary {
   // beside the hash of each entry's key.
   static constexpr size_t kIndexThreshold = 16;
   void rebuildIndex();
+  // Slots for `count` entries: a power of two, at least twice the count.
+  static size_t indexCapacity(size_t count);
   void growIndex(size_t count);
   void indexEntry(size_t entry);
   // The slot holding the entry whose key equals `key`, or the free slot where it would go.

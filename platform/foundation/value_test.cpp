@@ -156,6 +156,55 @@ TEST(ValueTest, DictionaryAgreesWithALinearModelThroughGrowthReserveAndErase) {
   }
 }
 
+TEST(ValueTest, DictionaryFromEntriesMatchesSettingThemInOrder) {
+  // Entries with repeated keys, including keys equal across storage (Int32/Int64 of a number,
+  // 0.0/-0.0, short and long text), below and above the size where the index starts.
+  auto key = [](size_t n, size_t distinct) -> Value {
+    const size_t k = n % distinct;
+    switch (k % 4) {
+      case 0:
+        return (n / distinct) % 2 ? Value::Int64(static_cast<int64_t>(k))
+                                  : Value::Int32(static_cast<int32_t>(k));
+      case 1:
+        return Value("key-" + std::to_string(k));
+      case 2:
+        return Value(std::string(20, 'a') + std::to_string(k));
+      default:
+        return k == 3 ? Value((n / distinct) % 2 ? 0.0 : -0.0) : Value(static_cast<double>(k));
+    }
+  };
+  struct Case {
+    size_t entries;
+    size_t distinct;
+  };
+  for (const Case c : {Case{0, 1}, Case{5, 5}, Case{9, 4}, Case{15, 15}, Case{16, 16}, Case{40, 17},
+                       Case{1000, 1000}, Case{1000, 300}}) {
+    SCOPED_TRACE(testing::Message() << c.entries << " entries, " << c.distinct << " keys");
+    std::vector<Dictionary::Entry> entries;
+    Dictionary expected;
+    for (size_t i = 0; i < c.entries; ++i) {
+      entries.emplace_back(key(i, c.distinct), Value(i));
+      expected.set(key(i, c.distinct), Value(i));
+    }
+    Dictionary built(std::move(entries));
+    ASSERT_EQ(built.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(built.entries()[i].first, expected.entries()[i].first) << i;
+      EXPECT_EQ(built.entries()[i].second, expected.entries()[i].second) << i;
+      EXPECT_EQ(built.get(expected.entries()[i].first), expected.entries()[i].second) << i;
+    }
+    // The index it built keeps working as the dictionary changes.
+    EXPECT_TRUE(built.set("new", 1));
+    EXPECT_FALSE(built.set("new", 2));
+    EXPECT_EQ(built.get("new"), Value(2));
+    if (!expected.empty()) {
+      const Value first = expected.entries().front().first;
+      EXPECT_TRUE(built.erase(first));
+      EXPECT_FALSE(built.contains(first));
+    }
+  }
+}
+
 TEST(ValueTest, CopiesShareUntilWritten) {
   Value a(Array{1, 2, 3});
   Value b = a;

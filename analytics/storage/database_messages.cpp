@@ -157,14 +157,14 @@ std::optional<int64_t> ZIVDatabase::nextMetadataFingerprintToProcess(fnd::Error*
   return fingerprint.asInt();
 }
 
-std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const Row& row,
-                                                                         fnd::Error* error) {
-  const fnd::Value data = row.get("data");
-  if (!data.isData()) {
-    ZIVSetError(error, 3, "Cannot create an event from database. Missing event data");
-    return nullptr;
-  }
-  auto proto = APMPBEvent::initWithBuffer(*data.data());
+namespace {
+
+// The event of a stored row through its decoded message; sets *error and answers null when the
+// bytes do not decode or lack a string origin.
+std::shared_ptr<ZIVEvent> EventFromStoredMessage(const fnd::Data& data, const fnd::Value& name,
+                                                 const fnd::Value& rowTimestamp, bool* refused,
+                                                 fnd::Error* error) {
+  auto proto = APMPBEvent::initWithBuffer(data);
   if (!proto) {
     ZIVSetError(error, 3, "Cannot create an event from database. Unable to parse event data");
     return nullptr;
@@ -186,15 +186,37 @@ std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const R
     ZIVSetError(error, 3, "Cannot create an event from database. Missing origin parameter");
     return nullptr;
   }
-  const fnd::Value name = row.get("name");
   NANOSetString(proto.get(), APMPBEvent::kName, name);
+  *refused = true;  // From here on, a null event is one the constructor refused.
   // The row's timestamp is the event's, to the full precision of its column.
+  return rowTimestamp.isNumber() ? ZIVEvent::initWithEventProto(*proto, rowTimestamp.asDouble())
+                                 : ZIVEvent::initWithEventProto(*proto);
+}
+
+}  // namespace
+
+std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const Row& row,
+                                                                         fnd::Error* error) {
+  const fnd::Value data = row.get("data");
+  if (!data.isData()) {
+    ZIVSetError(error, 3, "Cannot create an event from database. Missing event data");
+    return nullptr;
+  }
+  const fnd::Value name = row.get("name");
   const fnd::Value rowTimestamp = row.get("timestamp");
-  auto event = rowTimestamp.isNumber()
-                   ? ZIVEvent::initWithEventProto(*proto, rowTimestamp.asDouble())
-                   : ZIVEvent::initWithEventProto(*proto);
+  // The rows this program writes hold the plain form that is read without building the message;
+  // anything else takes the message's road.
+  std::optional<std::shared_ptr<ZIVEvent>> direct;
+  if (name.isString()) {
+    direct = ZIVEvent::initWithEncodedEvent(
+        *data.data(), name.asString(),
+        rowTimestamp.isNumber() ? std::optional<double>(rowTimestamp.asDouble()) : std::nullopt);
+  }
+  bool refused = direct.has_value();
+  std::shared_ptr<ZIVEvent> event =
+      direct ? *direct : EventFromStoredMessage(*data.data(), name, rowTimestamp, &refused, error);
   if (!event) {
-    ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
+    if (refused) ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
     return nullptr;
   }
   const fnd::Value fingerprint = row.get("metadata_fingerprint");

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -98,6 +99,17 @@ struct Store {
   std::shared_ptr<ZIVRemoteConfig> settings;
 };
 
+// Runs `block` on `queue` and waits for it: the engine's work runs off the main thread, where a
+// sync would run it.
+void RunOn(dispatch::Queue& queue, const std::function<void()>& block) {
+  dispatch::Semaphore done(0, dispatch::Clock::real());
+  queue.async([&] {
+    block();
+    done.signal();
+  });
+  (void)done.wait();
+}
+
 void BM_NanopbEncode(benchmark::State& state) {
   fnd::ScopedTestHome home;
   Store store;
@@ -137,7 +149,7 @@ void BM_BundleAndEncode(benchmark::State& state) {
     auto bundler = store.Bundler();
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
-    queue->sync([&] {
+    RunOn(*queue, [&] {
       const double cpuStart = bench::ThreadCpuSeconds();
       while (bundler->bundleRawEvents()) {
       }
@@ -147,15 +159,16 @@ void BM_BundleAndEncode(benchmark::State& state) {
     for (;;) {
       auto bundles = store.database->queryBundlesWithCountLimit(100, 1 << 20);
       if (!bundles || bundles->empty()) break;
-      auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
-      fnd::Array items;
+      // The batch as the uploader makes it.
+      std::vector<std::shared_ptr<APMPBMeasurementBundle>> batch;
       std::vector<int64_t> rowIDs;
-      for (const auto& [bundle, rowID] : *bundles) {
-        items.emplace_back(std::static_pointer_cast<fnd::Record>(bundle));
+      for (auto& [bundle, rowID] : *bundles) {
+        batch.push_back(std::move(bundle));
         rowIDs.push_back(rowID);
       }
-      NANOSetArray(batch.get(), APMPBMeasurementBatch::kBundles, &items);
-      auto gz = gul_dataByGzippingData(*batch->protoBuffer());
+      std::string description;
+      auto body = ZIVEncodedBatch(batch, "", &description);
+      auto gz = body ? gul_dataByGzippingData(*body) : std::nullopt;
       compressed += gz ? gz->size() : 0;
       (void)store.database->deleteBundlesWithRowIDs(rowIDs);
     }
@@ -199,20 +212,20 @@ void BM_DrainToCollector(benchmark::State& state) {
     environment.consent = &store.consent;
     environment.appID = [] { return std::string(kAppID); };
     std::shared_ptr<ZIVUploader> uploader;
-    queue->sync([&] { uploader = ZIVUploader::create(environment); });
+    RunOn(*queue, [&] { uploader = ZIVUploader::create(environment); });
     state.ResumeTiming();
     // Each success with data left starts the next attempt at once; wait until nothing is left.
-    queue->sync([&] { uploader->uploadData(); });
+    RunOn(*queue, [&] { uploader->uploadData(); });
     for (;;) {
       bool done = false;
-      queue->sync(
-          [&] { done = !uploader->isNetworkRequestPending() && !uploader->hasDataToUpload(); });
+      RunOn(*queue,
+            [&] { done = !uploader->isNetworkRequestPending() && !uploader->hasDataToUpload(); });
       if (done) break;
       dispatch::Semaphore pause(0, dispatch::Clock::real());
       (void)pause.wait(0.002);
     }
     state.PauseTiming();
-    queue->sync([&] { uploader.reset(); });
+    RunOn(*queue, [&] { uploader.reset(); });
     store.database.reset();
     std::remove(ZIVFilePathForDatabaseName(ZIVDatabaseFileName).c_str());
     state.ResumeTiming();

@@ -342,7 +342,14 @@ bool ZIVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, fnd::Er
 bool ZIVDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime,
                                fnd::Error* error) {
   std::optional<fnd::Data> data = bundle.protoBuffer();
-  if (!data || data->empty()) return ZIVSetError(error, 1, "Failed to insert nil bundle");
+  if (!data) return ZIVSetError(error, 1, "Failed to insert nil bundle");
+  return insertBundle(bundle, *data, isRealtime, error);
+}
+
+bool ZIVDatabase::insertBundle(const APMPBMeasurementBundle& bundle, const fnd::Data& encoded,
+                               bool isRealtime, fnd::Error* error) {
+  const fnd::Data* data = &encoded;
+  if (data->empty()) return ZIVSetError(error, 1, "Failed to insert nil bundle");
   std::optional<std::string> appID = NANOGetString(&bundle, APMPBMeasurementBundle::kAppId);
   if (!appID || appID->empty()) {
     return ZIVSetError(error, 1, "Failed to insert bundle without App ID");

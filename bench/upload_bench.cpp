@@ -10,6 +10,7 @@
 // thread that does the work (the figure that compares across machines and loads).
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -142,6 +143,9 @@ void BM_BundleAndEncode(benchmark::State& state) {
   size_t compressed = 0;
   double seconds = 0;
   double cpu = 0;
+  // Each bundle is one committed transaction, each batch's deletion another.
+  int64_t bundles = 0;
+  int64_t batches = 0;
   for (auto _ : state) {
     state.PauseTiming();
     Store store;
@@ -151,8 +155,7 @@ void BM_BundleAndEncode(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     RunOn(*queue, [&] {
       const double cpuStart = bench::ThreadCpuSeconds();
-      while (bundler->bundleRawEvents()) {
-      }
+      while (bundler->bundleRawEvents()) ++bundles;
       cpu += bench::ThreadCpuSeconds() - cpuStart;
     });
     const double cpuStart = bench::ThreadCpuSeconds();
@@ -171,6 +174,7 @@ void BM_BundleAndEncode(benchmark::State& state) {
       auto gz = body ? gul_dataByGzippingData(*body) : std::nullopt;
       compressed += gz ? gz->size() : 0;
       (void)store.database->deleteBundlesWithRowIDs(rowIDs);
+      ++batches;
     }
     cpu += bench::ThreadCpuSeconds() - cpuStart;
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -182,6 +186,10 @@ void BM_BundleAndEncode(benchmark::State& state) {
   benchmark::DoNotOptimize(compressed);
   state.counters["events/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kEvents,
                                                   benchmark::Counter::kIsRate);
+  state.counters["bundles"] =
+      static_cast<double>(bundles) / static_cast<double>(state.iterations());
+  state.counters["batches"] =
+      static_cast<double>(batches) / static_cast<double>(state.iterations());
   g_bundleRate = static_cast<double>(state.iterations()) * kEvents / seconds;
   g_bundleCpuRate = static_cast<double>(state.iterations()) * kEvents / cpu;
 }
@@ -189,6 +197,8 @@ void BM_BundleAndEncode(benchmark::State& state) {
 void BM_DrainToCollector(benchmark::State& state) {
   fnd::ScopedTestHome home;
   collector::Options options;
+  std::atomic<int64_t> requests{0};
+  options.output = [&](const std::string&) { ++requests; };
   collector::Collector server(std::move(options));
   if (!server.start()) {
     state.SkipWithError("cannot listen");
@@ -233,6 +243,8 @@ void BM_DrainToCollector(benchmark::State& state) {
   state.counters["events/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kEvents,
                                                   benchmark::Counter::kIsRate);
   server.stop();
+  state.counters["requests"] =
+      static_cast<double>(requests.load()) / static_cast<double>(state.iterations());
 }
 
 // Wall-clock rates: bundling waits on the disk and the drain on the network and other threads.

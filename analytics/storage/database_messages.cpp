@@ -400,19 +400,26 @@ std::shared_ptr<APMPBMeasurementBundle> BundleFromQueueRow(const fnd::Dictionary
 
 std::optional<std::vector<ZIVDatabase::BundleAndRowID>> ZIVDatabase::queryBundlesWithCountLimit(
     int64_t countLimit, int64_t sizeLimit, fnd::Error* error) {
-  auto rows = rowsForQuery("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
-                           {fnd::Value::Int64(countLimit)}, error);
-  if (!rows) return std::nullopt;
+  if (!sqliteStore_) {
+    ZIVSetError(error, 2, "Query records failed. Database not open.");
+    return std::nullopt;
+  }
   std::vector<BundleAndRowID> bundles;
   int64_t totalSize = 0;
-  for (const Row& row : *rows) {
-    size_t size = 0;
-    auto bundle = BundleFromQueueRow(row, &size);
-    if (!bundle) continue;
-    if (!bundles.empty() && totalSize + static_cast<int64_t>(size) > sizeLimit) break;
-    totalSize += static_cast<int64_t>(size);
-    bundles.emplace_back(std::move(bundle), row.get("rowid").asInt());
-  }
+  // The rows are taken one at a time and the walk ends at the first bundle over the size limit:
+  // the rows after it, up to the count limit, are never read.
+  auto rows = sqliteStore_->recordsForQuery(
+      "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
+      {fnd::Value::Int64(countLimit)}, error, [&](size_t, const Row& row) {
+        size_t size = 0;
+        auto bundle = BundleFromQueueRow(row, &size);
+        if (!bundle) return true;
+        if (!bundles.empty() && totalSize + static_cast<int64_t>(size) > sizeLimit) return false;
+        totalSize += static_cast<int64_t>(size);
+        bundles.emplace_back(std::move(bundle), row.get("rowid").asInt());
+        return true;
+      });
+  if (!rows) return std::nullopt;
   return bundles;
 }
 

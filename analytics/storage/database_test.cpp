@@ -433,6 +433,39 @@ TEST_F(DatabaseTest, RawEventRowsReadTheSameOnBothRoads) {
   }
 }
 
+TEST_F(DatabaseTest, QueuedBundlesSkipUnreadableRowsAndStopAtTheSizeLimit) {
+  // Rows: A, garbage, B, C. The garbage is skipped wherever it lies; the walk stops at the first
+  // readable bundle over the size limit.
+  std::vector<size_t> sizes;
+  auto add = [&](int events) {
+    auto bundle = MakeBundle("1:app", static_cast<int64_t>(kNow * 1000), events);
+    sizes.push_back(bundle->protoBuffer()->size());
+    ASSERT_TRUE(db_->insertBundle(*bundle, false));
+  };
+  add(1);
+  ASSERT_TRUE(db_->insertDataType(
+      {{"data", fnd::Value(fnd::Data{1, 2, 3})}, {"bundle_end_timestamp", kNow}}, "queue"));
+  add(2);
+  add(3);
+  struct Case {
+    int64_t count;
+    int64_t size;
+    size_t expected;
+  };
+  const std::vector<Case> cases = {
+      {10, static_cast<int64_t>(sizes[0]), 1},
+      {10, static_cast<int64_t>(sizes[0] + sizes[1]), 2},
+      {10, static_cast<int64_t>(sizes[0] + sizes[1] + sizes[2]), 3},
+      {2, 1 << 20, 1},  // The garbage row counts towards the row limit.
+      {3, 1 << 20, 2},
+  };
+  for (const Case& c : cases) {
+    auto bundles = db_->queryBundlesWithCountLimit(c.count, c.size);
+    ASSERT_TRUE(bundles.has_value());
+    EXPECT_EQ(bundles->size(), c.expected) << c.count << "/" << c.size;
+  }
+}
+
 TEST_F(DatabaseTest, RawEventLimitsAndStaleData) {
   settings_->maxEvents = 4;
   for (int i = 0; i < 6; ++i) {

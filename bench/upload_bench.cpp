@@ -10,8 +10,10 @@
 // thread that does the work (the figure that compares across machines and loads).
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -98,6 +100,17 @@ struct Store {
   std::shared_ptr<ZIVRemoteConfig> settings;
 };
 
+// Runs `block` on `queue` and waits for it: the engine's work runs off the main thread, where a
+// sync would run it.
+void RunOn(dispatch::Queue& queue, const std::function<void()>& block) {
+  dispatch::Semaphore done(0, dispatch::Clock::real());
+  queue.async([&] {
+    block();
+    done.signal();
+  });
+  (void)done.wait();
+}
+
 void BM_NanopbEncode(benchmark::State& state) {
   fnd::ScopedTestHome home;
   Store store;
@@ -130,6 +143,9 @@ void BM_BundleAndEncode(benchmark::State& state) {
   size_t compressed = 0;
   double seconds = 0;
   double cpu = 0;
+  // Each bundle is one committed transaction, each batch's deletion another.
+  int64_t bundles = 0;
+  int64_t batches = 0;
   for (auto _ : state) {
     state.PauseTiming();
     Store store;
@@ -137,27 +153,28 @@ void BM_BundleAndEncode(benchmark::State& state) {
     auto bundler = store.Bundler();
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
-    queue->sync([&] {
+    RunOn(*queue, [&] {
       const double cpuStart = bench::ThreadCpuSeconds();
-      while (bundler->bundleRawEvents()) {
-      }
+      while (bundler->bundleRawEvents()) ++bundles;
       cpu += bench::ThreadCpuSeconds() - cpuStart;
     });
     const double cpuStart = bench::ThreadCpuSeconds();
     for (;;) {
       auto bundles = store.database->queryBundlesWithCountLimit(100, 1 << 20);
       if (!bundles || bundles->empty()) break;
-      auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
-      fnd::Array items;
+      // The batch as the uploader makes it.
+      std::vector<std::shared_ptr<APMPBMeasurementBundle>> batch;
       std::vector<int64_t> rowIDs;
-      for (const auto& [bundle, rowID] : *bundles) {
-        items.emplace_back(std::static_pointer_cast<fnd::Record>(bundle));
+      for (auto& [bundle, rowID] : *bundles) {
+        batch.push_back(std::move(bundle));
         rowIDs.push_back(rowID);
       }
-      NANOSetArray(batch.get(), APMPBMeasurementBatch::kBundles, &items);
-      auto gz = gul_dataByGzippingData(*batch->protoBuffer());
+      std::string description;
+      auto body = ZIVEncodedBatch(batch, "", &description);
+      auto gz = body ? gul_dataByGzippingData(*body) : std::nullopt;
       compressed += gz ? gz->size() : 0;
       (void)store.database->deleteBundlesWithRowIDs(rowIDs);
+      ++batches;
     }
     cpu += bench::ThreadCpuSeconds() - cpuStart;
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -169,6 +186,10 @@ void BM_BundleAndEncode(benchmark::State& state) {
   benchmark::DoNotOptimize(compressed);
   state.counters["events/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kEvents,
                                                   benchmark::Counter::kIsRate);
+  state.counters["bundles"] =
+      static_cast<double>(bundles) / static_cast<double>(state.iterations());
+  state.counters["batches"] =
+      static_cast<double>(batches) / static_cast<double>(state.iterations());
   g_bundleRate = static_cast<double>(state.iterations()) * kEvents / seconds;
   g_bundleCpuRate = static_cast<double>(state.iterations()) * kEvents / cpu;
 }
@@ -176,6 +197,8 @@ void BM_BundleAndEncode(benchmark::State& state) {
 void BM_DrainToCollector(benchmark::State& state) {
   fnd::ScopedTestHome home;
   collector::Options options;
+  std::atomic<int64_t> requests{0};
+  options.output = [&](const std::string&) { ++requests; };
   collector::Collector server(std::move(options));
   if (!server.start()) {
     state.SkipWithError("cannot listen");
@@ -199,20 +222,20 @@ void BM_DrainToCollector(benchmark::State& state) {
     environment.consent = &store.consent;
     environment.appID = [] { return std::string(kAppID); };
     std::shared_ptr<ZIVUploader> uploader;
-    queue->sync([&] { uploader = ZIVUploader::create(environment); });
+    RunOn(*queue, [&] { uploader = ZIVUploader::create(environment); });
     state.ResumeTiming();
     // Each success with data left starts the next attempt at once; wait until nothing is left.
-    queue->sync([&] { uploader->uploadData(); });
+    RunOn(*queue, [&] { uploader->uploadData(); });
     for (;;) {
       bool done = false;
-      queue->sync(
-          [&] { done = !uploader->isNetworkRequestPending() && !uploader->hasDataToUpload(); });
+      RunOn(*queue,
+            [&] { done = !uploader->isNetworkRequestPending() && !uploader->hasDataToUpload(); });
       if (done) break;
       dispatch::Semaphore pause(0, dispatch::Clock::real());
       (void)pause.wait(0.002);
     }
     state.PauseTiming();
-    queue->sync([&] { uploader.reset(); });
+    RunOn(*queue, [&] { uploader.reset(); });
     store.database.reset();
     std::remove(ZIVFilePathForDatabaseName(ZIVDatabaseFileName).c_str());
     state.ResumeTiming();
@@ -220,6 +243,8 @@ void BM_DrainToCollector(benchmark::State& state) {
   state.counters["events/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kEvents,
                                                   benchmark::Counter::kIsRate);
   server.stop();
+  state.counters["requests"] =
+      static_cast<double>(requests.load()) / static_cast<double>(state.iterations());
 }
 
 // Wall-clock rates: bundling waits on the disk and the drain on the network and other threads.

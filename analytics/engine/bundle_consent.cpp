@@ -206,6 +206,29 @@ void ZIVUpdateDataControls(Bundle& bundle, const std::vector<std::string>& dataC
 
 bool ZIVIsFirstOpenBundle(const Bundle* bundle) {
   if (!bundle) return false;
+  // The names are read in place: copying every event out of the bundle to read its name cost
+  // more than the rest of the stamping. A record of unusual shape takes the accessors' road,
+  // with their log lines.
+  const NanoMessageInfo* info = bundle->messageInfo();
+  const NanoField* field = info && info->hasSlots() ? info->field(Bundle::kEvents) : nullptr;
+  const NanoArray* array = field ? field->array() : nullptr;
+  if (array &&
+      (array->item_count == 0 || (array->items && array->items->size() == array->item_count))) {
+    bool sound = true;
+    bool found = false;
+    for (uint32_t i = 0; i < array->item_count && !found; ++i) {
+      const NanoField* item = (*array->items)[i].get();
+      const NanoMessageInfo* event = item ? item->message() : nullptr;
+      if (!event || event->descriptor != &APMPBEvent::descriptor()) {
+        sound = false;
+        break;
+      }
+      const NanoField* name = event->field(APMPBEvent::kName);
+      const NanoString* text = name ? name->string() : nullptr;
+      found = text && text->bytes && *text->bytes == "_f";
+    }
+    if (sound) return found;
+  }
   auto events = NANOGetArray(bundle, Bundle::kEvents, &APMPBEvent::messageClass());
   if (!events) return false;
   for (const fnd::Value& item : *events) {

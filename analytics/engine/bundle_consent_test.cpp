@@ -161,4 +161,37 @@ TEST(BundleConsentTest, RealtimeCapSubjects) {
   EXPECT_FALSE(ZIVIsSubjectToMaxRealtimeCountPerDay(*event, true));
 }
 
+TEST(BundleConsentTest, FirstOpenBundleIsOneHoldingAFirstOpenEvent) {
+  auto event = [](std::optional<std::string> name) {
+    auto message = APMPBEvent::initWithBuffer(nullptr);
+    if (name) NANOSetString(message.get(), APMPBEvent::kName, fnd::Value(*name));
+    return fnd::Value(std::static_pointer_cast<fnd::Record>(message));
+  };
+  struct Case {
+    const char* label;
+    std::vector<std::optional<std::string>> names;
+    bool firstOpen;
+  };
+  const std::vector<Case> cases = {
+      {"no events", {}, false},
+      {"other events", {"_e", "level_up", "_fx"}, false},
+      {"first open last", {"_e", std::nullopt, "_f"}, true},
+      {"first open first", {"_f", "_e"}, true},
+      {"unnamed only", {std::nullopt}, false},
+      {"a longer name", {"_f_"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto bundle = NewBundle();
+    fnd::Array events;
+    for (const auto& name : c.names) events.push_back(event(name));
+    NANOSetArray(bundle.get(), Bundle::kEvents, &events);
+    EXPECT_EQ(ZIVIsFirstOpenBundle(bundle.get()), c.firstOpen);
+    // The same bundle read back from its bytes.
+    EXPECT_EQ(ZIVIsFirstOpenBundle(Bundle::initWithBuffer(*bundle->protoBuffer()).get()),
+              c.firstOpen);
+  }
+  EXPECT_FALSE(ZIVIsFirstOpenBundle(nullptr));
+}
+
 }  // namespace

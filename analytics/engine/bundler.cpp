@@ -210,7 +210,13 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
   auto events = eventsAfterUpdatingEventAggregates(*processed, cache, !storageDenied);
   if (!events) return false;
 
+  // Sampling works on the events' messages. Without it the events go into the stored bundle as
+  // their encodings, spliced into the bundle's own: no message is built, copied or encoded again.
+  const bool sampling = settings_.isEventSamplingEnabled() && !isDebugMode();
   std::vector<std::shared_ptr<APMPBEvent>> messages;
+  std::vector<fnd::Data> encodedEvents;
+  // An event message that does not encode fails the bundle's encoding, as it would inside it.
+  bool encodingFailed = false;
   bool holdsPSMConversion = false;
   for (const auto& event : *events) {
     std::shared_ptr<APMPBEvent> message;
@@ -222,8 +228,10 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
       auto copy = event->copyWithParameters(parameters);
       message = (copy ? copy : event)->protoEvent();
       if (message) NANOSetInt64(message.get(), APMPBEvent::kEventInt64_6, value);
-    } else {
+    } else if (sampling) {
       message = event->protoEvent();
+    } else if (std::optional<fnd::Data> encoded = event->encodedProtoEvent(true)) {
+      encodedEvents.push_back(std::move(*encoded));
     }
     if (event->name() == "_fx") {
       auto source = event->parameters().find("_fxs");
@@ -233,10 +241,18 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
         }
       }
     }
-    if (message) messages.push_back(std::move(message));
+    if (!message) continue;
+    if (sampling) {
+      messages.push_back(std::move(message));
+    } else if (std::optional<fnd::Data> encoded = message->protoBuffer()) {
+      encodedEvents.push_back(std::move(*encoded));
+    } else {
+      encodedEvents.emplace_back();
+      encodingFailed = true;
+    }
   }
 
-  if (settings_.isEventSamplingEnabled() && !isDebugMode()) {
+  if (sampling) {
     ZIVEventSampler sampler(environment_.database, environment_.settings, environment_.monitor,
                             environment_.randomBelow);
     fnd::Error samplingError;
@@ -245,19 +261,24 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
     if (!kept) return false;
     messages = std::move(*kept);
   }
+  const size_t eventCount = sampling ? messages.size() : encodedEvents.size();
 
-  if (messages.empty()) {
+  if (eventCount == 0) {
     monitor_.logWithLevel(5, 23159, "No events left after sampling. Dropping bundle");
     if (!cleanupRawEvents(lastRowID, fingerprint)) return false;
     result = true;
     return true;
   }
 
-  fnd::Array eventItems;
-  for (const auto& message : messages) {
-    eventItems.emplace_back(std::static_pointer_cast<fnd::Record>(message));
+  if (sampling) {
+    fnd::Array eventItems;
+    for (const auto& message : messages) {
+      eventItems.emplace_back(std::static_pointer_cast<fnd::Record>(message));
+    }
+    NANOSetArray(bundle.get(), Bundle::kEvents, &eventItems);
+  } else {
+    NANOClearField(bundle.get(), Bundle::kEvents);
   }
-  NANOSetArray(bundle.get(), Bundle::kEvents, &eventItems);
   if (environment_.persistedConfig) {
     auto buffer = environment_.persistedConfig->adCampaignInfoBuffer();
     if (buffer && buffer->isData() && !buffer->data()->empty()) {
@@ -273,7 +294,7 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
     start = std::min(start, raw->rawEvent()->timestamp());
     end = std::max(end, raw->rawEvent()->timestamp());
   }
-  if (!updateAppMetadataForBundle(*bundle, static_cast<int32_t>(messages.size()), start, end)) {
+  if (!updateAppMetadataForBundle(*bundle, static_cast<int32_t>(eventCount), start, end)) {
     return false;
   }
   const double evaluationTime = start;
@@ -317,7 +338,17 @@ bool ZIVBundler::bundleOnce(Deferred& deferred, bool& result) {
   }
 
   error = fnd::Error();
-  if (!database_.insertBundle(*bundle, ZIVHasRealTimeEvents(*events), &error)) {
+  const bool realtime = ZIVHasRealTimeEvents(*events);
+  bool inserted = false;
+  if (sampling) {
+    inserted = database_.insertBundle(*bundle, realtime, &error);
+  } else {
+    // A bundle that does not encode is refused as the store refuses one without bytes.
+    std::optional<fnd::Data> encoded;
+    if (!encodingFailed) encoded = bundle->protoBufferWithItems(Bundle::kEvents, encodedEvents);
+    inserted = database_.insertBundle(*bundle, encoded.value_or(fnd::Data()), realtime, &error);
+  }
+  if (!inserted) {
     monitor_.logWithLevel(1, 23115, "Unable to insert bundle. Error", Describe(error));
     return false;
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "analytics/engine/data_type_validator.h"
 #include "analytics/engine/event_util.h"
@@ -13,6 +14,7 @@
 #include "analytics/foundation/monitor.h"
 #include "analytics/proto/messages.h"
 #include "analytics/script/event.h"
+#include "platform/foundation/text.h"
 
 namespace {
 
@@ -143,26 +145,29 @@ ZIVEvent::ZIVEvent(std::string origin, std::string name, double timestamp, doubl
       previousTimestamp_(previousTimestamp),
       parameters_(std::move(parameters)) {}
 
-std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bool isPublic,
-                                                   const std::string& name, double timestamp,
-                                                   double previousTimestamp,
-                                                   const fnd::Dictionary& parameters) {
+bool ZIVEvent::checkOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
+                                  double timestamp, double previousTimestamp) {
   using V = ZIVDataTypeValidator;
   const fnd::Value originValue(origin);
   uint64_t failure = 0;
   if (!V::isValidForwardedEventOrigin(originValue, &failure) &&
       !(failure == kZIVDataTypeFailureNoGTMSuffix && V::isValidInternalEventOrigin(originValue))) {
-    return nullptr;
+    return false;
   }
   const fnd::Value nameValue(name);
-  if (isPublic && !V::isValidPublicEventName(nameValue)) return nullptr;
-  if (!V::isValidInternalEventName(nameValue)) return nullptr;
+  if (isPublic && !V::isValidPublicEventName(nameValue)) return false;
+  if (!V::isValidInternalEventName(nameValue)) return false;
   if (previousTimestamp > timestamp) {
     Log(5, 16002, "Event created with previous timestamp after current timestamp");
   }
-  std::optional<fnd::Dictionary> normalized =
-      ZIVNormalizedParametersForParametersAndEventName(parameters, name, isPublic, false);
-  Parameters typed = normalized ? TypedParameters(*normalized) : Parameters();
+  return true;
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::makeWithNormalizedParameters(const std::string& origin,
+                                                                 const std::string& name,
+                                                                 double timestamp,
+                                                                 double previousTimestamp,
+                                                                 Parameters typed) {
   typed[kOriginParameter] = ZIVValue::initWithString(origin);
   std::shared_ptr<ZIVEvent> event(
       new ZIVEvent(origin, name, timestamp, previousTimestamp, std::move(typed)));
@@ -176,9 +181,26 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bo
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bool isPublic,
                                                    const std::string& name, double timestamp,
                                                    double previousTimestamp,
+                                                   const fnd::Dictionary& parameters) {
+  if (!checkOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
+  std::optional<fnd::Dictionary> normalized =
+      ZIVNormalizedParametersForParametersAndEventName(parameters, name, isPublic, false);
+  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp,
+                                      normalized ? TypedParameters(*normalized) : Parameters());
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bool isPublic,
+                                                   const std::string& name, double timestamp,
+                                                   double previousTimestamp,
                                                    const Parameters& parameters) {
-  return initWithOrigin(origin, isPublic, name, timestamp, previousTimestamp,
-                        ZIVParametersAsDictionary(parameters));
+  // Copies and stored events mostly hold parameters that an earlier construction normalised
+  // already: when normalising would hand them back unchanged, it is skipped.
+  if (isPublic || !ZIVParametersAreNormalized(parameters, name)) {
+    return initWithOrigin(origin, isPublic, name, timestamp, previousTimestamp,
+                          ZIVParametersAsDictionary(parameters));
+  }
+  if (!checkOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
+  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp, parameters);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
@@ -496,6 +518,137 @@ std::optional<fnd::Data> ZIVEvent::directProtoEvent(bool withName) const {
     AppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(previousTimestamp_)));
   }
   return out;
+}
+
+namespace {
+
+// A cursor over the plain form of a stored Event message. Each read answers false for bytes
+// outside that form; the caller then takes the message road, which decides what they mean.
+struct PlainReader {
+  const uint8_t* p;
+  const uint8_t* end;
+
+  bool done() const { return p == end; }
+  // A one-byte key (tags below 16).
+  bool key(uint8_t* out) {
+    if (p == end || (*p & 0x80)) return false;
+    *out = *p++;
+    return true;
+  }
+  // As the decoder reads an int64: at most ten bytes, the tenth holding only the top bit.
+  bool varint64(uint64_t* out) {
+    uint64_t result = 0;
+    unsigned shift = 0;
+    uint8_t byte;
+    do {
+      if (p == end) return false;
+      byte = *p++;
+      if (shift >= 63 && (byte & 0xfe) != 0) return false;
+      result |= static_cast<uint64_t>(byte & 0x7f) << shift;
+      shift += 7;
+    } while (byte & 0x80);
+    *out = result;
+    return true;
+  }
+  // A length-delimited field's content. Lengths of more than three varint bytes, and strings
+  // beyond the decoder's limit, are left to the decoder.
+  bool bytes(std::string_view* out) {
+    uint32_t length = 0;
+    for (int i = 0;; ++i) {
+      if (i == 3 || p == end) return false;
+      const uint8_t byte = *p++;
+      length |= static_cast<uint32_t>(byte & 0x7f) << (7 * i);
+      if (!(byte & 0x80)) break;
+    }
+    if (length > kNanoMaxStringLength || static_cast<size_t>(end - p) < length) return false;
+    *out = std::string_view(reinterpret_cast<const char*>(p), length);
+    p += length;
+    return true;
+  }
+  bool fixed64(uint64_t* out) {
+    if (end - p < 8) return false;
+    std::memcpy(out, p, 8);
+    p += 8;
+    return true;
+  }
+};
+
+// One EventParam of the plain form: a valid UTF-8 name and exactly one value, a valid UTF-8
+// string, an integer or a double.
+bool ReadPlainParam(std::string_view content, std::string* name, ZIVValuePtr* value) {
+  PlainReader r{reinterpret_cast<const uint8_t*>(content.data()),
+                reinterpret_cast<const uint8_t*>(content.data()) + content.size()};
+  bool hasName = false;
+  while (!r.done()) {
+    uint8_t key;
+    if (!r.key(&key)) return false;
+    if (key == kParamNameKey) {
+      std::string_view text;
+      if (hasName || !r.bytes(&text) || !fnd::IsValidUTF8(text)) return false;
+      name->assign(text);
+      hasName = true;
+      continue;
+    }
+    if (*value) return false;
+    if (key == kParamStringKey) {
+      std::string_view text;
+      if (!r.bytes(&text) || !fnd::IsValidUTF8(text)) return false;
+      *value = ZIVValue::initWithString(std::string(text));
+    } else if (key == kParamIntKey) {
+      uint64_t number;
+      if (!r.varint64(&number)) return false;
+      *value = ZIVValue::initWithInt64(static_cast<int64_t>(number));
+    } else if (key == kParamDoubleKey) {
+      uint64_t bits;
+      if (!r.fixed64(&bits)) return false;
+      double number;
+      std::memcpy(&number, &bits, sizeof number);
+      *value = ZIVValue::initWithDouble(number);
+    } else {
+      return false;
+    }
+  }
+  return hasName && *value;
+}
+
+}  // namespace
+
+std::optional<std::shared_ptr<ZIVEvent>> ZIVEvent::initWithEncodedEvent(
+    const fnd::Data& encoded, const std::string& name, std::optional<double> timestamp) {
+  if (!fnd::IsValidUTF8(name)) return std::nullopt;
+  PlainReader r{encoded.data(), encoded.data() + encoded.size()};
+  std::optional<uint64_t> millis;
+  std::optional<uint64_t> previousMillis;
+  std::optional<std::string> origin;
+  Parameters parameters;
+  std::string paramName;
+  while (!r.done()) {
+    uint8_t key;
+    if (!r.key(&key)) return std::nullopt;
+    if (key == kEventParamsKey) {
+      std::string_view content;
+      ZIVValuePtr value;
+      if (!r.bytes(&content) || !ReadPlainParam(content, &paramName, &value)) return std::nullopt;
+      if (paramName == kOriginParameter) {
+        if (!value->isString()) return std::nullopt;
+        origin = value->object().asString();
+      } else {
+        parameters[paramName] = std::move(value);
+      }
+    } else if (key == kEventTimestampKey && !millis) {
+      millis.emplace();
+      if (!r.varint64(&*millis)) return std::nullopt;
+    } else if (key == kEventPreviousKey && !previousMillis) {
+      previousMillis.emplace();
+      if (!r.varint64(&*previousMillis)) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!origin) return std::nullopt;
+  const double time = timestamp ? *timestamp : static_cast<int64_t>(millis.value_or(0)) / 1000.0;
+  const double previous = static_cast<int64_t>(previousMillis.value_or(0)) / 1000.0;
+  return initWithOrigin(*origin, false, name, time, previous, parameters);
 }
 
 std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {

@@ -56,6 +56,15 @@ class ZIVEvent {
   // The same with the event's time given (seconds since 1970, as a stored row holds it to full
   // precision) instead of the message's milliseconds: the event is built once.
   static std::shared_ptr<ZIVEvent> initWithEventProto(const APMPBEvent& proto, double timestamp);
+  // What initWithEventProto(message, timestamp) answers for the message decoded from `encoded`
+  // with its name set to `name` (a stored raw event leaves the name out of its bytes), read
+  // straight from the bytes when they hold the plain form that encodedProtoEvent(false) writes:
+  // parameters of a name and one string, integer or double value, "_o" a string among them, the
+  // timestamps at most once and nothing else. A null `timestamp` takes the message's. nullopt
+  // when the bytes or the name are not of that form: the caller decodes the message and takes
+  // that road, which gives their meaning, error or log lines to everything else.
+  static std::optional<std::shared_ptr<ZIVEvent>> initWithEncodedEvent(
+      const fnd::Data& encoded, const std::string& name, std::optional<double> timestamp);
   // The event that event editing hands back: its public name mapped to the internal one (when the
   // event name table has it), origin "_o" when that is a string parameter, else "app"; not
   // public, previous timestamp 0. Null when the constructor refuses it.
@@ -114,6 +123,17 @@ class ZIVEvent {
  private:
   ZIVEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
            Parameters parameters);
+
+  // Construction steps shared by both initWithOrigin overloads: the origin and name rules (false
+  // refuses the event) with log 16002 for a previous timestamp after the timestamp; then the event
+  // over parameters already normalised, "_o" set and the conversion check applied.
+  static bool checkOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
+                                 double timestamp, double previousTimestamp);
+  static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(const std::string& origin,
+                                                                const std::string& name,
+                                                                double timestamp,
+                                                                double previousTimestamp,
+                                                                Parameters typed);
 
   bool flagIsSet(const char* parameter) const;
   // The encoding of protoEvent() written straight from the parameters, or nullopt when a

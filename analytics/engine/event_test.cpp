@@ -379,6 +379,176 @@ TEST(ZIVEventTest, EventProtoWithoutAStringOriginIsRefused) {
   EXPECT_EQ(ZIVEvent::initWithEventProto(*empty), nullptr);  // No origin at all.
 }
 
+// Everything an event answers: origin, name, both times and the parameters with their types.
+std::string Describe(const std::shared_ptr<ZIVEvent>& event) {
+  if (!event) return "(null)";
+  std::string text = event->origin() + "|" + event->name() + "|" +
+                     std::to_string(event->timestamp()) + "|" +
+                     std::to_string(event->previousTimestamp()) + "|";
+  for (const auto& [name, value] : event->parameters()) {
+    text += name + "=" + (value ? value->description() : "(null)") + ":" +
+            (value ? std::to_string(value->valueType()) : "-") + ";";
+  }
+  return text;
+}
+
+TEST(ZIVEventTest, TypedParametersAreNormalisedExactlyAsTheDictionaryRoad) {
+  // Copies and stored events skip normalising when it would change nothing: every case must make
+  // the same event with the same log lines as the dictionary road, which always normalises.
+  auto big = [](size_t count) {
+    ZIVEvent::Parameters parameters;
+    for (size_t i = 0; i < count; ++i) {
+      parameters["p" + std::to_string(i)] = ZIVValue::initWithInt64(static_cast<int64_t>(i));
+    }
+    return parameters;
+  };
+  struct Case {
+    const char* label;
+    std::string name;
+    ZIVEvent::Parameters parameters;
+  };
+  const std::string longText(600, 'x');
+  const std::vector<Case> cases = {
+      {"plain",
+       "level_up",
+       {{"a", ZIVValue::initWithInt64(-5)},
+        {"b", ZIVValue::initWithString(std::string("text"))},
+        {"c", ZIVValue::initWithDouble(0.25)}}},
+      {"none", "level_up", {}},
+      {"invalid key", "level_up", {{"bad key", ZIVValue::initWithInt64(1)}}},
+      {"long key", "level_up", {{std::string(41, 'k'), ZIVValue::initWithInt64(1)}}},
+      {"null value", "level_up", {{"a", nullptr}}},
+      {"long error value", "level_up", {{"_ev", ZIVValue::initWithString(longText)}}},
+      {"cut error value",
+       "level_up",
+       {{"_ev", ZIVValue::initWithString(std::string(500, 'x') + "...")}}},
+      {"long value, internal event", "_e", {{"v", ZIVValue::initWithString(longText)}}},
+      {"long value, other event", "level_up", {{"v", ZIVValue::initWithString(longText)}}},
+      {"at the parameter limit", "level_up", big(100)},
+      {"over the parameter limit", "level_up", big(101)},
+      {"conversion without currency",
+       "purchase",
+       {{"_c", ZIVValue::initWithInt64(1)}, {"value", ZIVValue::initWithDouble(3)}}},
+      {"origin given", "level_up", {{"_o", ZIVValue::initWithString(std::string("other"))}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ZIVLogCapture logs(ZIVMeasurement::monitor());
+    auto typed = ZIVEvent::initWithOrigin("app", false, c.name, 20, 10, c.parameters);
+    const std::vector<int64_t> typedCodes = logs.codes();
+    logs.clear();
+    auto dictionary = ZIVEvent::initWithOrigin("app", false, c.name, 20, 10,
+                                               ZIVParametersAsDictionary(c.parameters));
+    EXPECT_EQ(Describe(typed), Describe(dictionary));
+    EXPECT_EQ(typedCodes, logs.codes());
+    ASSERT_NE(typed, nullptr);
+    // A copy goes through the same road.
+    EXPECT_EQ(Describe(typed->copyWithPreviousTimestamp(15)),
+              Describe(ZIVEvent::initWithOrigin("app", false, c.name, 20, 15,
+                                                ZIVParametersAsDictionary(typed->parameters()))));
+  }
+}
+
+// The event that the message road makes of stored bytes: decode, set the name, rebuild.
+std::shared_ptr<ZIVEvent> ThroughTheMessage(const fnd::Data& bytes, const std::string& name,
+                                            std::optional<double> timestamp) {
+  auto proto = APMPBEvent::initWithBuffer(bytes);
+  if (!proto) return nullptr;
+  NANOSetString(proto.get(), APMPBEvent::kName, fnd::Value(name));
+  return timestamp ? ZIVEvent::initWithEventProto(*proto, *timestamp)
+                   : ZIVEvent::initWithEventProto(*proto);
+}
+
+TEST(ZIVEventTest, StoredBytesReadDirectlyMakeTheMessageRoadsEvent) {
+  struct Case {
+    const char* label;
+    const char* origin;
+    std::string name;
+    double timestamp;
+    double previous;
+    fnd::Dictionary parameters;
+  };
+  const std::vector<Case> cases = {
+      {"plain", "app", "level_up", 1700000000.123, 0,
+       fnd::Dictionary{{fnd::Value("s"), fnd::Value("text")},
+                       {fnd::Value("i"), fnd::Value::Int64(7)},
+                       {fnd::Value("d"), fnd::Value(0.5)}}},
+      {"negative and huge numbers", "auto", "_e", 1700000000, 1699999999.5,
+       fnd::Dictionary{{fnd::Value("_et"), fnd::Value::Int64(-1)},
+                       {fnd::Value("max"), fnd::Value::Int64(INT64_MAX)},
+                       {fnd::Value("min"), fnd::Value::Int64(INT64_MIN)},
+                       {fnd::Value("big"), fnd::Value(-1.5e300)}}},
+      {"no parameters", "app+gtm", "e", 12.5, 0, fnd::Dictionary()},
+      {"unicode", "app", "level_up", 1, 0,
+       fnd::Dictionary{{fnd::Value("u"), fnd::Value("caf\xc3\xa9 \xf0\x9f\x98\x80")},
+                       {fnd::Value("empty"), fnd::Value("")}}},
+      {"conversion", "app", "purchase", 100, 50,
+       fnd::Dictionary{{fnd::Value("_c"), fnd::Value::Int64(1)},
+                       {fnd::Value("value"), fnd::Value(2.5)},
+                       {fnd::Value("currency"), fnd::Value("EUR")}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto event =
+        ZIVEvent::initWithOrigin(c.origin, false, c.name, c.timestamp, c.previous, c.parameters);
+    ASSERT_NE(event, nullptr);
+    auto bytes = event->encodedProtoEvent(false);
+    ASSERT_TRUE(bytes.has_value());
+    for (std::optional<double> timestamp :
+         {std::optional<double>(c.timestamp + 0.0004), std::optional<double>()}) {
+      auto direct = ZIVEvent::initWithEncodedEvent(*bytes, c.name, timestamp);
+      ASSERT_TRUE(direct.has_value());
+      EXPECT_EQ(Describe(*direct), Describe(ThroughTheMessage(*bytes, c.name, timestamp)));
+    }
+    // A name the constructor refuses: both roads answer no event.
+    auto refused = ZIVEvent::initWithEncodedEvent(*bytes, "bad name", c.timestamp);
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(*refused, nullptr);
+  }
+}
+
+TEST(ZIVEventTest, StoredBytesOutsideThePlainFormTakeTheMessageRoad) {
+  const fnd::Data origin = {0x0a, 0x09, 0x0a, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p'};
+  auto with = [&](std::initializer_list<uint8_t> more) {
+    fnd::Data bytes = origin;
+    bytes.insert(bytes.end(), more);
+    return bytes;
+  };
+  struct Case {
+    const char* label;
+    fnd::Data bytes;
+    std::string name;
+  };
+  const std::vector<Case> cases = {
+      {"no origin", {0x18, 0x01}, "e"},
+      {"integer origin", {0x0a, 0x06, 0x0a, 0x02, '_', 'o', 0x18, 0x01}, "e"},
+      {"float value", with({0x0a, 0x08, 0x0a, 0x01, 'f', 0x25, 0, 0, 0x80, 0x3f}), "e"},
+      {"nested items", with({0x0a, 0x07, 0x0a, 0x01, 'i', 0x32, 0x02, 0x0a, 0x00}), "e"},
+      {"two values", with({0x0a, 0x07, 0x0a, 0x01, 'v', 0x18, 0x01, 0x18, 0x02}), "e"},
+      {"no value", with({0x0a, 0x03, 0x0a, 0x01, 'v'}), "e"},
+      {"no parameter name", with({0x0a, 0x02, 0x18, 0x01}), "e"},
+      {"invalid UTF-8 value", with({0x0a, 0x06, 0x0a, 0x01, 's', 0x12, 0x01, 0xff}), "e"},
+      {"name in the bytes", with({0x12, 0x01, 'e'}), "e"},
+      {"timestamp twice", with({0x18, 0x01, 0x18, 0x02}), "e"},
+      {"unknown field", with({0x28, 0x01}), "e"},
+      {"truncated varint", with({0x18, 0x80}), "e"},
+      {"varint overflow", with({0x18, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}),
+       "e"},
+      {"length past the end", with({0x0a, 0x7f}), "e"},
+      {"invalid UTF-8 name", origin, "\xff"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_FALSE(ZIVEvent::initWithEncodedEvent(c.bytes, c.name, 1).has_value());
+  }
+  // The same bytes with the plain form read directly.
+  auto plain = ZIVEvent::initWithEncodedEvent(with({0x18, 0xe8, 0x07}), "e", std::nullopt);
+  ASSERT_TRUE(plain.has_value());
+  ASSERT_NE(*plain, nullptr);
+  EXPECT_EQ((*plain)->timestamp(), 1.0);
+  EXPECT_EQ((*plain)->origin(), "app");
+}
+
 TEST(ZIVEventTest, AggregatesWrapAtTheTopAndRefuseNegativeCounts) {
   EXPECT_EQ(ZIVEventAggregates::initWithName("e", -1, 0, 0, 0), nullptr);
   EXPECT_EQ(ZIVEventAggregates::initWithName("bad name", 0, 0, 0, 0), nullptr);

@@ -485,6 +485,40 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
   return result;
 }
 
+bool ZIVParametersAreNormalized(const Params& parameters, const std::string& eventName) {
+  // Mirrors the normaliser above for a non-public, non-nested call, branch by branch, without
+  // the validators (which log what they refuse).
+  if (parameters.empty()) return true;
+  const std::shared_ptr<const ZIVEventSettings> settings = ZIVCurrentEventSettings();
+  const int64_t internalLimit = settings->maxInternalEventParameterValueLength();
+  const bool isInternalEvent = ZIVInternalEventNames().contains(fnd::Value(eventName)) ||
+                               (!eventName.empty() && eventName[0] == '_');
+  for (const auto& [name, value] : parameters) {
+    // The internal parameter name rule.
+    const int64_t nameLength = static_cast<int64_t>(fnd::CodePointLength(name));
+    if (nameLength < 1 || nameLength > ZIVDataTypeEventParameterMaxNameLength ||
+        !fnd::ConsistsOnlyOf(name, fnd::CharacterClass::kNameCharacter)) {
+      return false;
+    }
+    if (!value) return false;
+    if (name == kErrorValueParameter) {
+      const std::string text = value->description();
+      const int64_t length = static_cast<int64_t>(ziv_UTF32Length(text));
+      const bool alreadyCut = length == internalLimit + 3 && text.size() >= 3 &&
+                              text.compare(text.size() - 3, 3, kEllipsis) == 0;
+      if (length > internalLimit && !alreadyCut) return false;
+    } else if (isInternalEvent && value->isString()) {
+      // The internal value rule: a string no longer than the limit.
+      const fnd::Value& object = value->object();
+      if (!object.isString() ||
+          static_cast<int64_t>(fnd::CodePointLength(object.asString())) > internalLimit) {
+        return false;
+      }
+    }
+  }
+  return PublicCount(parameters, false) <= settings->maxPublicEventParams();
+}
+
 std::optional<fnd::Dictionary> ZIVNormalizedParametersForParameters(
     const fnd::Dictionary& parameters, bool isPublic) {
   return ZIVNormalizedParametersForParametersAndEventName(parameters, std::nullopt, isPublic,

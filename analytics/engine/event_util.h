@@ -103,6 +103,13 @@ bool ZIVEventAllowsDefaultEventParameters(const std::string& name);
 std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
     const fnd::Dictionary& parameters, const std::optional<std::string>& eventName, bool isPublic,
     bool isNested);
+// Whether normalising these typed parameters for the non-public event `eventName` (not nested)
+// hands them back unchanged: every key a valid internal parameter name, every value present, an
+// "_ev" within the internal value limit or cut already, an internal event's strings within that
+// limit, and no more public parameters than allowed. Logs nothing: when it answers false, the
+// normaliser does the work and the logging.
+bool ZIVParametersAreNormalized(const ZIVEvent::Parameters& parameters,
+                                const std::string& eventName);
 // The same with no event name, not nested.
 std::optional<fnd::Dictionary> ZIVNormalizedParametersForParameters(
     const fnd::Dictionary& parameters, bool isPublic);

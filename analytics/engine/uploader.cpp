@@ -500,25 +500,20 @@ void ZIVUploader::uploadData() {
     }
   }
 
-  auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
-  fnd::Array items;
+  std::vector<std::shared_ptr<Bundle>> batchBundles;
   std::vector<int64_t> rowIDs;
   for (const auto& [bundle, rowID] : kept) {
-    items.emplace_back(std::static_pointer_cast<fnd::Record>(bundle));
+    batchBundles.push_back(bundle);
     rowIDs.push_back(rowID);
   }
-  NANOSetArray(batch.get(), APMPBMeasurementBatch::kBundles, &items);
-  if (settings.SGTMUploadEnabled()) {
-    std::string subdomain = settings.uploadSubdomain().value_or("");
-    if (!subdomain.empty()) {
-      NANOSetString(batch.get(), APMPBMeasurementBatch::kUploadSubdomain, subdomain);
-    }
-  }
+  std::string subdomain;
+  if (settings.SGTMUploadEnabled()) subdomain = settings.uploadSubdomain().value_or("");
+  std::string description;
+  std::optional<fnd::Data> body = ZIVEncodedBatch(batchBundles, subdomain, &description);
   monitor_.logWithLevel(7, 23039, "Measurement data sent to network. Timestamp (ms), data",
-                        fnd::Value::Int64(uploadTime), fnd::Value(batch->description()));
+                        fnd::Value::Int64(uploadTime), fnd::Value(description));
 
   if (!setUploadInProgressWithBundleIDs(rowIDs)) return;
-  std::optional<fnd::Data> body = batch->protoBuffer();
   if (!body) {
     uploadingBundleIDs_.clear();
     return;
@@ -788,4 +783,31 @@ void ZIVUploader::filterPurchaseTransactions(
           callback(std::move(kept));
         });
   });
+}
+
+std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<std::shared_ptr<Bundle>>& bundles,
+                                         const std::string& subdomain, std::string* description) {
+  auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
+  if (!batch) {
+    *description = "(nil)";
+    return std::nullopt;
+  }
+  if (!subdomain.empty()) {
+    NANOSetString(batch.get(), APMPBMeasurementBatch::kUploadSubdomain, subdomain);
+  }
+  std::vector<fnd::Data> encoded;
+  encoded.reserve(bundles.size());
+  std::optional<fnd::Data> body;
+  bool encodes = true;
+  for (const auto& bundle : bundles) {
+    std::optional<fnd::Data> bytes = bundle ? bundle->protoBuffer() : std::nullopt;
+    if (!bytes) {
+      encodes = false;
+      break;
+    }
+    encoded.push_back(std::move(*bytes));
+  }
+  if (encodes) body = batch->protoBufferWithItems(APMPBMeasurementBatch::kBundles, encoded);
+  *description = batch->descriptionOfEncoding(body);
+  return body;
 }

@@ -184,3 +184,11 @@ class ZIVUploader : public std::enable_shared_from_this<ZIVUploader> {
   // Identifies the request in flight; an answer to an abandoned request is ignored.
   uint64_t requestGeneration_ = 0;
 };
+
+// The encoded batch of `bundles`, in order, with the upload subdomain when it is not empty: each
+// bundle is encoded once and its bytes spliced into the batch's, instead of being copied into a
+// batch message. *description receives what that batch message's description() answers. nullopt
+// when a bundle or the batch does not encode.
+std::optional<fnd::Data> ZIVEncodedBatch(
+    const std::vector<std::shared_ptr<APMPBMeasurementBundle>>& bundles,
+    const std::string& subdomain, std::string* description);

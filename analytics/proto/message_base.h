@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analytics/proto/message_info.h"
 #include "platform/foundation/value.h"
@@ -57,12 +58,22 @@ class APMPBMessage : public NANOMessageBase {
   ApmpbFreeFieldFn deallocMessageFieldFn() const override { return descriptor_.free_field; }
   ApmpbCopyFn copyMessageInfoFn() const override { return descriptor_.copy; }
   std::optional<fnd::Data> protoBuffer() const override;
+  // The encoding that protoBuffer() would answer if the repeated message field at `position`
+  // held one message for each of `items`, each item being that message's encoding: written
+  // without building or copying those messages. Fields are encoded in tag order, so the items go
+  // between the fields of smaller and of larger tags. nullopt when the field is not a repeated
+  // message field, holds items itself, or the encode fails.
+  std::optional<fnd::Data> protoBufferWithItems(int32_t position,
+                                                const std::vector<fnd::Data>& items) const;
 
   // fnd::Record: the class name; two messages are equal when both encode to the same bytes.
   std::string typeName() const override { return descriptor_.class_name; }
   bool isEqual(const fnd::Record& other) const override;
   size_t hash() const override;
   std::string description() const override;
+  // What description() answers when the message encodes to `bytes` (nullopt: it does not), for a
+  // caller that holds the encoding already.
+  std::string descriptionOfEncoding(const std::optional<fnd::Data>& bytes) const;
 
  protected:
   APMPBMessage(const ApmpbMessageDescriptor& descriptor, std::unique_ptr<NanoMessageInfo> info);

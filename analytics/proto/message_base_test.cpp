@@ -35,6 +35,83 @@ TEST(MessageBaseTest, BufferConstructor) {
   }
 }
 
+fnd::Value Record(const std::shared_ptr<NANOMessageBase>& message) {
+  return fnd::Value(std::static_pointer_cast<fnd::Record>(message));
+}
+
+TEST(MessageBaseTest, ItemsSplicedIntoTheEncodingMatchSettingThem) {
+  // Events of a few shapes, and their encodings.
+  fnd::Array events;
+  std::vector<fnd::Data> encoded;
+  for (int i = 0; i < 3; ++i) {
+    auto event = APMPBEvent::initWithMessageInfo(nullptr);
+    NANOSetString(event.get(), APMPBEvent::kName, fnd::Value("e" + std::to_string(i)));
+    NANOSetInt64(event.get(), APMPBEvent::kTimestampMillis, 1700000000000 + i);
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    NANOSetString(param.get(), APMPBEventParam::kName, fnd::Value("p"));
+    NANOSetInt64(param.get(), APMPBEventParam::kIntValue, -i);
+    fnd::Array params{Record(param)};
+    NANOSetArray(event.get(), APMPBEvent::kParams, &params);
+    if (i == 2) NANOSetInt64(event.get(), APMPBEvent::kEventInt64_6, 7);
+    events.push_back(Record(event));
+    encoded.push_back(*event->protoBuffer());
+  }
+  auto attribute = APMPBUserAttribute::initWithMessageInfo(nullptr);
+  NANOSetString(attribute.get(), APMPBUserAttribute::kName, fnd::Value("_lte"));
+  NANOSetInt64(attribute.get(), APMPBUserAttribute::kIntValue, 5);
+  fnd::Array attributes{Record(attribute)};
+
+  struct Case {
+    const char* name;
+    bool formatVersion;  // Tag 1, the one field before the events.
+    bool more;           // Fields after them: user properties, scalars, strings.
+    size_t eventCount;
+  };
+  const Case cases[] = {
+      {"empty bundle, no events", false, false, 0},
+      {"empty bundle, events", false, false, 3},
+      {"version only", true, false, 2},
+      {"fields after only", false, true, 3},
+      {"both sides", true, true, 1},
+      {"both sides, no events", true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+    if (c.formatVersion) NANOSetInt32(bundle.get(), APMPBMeasurementBundle::kFormatVersion, 1);
+    if (c.more) {
+      NANOSetArray(bundle.get(), APMPBMeasurementBundle::kUserAttributes, &attributes);
+      NANOSetInt64(bundle.get(), APMPBMeasurementBundle::kEndTimestampMillis, 1700000000999);
+      NANOSetString(bundle.get(), APMPBMeasurementBundle::kAppId, fnd::Value("1:1:macos:a"));
+    }
+    const std::vector<fnd::Data> items(encoded.begin(), encoded.begin() + c.eventCount);
+    std::optional<fnd::Data> spliced =
+        bundle->protoBufferWithItems(APMPBMeasurementBundle::kEvents, items);
+    fnd::Array set(events.begin(), events.begin() + c.eventCount);
+    NANOSetArray(bundle.get(), APMPBMeasurementBundle::kEvents, &set);
+    ASSERT_TRUE(spliced.has_value());
+    EXPECT_EQ(Hex(*spliced), Hex(*bundle->protoBuffer()));
+    // The field holds items now: refused.
+    if (c.eventCount > 0) {
+      EXPECT_FALSE(bundle->protoBufferWithItems(APMPBMeasurementBundle::kEvents, items));
+    }
+    // A batch of such bundles, with a field after its bundles.
+    auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
+    NANOSetString(batch.get(), APMPBMeasurementBatch::kUploadSubdomain, fnd::Value("sub"));
+    std::optional<fnd::Data> splicedBatch = batch->protoBufferWithItems(
+        APMPBMeasurementBatch::kBundles, {*bundle->protoBuffer(), *bundle->protoBuffer()});
+    fnd::Array bundles{Record(bundle), Record(bundle)};
+    NANOSetArray(batch.get(), APMPBMeasurementBatch::kBundles, &bundles);
+    ASSERT_TRUE(splicedBatch.has_value());
+    EXPECT_EQ(Hex(*splicedBatch), Hex(*batch->protoBuffer()));
+  }
+  // Only a repeated message field takes items.
+  auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+  EXPECT_FALSE(bundle->protoBufferWithItems(APMPBMeasurementBundle::kAppId, encoded));
+  EXPECT_FALSE(bundle->protoBufferWithItems(-1, encoded));
+  EXPECT_FALSE(bundle->protoBufferWithItems(1000, encoded));
+}
+
 TEST(MessageBaseTest, EmptyMessageEncodesToEmptyData) {
   auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
   ASSERT_NE(batch, nullptr);

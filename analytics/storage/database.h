@@ -209,6 +209,11 @@ class ZIVDatabase {
   // above 0. Stale data is swept first.
   [[nodiscard]] bool insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime,
                                   fnd::Error* error = nullptr);
+  // The same with the bundle's encoding made by the caller (the bundle's fields with its events
+  // spliced in, see APMPBMessage::protoBufferWithItems): `encoded` is what is stored; app id, end
+  // time and retry count are read from `bundle`.
+  [[nodiscard]] bool insertBundle(const APMPBMeasurementBundle& bundle, const fnd::Data& encoded,
+                                  bool isRealtime, fnd::Error* error = nullptr);
   using BundleAndRowID = std::pair<std::shared_ptr<APMPBMeasurementBundle>, int64_t>;
   // Up to `countLimit` bundles in row order; the first always, later ones while the running sum
   // of encoded sizes stays within `sizeLimit`. Rows that cannot be decoded are skipped.

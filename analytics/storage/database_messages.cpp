@@ -157,14 +157,14 @@ std::optional<int64_t> ZIVDatabase::nextMetadataFingerprintToProcess(fnd::Error*
   return fingerprint.asInt();
 }
 
-std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const Row& row,
-                                                                         fnd::Error* error) {
-  const fnd::Value data = row.get("data");
-  if (!data.isData()) {
-    ZIVSetError(error, 3, "Cannot create an event from database. Missing event data");
-    return nullptr;
-  }
-  auto proto = APMPBEvent::initWithBuffer(*data.data());
+namespace {
+
+// The event of a stored row through its decoded message; sets *error and answers null when the
+// bytes do not decode or lack a string origin.
+std::shared_ptr<ZIVEvent> EventFromStoredMessage(const fnd::Data& data, const fnd::Value& name,
+                                                 const fnd::Value& rowTimestamp, bool* refused,
+                                                 fnd::Error* error) {
+  auto proto = APMPBEvent::initWithBuffer(data);
   if (!proto) {
     ZIVSetError(error, 3, "Cannot create an event from database. Unable to parse event data");
     return nullptr;
@@ -186,15 +186,37 @@ std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const R
     ZIVSetError(error, 3, "Cannot create an event from database. Missing origin parameter");
     return nullptr;
   }
-  const fnd::Value name = row.get("name");
   NANOSetString(proto.get(), APMPBEvent::kName, name);
+  *refused = true;  // From here on, a null event is one the constructor refused.
   // The row's timestamp is the event's, to the full precision of its column.
+  return rowTimestamp.isNumber() ? ZIVEvent::initWithEventProto(*proto, rowTimestamp.asDouble())
+                                 : ZIVEvent::initWithEventProto(*proto);
+}
+
+}  // namespace
+
+std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const Row& row,
+                                                                         fnd::Error* error) {
+  const fnd::Value data = row.get("data");
+  if (!data.isData()) {
+    ZIVSetError(error, 3, "Cannot create an event from database. Missing event data");
+    return nullptr;
+  }
+  const fnd::Value name = row.get("name");
   const fnd::Value rowTimestamp = row.get("timestamp");
-  auto event = rowTimestamp.isNumber()
-                   ? ZIVEvent::initWithEventProto(*proto, rowTimestamp.asDouble())
-                   : ZIVEvent::initWithEventProto(*proto);
+  // The rows this program writes hold the plain form that is read without building the message;
+  // anything else takes the message's road.
+  std::optional<std::shared_ptr<ZIVEvent>> direct;
+  if (name.isString()) {
+    direct = ZIVEvent::initWithEncodedEvent(
+        *data.data(), name.asString(),
+        rowTimestamp.isNumber() ? std::optional<double>(rowTimestamp.asDouble()) : std::nullopt);
+  }
+  bool refused = direct.has_value();
+  std::shared_ptr<ZIVEvent> event =
+      direct ? *direct : EventFromStoredMessage(*data.data(), name, rowTimestamp, &refused, error);
   if (!event) {
-    ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
+    if (refused) ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
     return nullptr;
   }
   const fnd::Value fingerprint = row.get("metadata_fingerprint");
@@ -320,7 +342,14 @@ bool ZIVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, fnd::Er
 bool ZIVDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime,
                                fnd::Error* error) {
   std::optional<fnd::Data> data = bundle.protoBuffer();
-  if (!data || data->empty()) return ZIVSetError(error, 1, "Failed to insert nil bundle");
+  if (!data) return ZIVSetError(error, 1, "Failed to insert nil bundle");
+  return insertBundle(bundle, *data, isRealtime, error);
+}
+
+bool ZIVDatabase::insertBundle(const APMPBMeasurementBundle& bundle, const fnd::Data& encoded,
+                               bool isRealtime, fnd::Error* error) {
+  const fnd::Data* data = &encoded;
+  if (data->empty()) return ZIVSetError(error, 1, "Failed to insert nil bundle");
   std::optional<std::string> appID = NANOGetString(&bundle, APMPBMeasurementBundle::kAppId);
   if (!appID || appID->empty()) {
     return ZIVSetError(error, 1, "Failed to insert bundle without App ID");
@@ -371,19 +400,26 @@ std::shared_ptr<APMPBMeasurementBundle> BundleFromQueueRow(const fnd::Dictionary
 
 std::optional<std::vector<ZIVDatabase::BundleAndRowID>> ZIVDatabase::queryBundlesWithCountLimit(
     int64_t countLimit, int64_t sizeLimit, fnd::Error* error) {
-  auto rows = rowsForQuery("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
-                           {fnd::Value::Int64(countLimit)}, error);
-  if (!rows) return std::nullopt;
+  if (!sqliteStore_) {
+    ZIVSetError(error, 2, "Query records failed. Database not open.");
+    return std::nullopt;
+  }
   std::vector<BundleAndRowID> bundles;
   int64_t totalSize = 0;
-  for (const Row& row : *rows) {
-    size_t size = 0;
-    auto bundle = BundleFromQueueRow(row, &size);
-    if (!bundle) continue;
-    if (!bundles.empty() && totalSize + static_cast<int64_t>(size) > sizeLimit) break;
-    totalSize += static_cast<int64_t>(size);
-    bundles.emplace_back(std::move(bundle), row.get("rowid").asInt());
-  }
+  // The rows are taken one at a time and the walk ends at the first bundle over the size limit:
+  // the rows after it, up to the count limit, are never read.
+  auto rows = sqliteStore_->recordsForQuery(
+      "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
+      {fnd::Value::Int64(countLimit)}, error, [&](size_t, const Row& row) {
+        size_t size = 0;
+        auto bundle = BundleFromQueueRow(row, &size);
+        if (!bundle) return true;
+        if (!bundles.empty() && totalSize + static_cast<int64_t>(size) > sizeLimit) return false;
+        totalSize += static_cast<int64_t>(size);
+        bundles.emplace_back(std::move(bundle), row.get("rowid").asInt());
+        return true;
+      });
+  if (!rows) return std::nullopt;
   return bundles;
 }
 

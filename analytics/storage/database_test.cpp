@@ -401,6 +401,71 @@ TEST_F(DatabaseTest, RawEventRowsWithoutAStringOriginDoNotConvert) {
   EXPECT_EQ(error.code(), 3);
 }
 
+TEST_F(DatabaseTest, RawEventRowsReadTheSameOnBothRoads) {
+  // The plain bytes the store writes are read directly; bytes with a parameter of another shape
+  // (a float) take the message's road. Both give the same event, and the same refusal.
+  auto plain = *MakeEvent("e", kNow, {{"n", ZIVValue::initWithInt64(3)}})->encodedProtoEvent(false);
+  fnd::Data withFloat = plain;
+  for (int byte : {0x0a, 0x08, 0x0a, 0x01, int{'f'}, 0x25, 0x00, 0x00, 0x80, 0x3f}) {
+    withFloat.push_back(static_cast<uint8_t>(byte));
+  }
+  for (const fnd::Data& data : {plain, withFloat}) {
+    SCOPED_TRACE(data.size());
+    ZIVDatabase::Row row{{"rowid", 4},
+                         {"name", "level_up"},
+                         {"timestamp", kNow + 0.5},
+                         {"metadata_fingerprint", 5},
+                         {"data", fnd::Value(data)}};
+    fnd::Error error;
+    auto raw = db_->rawEventDataFromDictionary(row, &error);
+    ASSERT_NE(raw, nullptr) << error.description();
+    EXPECT_EQ(raw->rowID(), 4);
+    EXPECT_EQ(raw->rawEvent()->name(), "level_up");
+    EXPECT_EQ(raw->rawEvent()->timestamp(), kNow + 0.5);
+    EXPECT_EQ(raw->rawEvent()->origin(), "app");
+    EXPECT_TRUE(raw->rawEvent()->parameters().at("n")->isEqual(*ZIVValue::initWithInt64(3)));
+    EXPECT_EQ(raw->rawEvent()->parameters().count("f"), 0u);  // A float is no event value.
+
+    row.set("name", "bad name");
+    error = fnd::Error();
+    EXPECT_EQ(db_->rawEventDataFromDictionary(row, &error), nullptr);
+    EXPECT_EQ(error.localizedDescription(), "Cannot create an event from database. Invalid event");
+  }
+}
+
+TEST_F(DatabaseTest, QueuedBundlesSkipUnreadableRowsAndStopAtTheSizeLimit) {
+  // Rows: A, garbage, B, C. The garbage is skipped wherever it lies; the walk stops at the first
+  // readable bundle over the size limit.
+  std::vector<size_t> sizes;
+  auto add = [&](int events) {
+    auto bundle = MakeBundle("1:app", static_cast<int64_t>(kNow * 1000), events);
+    sizes.push_back(bundle->protoBuffer()->size());
+    ASSERT_TRUE(db_->insertBundle(*bundle, false));
+  };
+  add(1);
+  ASSERT_TRUE(db_->insertDataType(
+      {{"data", fnd::Value(fnd::Data{1, 2, 3})}, {"bundle_end_timestamp", kNow}}, "queue"));
+  add(2);
+  add(3);
+  struct Case {
+    int64_t count;
+    int64_t size;
+    size_t expected;
+  };
+  const std::vector<Case> cases = {
+      {10, static_cast<int64_t>(sizes[0]), 1},
+      {10, static_cast<int64_t>(sizes[0] + sizes[1]), 2},
+      {10, static_cast<int64_t>(sizes[0] + sizes[1] + sizes[2]), 3},
+      {2, 1 << 20, 1},  // The garbage row counts towards the row limit.
+      {3, 1 << 20, 2},
+  };
+  for (const Case& c : cases) {
+    auto bundles = db_->queryBundlesWithCountLimit(c.count, c.size);
+    ASSERT_TRUE(bundles.has_value());
+    EXPECT_EQ(bundles->size(), c.expected) << c.count << "/" << c.size;
+  }
+}
+
 TEST_F(DatabaseTest, RawEventLimitsAndStaleData) {
   settings_->maxEvents = 4;
   for (int i = 0; i < 6; ++i) {

@@ -13,11 +13,14 @@
 // a second fetch age the stored update time in the database between launches instead of waiting
 // for the wall clock.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -231,6 +234,35 @@ bool WaitForLog(Host& host, const std::string& text, const std::string& after = 
   }
   return false;
 }
+
+// A loopback port that refuses every connection for as long as this object lives: the socket is
+// bound but never listens, so no other test's collector can take the port meanwhile.
+class RefusingPort {
+ public:
+  RefusingPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ADD_FAILURE() << "no loopback port to refuse on";
+      return;
+    }
+    url_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  }
+  ~RefusingPort() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  const std::string& url() const { return url_; }
+
+ private:
+  int fd_ = -1;
+  std::string url_;
+};
 
 class HostRoadTest : public ::testing::Test {
  protected:
@@ -554,12 +586,8 @@ TEST_F(HostRoadTest, NetworkFaultsLoseNothing) {
     }
     bool acknowledged = false;
     if (fault == "refused") {
-      // A port that was free a moment ago, with nobody listening on it now.
-      StartCollector();
-      const std::string refusedURL = base_;
-      collector_->stop();
-      collector_.reset();
-      auto host = Launch(refusedURL);
+      const RefusingPort refusing;
+      auto host = Launch(refusing.url());
       LogEvents(*host, names);
       host->Send(R"({"app": "resignActive"})");
       // The settings fetch that comes first fails; the engine says so.
@@ -637,12 +665,10 @@ TEST_F(HostRoadTest, AnAnswerSlowerThanTheNetworkTimeOutLosesNothing) {
 
 // Two launches on one home: the second keeps the app instance ID, the user properties and the
 // first-open state, and only the first launch writes "_f". Nothing is uploaded (the service URL
-// is a loopback port nobody listens on, and the app never switches away).
+// is a loopback port that refuses connections, and the app never switches away).
 TEST_F(HostRoadTest, ASecondLaunchKeepsIdentityPropertiesAndFirstOpen) {
-  StartCollector();
-  const std::string nowhere = base_;
-  collector_->stop();
-  collector_.reset();
+  const RefusingPort refusing;
+  const std::string nowhere = refusing.url();
   auto appInstanceID = [](const Host& host) -> std::string {
     for (const Json& line : host.Output()) {
       if (line.value("channel", "") == std::string(kAnalytics) + "getAppInstanceId") {

@@ -134,11 +134,8 @@ DartConsole::DartConsole(flutter::FlutterDartEndpoint& dart, std::ostream& out)
     if (state) {
       Json line = Json::object();
       fnd::Error error;
-      if (state->isEventChannel(channel)) {
-        {
-          std::lock_guard<std::mutex> lock(state->mu);
-          ++state->eventCounts[channel];
-        }
+      const bool isEvent = state->isEventChannel(channel);
+      if (isEvent) {
         line["event"] = channel;
         if (message.empty()) {
           line["end"] = true;
@@ -164,6 +161,11 @@ DartConsole::DartConsole(flutter::FlutterDartEndpoint& dart, std::ostream& out)
         line["hex"] = HexEncode(message);
       }
       state->print(line);
+      if (isEvent) {
+        // Counted once its line is out, so that an await for it returns after the line.
+        std::lock_guard<std::mutex> lock(state->mu);
+        ++state->eventCounts[channel];
+      }
     }
     if (reply) reply(fnd::Data());
   });

@@ -449,17 +449,9 @@ bool ZIVHasProtoParameter(const fnd::Array& parameters, const std::string& name)
 
 namespace {
 
-void AppendVarint(fnd::Data* out, uint64_t value) {
-  while (value >= 0x80) {
-    out->push_back(static_cast<uint8_t>(value | 0x80));
-    value >>= 7;
-  }
-  out->push_back(static_cast<uint8_t>(value));
-}
-
 void AppendBytesField(fnd::Data* out, uint8_t key, const std::string& bytes) {
   out->push_back(key);
-  AppendVarint(out, bytes.size());
+  APMPAppendVarint(out, bytes.size());
   out->insert(out->end(), bytes.begin(), bytes.end());
 }
 
@@ -501,21 +493,21 @@ std::optional<fnd::Data> ZIVEvent::directProtoEvent(bool withName) const {
       param.insert(param.end(), bits, bits + sizeof bits);
     } else if (value->isInt64()) {
       param.push_back(kParamIntKey);
-      AppendVarint(&param, static_cast<uint64_t>(value->int64Value()));
+      APMPAppendVarint(&param, static_cast<uint64_t>(value->int64Value()));
     } else {
       const std::string& text = value->object().asString();
       AppendBytesField(&param, kParamStringKey, text);
     }
     out.push_back(kEventParamsKey);
-    AppendVarint(&out, param.size());
+    APMPAppendVarint(&out, param.size());
     out.insert(out.end(), param.begin(), param.end());
   }
   if (withName) AppendBytesField(&out, kEventNameKey, name_);
   out.push_back(kEventTimestampKey);
-  AppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(timestamp_)));
+  APMPAppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(timestamp_)));
   if (previousTimestamp_ > DBL_EPSILON) {
     out.push_back(kEventPreviousKey);
-    AppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(previousTimestamp_)));
+    APMPAppendVarint(&out, static_cast<uint64_t>(ZIVMillisecondsFromSeconds(previousTimestamp_)));
   }
   return out;
 }

@@ -22,15 +22,15 @@ std::optional<fnd::Data> APMPBMessage::protoBuffer() const {
   return data;
 }
 
-namespace {
-
-void AppendVarint(fnd::Data* out, uint64_t value) {
+void APMPAppendVarint(fnd::Data* out, uint64_t value) {
   while (value >= 0x80) {
     out->push_back(static_cast<uint8_t>(value | 0x80));
     value >>= 7;
   }
   out->push_back(static_cast<uint8_t>(value));
 }
+
+namespace {
 
 bool ReadVarint(const fnd::Data& bytes, size_t* at, uint64_t* value) {
   *value = 0;
@@ -98,8 +98,8 @@ std::optional<fnd::Data> APMPBMessage::protoBufferWithItems(
   out.reserve(size);
   out.insert(out.end(), rest->begin(), rest->begin() + static_cast<std::ptrdiff_t>(*split));
   for (const fnd::Data& item : items) {
-    AppendVarint(&out, (static_cast<uint64_t>(tag) << 3) | 2);
-    AppendVarint(&out, item.size());
+    APMPAppendVarint(&out, (static_cast<uint64_t>(tag) << 3) | 2);
+    APMPAppendVarint(&out, item.size());
     out.insert(out.end(), item.begin(), item.end());
   }
   out.insert(out.end(), rest->begin() + static_cast<std::ptrdiff_t>(*split), rest->end());

@@ -44,6 +44,9 @@ struct NANOMessageClass {
   std::shared_ptr<NANOMessageBase> (*initWithMessageInfo)(const NanoMessageInfo* info);
 };
 
+// Appends `value` as a wire varint (seven bits a byte, low bits first).
+void APMPAppendVarint(fnd::Data* out, uint64_t value);
+
 // NANOMessageBase over one owned record of the message type `descriptor`.
 class APMPBMessage : public NANOMessageBase {
  public:

@@ -927,16 +927,7 @@ std::optional<std::vector<ZIVSqliteStore::Record>> ZIVSqliteStore::recordsForQue
     ZIVSetError(error, kBadArgument, "Received empty filter for selecting records");
     return std::nullopt;
   }
-  if (!db_) {
-    ZIVSetError(error, kBadState, NotOpenMessage("Query records"));
-    return std::nullopt;
-  }
-  if (ToLowerASCII(sql.substr(0, 6)) != "select") {
-    ZIVSetError(error, kBadArgument, "Received invalid select query");
-    return std::nullopt;
-  }
-  sqlite3_stmt* statement =
-      statementForQuery(sql, parameterValues.empty() ? nullptr : &parameterValues, error);
+  sqlite3_stmt* statement = selectStatement(sql, parameterValues, error);
   if (!statement) return std::nullopt;
 
   std::vector<Record> records;
@@ -982,6 +973,20 @@ std::optional<std::vector<ZIVSqliteStore::Record>> ZIVSqliteStore::recordsForQue
   return records;
 }
 
+sqlite3_stmt* ZIVSqliteStore::selectStatement(const std::string& sql,
+                                              const fnd::Array& parameterValues,
+                                              fnd::Error* error) {
+  if (!db_) {
+    ZIVSetError(error, kBadState, NotOpenMessage("Query records"));
+    return nullptr;
+  }
+  if (ToLowerASCII(sql.substr(0, 6)) != "select") {
+    ZIVSetError(error, kBadArgument, "Received invalid select query");
+    return nullptr;
+  }
+  return statementForQuery(sql, parameterValues.empty() ? nullptr : &parameterValues, error);
+}
+
 std::optional<std::vector<std::optional<int64_t>>> ZIVSqliteStore::integersForQuery(
     const std::string& sql, const fnd::Array& parameterValues, fnd::Error* error) {
   // The same checks and failure texts as recordsForQuery.
@@ -989,16 +994,7 @@ std::optional<std::vector<std::optional<int64_t>>> ZIVSqliteStore::integersForQu
     ZIVSetError(error, kBadArgument, "Received empty query for records for query");
     return std::nullopt;
   }
-  if (!db_) {
-    ZIVSetError(error, kBadState, NotOpenMessage("Query records"));
-    return std::nullopt;
-  }
-  if (ToLowerASCII(sql.substr(0, 6)) != "select") {
-    ZIVSetError(error, kBadArgument, "Received invalid select query");
-    return std::nullopt;
-  }
-  sqlite3_stmt* statement =
-      statementForQuery(sql, parameterValues.empty() ? nullptr : &parameterValues, error);
+  sqlite3_stmt* statement = selectStatement(sql, parameterValues, error);
   if (!statement) return std::nullopt;
   std::vector<std::optional<int64_t>> row;
   const int rc = sqlite3_step(statement);

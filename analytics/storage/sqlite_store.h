@@ -234,6 +234,10 @@ class ZIVSqliteStore {
   sqlite3_stmt* statementForQuery(const std::string& sql, const fnd::Array* parameterValues,
                                   fnd::Error* error = nullptr);
   void cleanUpStatement(sqlite3_stmt* statement, const std::string& sql);
+  // A select query's statement once the store is open and the text is a select (the failures
+  // named "Query records"), or nullptr with the error set.
+  sqlite3_stmt* selectStatement(const std::string& sql, const fnd::Array& parameterValues,
+                                fnd::Error* error);
   // Prepares exactly one statement (never cached); the caller finalizes it.
   sqlite3_stmt* prepareSQL(const std::string& sql, fnd::Error* error = nullptr);
   // Prepares, steps once and finalizes; success when the step is SQLITE_DONE.

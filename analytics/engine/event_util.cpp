@@ -394,15 +394,32 @@ ZIVValuePtr ZIVNormalizeArrayParametersValue(const fnd::Array& array,
   return ZIVValue::initWithArray(fnd::Value(std::move(items)));
 }
 
+namespace {
+
+// Events of the engine's own: the listed internal names and every name starting with "_".
+bool IsInternalEventName(const std::string& eventName) {
+  return ZIVInternalEventNames().contains(fnd::Value(eventName)) ||
+         (!eventName.empty() && eventName[0] == '_');
+}
+
+// Whether an "_ev" text is over the internal value limit and not yet cut to it (a cut text is the
+// limit's length plus the ellipsis).
+bool ErrorValueNeedsCut(const std::string& text, int64_t internalLimit) {
+  const int64_t length = static_cast<int64_t>(ziv_UTF32Length(text));
+  const bool alreadyCut = length == internalLimit + 3 && text.size() >= 3 &&
+                          text.compare(text.size() - 3, 3, kEllipsis) == 0;
+  return length > internalLimit && !alreadyCut;
+}
+
+}  // namespace
+
 std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
     const fnd::Dictionary& parameters, const std::optional<std::string>& eventName, bool isPublic,
     bool isNested) {
   if (parameters.empty()) return std::nullopt;
   const std::shared_ptr<const ZIVEventSettings> settings = ZIVCurrentEventSettings();
   const int64_t internalLimit = settings->maxInternalEventParameterValueLength();
-  const bool isInternalEvent =
-      eventName && (ZIVInternalEventNames().contains(fnd::Value(*eventName)) ||
-                    (!eventName->empty() && (*eventName)[0] == '_'));
+  const bool isInternalEvent = eventName && IsInternalEventName(*eventName);
 
   std::vector<fnd::Value> removals;
   fnd::Dictionary additions;
@@ -428,10 +445,7 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
     } else if (name == kErrorValueParameter) {
       // An over-long error value is cut, unless it already is.
       const std::string text = value->description();
-      const int64_t length = static_cast<int64_t>(ziv_UTF32Length(text));
-      const bool alreadyCut = length == internalLimit + 3 && text.size() >= 3 &&
-                              text.compare(text.size() - 3, 3, kEllipsis) == 0;
-      if (length > internalLimit && !alreadyCut) {
+      if (ErrorValueNeedsCut(text, internalLimit)) {
         AddErrorValueAndLength(&additions, fnd::Value(text), internalLimit, fnd::Value(text));
         cutErrorValue = true;
       }
@@ -491,8 +505,7 @@ bool ZIVParametersAreNormalized(const Params& parameters, const std::string& eve
   if (parameters.empty()) return true;
   const std::shared_ptr<const ZIVEventSettings> settings = ZIVCurrentEventSettings();
   const int64_t internalLimit = settings->maxInternalEventParameterValueLength();
-  const bool isInternalEvent = ZIVInternalEventNames().contains(fnd::Value(eventName)) ||
-                               (!eventName.empty() && eventName[0] == '_');
+  const bool isInternalEvent = IsInternalEventName(eventName);
   for (const auto& [name, value] : parameters) {
     // The internal parameter name rule.
     const int64_t nameLength = static_cast<int64_t>(fnd::CodePointLength(name));
@@ -502,11 +515,7 @@ bool ZIVParametersAreNormalized(const Params& parameters, const std::string& eve
     }
     if (!value) return false;
     if (name == kErrorValueParameter) {
-      const std::string text = value->description();
-      const int64_t length = static_cast<int64_t>(ziv_UTF32Length(text));
-      const bool alreadyCut = length == internalLimit + 3 && text.size() >= 3 &&
-                              text.compare(text.size() - 3, 3, kEllipsis) == 0;
-      if (length > internalLimit && !alreadyCut) return false;
+      if (ErrorValueNeedsCut(value->description(), internalLimit)) return false;
     } else if (isInternalEvent && value->isString()) {
       // The internal value rule: a string no longer than the limit.
       const fnd::Value& object = value->object();

@@ -6,6 +6,7 @@
 #include "analytics/engine/identity.h"
 #include "analytics/proto/field_accessors.h"
 #include "analytics/proto/messages.h"
+#include "analytics/storage/database.h"
 
 namespace {
 
@@ -236,6 +237,25 @@ bool ZIVIsFirstOpenBundle(const Bundle* bundle) {
     if (event && NANOGetString(event.get(), APMPBEvent::kName).value_or("") == "_f") return true;
   }
   return false;
+}
+
+bool ZIVIsFirstOpenBundle(const ZIVQueuedBundle& bundle) {
+  if (ZIVIsFirstOpenBundle(bundle.bundle.get())) return true;
+  if (!bundle.events) return false;
+  const uint32_t eventsTag = Bundle::descriptor().fields[Bundle::kEvents].tag;
+  const uint32_t nameTag = APMPBEvent::descriptor().fields[APMPBEvent::kName].tag;
+  const fnd::Data& events = *bundle.events;
+  bool found = false;
+  // The events were kept undecoded because they are canonical: each has its name once at most.
+  (void)APMPForEachElement(
+      events.data(), events.size(), eventsTag, [&](const uint8_t* event, size_t size) {
+        (void)APMPForEachElement(event, size, nameTag, [&](const uint8_t* name, size_t length) {
+          found = length == 2 && name[0] == '_' && name[1] == 'f';
+          return false;
+        });
+        return !found;
+      });
+  return found;
 }
 
 std::shared_ptr<APMPBUserAttribute> APMNPAUserPropertyFromBundle(const Bundle& bundle) {

@@ -21,6 +21,7 @@ class APMPBMeasurementBundle;
 class APMPBUserAttribute;
 class ZIVEvent;
 class ZIVIdentity;
+struct ZIVQueuedBundle;
 
 // Names of the server's data controls.
 inline constexpr const char* ZIVDataControlAppInstanceID = "app_instance_id";
@@ -77,6 +78,9 @@ void ZIVUpdateDataControls(APMPBMeasurementBundle& bundle,
 
 // True when any event of the bundle is the first open "_f"; false for null.
 bool ZIVIsFirstOpenBundle(const APMPBMeasurementBundle* bundle);
+// The same for a bundle read for upload, whose events may be held apart undecoded: their names
+// are read from their encodings.
+bool ZIVIsFirstOpenBundle(const ZIVQueuedBundle& bundle);
 
 // True when both bundles carry the same consent state: tags 52, 71 and 73 equal as strings (both
 // absent is equal, one absent is not), tag 72 equal, and equal "_npa" integers when either has

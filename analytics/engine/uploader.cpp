@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "analytics/config/consent_settings_util.h"
@@ -360,7 +361,7 @@ std::shared_ptr<APMPBUserAttribute> ZIVUploader::storedNPAAttribute() {
   return attribute ? attribute->protoUserAttribute() : nullptr;
 }
 
-void ZIVUploader::stampBundles(BundlePairs& bundles) {
+void ZIVUploader::stampBundles(std::vector<ZIVQueuedBundle>& bundles) {
   if (environment_.refreshTCFConsent) environment_.refreshTCFConsent();
   ZIVConsentSettingsUtil& consent = *environment_.consent;
   const std::string signals = consent.consentSignals();
@@ -374,10 +375,11 @@ void ZIVUploader::stampBundles(BundlePairs& bundles) {
   server.isDMARegion = environment_.settings->isDMARegion();
   server.corePlatformServices = environment_.settings->corePlatformServices();
   bool firstOpen = signals.find('0') != std::string::npos;
-  for (auto& [bundle, rowID] : bundles) {
-    if (!firstOpen) firstOpen = ZIVIsFirstOpenBundle(bundle.get());
-    ZIVUpdateConsentSignalsAndIdentifiers(*bundle, signals, gate, identity, firstOpen);
-    ZIVUpdateDMAConsentSignals(*bundle, diagnostics, adUserDataDenied, npa, server, firstOpen);
+  for (ZIVQueuedBundle& queued : bundles) {
+    if (!firstOpen) firstOpen = ZIVIsFirstOpenBundle(queued);
+    Bundle& bundle = *queued.bundle;
+    ZIVUpdateConsentSignalsAndIdentifiers(bundle, signals, gate, identity, firstOpen);
+    ZIVUpdateDMAConsentSignals(bundle, diagnostics, adUserDataDenied, npa, server, firstOpen);
   }
 }
 
@@ -413,7 +415,8 @@ void ZIVUploader::uploadData() {
   }
 
   fnd::Error error;
-  auto queried = environment_.database->queryBundlesWithCountLimit(
+  // Events travel as they were stored: only the bundles' own fields are decoded and stamped.
+  auto queried = environment_.database->queryQueuedBundlesWithCountLimit(
       settings.uploadMaxBundlesLimit(), settings.uploadMaxSizeLimitBytes(), &error);
   if (!queried) {
     monitor_.logWithLevel(1, 23036, "Failed to query bundles. Error",
@@ -421,8 +424,8 @@ void ZIVUploader::uploadData() {
     terminateBackgroundTask();
     return;
   }
-  BundlePairs bundles(queried->begin(), queried->end());
-  std::erase_if(bundles, [](const auto& pair) { return !pair.first; });
+  std::vector<ZIVQueuedBundle> bundles = std::move(*queried);
+  std::erase_if(bundles, [](const ZIVQueuedBundle& queued) { return !queued.bundle; });
   if (bundles.empty()) {
     settings.activateNewSnapshot();
     monitor_.logWithLevel(8, 23037, "No data to upload");
@@ -464,52 +467,54 @@ void ZIVUploader::uploadData() {
                           fnd::Value(now() - success));
   }
 
-  const std::string appID = NANOGetString(bundles.front().first.get(), Bundle::kAppId).value_or("");
+  const std::string appID =
+      NANOGetString(bundles.front().bundle.get(), Bundle::kAppId).value_or("");
   std::string resettable;
   std::string vendor;
-  for (const auto& [bundle, rowID] : bundles) {
-    resettable = NANOGetString(bundle.get(), Bundle::kResettableDeviceId).value_or("");
-    if (!resettable.empty()) break;
-    vendor = NANOGetString(bundle.get(), Bundle::kVendorId).value_or("");
-    if (!vendor.empty()) break;
+  BundlePairs pairs;
+  for (const ZIVQueuedBundle& queued : bundles) {
+    pairs.emplace_back(queued.bundle, queued.rowID);
+    if (!resettable.empty() || !vendor.empty()) continue;
+    resettable = NANOGetString(queued.bundle.get(), Bundle::kResettableDeviceId).value_or("");
+    if (!resettable.empty()) continue;
+    vendor = NANOGetString(queued.bundle.get(), Bundle::kVendorId).value_or("");
   }
-  BundlePairs kept =
-      filteredBundlesWithCompatibleAppID(appID, resettable, vendor, bundles, monitor_);
+  // The filter keeps a leading run.
+  std::vector<ZIVQueuedBundle> kept = std::move(bundles);
+  kept.resize(
+      filteredBundlesWithCompatibleAppID(appID, resettable, vendor, pairs, monitor_).size());
 
   const int64_t uploadTime = static_cast<int64_t>(std::floor(now() * 1000));
   const std::vector<std::string> dataControls = settings.dataControls();
   const ZIVBundleIdentityValues identity =
       environment_.identity ? environment_.identity() : ZIVBundleIdentityValues();
   const bool checksum = settings.checksumEnabled();
-  for (auto& [bundle, rowID] : kept) {
-    NANOSetInt64(bundle.get(), Bundle::kUploadLibraryVersion, environment_.libraryVersion);
-    NANOSetInt64(bundle.get(), Bundle::kUploadTimestampMillis, uploadTime);
+  for (ZIVQueuedBundle& queued : kept) {
+    Bundle* bundle = queued.bundle.get();
+    NANOSetInt64(bundle, Bundle::kUploadLibraryVersion, environment_.libraryVersion);
+    NANOSetInt64(bundle, Bundle::kUploadTimestampMillis, uploadTime);
     ZIVUpdateDataControls(*bundle, dataControls, identity);
     if (checksum) {
-      NANOClearField(bundle.get(), Bundle::kBundleFingerprint);
-      if (auto encoded = bundle->protoBuffer()) {
-        NANOSetInt64(bundle.get(), Bundle::kBundleFingerprint,
+      NANOClearField(bundle, Bundle::kBundleFingerprint);
+      if (auto encoded = queued.protoBuffer()) {
+        NANOSetInt64(bundle, Bundle::kBundleFingerprint,
                      static_cast<int64_t>(ziv_64LSBMD5(*encoded)));
       }
     }
   }
   for (size_t i = 1; i < kept.size(); ++i) {
-    if (!ZIVBundlesHaveCompatibleConsentState(kept.front().first.get(), kept[i].first.get())) {
+    if (!ZIVBundlesHaveCompatibleConsentState(kept.front().bundle.get(), kept[i].bundle.get())) {
       kept.resize(i);
       break;
     }
   }
 
-  std::vector<std::shared_ptr<Bundle>> batchBundles;
   std::vector<int64_t> rowIDs;
-  for (const auto& [bundle, rowID] : kept) {
-    batchBundles.push_back(bundle);
-    rowIDs.push_back(rowID);
-  }
+  for (const ZIVQueuedBundle& queued : kept) rowIDs.push_back(queued.rowID);
   std::string subdomain;
   if (settings.SGTMUploadEnabled()) subdomain = settings.uploadSubdomain().value_or("");
   std::string description;
-  std::optional<fnd::Data> body = ZIVEncodedBatch(batchBundles, subdomain, &description);
+  std::optional<fnd::Data> body = ZIVEncodedBatch(kept, subdomain, &description);
   monitor_.logWithLevel(7, 23039, "Measurement data sent to network. Timestamp (ms), data",
                         fnd::Value::Int64(uploadTime), fnd::Value(description));
 
@@ -785,8 +790,13 @@ void ZIVUploader::filterPurchaseTransactions(
   });
 }
 
-std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<std::shared_ptr<Bundle>>& bundles,
-                                         const std::string& subdomain, std::string* description) {
+namespace {
+
+// The encoded batch of `count` bundles, `encode(i)` answering the i-th bundle's encoding; see
+// ZIVEncodedBatch. The encoding stops at the first bundle that does not encode.
+std::optional<fnd::Data> EncodedBatch(size_t count,
+                                      const std::function<std::optional<fnd::Data>(size_t)>& encode,
+                                      const std::string& subdomain, std::string* description) {
   auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
   if (!batch) {
     *description = "(nil)";
@@ -796,11 +806,11 @@ std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<std::shared_ptr<Bundl
     NANOSetString(batch.get(), APMPBMeasurementBatch::kUploadSubdomain, subdomain);
   }
   std::vector<fnd::Data> encoded;
-  encoded.reserve(bundles.size());
+  encoded.reserve(count);
   std::optional<fnd::Data> body;
   bool encodes = true;
-  for (const auto& bundle : bundles) {
-    std::optional<fnd::Data> bytes = bundle ? bundle->protoBuffer() : std::nullopt;
+  for (size_t i = 0; i < count; ++i) {
+    std::optional<fnd::Data> bytes = encode(i);
     if (!bytes) {
       encodes = false;
       break;
@@ -810,4 +820,20 @@ std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<std::shared_ptr<Bundl
   if (encodes) body = batch->protoBufferWithItems(APMPBMeasurementBatch::kBundles, encoded);
   *description = batch->descriptionOfEncoding(body);
   return body;
+}
+
+}  // namespace
+
+std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<std::shared_ptr<Bundle>>& bundles,
+                                         const std::string& subdomain, std::string* description) {
+  return EncodedBatch(
+      bundles.size(),
+      [&](size_t i) { return bundles[i] ? bundles[i]->protoBuffer() : std::nullopt; }, subdomain,
+      description);
+}
+
+std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<ZIVQueuedBundle>& bundles,
+                                         const std::string& subdomain, std::string* description) {
+  return EncodedBatch(
+      bundles.size(), [&](size_t i) { return bundles[i].protoBuffer(); }, subdomain, description);
 }

@@ -44,6 +44,7 @@ class ZIVDatabase;
 class ZIVMonitor;
 class ZIVPersistedConfig;
 class ZIVRemoteConfig;
+struct ZIVQueuedBundle;
 
 inline constexpr double ZIVMeasurementSuspensionTimeInterval = 3600;
 inline constexpr double ZIVMeasurementBackgroundTaskInterval = 30;
@@ -167,8 +168,7 @@ class ZIVUploader : public std::enable_shared_from_this<ZIVUploader> {
   std::optional<double> backoffEnd();
   void terminateBackgroundTask();
   std::shared_ptr<APMPBUserAttribute> storedNPAAttribute();
-  void stampBundles(
-      std::vector<std::pair<std::shared_ptr<APMPBMeasurementBundle>, int64_t>>& bundles);
+  void stampBundles(std::vector<ZIVQueuedBundle>& bundles);
 
   // Constant after construction.
   const ZIVUploaderEnvironment environment_;
@@ -192,3 +192,7 @@ class ZIVUploader : public std::enable_shared_from_this<ZIVUploader> {
 std::optional<fnd::Data> ZIVEncodedBatch(
     const std::vector<std::shared_ptr<APMPBMeasurementBundle>>& bundles,
     const std::string& subdomain, std::string* description);
+// The same for bundles read for upload (ZIVQueuedBundle), whose events held apart are spliced in
+// as they were stored: the same bytes and description as for the whole bundles.
+std::optional<fnd::Data> ZIVEncodedBatch(const std::vector<ZIVQueuedBundle>& bundles,
+                                         const std::string& subdomain, std::string* description);

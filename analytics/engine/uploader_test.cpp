@@ -7,6 +7,7 @@
 
 #include "analytics/engine/upload_test_support.h"
 #include "analytics/foundation/alarm.h"
+#include "analytics/proto/test_support.h"
 #include "platform/dispatch/semaphore.h"
 #include "platform/foundation/process_info.h"
 #include "platform/security/digest.h"
@@ -322,6 +323,165 @@ TEST_F(UploaderTest, AFailedDeletionSuspendsUploadsForAnHour) {
   Run([&] { uploader_->uploadData(); });
   EXPECT_EQ(transport_->pendingCount(), 0u);
   EXPECT_EQ(logs_.withCode(23023).empty(), false);
+}
+
+// ---- Bundles read for upload: events kept as stored.
+
+class QueuedBundleUploadTest : public UploaderTest {
+ protected:
+  // Server settings with the checksum on or off and the given data controls.
+  void ConfigureWith(bool checksum, const std::vector<std::string>& controls) {
+    auto config = rc_test::Config(kAppID, {{"measurement.quality.checksum", checksum ? "1" : "0"}});
+    rc_test::SetDataControls(config.get(), controls);
+    ZIVRemoteConfigEnvironment environment;
+    environment.monitor = monitor_.get();
+    environment.clock = clock_;
+    environment.services = services_;
+    settings_ =
+        ZIVRemoteConfig::initWithAppID(kAppID, database_, config, persisted_, nullptr, environment);
+    ASSERT_NE(settings_, nullptr);
+    Rebuild();
+  }
+  // A bundle as the bundler stores it, with events (the first the first open "_f" when asked),
+  // user properties and the fields that stamping and data controls change.
+  static std::shared_ptr<Bundle> StoredBundle(bool firstOpen) {
+    auto bundle = Bundle::initWithMessageInfo(nullptr);
+    NANOSetInt32(bundle.get(), Bundle::kFormatVersion, 1);
+    fnd::Array events;
+    for (int e = 0; e < 4; ++e) {
+      fnd::Dictionary parameters;
+      parameters.set(fnd::Value("text"), fnd::Value("value " + std::to_string(e)));
+      parameters.set(fnd::Value("number"), fnd::Value::Int64(-e));
+      parameters.set(fnd::Value("real"), fnd::Value(e + 0.25));
+      const std::string name = firstOpen && e == 0 ? "_f" : "level_" + std::to_string(e);
+      events.emplace_back(std::static_pointer_cast<fnd::Record>(
+          Event(name, kNow - 10 + e, parameters)->protoEvent()));
+    }
+    NANOSetArray(bundle.get(), Bundle::kEvents, &events);
+    fnd::Array attributes;
+    for (const char* name : {"_id", "_npa", "favourite"}) {
+      auto attribute = APMPBUserAttribute::initWithMessageInfo(nullptr);
+      NANOSetString(attribute.get(), APMPBUserAttribute::kName, name);
+      NANOSetInt64(attribute.get(), APMPBUserAttribute::kIntValue, 0);
+      attributes.emplace_back(std::static_pointer_cast<fnd::Record>(attribute));
+    }
+    NANOSetArray(bundle.get(), Bundle::kUserAttributes, &attributes);
+    NANOSetInt64(bundle.get(), Bundle::kStartTimestampMillis, 1699999990000);
+    NANOSetInt64(bundle.get(), Bundle::kEndTimestampMillis, 1699999993000);
+    NANOSetString(bundle.get(), Bundle::kOsVersion, "14.1.2");
+    NANOSetString(bundle.get(), Bundle::kDeviceModel, "x86_64");
+    NANOSetString(bundle.get(), Bundle::kAppId, kAppID);
+    NANOSetString(bundle.get(), Bundle::kAppInstanceId, "0123456789abcdef");
+    NANOSetString(bundle.get(), Bundle::kSessionStitchingToken, "token");
+    NANOSetString(bundle.get(), Bundle::kConsentSignals, "G111");
+    // Kept unless the bundle is a first open, which takes the current value.
+    NANOSetString(bundle.get(), Bundle::kConsentDiagnostics, "stored");
+    return bundle;
+  }
+  // The same fields with the events written after all the others: it decodes to the same message
+  // but is not the encoder's form, so it is read by the full decode.
+  static fnd::Data EventsLast(const Bundle& bundle) {
+    auto rest = Bundle::initWithMessageInfo(bundle.messageInfo());
+    fnd::Array none;
+    NANOSetArray(rest.get(), Bundle::kEvents, &none);
+    fnd::Data bytes = *rest->protoBuffer();
+    for (const auto& event : Events(bundle)) {
+      const fnd::Data encoded = *event->protoBuffer();
+      bytes.push_back(0x12);
+      APMPAppendVarint(&bytes, encoded.size());
+      bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    return bytes;
+  }
+  // Uploads what is queued, answers 204 and returns the batch's bytes as sent (inflated).
+  fnd::Data UploadOnce() {
+    const size_t before = transport_->all().size();
+    Run([&] { uploader_->uploadData(); });
+    EXPECT_EQ(transport_->all().size(), before + 1);
+    if (transport_->all().size() != before + 1) return {};
+    fnd::Data inflated;
+    EXPECT_TRUE(security::Gunzip(transport_->all().back().body, 1 << 24, &inflated));
+    Answer(204);
+    return inflated;
+  }
+};
+
+TEST_F(QueuedBundleUploadTest, BatchBytesAreTheSameWhicheverWayABundleIsRead) {
+  struct Case {
+    const char* name;
+    bool checksum;
+    std::vector<std::string> controls;
+    bool firstOpen;
+  };
+  const std::vector<Case> cases = {
+      {"plain", false, {}, false},
+      {"checksum", true, {}, false},
+      {"data controls",
+       false,
+       {"app_instance_id", "user_id", "os_version", "device_model", "enhanced_user_id"},
+       false},
+      {"first open, checksum and data controls", true, {"user_id", "device_info"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfigureWith(c.checksum, c.controls);
+    auto bundle = StoredBundle(c.firstOpen);
+    std::vector<fnd::Data> bodies;
+    for (bool encoderForm : {true, false}) {
+      const fnd::Data stored = encoderForm ? *bundle->protoBuffer() : EventsLast(*bundle);
+      ASSERT_TRUE(database_->insertBundle(*bundle, stored, false));
+      auto queued = *database_->queryQueuedBundlesWithCountLimit(10, 1 << 20);
+      ASSERT_EQ(queued.size(), 1u);
+      EXPECT_EQ(queued[0].events.has_value(), encoderForm);
+      bodies.push_back(UploadOnce());
+      EXPECT_EQ(Count("queue"), 0);
+    }
+    ASSERT_FALSE(bodies[0].empty());
+    EXPECT_EQ(Hex(bodies[0]), Hex(bodies[1]));
+    // The stored events went out as they were, stamped as a first open or not.
+    auto sent = Bundles(*APMPBMeasurementBatch::initWithBuffer(bodies[0]));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(Names(*sent[0]), Names(*bundle));
+    EXPECT_EQ(NANOGetString(sent[0].get(), Bundle::kConsentDiagnostics) == "stored", !c.firstOpen);
+    EXPECT_EQ(NANOHasField(sent[0].get(), Bundle::kBundleFingerprint), c.checksum);
+    EXPECT_EQ(NANOGetArray(sent[0].get(), Bundle::kRedactedFields, nullptr)->size(),
+              c.controls.size());
+  }
+}
+
+TEST_F(QueuedBundleUploadTest, ABundleWithABrokenEventIsLeftOutAsBefore) {
+  auto bundle = StoredBundle(false);
+  fnd::Data broken = EventsLast(*bundle);
+  // One more event, whose parameter claims five bytes and has none.
+  for (int b : {0x12, 0x02, 0x0a, 0x05}) broken.push_back(static_cast<uint8_t>(b));
+  fnd::Data canonicalBroken = *bundle->protoBuffer();
+  canonicalBroken.insert(canonicalBroken.begin() + 2, {0x12, 0x02, 0x0a, 0x05});
+  ASSERT_EQ(canonicalBroken[0], 0x08);  // Format version, then the events.
+  std::vector<std::string> decoderLines;
+  for (const fnd::Data& bytes : {broken, canonicalBroken}) {
+    NanoLogCapture log;
+    EXPECT_EQ(Bundle::initWithBuffer(bytes), nullptr);
+    decoderLines.insert(decoderLines.end(), log.lines().begin(), log.lines().end());
+  }
+  ASSERT_FALSE(decoderLines.empty());
+  ASSERT_TRUE(database_->insertBundle(*bundle, broken, false));
+  ASSERT_TRUE(database_->insertBundle(*bundle, canonicalBroken, false));
+  ASSERT_TRUE(database_->insertBundle(*bundle, false));
+  {
+    NanoLogCapture log;
+    Run([&] { uploader_->uploadData(); });
+    // Both broken rows are skipped with the decoder's own lines.
+    EXPECT_EQ(log.lines(), decoderLines);
+  }
+  ASSERT_EQ(transport_->all().size(), 1u);
+  fnd::Data body;
+  ASSERT_TRUE(security::Gunzip(transport_->all().back().body, 1 << 24, &body));
+  Answer(204);
+  // The good one went out and is deleted; the broken ones stay, as before.
+  auto sent = Bundles(*APMPBMeasurementBatch::initWithBuffer(body));
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(Names(*sent[0]), Names(*bundle));
+  EXPECT_EQ(Count("queue"), 2);
 }
 
 // ---- Configuration fetch.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,12 @@ struct NANOMessageClass {
 // Appends `value` as a wire varint (seven bits a byte, low bits first).
 void APMPAppendVarint(fnd::Data* out, uint64_t value);
 
+// Calls visit(content, size) with the bytes of each length-delimited top-level field numbered
+// `tag` of the encoding `bytes`, in order, until visit answers false. False when the bytes do not
+// parse as fields (the walk stops there); nothing is decoded.
+bool APMPForEachElement(const uint8_t* bytes, size_t length, uint32_t tag,
+                        const std::function<bool(const uint8_t*, size_t)>& visit);
+
 // NANOMessageBase over one owned record of the message type `descriptor`.
 class APMPBMessage : public NANOMessageBase {
  public:
@@ -68,6 +75,10 @@ class APMPBMessage : public NANOMessageBase {
   // message field, holds items itself, or the encode fails.
   std::optional<fnd::Data> protoBufferWithItems(int32_t position,
                                                 const std::vector<fnd::Data>& items) const;
+  // The same with the items given as their field elements: each the field's key, the item's
+  // length and its encoding, one after another (what initWithBufferKeepingElements() hands out).
+  std::optional<fnd::Data> protoBufferWithElements(int32_t position,
+                                                   const fnd::Data& elements) const;
 
   // fnd::Record: the class name; two messages are equal when both encode to the same bytes.
   std::string typeName() const override { return descriptor_.class_name; }
@@ -88,8 +99,20 @@ class APMPBMessage : public NANOMessageBase {
   // The record decoded from `length` bytes (null bytes decode as zero bytes). Null on failure.
   static std::unique_ptr<NanoMessageInfo> RecordFromBuffer(const ApmpbMessageDescriptor& d,
                                                            const uint8_t* bytes, size_t length);
+  // The record decoded from `data` without the items of the repeated message field at
+  // `position`, whose field elements are copied to *elements. Null, logging nothing, unless
+  // `data` is canonical (nano_message_is_canonical) and the field a repeated message field.
+  static std::unique_ptr<NanoMessageInfo> RecordFromBufferKeepingElements(
+      const ApmpbMessageDescriptor& d, const fnd::Data& data, int32_t position,
+      fnd::Data* elements);
 
  private:
+  // The encoding of protoBuffer() with `write` filling in the elements of the repeated message
+  // field at `position` (about `size` bytes) where the encoder would put them; nullopt as for
+  // protoBufferWithItems.
+  std::optional<fnd::Data> spliceIntoField(int32_t position, size_t size,
+                                           const std::function<void(fnd::Data*)>& write) const;
+
   const ApmpbMessageDescriptor& descriptor_;
   std::unique_ptr<NanoMessageInfo> info_;
 };
@@ -110,6 +133,15 @@ class APMPBTypedMessage : public APMPBMessage {
         RecordFromBuffer(T::descriptor(), data ? data->data() : nullptr, data ? data->size() : 0));
   }
   static std::shared_ptr<T> initWithBuffer(const fnd::Data& data) { return initWithBuffer(&data); }
+  // The message decoded from `data` with the repeated message field at `position` left empty and
+  // its items kept undecoded as their field elements in *elements (replaced), so that
+  // protoBufferWithElements(position, *elements) answers `data` again. Only for bytes that
+  // encode back to themselves (nano_message_is_canonical), as every encoding protoBuffer()
+  // writes does; null for any other bytes, logging nothing: decode those with initWithBuffer().
+  static std::shared_ptr<T> initWithBufferKeepingElements(const fnd::Data& data, int32_t position,
+                                                          fnd::Data* elements) {
+    return Make(RecordFromBufferKeepingElements(T::descriptor(), data, position, elements));
+  }
 
   // The class as a value, for NANOGetMessage and NANOGetArray.
   static const NANOMessageClass& messageClass() {

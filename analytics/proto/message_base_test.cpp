@@ -112,6 +112,99 @@ TEST(MessageBaseTest, ItemsSplicedIntoTheEncodingMatchSettingThem) {
   EXPECT_FALSE(bundle->protoBufferWithItems(1000, encoded));
 }
 
+TEST(MessageBaseTest, ItemsKeptAsTheirElementsSpliceBackToTheSameBytes) {
+  fnd::Array events;
+  for (int i = 0; i < 3; ++i) {
+    auto event = APMPBEvent::initWithMessageInfo(nullptr);
+    NANOSetString(event.get(), APMPBEvent::kName, fnd::Value(i == 1 ? "_f" : "e"));
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    NANOSetString(param.get(), APMPBEventParam::kName, fnd::Value("p"));
+    NANOSetInt64(param.get(), APMPBEventParam::kIntValue, -i);
+    fnd::Array params{Record(param)};
+    NANOSetArray(event.get(), APMPBEvent::kParams, &params);
+    events.push_back(Record(event));
+  }
+  struct Case {
+    const char* name;
+    bool before;  // Tag 1, the one field before the events.
+    bool after;   // Fields after them.
+    size_t eventCount;
+  };
+  const Case cases[] = {
+      {"empty", false, false, 0},      {"events only", false, false, 3},
+      {"before only", true, false, 2}, {"after only", false, true, 3},
+      {"both sides", true, true, 1},   {"both sides, no events", true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto whole = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+    if (c.before) NANOSetInt32(whole.get(), APMPBMeasurementBundle::kFormatVersion, 1);
+    if (c.after) {
+      NANOSetString(whole.get(), APMPBMeasurementBundle::kAppId, fnd::Value("1:1:macos:a"));
+      NANOSetInt64(whole.get(), APMPBMeasurementBundle::kBundleFingerprint, -3);
+    }
+    fnd::Array set(events.begin(), events.begin() + c.eventCount);
+    NANOSetArray(whole.get(), APMPBMeasurementBundle::kEvents, &set);
+    const fnd::Data bytes = *whole->protoBuffer();
+
+    NanoLogCapture log;
+    fnd::Data elements = {1, 2, 3};
+    auto kept = APMPBMeasurementBundle::initWithBufferKeepingElements(
+        bytes, APMPBMeasurementBundle::kEvents, &elements);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(NANOGetArray(kept.get(), APMPBMeasurementBundle::kEvents, &APMPBEvent::messageClass())
+                  ->size(),
+              0u);
+    // The elements are the events' own bytes: alone, they decode as a bundle of those events.
+    auto onlyEvents = APMPBMeasurementBundle::initWithBuffer(elements);
+    ASSERT_NE(onlyEvents, nullptr);
+    EXPECT_EQ(
+        NANOGetArray(onlyEvents.get(), APMPBMeasurementBundle::kEvents, &APMPBEvent::messageClass())
+            ->size(),
+        c.eventCount);
+    EXPECT_EQ(Hex(*kept->protoBufferWithElements(APMPBMeasurementBundle::kEvents, elements)),
+              Hex(bytes));
+    // A changed field of the bundle's own lands where the full encode puts it.
+    NANOSetInt64(kept.get(), APMPBMeasurementBundle::kUploadTimestampMillis, 1700000000001);
+    NANOSetInt64(whole.get(), APMPBMeasurementBundle::kUploadTimestampMillis, 1700000000001);
+    EXPECT_EQ(Hex(*kept->protoBufferWithElements(APMPBMeasurementBundle::kEvents, elements)),
+              Hex(*whole->protoBuffer()));
+  }
+  // Bytes that do not encode back to themselves, or a field that is not a repeated message
+  // field: nothing, and nothing logged.
+  NanoLogCapture log;
+  fnd::Data elements;
+  const fnd::Data unordered = Bytes({0x72, 0x01, 'a', 0x12, 0x00});  // App id, then an event.
+  EXPECT_NE(APMPBMeasurementBundle::initWithBuffer(unordered), nullptr);
+  EXPECT_EQ(APMPBMeasurementBundle::initWithBufferKeepingElements(
+                unordered, APMPBMeasurementBundle::kEvents, &elements),
+            nullptr);
+  EXPECT_EQ(APMPBMeasurementBundle::initWithBufferKeepingElements(
+                Bytes({0x12, 0x02, 0x0a, 0x05}), APMPBMeasurementBundle::kEvents, &elements),
+            nullptr);
+  EXPECT_EQ(APMPBMeasurementBundle::initWithBufferKeepingElements(
+                Bytes({0x72, 0x01, 'a'}), APMPBMeasurementBundle::kAppId, &elements),
+            nullptr);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST(MessageBaseTest, ElementsOfATagAreVisitedInOrder) {
+  // Event: a param, the name, a timestamp, and another param.
+  const fnd::Data bytes = Bytes({0x0a, 0x01, 'x', 0x12, 0x01, 'n', 0x18, 0x05, 0x0a, 0x00});
+  std::vector<std::string> seen;
+  auto collect = [&](const uint8_t* content, size_t size) {
+    seen.emplace_back(reinterpret_cast<const char*>(content), size);
+    return true;
+  };
+  EXPECT_TRUE(APMPForEachElement(bytes.data(), bytes.size(), 1, collect));
+  EXPECT_EQ(seen, (std::vector<std::string>{"x", ""}));
+  seen.clear();
+  EXPECT_TRUE(APMPForEachElement(bytes.data(), bytes.size(), 3, collect));  // Not delimited.
+  EXPECT_TRUE(seen.empty());
+  EXPECT_FALSE(APMPForEachElement(bytes.data(), 5, 2, collect));  // Cut inside the name.
+}
+
 TEST(MessageBaseTest, EmptyMessageEncodesToEmptyData) {
   auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
   ASSERT_NE(batch, nullptr);

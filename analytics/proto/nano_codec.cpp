@@ -745,7 +745,105 @@ bool DecodeDirect(const ApmpbMessageDescriptor& d, const uint8_t* bytes, size_t 
   return true;
 }
 
+// ---- Canonical form: the bytes that nano_message_encode writes.
+
+// A varint in its shortest form: no redundant top zero byte, at most ten bytes, the tenth holding
+// only the top bit.
+bool CanonicalVarint(Wire& w, uint64_t* value) {
+  uint64_t result = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    if (w.p == w.end) return false;
+    const uint8_t byte = *w.p++;
+    if (shift == 63 && byte != 1) return false;
+    result |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    if (!(byte & 0x80)) {
+      if (byte == 0 && shift > 0) return false;
+      *value = result;
+      return true;
+    }
+  }
+}
+
+// A singular scalar of kind `kind` as the encoder writes its cell.
+bool CanonicalScalar(Wire& w, uint32_t kind, uint32_t wire_type) {
+  const uint8_t* ignored;
+  switch (kind & ~kNanoKindSingular) {
+    case kNanoKindFloat:
+      return wire_type == kWire32Bit && WireRead(w, 4, &ignored);
+    case kNanoKindDouble:
+      return wire_type == kWire64Bit && WireRead(w, 8, &ignored);
+    default:
+      break;
+  }
+  uint64_t value;
+  if (wire_type != kWireVarint || !CanonicalVarint(w, &value)) return false;
+  constexpr uint64_t kInt32Max = std::numeric_limits<int32_t>::max();
+  switch (kind & ~kNanoKindSingular) {
+    case kNanoKindBool:
+      return value <= 1;
+    case kNanoKindEnum:
+      // Signed or unsigned in the nanopb table: both write a non-negative value as it is.
+      return value <= kInt32Max;
+    case kNanoKindInt32:
+      // A negative value is written sign-extended to 64 bits.
+      return value <= kInt32Max || value >= ~kInt32Max;
+    case kNanoKindUInt32:
+      return value <= std::numeric_limits<uint32_t>::max();
+    case kNanoKindInt64:
+    case kNanoKindUInt64:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool CanonicalLevel(const ApmpbMessageDescriptor& d, const uint8_t* bytes, size_t length,
+                    int depth) {
+  if (depth >= kNanoMaxNestingDepth) return false;
+  Wire w{bytes, bytes + length};
+  uint32_t last_tag = 0;
+  while (w.left() > 0) {
+    uint64_t key;
+    if (!CanonicalVarint(w, &key) || key > std::numeric_limits<uint32_t>::max()) return false;
+    const uint32_t tag = static_cast<uint32_t>(key >> 3);
+    const uint32_t wire_type = static_cast<uint32_t>(key & 7);
+    const int32_t position = d.positionForTag(tag);
+    if (tag == 0 || tag < last_tag || position < 0 || position >= d.field_count) return false;
+    const uint32_t kind = d.fields_type[position];
+    if (tag == last_tag && !IsRepeated(kind)) return false;
+    last_tag = tag;
+    if (IsMessage(kind) || IsStringLike(kind)) {
+      uint64_t size;
+      if (wire_type != kWireString || !CanonicalVarint(w, &size) || size > w.left()) return false;
+      const uint8_t* content = w.p;
+      w.p += size;
+      if (IsMessage(kind)) {
+        const ApmpbMessageDescriptor* sub = d.fields[position].message;
+        if (!sub || !CanonicalLevel(*sub, content, static_cast<size_t>(size), depth + 1)) {
+          return false;
+        }
+      } else if (size > kNanoMaxStringLength) {
+        return false;
+      }
+      continue;
+    }
+    if (IsRepeated(kind)) {  // Integers, one varint each.
+      uint64_t value;
+      if (wire_type != kWireVarint || !CanonicalVarint(w, &value)) return false;
+      continue;
+    }
+    if (!CanonicalScalar(w, kind, wire_type)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool nano_message_is_canonical(const ApmpbMessageDescriptor& d, const uint8_t* bytes,
+                               size_t length) {
+  if (!bytes && length > 0) return false;
+  return CanonicalLevel(d, bytes, length, 1);
+}
 
 // ---- Message family
 

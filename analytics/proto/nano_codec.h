@@ -74,6 +74,16 @@ bool nano_message_decode(const ApmpbMessageDescriptor& d, const uint8_t* bytes, 
 bool nano_message_decode_nanopb(const ApmpbMessageDescriptor& d, const uint8_t* bytes,
                                 size_t length, NanoMessageInfo* info);
 
+// True only when `length` bytes are a message of type `d` exactly as nano_message_encode writes
+// it: they decode (nano_message_decode) without a failure, and the decoded record encodes back to
+// these very bytes. That is: only known fields, in tag order, each singular one at most once, with
+// the wire type and the shortest varints the encoder writes, integers in the range the field keeps,
+// bools as 0 or 1, repeated integers unpacked, strings within kNanoMaxStringLength, nested
+// messages alike and less than kNanoMaxNestingDepth deep (the outermost counts 1). Reads the bytes
+// only: builds nothing and logs nothing. Bytes that it does not prove so answer false.
+bool nano_message_is_canonical(const ApmpbMessageDescriptor& d, const uint8_t* bytes,
+                               size_t length);
+
 // nanopb decode callback for one element of a repeated field whose items are messages of type
 // `d`; `*arg` is the field's array record.
 bool nano_message_decode_repeated(const ApmpbMessageDescriptor& d, pb_istream_t* stream,

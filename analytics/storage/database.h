@@ -62,6 +62,25 @@ inline constexpr const char* ZIVDatabaseODM1SessionValue = "odm1_session_value";
 inline constexpr const char* ZIVDatabaseODM2Value = "odm2_value";
 inline constexpr const char* ZIVDatabaseODM1GroupID = "odm1_group_id";
 
+// A queued bundle read back for upload. When the stored bytes are exactly what the message
+// encoder writes (every bundle this engine stores), `bundle` holds every field but its events,
+// and `events` holds the events undecoded as their field elements (key, length and encoded Event
+// of each, in order): the uploader stamps the bundle's own fields and splices the events back,
+// so that events are neither decoded nor encoded again. Otherwise `bundle` holds the events as
+// messages and `events` is nullopt.
+struct ZIVQueuedBundle {
+  std::shared_ptr<APMPBMeasurementBundle> bundle;
+  std::optional<fnd::Data> events;
+  int64_t rowID = 0;
+
+  // What bundle->protoBuffer() would answer with the events in place; nullopt when the bundle
+  // does not encode.
+  std::optional<fnd::Data> protoBuffer() const;
+  // The whole bundle with its events as messages (a new message when they are held apart; null
+  // when it cannot be made).
+  std::shared_ptr<APMPBMeasurementBundle> wholeBundle() const;
+};
+
 // The server settings that the database reads. The engine hands in its server-settings store;
 // this base answers the settings' defaults.
 class ZIVDatabaseSettings {
@@ -218,6 +237,10 @@ class ZIVDatabase {
   // Up to `countLimit` bundles in row order; the first always, later ones while the running sum
   // of encoded sizes stays within `sizeLimit`. Rows that cannot be decoded are skipped.
   std::optional<std::vector<BundleAndRowID>> queryBundlesWithCountLimit(
+      int64_t countLimit, int64_t sizeLimit, fnd::Error* error = nullptr);
+  // The same rows, in the same order and with the same refusals and log lines, each read for
+  // upload (ZIVQueuedBundle): a row that the full decode refuses is skipped here too.
+  std::optional<std::vector<ZIVQueuedBundle>> queryQueuedBundlesWithCountLimit(
       int64_t countLimit, int64_t sizeLimit, fnd::Error* error = nullptr);
   std::optional<std::vector<BundleAndRowID>> queryBundlesWithRowIDs(
       const std::vector<int64_t>& rowIDs, fnd::Error* error = nullptr);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <type_traits>
 
 #include "analytics/engine/event.h"
 #include "analytics/foundation/additions.h"
@@ -378,49 +379,117 @@ bool ZIVDatabase::insertBundle(const APMPBMeasurementBundle& bundle, const fnd::
 
 namespace {
 
+// The bytes a queue row inflates to; nullopt when the row cannot be read.
+std::optional<fnd::Data> InflatedQueueRow(const fnd::Dictionary& row) {
+  const fnd::Value data = row.get("data");
+  if (!data.isData() || data.data()->empty()) return std::nullopt;
+  fnd::Data inflated;
+  if (!security::Gunzip(*data.data(), kMaxInflatedBundleSize, &inflated)) return std::nullopt;
+  return inflated;
+}
+
+// The row's retry count, stored into the bundle read from it.
+void SetRetryCount(const fnd::Dictionary& row, APMPBMeasurementBundle* bundle) {
+  const int64_t retryCount = row.get("retry_count").asInt(0);
+  if (retryCount > 0) {
+    NANOSetInt32(bundle, APMPBMeasurementBundle::kRetryCount,
+                 static_cast<int32_t>(std::min<int64_t>(retryCount, kMaxRetryCount)));
+  }
+}
+
 // One queue row -> its bundle with the row's retry count; null when the row cannot be read.
 std::shared_ptr<APMPBMeasurementBundle> BundleFromQueueRow(const fnd::Dictionary& row,
                                                            size_t* encodedSize) {
-  const fnd::Value data = row.get("data");
-  if (!data.isData() || data.data()->empty()) return nullptr;
-  fnd::Data inflated;
-  if (!security::Gunzip(*data.data(), kMaxInflatedBundleSize, &inflated)) return nullptr;
-  auto bundle = APMPBMeasurementBundle::initWithBuffer(inflated);
+  std::optional<fnd::Data> inflated = InflatedQueueRow(row);
+  if (!inflated) return nullptr;
+  auto bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
   if (!bundle) return nullptr;
-  const int64_t retryCount = row.get("retry_count").asInt(0);
-  if (retryCount > 0) {
-    NANOSetInt32(bundle.get(), APMPBMeasurementBundle::kRetryCount,
-                 static_cast<int32_t>(std::min<int64_t>(retryCount, kMaxRetryCount)));
-  }
-  *encodedSize = inflated.size();
+  SetRetryCount(row, bundle.get());
+  *encodedSize = inflated->size();
   return bundle;
 }
 
-}  // namespace
+// One queue row -> the bundle read for upload; nullopt for exactly the rows BundleFromQueueRow
+// refuses, with the same log lines (the bytes that are not kept undecoded take its full decode).
+std::optional<ZIVQueuedBundle> QueuedBundleFromQueueRow(const fnd::Dictionary& row,
+                                                        size_t* encodedSize) {
+  std::optional<fnd::Data> inflated = InflatedQueueRow(row);
+  if (!inflated) return std::nullopt;
+  ZIVQueuedBundle queued;
+  fnd::Data events;
+  queued.bundle = APMPBMeasurementBundle::initWithBufferKeepingElements(
+      *inflated, APMPBMeasurementBundle::kEvents, &events);
+  if (queued.bundle) {
+    queued.events = std::move(events);
+  } else {
+    queued.bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
+    if (!queued.bundle) return std::nullopt;
+  }
+  SetRetryCount(row, queued.bundle.get());
+  queued.rowID = row.get("rowid").asInt();
+  *encodedSize = inflated->size();
+  return queued;
+}
 
-std::optional<std::vector<ZIVDatabase::BundleAndRowID>> ZIVDatabase::queryBundlesWithCountLimit(
-    int64_t countLimit, int64_t sizeLimit, fnd::Error* error) {
-  if (!sqliteStore_) {
+// Up to `countLimit` queue rows in row order, each read by `read` (which skips a row by answering
+// nullopt); the first read bundle always, later ones while the running sum of encoded sizes stays
+// within `sizeLimit`.
+template <typename Read>
+auto WalkQueue(ZIVSqliteStore* store, int64_t countLimit, int64_t sizeLimit, fnd::Error* error,
+               Read read)
+    -> std::optional<std::vector<
+        typename std::invoke_result_t<Read, const fnd::Dictionary&, size_t*>::value_type>> {
+  using Item = typename std::invoke_result_t<Read, const fnd::Dictionary&, size_t*>::value_type;
+  if (!store) {
     ZIVSetError(error, 2, "Query records failed. Database not open.");
     return std::nullopt;
   }
-  std::vector<BundleAndRowID> bundles;
+  std::vector<Item> bundles;
   int64_t totalSize = 0;
   // The rows are taken one at a time and the walk ends at the first bundle over the size limit:
   // the rows after it, up to the count limit, are never read.
-  auto rows = sqliteStore_->recordsForQuery(
+  auto rows = store->recordsForQuery(
       "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
-      {fnd::Value::Int64(countLimit)}, error, [&](size_t, const Row& row) {
+      {fnd::Value::Int64(countLimit)}, error, [&](size_t, const fnd::Dictionary& row) {
         size_t size = 0;
-        auto bundle = BundleFromQueueRow(row, &size);
+        std::optional<Item> bundle = read(row, &size);
         if (!bundle) return true;
         if (!bundles.empty() && totalSize + static_cast<int64_t>(size) > sizeLimit) return false;
         totalSize += static_cast<int64_t>(size);
-        bundles.emplace_back(std::move(bundle), row.get("rowid").asInt());
+        bundles.push_back(std::move(*bundle));
         return true;
       });
   if (!rows) return std::nullopt;
   return bundles;
+}
+
+}  // namespace
+
+std::optional<fnd::Data> ZIVQueuedBundle::protoBuffer() const {
+  if (!bundle) return std::nullopt;
+  if (!events) return bundle->protoBuffer();
+  return bundle->protoBufferWithElements(APMPBMeasurementBundle::kEvents, *events);
+}
+
+std::shared_ptr<APMPBMeasurementBundle> ZIVQueuedBundle::wholeBundle() const {
+  if (!events) return bundle;
+  std::optional<fnd::Data> bytes = protoBuffer();
+  return bytes ? APMPBMeasurementBundle::initWithBuffer(*bytes) : nullptr;
+}
+
+std::optional<std::vector<ZIVDatabase::BundleAndRowID>> ZIVDatabase::queryBundlesWithCountLimit(
+    int64_t countLimit, int64_t sizeLimit, fnd::Error* error) {
+  return WalkQueue(sqliteStore_.get(), countLimit, sizeLimit, error,
+                   [](const Row& row, size_t* size) -> std::optional<BundleAndRowID> {
+                     auto bundle = BundleFromQueueRow(row, size);
+                     if (!bundle) return std::nullopt;
+                     return BundleAndRowID(std::move(bundle), row.get("rowid").asInt());
+                   });
+}
+
+std::optional<std::vector<ZIVQueuedBundle>> ZIVDatabase::queryQueuedBundlesWithCountLimit(
+    int64_t countLimit, int64_t sizeLimit, fnd::Error* error) {
+  return WalkQueue(sqliteStore_.get(), countLimit, sizeLimit, error, &QueuedBundleFromQueueRow);
 }
 
 std::optional<std::vector<ZIVDatabase::BundleAndRowID>> ZIVDatabase::queryBundlesWithRowIDs(

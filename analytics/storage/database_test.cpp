@@ -12,6 +12,7 @@
 #include "analytics/foundation/file_locations.h"
 #include "analytics/foundation/persisted_config.h"
 #include "analytics/proto/messages.h"
+#include "analytics/proto/test_support.h"
 #include "analytics/storage/storage_test_support.h"
 #include "platform/dispatch/manual_clock.h"
 #include "platform/security/gzip.h"
@@ -646,6 +647,69 @@ TEST_F(DatabaseTest, QueuedBundlesAreCompressedAndReadWithinTheSizeLimit) {
   ASSERT_TRUE(db_->deleteBundlesWithRowIDs({all[0].second, all[1].second}));
   auto byID = db_->queryBundlesWithRowIDs({all[2].second, all[3].second, all[0].second});
   EXPECT_EQ(byID->size(), 2u);
+}
+
+TEST_F(DatabaseTest, BundlesReadForUploadAreTheRowsOfTheFullDecode) {
+  // Rows: a bundle as the encoder writes it; the same fields with the events after the rest (it
+  // decodes to the same message but is not in the encoder's form); a bundle whose one event is
+  // broken; garbage; a bundle without events as the encoder writes it.
+  const int64_t end = static_cast<int64_t>(kNow * 1000);
+  auto full = MakeBundle("1:app", end, 3);
+  NANOSetString(full.get(), APMPBMeasurementBundle::kOsVersion, "14.1");
+  ASSERT_TRUE(db_->insertBundle(*full, false));
+  auto rest = MakeBundle("1:app", end);
+  NANOSetString(rest.get(), APMPBMeasurementBundle::kOsVersion, "14.1");
+  fnd::Data reordered = *rest->protoBuffer();
+  for (int i = 0; i < 3; ++i) {
+    const fnd::Data event = *MakeEvent("e" + std::to_string(i), kNow)->protoEvent()->protoBuffer();
+    reordered.push_back(0x12);
+    APMPAppendVarint(&reordered, event.size());
+    reordered.insert(reordered.end(), event.begin(), event.end());
+  }
+  ASSERT_TRUE(db_->insertBundle(*rest, reordered, false));
+  fnd::Data broken = *rest->protoBuffer();
+  for (int b : {0x12, 0x02, 0x0a, 0x05}) broken.push_back(static_cast<uint8_t>(b));
+  ASSERT_TRUE(db_->insertBundle(*rest, broken, false));
+  ASSERT_TRUE(db_->insertDataType(
+      {{"data", fnd::Value(fnd::Data{1, 2, 3})}, {"bundle_end_timestamp", kNow}}, "queue"));
+  ASSERT_TRUE(db_->insertBundle(*rest, false));
+  Exec("UPDATE queue SET retry_count = 2 WHERE rowid IN (1, 2)");
+
+  struct Case {
+    int64_t count;
+    int64_t size;
+  };
+  const size_t size = full->protoBuffer()->size();
+  for (const Case& c : std::vector<Case>{{10, 1 << 20},
+                                         {10, static_cast<int64_t>(size)},
+                                         {4, 1 << 20},
+                                         {10, static_cast<int64_t>(2 * size)}}) {
+    SCOPED_TRACE(std::to_string(c.count) + "/" + std::to_string(c.size));
+    NanoLogCapture fullLog;
+    auto decoded = db_->queryBundlesWithCountLimit(c.count, c.size);
+    const std::vector<std::string> fullLines = fullLog.lines();
+    fullLog.clear();
+    auto queued = db_->queryQueuedBundlesWithCountLimit(c.count, c.size);
+    EXPECT_EQ(fullLog.lines(), fullLines);
+    ASSERT_TRUE(decoded && queued);
+    ASSERT_EQ(queued->size(), decoded->size());
+    for (size_t i = 0; i < queued->size(); ++i) {
+      const ZIVQueuedBundle& read = (*queued)[i];
+      EXPECT_EQ(read.rowID, (*decoded)[i].second);
+      // Only the bundles in the encoder's own form keep their events apart.
+      EXPECT_EQ(read.events.has_value(), read.rowID == 1 || read.rowID == 5) << read.rowID;
+      const fnd::Data expected = *(*decoded)[i].first->protoBuffer();
+      EXPECT_EQ(Hex(*read.protoBuffer()), Hex(expected)) << read.rowID;
+      EXPECT_EQ(Hex(*read.wholeBundle()->protoBuffer()), Hex(expected)) << read.rowID;
+    }
+  }
+  // The broken bundle is refused on both roads, with the decoder's lines.
+  NanoLogCapture log;
+  auto rows = *db_->queryQueuedBundlesWithCountLimit(10, 1 << 20);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].rowID, 5);
+  EXPECT_FALSE(log.lines().empty());
+  EXPECT_EQ(NANOGetInt32(rows[0].bundle.get(), APMPBMeasurementBundle::kRetryCount), 2);
 }
 
 TEST_F(DatabaseTest, RetryCountersGrowUpToTheLimit) {

@@ -1,15 +1,20 @@
-// Per-thread caches of small heap blocks: the shared blocks of fnd::Value (a reference count
-// beside its string, vector or dictionary) come from here, so that building and dropping many
-// values does not reach the heap allocator for each of them.
+// Per-thread caches of small blocks: the shared blocks of fnd::Value (a reference count beside its
+// string, vector or dictionary) come from here, so that building and dropping many values does not
+// reach the heap allocator for each of them, and so that these blocks do not sit between the
+// heap's other blocks (the buffers of those strings and vectors) and keep them from merging.
 //
-// Blocks of at most kMaxBlockSize bytes are kept in size classes of kGranule bytes. A block that
-// is freed joins the free list of its class on the freeing thread, whichever thread made it; a
-// thread keeps at most kMaxBytesPerClass bytes per class and returns the rest to the heap. A
-// thread's lists go back to the heap when the thread exits; a block freed on that thread after
-// that goes straight to the heap. Sanitizer builds bypass the lists (kEnabled is false), so that
-// the sanitizer sees every block made and freed.
+// Blocks of at most kMaxBlockSize bytes come in size classes of kGranule bytes, carved from slabs
+// of kSlabBytes, each serving one class for all threads. A freed block joins the free list of its
+// class on the freeing thread, whichever thread made it; a thread keeps at most kMaxBytesPerClass
+// bytes per class and hands the rest back to their slabs. A thread's lists go back to the slabs
+// when the thread exits, and a block freed on it after that goes straight to its slab. A slab whose
+// blocks are all back goes to the heap, but for one empty slab per class kept for the next demand.
+// So the memory held is what live values use, plus the threads' bounded lists and their slabs'
+// slack. Sanitizer builds bypass all of it (kEnabled is false), so that the sanitizer sees every
+// block.
 //
-// Thread safety: any thread may allocate and free; each touches only its own lists.
+// Thread safety: any thread may allocate and free. Each thread's lists are its own; the slabs of a
+// class are shared under one mutex, taken only to move a batch of blocks or to free past the bound.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +27,7 @@ class BlockCache {
   static constexpr size_t kGranule = 16;
   static constexpr size_t kMaxBlockSize = 128;
   static constexpr size_t kMaxBytesPerClass = 256 * 1024;
+  static constexpr size_t kSlabBytes = 16 * 1024;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   static constexpr bool kEnabled = false;
 #elif defined(__has_feature)
@@ -43,7 +49,9 @@ class BlockCache {
 
   // Blocks this thread holds in the class that serves `size` bytes (0 when size is not cached).
   static size_t cachedBlocks(size_t size);
-  // Returns every block this thread holds to the heap; the cache stays usable.
+  // Slabs the process holds for the class that serves `size` bytes.
+  static size_t slabs(size_t size);
+  // Hands every block this thread holds back to its slab; the cache stays usable.
   static void releaseThreadCache() noexcept;
 };
 

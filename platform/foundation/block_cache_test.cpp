@@ -57,18 +57,18 @@ TEST(BlockCacheTest, EachSizeIsServedByItsClassAndReused) {
                         {96, 81}, {127, 128}, {128, 113}, {129, 0}, {4096, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    BlockCache::releaseThreadCache();
     void* block = BlockCache::allocate(c.size);
     std::memset(block, 0xab, c.size);
+    const size_t held = BlockCache::cachedBlocks(c.size);
     BlockCache::deallocate(block, c.size);
     const bool cached = BlockCache::kEnabled && c.sameClassAs != 0;
-    EXPECT_EQ(BlockCache::cachedBlocks(c.size), cached ? 1u : 0u);
+    EXPECT_EQ(BlockCache::cachedBlocks(c.size), cached ? held + 1 : 0u);
     if (!cached) continue;
-    EXPECT_EQ(BlockCache::cachedBlocks(c.sameClassAs), 1u);
+    EXPECT_EQ(BlockCache::cachedBlocks(c.sameClassAs), held + 1);
     void* again = BlockCache::allocate(c.sameClassAs);
     EXPECT_EQ(again, block);
     std::memset(again, 0xcd, c.sameClassAs);
-    EXPECT_EQ(BlockCache::cachedBlocks(c.size), 0u);
+    EXPECT_EQ(BlockCache::cachedBlocks(c.size), held);
     BlockCache::deallocate(again, c.sameClassAs);
   }
   BlockCache::releaseThreadCache();
@@ -80,12 +80,35 @@ TEST(BlockCacheTest, KeepsAtMostItsBoundPerClass) {
   for (size_t size : {BlockCache::kGranule, size_t{48}, BlockCache::kMaxBlockSize}) {
     SCOPED_TRACE(size);
     const size_t bound = BlockCache::kMaxBytesPerClass / size;
-    std::vector<void*> blocks(bound + 100);
+    std::vector<void*> blocks(bound + 1000);
     for (void*& block : blocks) block = BlockCache::allocate(size);
     for (void* block : blocks) BlockCache::deallocate(block, size);
-    EXPECT_EQ(BlockCache::cachedBlocks(size), bound);
+    EXPECT_LE(BlockCache::cachedBlocks(size), bound);
+    EXPECT_GE(BlockCache::cachedBlocks(size), bound / 2);
     BlockCache::releaseThreadCache();
   }
+}
+
+TEST(BlockCacheTest, EmptySlabsGoBackToTheHeap) {
+  if (!BlockCache::kEnabled) GTEST_SKIP() << "sanitizer builds do not cache";
+  // Many more blocks than a thread keeps, made on one thread and freed on another: once all are
+  // back, the class holds no more slabs than before, but for one kept for the next demand.
+  constexpr size_t kSize = 80;
+  const size_t before = BlockCache::slabs(kSize);
+  const size_t count = 20 * BlockCache::kSlabBytes / kSize;
+  std::vector<void*> blocks(count);
+  std::thread maker([&] {
+    for (void*& block : blocks) block = BlockCache::allocate(kSize);
+    BlockCache::releaseThreadCache();
+  });
+  maker.join();
+  EXPECT_GE(BlockCache::slabs(kSize), before + 10);
+  std::thread freer([&] {
+    for (void* block : blocks) BlockCache::deallocate(block, kSize);
+    EXPECT_LE(BlockCache::cachedBlocks(kSize), BlockCache::kMaxBytesPerClass / kSize);
+  });
+  freer.join();
+  EXPECT_LE(BlockCache::slabs(kSize), before + 1);
 }
 
 TEST(BlockCacheTest, ValuesMadeOnOneThreadAreDroppedOnAnother) {
@@ -165,15 +188,15 @@ TEST(BlockCacheTest, ManyThreadsPassValuesAround) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(bad[t], 0) << t;
 }
 
-// Runs its check when its thread exits, after the thread's block cache has been released (it is
-// made before the cache holds anything, so its destructor runs later).
+// Runs its check when its thread exits, after the thread's lists have been handed back (it is
+// made before the thread holds any block, so its destructor runs later).
 struct ExitCheck {
   size_t* heldAtExit = nullptr;
   size_t* heldAfterFree = nullptr;
   ~ExitCheck() {
     if (!heldAtExit) return;
     *heldAtExit = CachedOnThisThread();
-    Value late(Array{1, 2, 3});  // Made and dropped after the release: goes to the heap.
+    Value late(Array{1, 2, 3});  // Made and dropped after the release: straight to its slab.
     late = Value();
     *heldAfterFree = CachedOnThisThread();
   }
@@ -193,7 +216,11 @@ TEST(BlockCacheTest, ThreadExitReturnsTheBlocks) {
     heldBeforeExit = CachedOnThisThread();
   });
   thread.join();
-  EXPECT_EQ(heldBeforeExit, BlockCache::kEnabled ? 100u : 0u);
+  if (BlockCache::kEnabled) {
+    EXPECT_GE(heldBeforeExit, 100u);
+  } else {
+    EXPECT_EQ(heldBeforeExit, 0u);
+  }
   EXPECT_EQ(heldAtExit, 0u);
   EXPECT_EQ(heldAfterFree, 0u);
 }

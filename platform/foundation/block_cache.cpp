@@ -1,5 +1,7 @@
 #include "platform/foundation/block_cache.h"
 
+#include <pthread.h>
+
 #include <cstdint>
 #include <mutex>
 
@@ -54,11 +56,28 @@ struct SharedSlabs {
   size_t slabs = 0;          // All slabs of the class.
 };
 
-SharedSlabs& sharedSlabs(size_t c) {
-  // Never destroyed: values are freed until the process ends.
-  static SharedSlabs* const all = new SharedSlabs[kClasses];
-  return all[c];
+SharedSlabs* allSharedSlabs();
+
+// A child made by fork() must not inherit a lock that another thread of the parent held: every
+// class is locked across the fork.
+void lockAllForFork() {
+  for (size_t c = 0; c < kClasses; ++c) allSharedSlabs()[c].mutex.lock();
 }
+void unlockAllAfterFork() {
+  for (size_t c = kClasses; c-- > 0;) allSharedSlabs()[c].mutex.unlock();
+}
+
+SharedSlabs* allSharedSlabs() {
+  // Never destroyed: values are freed until the process ends.
+  static SharedSlabs* const all = [] {
+    auto* slabs = new SharedSlabs[kClasses];
+    pthread_atfork(lockAllForFork, unlockAllAfterFork, unlockAllAfterFork);
+    return slabs;
+  }();
+  return all;
+}
+
+SharedSlabs& sharedSlabs(size_t c) { return allSharedSlabs()[c]; }
 
 // REQUIRES: s.mutex held, for this and the helpers below.
 void link(SharedSlabs& s, Slab* slab) {

@@ -1,8 +1,13 @@
 #include "platform/foundation/block_cache.h"
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -223,6 +228,35 @@ TEST(BlockCacheTest, ThreadExitReturnsTheBlocks) {
   }
   EXPECT_EQ(heldAtExit, 0u);
   EXPECT_EQ(heldAfterFree, 0u);
+}
+
+TEST(BlockCacheTest, AForkedChildMakesAndDropsValuesWhileAnotherThreadChurns) {
+  // The churning thread moves batches between its lists and the shared slabs under their locks;
+  // a child forked at any moment must find those locks free.
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop) {
+      std::vector<Value> values;
+      for (int i = 0; i < 20000; ++i) values.push_back(SharedValue(i, i));
+    }
+  });
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // A child stuck on a lock must not outlive the test.
+      std::vector<Value> values;
+      for (int i = 0; i < 20000; ++i) values.push_back(SharedValue(i, i));
+      values.clear();
+      BlockCache::releaseThreadCache();
+      _exit(values.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+  }
+  stop = true;
+  churn.join();
 }
 
 TEST(BlockCacheTest, WritesStillCopySharedStorage) {

@@ -138,7 +138,7 @@ void giveShared(SharedSlabs& s, FreeBlock* block) {
   }
   unlink(s, slab);
   --s.slabs;
-  ::operator delete (slab, BlockCache::kSlabBytes, std::align_val_t{BlockCache::kSlabBytes});
+  ::operator delete (slab, std::align_val_t{BlockCache::kSlabBytes});
 }
 
 enum class ListsState : uint8_t {
@@ -244,7 +244,7 @@ void BlockCache::deallocate(void* block, size_t size) noexcept {
     deallocateSlow(lists, block, c);
     return;
   }
-  ::operator delete(block, size);
+  ::operator delete(block);
 }
 
 size_t BlockCache::cachedBlocks(size_t size) {

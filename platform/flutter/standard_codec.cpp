@@ -32,15 +32,29 @@ void writeTyped(FlutterStandardWriter& writer, uint8_t type, const std::vector<T
   writer.writeBytes(values.data(), values.size() * sizeof(T));
 }
 
-// Whether p[0, n) holds 8 to 16 bytes of ASCII (two overlapping words without a top bit set):
-// the usual key, checked without a loop.
+// Whether p[0, n) holds at most 16 bytes of ASCII (no top bit set in two overlapping words, or
+// in the first, middle and last byte): the usual key, checked without a loop.
 bool IsShortASCII(const uint8_t* p, size_t n) {
-  if (n < 8 || n > 16) return false;
-  uint64_t head;
-  uint64_t tail;
-  std::memcpy(&head, p, sizeof head);
-  std::memcpy(&tail, p + n - 8, sizeof tail);
-  return ((head | tail) & 0x8080808080808080ULL) == 0;
+  uint64_t bits;
+  if (n >= 8) {
+    if (n > 16) return false;
+    uint64_t head;
+    uint64_t tail;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + n - 8, sizeof tail);
+    bits = head | tail;
+  } else if (n >= 4) {
+    uint32_t head;
+    uint32_t tail;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + n - 4, sizeof tail);
+    bits = head | tail;
+  } else if (n > 0) {
+    bits = p[0] | p[n >> 1] | p[n - 1];
+  } else {
+    return true;
+  }
+  return (bits & 0x8080808080808080ULL) == 0;
 }
 
 }  // namespace

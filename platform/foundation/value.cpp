@@ -4,9 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/block_cache.h"
+
 namespace fnd {
 
 namespace {
+
+// Shared storage comes from the per-thread block cache: values are made and dropped in bulk.
+template <typename T, typename... Args>
+std::shared_ptr<T> makeShared(Args&&... args) {
+  return std::allocate_shared<T>(BlockCacheAllocator<T>(), std::forward<Args>(args)...);
+}
 
 const std::string kEmptyString;
 
@@ -152,25 +160,21 @@ Value::Value(std::string s) {
   if (s.size() <= kShortStringCapacity) {
     storage_.emplace<kShortStringIndex>(std::move(s));
   } else {
-    storage_ = std::make_shared<std::string>(std::move(s));
+    storage_ = makeShared<std::string>(std::move(s));
   }
 }
 
 Value::Storage Value::stringStorage(std::string_view s) {
   if (s.size() <= kShortStringCapacity) return Storage(std::in_place_index<kShortStringIndex>, s);
-  return Storage(std::in_place_type<std::shared_ptr<std::string>>,
-                 std::make_shared<std::string>(s));
+  return Storage(std::in_place_type<std::shared_ptr<std::string>>, makeShared<std::string>(s));
 }
-Value::Value(Data d) : storage_(std::make_shared<Data>(std::move(d))) {}
-Value::Value(std::vector<int32_t> v)
-    : storage_(std::make_shared<std::vector<int32_t>>(std::move(v))) {}
-Value::Value(std::vector<int64_t> v)
-    : storage_(std::make_shared<std::vector<int64_t>>(std::move(v))) {}
-Value::Value(std::vector<float> v) : storage_(std::make_shared<std::vector<float>>(std::move(v))) {}
-Value::Value(std::vector<double> v)
-    : storage_(std::make_shared<std::vector<double>>(std::move(v))) {}
-Value::Value(Array a) : storage_(std::make_shared<Array>(std::move(a))) {}
-Value::Value(Dictionary d) : storage_(std::make_shared<Dictionary>(std::move(d))) {}
+Value::Value(Data d) : storage_(makeShared<Data>(std::move(d))) {}
+Value::Value(std::vector<int32_t> v) : storage_(makeShared<std::vector<int32_t>>(std::move(v))) {}
+Value::Value(std::vector<int64_t> v) : storage_(makeShared<std::vector<int64_t>>(std::move(v))) {}
+Value::Value(std::vector<float> v) : storage_(makeShared<std::vector<float>>(std::move(v))) {}
+Value::Value(std::vector<double> v) : storage_(makeShared<std::vector<double>>(std::move(v))) {}
+Value::Value(Array a) : storage_(makeShared<Array>(std::move(a))) {}
+Value::Value(Dictionary d) : storage_(makeShared<Dictionary>(std::move(d))) {}
 Value::Value(std::shared_ptr<Record> r) {
   if (r) storage_ = std::move(r);
 }
@@ -258,7 +262,7 @@ namespace {
 template <typename T>
 T* detach(std::shared_ptr<T>* p) {
   if (!p) return nullptr;
-  if (p->use_count() > 1) *p = std::make_shared<T>(**p);
+  if (p->use_count() > 1) *p = makeShared<T>(**p);
   return p->get();
 }
 }  // namespace

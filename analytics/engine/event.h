@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "analytics/foundation/value.h"
@@ -64,7 +65,7 @@ class ZIVEvent {
   // when the bytes or the name are not of that form: the caller decodes the message and takes
   // that road, which gives their meaning, error or log lines to everything else.
   static std::optional<std::shared_ptr<ZIVEvent>> initWithEncodedEvent(
-      const fnd::Data& encoded, const std::string& name, std::optional<double> timestamp);
+      std::span<const uint8_t> encoded, const std::string& name, std::optional<double> timestamp);
   // The event that event editing hands back: its public name mapped to the internal one (when the
   // event name table has it), origin "_o" when that is a string parameter, else "app"; not
   // public, previous timestamp 0. Null when the constructor refuses it.
@@ -116,6 +117,9 @@ class ZIVEvent {
   // The encoding of protoEvent(), byte for byte, written without building the message (the
   // stored raw event leaves the name out: withName false). nullopt when it cannot be encoded.
   std::optional<fnd::Data> encodedProtoEvent(bool withName) const;
+  // The size of encodedProtoEvent(withName), counted without writing the bytes when the
+  // parameters are plain. nullopt when it cannot be encoded.
+  std::optional<size_t> encodedProtoEventSize(bool withName) const;
   // The scripting runtime's event: the public name (internal-to-public table, else the name),
   // the timestamp and the parameters in Foundation form.
   APMPEvent editEvent() const;
@@ -129,6 +133,10 @@ class ZIVEvent {
   // over parameters already normalised, "_o" set and the conversion check applied.
   static bool checkOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
                                  double timestamp, double previousTimestamp);
+  // The typed initWithOrigin; `owned`, when not null, is `parameters` and may be moved from.
+  static std::shared_ptr<ZIVEvent> initWithTypedParameters(
+      const std::string& origin, bool isPublic, const std::string& name, double timestamp,
+      double previousTimestamp, const Parameters& parameters, Parameters* owned);
   static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(const std::string& origin,
                                                                 const std::string& name,
                                                                 double timestamp,
@@ -139,6 +147,8 @@ class ZIVEvent {
   // The encoding of protoEvent() written straight from the parameters, or nullopt when a
   // parameter is not a plain double, integer or string.
   std::optional<fnd::Data> directProtoEvent(bool withName) const;
+  // The size of directProtoEvent(withName), or nullopt when it answers nullopt.
+  std::optional<size_t> directProtoEventSize(bool withName) const;
 
   // Constant after construction.
   const std::string origin_;

@@ -145,6 +145,22 @@ int64_t PublicCount(const D& parameters, bool ignorePredefinedItemParams) {
   return count;
 }
 
+// The same over typed parameters, whose keys are strings already: no key is copied.
+template <>
+int64_t PublicCount(const Params& parameters, bool ignorePredefinedItemParams) {
+  int64_t count = 0;
+  for (const auto& [key, value] : parameters) {
+    if (key.empty()) {
+      Log(2, 18003, "Cannot check the name. Name is empty");
+      continue;
+    }
+    if (key[0] == '_') continue;
+    if (ignorePredefinedItemParams && ZIVIsPredefinedEcommerceItemParameterInList(key)) continue;
+    ++count;
+  }
+  return count;
+}
+
 template <typename D>
 void Trim(D* parameters, int64_t maxCount, bool ignorePredefinedItemParams) {
   if (!parameters) return;

@@ -247,6 +247,10 @@ TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
     ASSERT_NE(c.event, nullptr) << c.what;
     auto proto = c.event->builtProtoEvent();
     EXPECT_EQ(c.event->encodedProtoEvent(true), proto->protoBuffer()) << c.what;
+    // The counted size is the written one, with the name and without.
+    EXPECT_EQ(c.event->encodedProtoEventSize(true), proto->protoBuffer()->size()) << c.what;
+    EXPECT_EQ(c.event->encodedProtoEventSize(false), c.event->encodedProtoEvent(false)->size())
+        << c.what;
     auto shortRoad = c.event->protoEvent();
     ASSERT_NE(shortRoad, nullptr) << c.what;
     EXPECT_EQ(shortRoad->protoBuffer(), proto->protoBuffer()) << c.what;

@@ -163,17 +163,20 @@ bool ZIVEvent::checkOriginAndName(const std::string& origin, bool isPublic, cons
   return true;
 }
 
-std::shared_ptr<ZIVEvent> ZIVEvent::makeWithNormalizedParameters(const std::string& origin,
-                                                                 const std::string& name,
-                                                                 double timestamp,
-                                                                 double previousTimestamp,
-                                                                 Parameters typed) {
+std::shared_ptr<ZIVEvent> ZIVEvent::makeWithNormalizedParameters(
+    const std::string& origin, const std::string& name, double timestamp, double previousTimestamp,
+    Parameters typed, const ZIVParameterLimits* checkedUnder) {
   typed[kOriginParameter] = ZIVValue::initWithString(origin);
   std::shared_ptr<ZIVEvent> event(
       new ZIVEvent(origin, name, timestamp, previousTimestamp, std::move(typed)));
-  if (event->shouldValidateParams() && !ZIVValidateConversionEventParameters(
-                                           &event->parameters_, event->shouldRequireValueParam())) {
-    event->parameters_.erase(kConversionParameter);
+  if (event->shouldValidateParams()) {
+    if (!ZIVValidateConversionEventParameters(&event->parameters_,
+                                              event->shouldRequireValueParam())) {
+      event->parameters_.erase(kConversionParameter);
+    }
+  } else if (checkedUnder && ZIVOriginParameterIsNormalized(origin, name, *checkedUnder)) {
+    // The checked parameters with "_o" set: they still pass under the same limits.
+    event->normalizedUnder_ = *checkedUnder;
   }
   return event;
 }
@@ -194,28 +197,34 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bo
                                                    double previousTimestamp,
                                                    const Parameters& parameters) {
   return initWithTypedParameters(origin, isPublic, name, timestamp, previousTimestamp, parameters,
-                                 nullptr);
+                                 nullptr, std::nullopt);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithTypedParameters(
     const std::string& origin, bool isPublic, const std::string& name, double timestamp,
-    double previousTimestamp, const Parameters& parameters, Parameters* owned) {
+    double previousTimestamp, const Parameters& parameters, Parameters* owned,
+    const std::optional<ZIVParameterLimits>& checkedUnder) {
   // Copies and stored events mostly hold parameters that an earlier construction normalised
-  // already: when normalising would hand them back unchanged, it is skipped.
-  if (isPublic || !ZIVParametersAreNormalized(parameters, name)) {
+  // already: when normalising would hand them back unchanged, it is skipped. Parameters known to
+  // pass under the limits of now are not checked again.
+  const ZIVParameterLimits limits = ZIVCurrentParameterLimits();
+  if (isPublic || !((checkedUnder && *checkedUnder == limits) ||
+                    ZIVParametersAreNormalized(parameters, name, limits))) {
     return initWithOrigin(origin, isPublic, name, timestamp, previousTimestamp,
                           ZIVParametersAsDictionary(parameters));
   }
   if (!checkOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
   if (owned) {
     return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp,
-                                        std::move(*owned));
+                                        std::move(*owned), &limits);
   }
-  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp, parameters);
+  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp, parameters,
+                                      &limits);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
-  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, parameters_);
+  return initWithTypedParameters(origin_, false, name_, timestamp_, previousTimestamp, parameters_,
+                                 nullptr, normalizedUnder_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const fnd::Dictionary& parameters) const {
@@ -227,7 +236,8 @@ std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const Parameters& paramet
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copy() const {
-  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters_);
+  return initWithTypedParameters(origin_, false, name_, timestamp_, previousTimestamp_, parameters_,
+                                 nullptr, normalizedUnder_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) {
@@ -268,7 +278,7 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto, 
   }
   // Without "_o" the origin is empty, which the origin check refuses.
   return initWithTypedParameters(origin.value_or(std::string()), false, name, timestamp,
-                                 previousTimestamp, parameters, &parameters);
+                                 previousTimestamp, parameters, &parameters, std::nullopt);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::eventFromEditEvent(const APMPEvent& editEvent) {
@@ -307,6 +317,7 @@ bool ZIVEvent::isRealtime() const {
 bool ZIVEvent::isDebug() const { return flagIsSet(kDebugParameter); }
 
 void ZIVEvent::setRealtime(bool realtime) {
+  normalizedUnder_.reset();
   if (realtime) {
     parameters_[kRealtimeParameter] = ZIVValue::initWithInt64(1);
   } else {
@@ -315,6 +326,7 @@ void ZIVEvent::setRealtime(bool realtime) {
 }
 
 void ZIVEvent::setDebug(bool debug) {
+  normalizedUnder_.reset();
   if (debug) {
     parameters_[kDebugParameter] = ZIVValue::initWithInt64(1);
   } else {
@@ -323,6 +335,7 @@ void ZIVEvent::setDebug(bool debug) {
 }
 
 void ZIVEvent::setConversion(bool conversion) {
+  normalizedUnder_.reset();
   if (conversion) {
     if (!ZIVValidateConversionEventParameters(&parameters_, shouldRequireValueParam())) return;
     parameters_[kConversionParameter] = ZIVValue::initWithInt64(1);
@@ -347,6 +360,7 @@ bool ZIVEvent::shouldRequireValueParam() const {
 }
 
 void ZIVEvent::applyParameters(const fnd::Dictionary& parameters, bool isPublic) {
+  normalizedUnder_.reset();
   if (parameters.empty()) return;
   std::optional<fnd::Dictionary> normalized =
       ZIVNormalizedParametersForParameters(parameters, isPublic);
@@ -357,6 +371,7 @@ void ZIVEvent::applyParameters(const fnd::Dictionary& parameters, bool isPublic)
 }
 
 bool ZIVEvent::addScreenParameters(const fnd::Dictionary& parameters) {
+  normalizedUnder_.reset();
   if (parameters.empty() || ZIVHasScreenParameters(parameters_) ||
       !parameters.contains(fnd::Value("_si"))) {
     return false;
@@ -694,7 +709,8 @@ std::optional<std::shared_ptr<ZIVEvent>> ZIVEvent::initWithEncodedEvent(
   if (!origin) return std::nullopt;
   const double time = timestamp ? *timestamp : static_cast<int64_t>(millis.value_or(0)) / 1000.0;
   const double previous = static_cast<int64_t>(previousMillis.value_or(0)) / 1000.0;
-  return initWithTypedParameters(*origin, false, name, time, previous, parameters, &parameters);
+  return initWithTypedParameters(*origin, false, name, time, previous, parameters, &parameters,
+                                 std::nullopt);
 }
 
 std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {

@@ -27,6 +27,14 @@
 class APMPBEvent;
 class APMPEvent;
 
+// The event settings that decide whether parameters are normalised (ZIVParametersAreNormalized in
+// event_util.h), as read at one moment.
+struct ZIVParameterLimits {
+  int64_t internalValueLength = 0;
+  int64_t publicParams = 0;
+  bool operator==(const ZIVParameterLimits&) const = default;
+};
+
 class ZIVEvent {
  public:
   // Parameter name -> typed value.
@@ -134,14 +142,15 @@ class ZIVEvent {
   static bool checkOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
                                  double timestamp, double previousTimestamp);
   // The typed initWithOrigin; `owned`, when not null, is `parameters` and may be moved from.
+  // `checkedUnder`: limits under which `parameters` are known to be normalised for `name`.
   static std::shared_ptr<ZIVEvent> initWithTypedParameters(
       const std::string& origin, bool isPublic, const std::string& name, double timestamp,
-      double previousTimestamp, const Parameters& parameters, Parameters* owned);
-  static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(const std::string& origin,
-                                                                const std::string& name,
-                                                                double timestamp,
-                                                                double previousTimestamp,
-                                                                Parameters typed);
+      double previousTimestamp, const Parameters& parameters, Parameters* owned,
+      const std::optional<ZIVParameterLimits>& checkedUnder);
+  // `checkedUnder`: the limits under which `typed` was found normalised, or null.
+  static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(
+      const std::string& origin, const std::string& name, double timestamp,
+      double previousTimestamp, Parameters typed, const ZIVParameterLimits* checkedUnder = nullptr);
 
   bool flagIsSet(const char* parameter) const;
   // The encoding of protoEvent() written straight from the parameters, or nullopt when a
@@ -157,6 +166,10 @@ class ZIVEvent {
   const double previousTimestamp_;
   // Changed only on the engine's worker queue.
   Parameters parameters_;
+  // The limits under which parameters_ is known to pass ZIVParametersAreNormalized() for name_,
+  // set by the construction that checked them and dropped by any change to them: a copy made
+  // under the same limits is not checked again.
+  std::optional<ZIVParameterLimits> normalizedUnder_;
 };
 
 // The parameters as a Foundation dictionary of ZIVValue records, in name order.

@@ -370,15 +370,13 @@ ZIVBundler::rawEventsWithMetadataFingerprint(int64_t fingerprint,
   int64_t lastRowID = -1;
   int64_t totalSize = 0;
   std::vector<std::shared_ptr<ZIVRawEventData>> accepted;
-  auto filter = [&](size_t index, const ZIVDatabase::Row& row) -> bool {
-    if (index >= 1 && static_cast<int64_t>(index) >= maxEvents) return false;
-    fnd::Error decodeError;
-    auto raw = database_.rawEventDataFromDictionary(row, &decodeError);
+  // The first row always goes, whatever the limits.
+  const size_t rowLimit = static_cast<size_t>(std::max<int64_t>(maxEvents, 1));
+  auto visit = [&](size_t index, int64_t rowID, std::shared_ptr<ZIVRawEventData> raw,
+                   const fnd::Error& decodeError) -> bool {
     if (!raw || !raw->rawEvent()) {
       monitor_.logWithLevel(4, 23096, "Failed to filter raw event. Error", Describe(decodeError));
-      if (index == 0 && undecodableFirstRowID) {
-        *undecodableFirstRowID = row.get("rowid").asInt();
-      }
+      if (index == 0 && undecodableFirstRowID) *undecodableFirstRowID = rowID;
       return false;
     }
     const int64_t hour = HourOf(raw->rawEvent()->timestamp());
@@ -388,9 +386,9 @@ ZIVBundler::rawEventsWithMetadataFingerprint(int64_t fingerprint,
       if (hour != firstHour) return false;
       if (raw->rowID() != lastRowID + 1) return false;
     }
-    // The size of the event's message as the bundle will carry it, written without building it.
-    auto encoded = raw->rawEvent()->encodedProtoEvent(true);
-    const int64_t size = encoded ? static_cast<int64_t>(encoded->size()) : 0;
+    // The size of the event's message as the bundle will carry it, counted without writing it.
+    const std::optional<size_t> encodedSize = raw->rawEvent()->encodedProtoEventSize(true);
+    const int64_t size = encodedSize ? static_cast<int64_t>(*encodedSize) : 0;
     if (index >= 1 && size + totalSize >= maxBytes) return false;
     totalSize += size;
     lastRowID = raw->rowID();
@@ -398,9 +396,9 @@ ZIVBundler::rawEventsWithMetadataFingerprint(int64_t fingerprint,
     return true;
   };
   fnd::Error error;
-  // The filter has made each accepted row's event: the rows are not converted again.
-  auto rows = database_.rawEventRowsWithMetadataFingerprint(fingerprint, &error, filter);
-  if (!rows && HasError(error)) {
+  // Each row is made into its event once, as the walk reads it.
+  if (!database_.visitRawEventsWithMetadataFingerprint(fingerprint, rowLimit, &error, visit) &&
+      HasError(error)) {
     monitor_.logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error",
                           Describe(error));
     return std::nullopt;
@@ -566,7 +564,7 @@ std::shared_ptr<ZIVRawEventData> ZIVBundler::processInAppPurchaseEvent(
 }
 
 std::shared_ptr<ZIVEvent> ZIVBundler::purchaseEventWithCustomerTypeParam(
-    const std::shared_ptr<ZIVEvent>& event) {
+    const std::shared_ptr<ZIVEvent>& event, const AggregatesByName& unwritten) {
   if (!settings_.customerTypeEnabled() || !ZIVIsPurchaseEventName(event->name())) return event;
   fnd::Error error;
   auto all = database_.allEventAggregates(&error);
@@ -574,9 +572,17 @@ std::shared_ptr<ZIVEvent> ZIVBundler::purchaseEventWithCustomerTypeParam(
     monitor_.logWithLevel(1, 23274, "Failed to query all event aggregates. Error", Describe(error));
     return event;
   }
-  const bool returning = std::any_of(all->begin(), all->end(), [](const auto& aggregates) {
-    return ZIVIsPurchaseEventName(aggregates->name()) && aggregates->lifetimeCount() > 0;
-  });
+  auto isPurchased = [](const ZIVEventAggregates& aggregates) {
+    return ZIVIsPurchaseEventName(aggregates.name()) && aggregates.lifetimeCount() > 0;
+  };
+  // The unwritten aggregates stand in for the stored rows of their names.
+  const bool returning =
+      std::any_of(all->begin(), all->end(),
+                  [&](const auto& aggregates) {
+                    return !unwritten.count(aggregates->name()) && isPurchased(*aggregates);
+                  }) ||
+      std::any_of(unwritten.begin(), unwritten.end(),
+                  [&](const auto& entry) { return isPurchased(*entry.second); });
   ZIVEvent::Parameters parameters = event->parameters();
   parameters["_ct"] = ZIVValue::initWithString(std::string(returning ? "returning" : "new"));
   auto copy = event->copyWithParameters(parameters);
@@ -705,14 +711,37 @@ ZIVBundler::eventsAfterUpdatingEventAggregates(
     const std::vector<std::shared_ptr<ZIVEvent>>& events,
     const std::shared_ptr<ZIVAudienceTimestampsCache>& cache, bool allowEventFilterEvaluation) {
   std::vector<std::shared_ptr<ZIVEvent>> result;
-  // The aggregates this loop has written, by name: nothing else writes them during the loop, so
-  // the next event of the same name reads what a query would answer without running it.
-  std::map<std::string, std::shared_ptr<ZIVEventAggregates>, std::less<>> written;
-  for (const auto& original : events) {
-    std::shared_ptr<ZIVEvent> event = purchaseEventWithCustomerTypeParam(original);
+  result.reserve(events.size());
+  // The aggregates this loop has counted and not yet written, by name, with the index of each
+  // name's last event. Each name's row is written once, when the loop ends, in the order of those
+  // last events: the rows and their order are those that writing after every event leaves. Nothing
+  // in the loop reads the events table but the customer-type check, which is shown these.
+  AggregatesByName unwritten;
+  std::map<std::string, size_t, std::less<>> lastEvent;
+  auto writeUnwritten = [&]() -> bool {
+    std::vector<std::pair<size_t, const ZIVEventAggregates*>> order;
+    order.reserve(unwritten.size());
+    for (const auto& [name, aggregates] : unwritten) {
+      order.emplace_back(lastEvent.find(name)->second, aggregates.get());
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& [index, aggregates] : order) {
+      fnd::Error error;
+      if (!database_.updateEventAggregates(*aggregates, &error)) {
+        monitor_.logWithLevel(1, 23108, "Failed to update event aggregates. Error",
+                              Describe(error));
+        return false;
+      }
+    }
+    unwritten.clear();
+    lastEvent.clear();
+    return true;
+  };
+  for (size_t index = 0; index < events.size(); ++index) {
+    std::shared_ptr<ZIVEvent> event = purchaseEventWithCustomerTypeParam(events[index], unwritten);
     fnd::Error error;
     std::shared_ptr<ZIVEventAggregates> aggregates;
-    if (auto known = written.find(event->name()); known != written.end()) {
+    if (auto known = unwritten.find(event->name()); known != unwritten.end()) {
       aggregates = known->second;
     } else {
       aggregates = database_.eventAggregatesWithName(event->name(), &error);
@@ -739,18 +768,13 @@ ZIVBundler::eventsAfterUpdatingEventAggregates(
         return std::nullopt;
       }
     }
-    error = fnd::Error();
-    if (!database_.updateEventAggregates(*aggregates, &error)) {
-      monitor_.logWithLevel(1, 23108, "Failed to update event aggregates. Error", Describe(error));
-      return std::nullopt;
-    }
+    unwritten[aggregates->name()] = aggregates;
+    lastEvent[aggregates->name()] = index;
     // A time that is not a number, or a negative zero, does not read back as itself: such a row
-    // is read again.
+    // is written at once (with the rows before it) and the next event of its name reads it.
     if (!ReadsBackExactly(aggregates->lastFireTimestamp()) ||
         !ReadsBackExactly(aggregates->lastBundledTimestamp())) {
-      written.erase(aggregates->name());
-    } else {
-      written[aggregates->name()] = aggregates;
+      if (!writeUnwritten()) return std::nullopt;
     }
     if (allowEventFilterEvaluation && environment_.audiences &&
         !environment_.audiences->evaluateFiltersForEvent(*event, *aggregates, cache)) {
@@ -758,6 +782,7 @@ ZIVBundler::eventsAfterUpdatingEventAggregates(
     }
     result.push_back(std::move(event));
   }
+  if (!writeUnwritten()) return std::nullopt;
   return result;
 }
 

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,7 @@ class ZIVConsentSettingsUtil;
 class ZIVDailyCounts;
 class ZIVDatabase;
 class ZIVEvent;
+class ZIVEventAggregates;
 class ZIVMonitor;
 class ZIVPersistedConfig;
 class ZIVRawEventData;
@@ -93,8 +95,11 @@ class ZIVBundler {
   bool checkRealtime(const ZIVRawEventData& rawEvent, ZIVDailyCounts& dailyCounts);
   std::shared_ptr<ZIVRawEventData> processInAppPurchaseEvent(
       const std::shared_ptr<ZIVRawEventData>& rawEvent);
+  // Aggregates by event name.
+  using AggregatesByName = std::map<std::string, std::shared_ptr<ZIVEventAggregates>, std::less<>>;
+  // `unwritten`: aggregates of this pass not yet stored, which stand in for their names' rows.
   std::shared_ptr<ZIVEvent> purchaseEventWithCustomerTypeParam(
-      const std::shared_ptr<ZIVEvent>& event);
+      const std::shared_ptr<ZIVEvent>& event, const AggregatesByName& unwritten = {});
 
   // Adds `amount` milliseconds to the engagement total "_se" (session) or "_lte" (lifetime), in
   // the store and in the bundle. The sum saturates at the int64 range.

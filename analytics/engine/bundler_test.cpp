@@ -109,6 +109,44 @@ TEST_F(BundlerTest, AggregatesChainThroughEventsOfOneNameInAPass) {
   EXPECT_EQ(b->lifetimeCount(), 2);
   EXPECT_EQ(b->currentBundleCount(), 2);
   EXPECT_EQ(b->lastFireTimestamp(), kNow + 4);
+  // Rows in the order of each name's last event, as writing after every event leaves them.
+  auto order = database_->sqliteStore()->recordsForQuery(
+      "SELECT group_concat(name) AS names FROM (SELECT name FROM events ORDER BY rowid)", {});
+  ASSERT_TRUE(order.has_value());
+  EXPECT_EQ(order->front().get("names").asString(), "a,b");
+  ASSERT_EQ(StoreMetadata("G111"), m);  // The pass deleted the metadata with its last rows.
+  StoreEvent(Event("b", kNow + 5), m);
+  StoreEvent(Event("c", kNow + 6), m);
+  StoreEvent(Event("a", kNow + 7), m);
+  EXPECT_TRUE(MakeBundler()->bundleRawEvents());
+  order = database_->sqliteStore()->recordsForQuery(
+      "SELECT group_concat(name) AS names FROM (SELECT name FROM events ORDER BY rowid)", {});
+  EXPECT_EQ(order->front().get("names").asString(), "b,c,a");
+}
+
+// The aggregates are written after the pass's last event: a failed write still fails the whole
+// bundle, and nothing of the pass stays.
+TEST_F(BundlerTest, AFailedAggregatesWriteRollsBackThePass) {
+  const int64_t m = StoreMetadata("G111");
+  StoreEvent(Event("a", kNow, Params({{"_c", fnd::Value::Int64(1)}})), m);
+  StoreEvent(Event("b", kNow + 1), m);
+  StoreEvent(Event("a", kNow + 2), m);
+  Exec(
+      "CREATE TRIGGER fail BEFORE INSERT ON events WHEN NEW.name = 'b' BEGIN "
+      "SELECT RAISE(ABORT, 'injected'); END");
+  auto bundler = MakeBundler();
+  EXPECT_FALSE(bundler->bundleRawEvents());
+  EXPECT_EQ(logs_.withCode(23108).size(), 1u);
+  EXPECT_EQ(RawCount(), 3);
+  EXPECT_EQ(Count("events"), 0);
+  EXPECT_TRUE(Queued().empty());
+  EXPECT_EQ(database_->dailyCounts()->conversionsCount(), 0);
+
+  Exec("DROP TRIGGER fail");
+  EXPECT_TRUE(bundler->bundleRawEvents());
+  EXPECT_EQ(Count("events"), 2);
+  EXPECT_EQ(database_->eventAggregatesWithName("a")->lifetimeCount(), 2);
+  EXPECT_EQ(Queued().size(), 1u);
 }
 
 TEST_F(BundlerTest, HoursAreSixtyFourBitPastTheYear2038) {

@@ -163,17 +163,20 @@ bool ZIVEvent::checkOriginAndName(const std::string& origin, bool isPublic, cons
   return true;
 }
 
-std::shared_ptr<ZIVEvent> ZIVEvent::makeWithNormalizedParameters(const std::string& origin,
-                                                                 const std::string& name,
-                                                                 double timestamp,
-                                                                 double previousTimestamp,
-                                                                 Parameters typed) {
+std::shared_ptr<ZIVEvent> ZIVEvent::makeWithNormalizedParameters(
+    const std::string& origin, const std::string& name, double timestamp, double previousTimestamp,
+    Parameters typed, const ZIVParameterLimits* checkedUnder) {
   typed[kOriginParameter] = ZIVValue::initWithString(origin);
   std::shared_ptr<ZIVEvent> event(
       new ZIVEvent(origin, name, timestamp, previousTimestamp, std::move(typed)));
-  if (event->shouldValidateParams() && !ZIVValidateConversionEventParameters(
-                                           &event->parameters_, event->shouldRequireValueParam())) {
-    event->parameters_.erase(kConversionParameter);
+  if (event->shouldValidateParams()) {
+    if (!ZIVValidateConversionEventParameters(&event->parameters_,
+                                              event->shouldRequireValueParam())) {
+      event->parameters_.erase(kConversionParameter);
+    }
+  } else if (checkedUnder && ZIVOriginParameterIsNormalized(origin, name, *checkedUnder)) {
+    // The checked parameters with "_o" set: they still pass under the same limits.
+    event->normalizedUnder_ = *checkedUnder;
   }
   return event;
 }
@@ -193,18 +196,35 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bo
                                                    const std::string& name, double timestamp,
                                                    double previousTimestamp,
                                                    const Parameters& parameters) {
+  return initWithTypedParameters(origin, isPublic, name, timestamp, previousTimestamp, parameters,
+                                 nullptr, std::nullopt);
+}
+
+std::shared_ptr<ZIVEvent> ZIVEvent::initWithTypedParameters(
+    const std::string& origin, bool isPublic, const std::string& name, double timestamp,
+    double previousTimestamp, const Parameters& parameters, Parameters* owned,
+    const std::optional<ZIVParameterLimits>& checkedUnder) {
   // Copies and stored events mostly hold parameters that an earlier construction normalised
-  // already: when normalising would hand them back unchanged, it is skipped.
-  if (isPublic || !ZIVParametersAreNormalized(parameters, name)) {
+  // already: when normalising would hand them back unchanged, it is skipped. Parameters known to
+  // pass under the limits of now are not checked again.
+  const ZIVParameterLimits limits = ZIVCurrentParameterLimits();
+  if (isPublic || !((checkedUnder && *checkedUnder == limits) ||
+                    ZIVParametersAreNormalized(parameters, name, limits))) {
     return initWithOrigin(origin, isPublic, name, timestamp, previousTimestamp,
                           ZIVParametersAsDictionary(parameters));
   }
   if (!checkOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
-  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp, parameters);
+  if (owned) {
+    return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp,
+                                        std::move(*owned), &limits);
+  }
+  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp, parameters,
+                                      &limits);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
-  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, parameters_);
+  return initWithTypedParameters(origin_, false, name_, timestamp_, previousTimestamp, parameters_,
+                                 nullptr, normalizedUnder_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const fnd::Dictionary& parameters) const {
@@ -216,7 +236,8 @@ std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const Parameters& paramet
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copy() const {
-  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters_);
+  return initWithTypedParameters(origin_, false, name_, timestamp_, previousTimestamp_, parameters_,
+                                 nullptr, normalizedUnder_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) {
@@ -256,8 +277,8 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto, 
     }
   }
   // Without "_o" the origin is empty, which the origin check refuses.
-  return initWithOrigin(origin.value_or(std::string()), false, name, timestamp, previousTimestamp,
-                        parameters);
+  return initWithTypedParameters(origin.value_or(std::string()), false, name, timestamp,
+                                 previousTimestamp, parameters, &parameters, std::nullopt);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::eventFromEditEvent(const APMPEvent& editEvent) {
@@ -296,6 +317,7 @@ bool ZIVEvent::isRealtime() const {
 bool ZIVEvent::isDebug() const { return flagIsSet(kDebugParameter); }
 
 void ZIVEvent::setRealtime(bool realtime) {
+  normalizedUnder_.reset();
   if (realtime) {
     parameters_[kRealtimeParameter] = ZIVValue::initWithInt64(1);
   } else {
@@ -304,6 +326,7 @@ void ZIVEvent::setRealtime(bool realtime) {
 }
 
 void ZIVEvent::setDebug(bool debug) {
+  normalizedUnder_.reset();
   if (debug) {
     parameters_[kDebugParameter] = ZIVValue::initWithInt64(1);
   } else {
@@ -312,6 +335,7 @@ void ZIVEvent::setDebug(bool debug) {
 }
 
 void ZIVEvent::setConversion(bool conversion) {
+  normalizedUnder_.reset();
   if (conversion) {
     if (!ZIVValidateConversionEventParameters(&parameters_, shouldRequireValueParam())) return;
     parameters_[kConversionParameter] = ZIVValue::initWithInt64(1);
@@ -336,6 +360,7 @@ bool ZIVEvent::shouldRequireValueParam() const {
 }
 
 void ZIVEvent::applyParameters(const fnd::Dictionary& parameters, bool isPublic) {
+  normalizedUnder_.reset();
   if (parameters.empty()) return;
   std::optional<fnd::Dictionary> normalized =
       ZIVNormalizedParametersForParameters(parameters, isPublic);
@@ -346,6 +371,7 @@ void ZIVEvent::applyParameters(const fnd::Dictionary& parameters, bool isPublic)
 }
 
 bool ZIVEvent::addScreenParameters(const fnd::Dictionary& parameters) {
+  normalizedUnder_.reset();
   if (parameters.empty() || ZIVHasScreenParameters(parameters_) ||
       !parameters.contains(fnd::Value("_si"))) {
     return false;
@@ -514,6 +540,49 @@ std::optional<fnd::Data> ZIVEvent::directProtoEvent(bool withName) const {
 
 namespace {
 
+// The bytes APMPAppendVarint writes for `value`.
+size_t VarintSize(uint64_t value) {
+  size_t size = 1;
+  while (value >= 0x80) {
+    value >>= 7;
+    ++size;
+  }
+  return size;
+}
+
+// The bytes of a length-delimited field of `length` bytes with a one-byte key.
+size_t BytesFieldSize(size_t length) { return 1 + VarintSize(length) + length; }
+
+}  // namespace
+
+std::optional<size_t> ZIVEvent::directProtoEventSize(bool withName) const {
+  // Counts what directProtoEvent() writes, field by field; nullopt where it answers nullopt.
+  size_t size = 0;
+  for (const auto& [key, value] : parameters_) {
+    if (!value || !(value->isDouble() || value->isInt64() || value->isString()) ||
+        (value->isString() && !value->object().isString())) {
+      return std::nullopt;
+    }
+    size_t param = BytesFieldSize(key.size());
+    if (value->isDouble()) {
+      param += 1 + 8;
+    } else if (value->isInt64()) {
+      param += 1 + VarintSize(static_cast<uint64_t>(value->int64Value()));
+    } else {
+      param += BytesFieldSize(value->object().asString().size());
+    }
+    size += BytesFieldSize(param);
+  }
+  if (withName) size += BytesFieldSize(name_.size());
+  size += 1 + VarintSize(static_cast<uint64_t>(ZIVMillisecondsFromSeconds(timestamp_)));
+  if (previousTimestamp_ > DBL_EPSILON) {
+    size += 1 + VarintSize(static_cast<uint64_t>(ZIVMillisecondsFromSeconds(previousTimestamp_)));
+  }
+  return size;
+}
+
+namespace {
+
 // A cursor over the plain form of a stored Event message. Each read answers false for bytes
 // outside that form; the caller then takes the message road, which decides what they mean.
 struct PlainReader {
@@ -606,7 +675,7 @@ bool ReadPlainParam(std::string_view content, std::string* name, ZIVValuePtr* va
 }  // namespace
 
 std::optional<std::shared_ptr<ZIVEvent>> ZIVEvent::initWithEncodedEvent(
-    const fnd::Data& encoded, const std::string& name, std::optional<double> timestamp) {
+    std::span<const uint8_t> encoded, const std::string& name, std::optional<double> timestamp) {
   if (!fnd::IsValidUTF8(name)) return std::nullopt;
   PlainReader r{encoded.data(), encoded.data() + encoded.size()};
   std::optional<uint64_t> millis;
@@ -640,7 +709,8 @@ std::optional<std::shared_ptr<ZIVEvent>> ZIVEvent::initWithEncodedEvent(
   if (!origin) return std::nullopt;
   const double time = timestamp ? *timestamp : static_cast<int64_t>(millis.value_or(0)) / 1000.0;
   const double previous = static_cast<int64_t>(previousMillis.value_or(0)) / 1000.0;
-  return initWithOrigin(*origin, false, name, time, previous, parameters);
+  return initWithTypedParameters(*origin, false, name, time, previous, parameters, &parameters,
+                                 std::nullopt);
 }
 
 std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
@@ -649,6 +719,13 @@ std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
   if (!proto) return std::nullopt;
   if (!withName) NANOClearField(proto.get(), APMPBEvent::kName);
   return proto->protoBuffer();
+}
+
+std::optional<size_t> ZIVEvent::encodedProtoEventSize(bool withName) const {
+  if (std::optional<size_t> direct = directProtoEventSize(withName)) return direct;
+  std::optional<fnd::Data> encoded = encodedProtoEvent(withName);
+  if (!encoded) return std::nullopt;
+  return encoded->size();
 }
 
 std::shared_ptr<APMPBEvent> ZIVEvent::protoEvent() const {

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "analytics/foundation/value.h"
@@ -25,6 +26,14 @@
 
 class APMPBEvent;
 class APMPEvent;
+
+// The event settings that decide whether parameters are normalised (ZIVParametersAreNormalized in
+// event_util.h), as read at one moment.
+struct ZIVParameterLimits {
+  int64_t internalValueLength = 0;
+  int64_t publicParams = 0;
+  bool operator==(const ZIVParameterLimits&) const = default;
+};
 
 class ZIVEvent {
  public:
@@ -64,7 +73,7 @@ class ZIVEvent {
   // when the bytes or the name are not of that form: the caller decodes the message and takes
   // that road, which gives their meaning, error or log lines to everything else.
   static std::optional<std::shared_ptr<ZIVEvent>> initWithEncodedEvent(
-      const fnd::Data& encoded, const std::string& name, std::optional<double> timestamp);
+      std::span<const uint8_t> encoded, const std::string& name, std::optional<double> timestamp);
   // The event that event editing hands back: its public name mapped to the internal one (when the
   // event name table has it), origin "_o" when that is a string parameter, else "app"; not
   // public, previous timestamp 0. Null when the constructor refuses it.
@@ -116,6 +125,9 @@ class ZIVEvent {
   // The encoding of protoEvent(), byte for byte, written without building the message (the
   // stored raw event leaves the name out: withName false). nullopt when it cannot be encoded.
   std::optional<fnd::Data> encodedProtoEvent(bool withName) const;
+  // The size of encodedProtoEvent(withName), counted without writing the bytes when the
+  // parameters are plain. nullopt when it cannot be encoded.
+  std::optional<size_t> encodedProtoEventSize(bool withName) const;
   // The scripting runtime's event: the public name (internal-to-public table, else the name),
   // the timestamp and the parameters in Foundation form.
   APMPEvent editEvent() const;
@@ -129,16 +141,23 @@ class ZIVEvent {
   // over parameters already normalised, "_o" set and the conversion check applied.
   static bool checkOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
                                  double timestamp, double previousTimestamp);
-  static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(const std::string& origin,
-                                                                const std::string& name,
-                                                                double timestamp,
-                                                                double previousTimestamp,
-                                                                Parameters typed);
+  // The typed initWithOrigin; `owned`, when not null, is `parameters` and may be moved from.
+  // `checkedUnder`: limits under which `parameters` are known to be normalised for `name`.
+  static std::shared_ptr<ZIVEvent> initWithTypedParameters(
+      const std::string& origin, bool isPublic, const std::string& name, double timestamp,
+      double previousTimestamp, const Parameters& parameters, Parameters* owned,
+      const std::optional<ZIVParameterLimits>& checkedUnder);
+  // `checkedUnder`: the limits under which `typed` was found normalised, or null.
+  static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(
+      const std::string& origin, const std::string& name, double timestamp,
+      double previousTimestamp, Parameters typed, const ZIVParameterLimits* checkedUnder = nullptr);
 
   bool flagIsSet(const char* parameter) const;
   // The encoding of protoEvent() written straight from the parameters, or nullopt when a
   // parameter is not a plain double, integer or string.
   std::optional<fnd::Data> directProtoEvent(bool withName) const;
+  // The size of directProtoEvent(withName), or nullopt when it answers nullopt.
+  std::optional<size_t> directProtoEventSize(bool withName) const;
 
   // Constant after construction.
   const std::string origin_;
@@ -147,6 +166,10 @@ class ZIVEvent {
   const double previousTimestamp_;
   // Changed only on the engine's worker queue.
   Parameters parameters_;
+  // The limits under which parameters_ is known to pass ZIVParametersAreNormalized() for name_,
+  // set by the construction that checked them and dropped by any change to them: a copy made
+  // under the same limits is not checked again.
+  std::optional<ZIVParameterLimits> normalizedUnder_;
 };
 
 // The parameters as a Foundation dictionary of ZIVValue records, in name order.

@@ -85,6 +85,56 @@ TEST_F(EventTest, CopiesAreNormalisedAsNotPublic) {
   EXPECT_EQ(event->copy()->timestamp(), 10);
 }
 
+// Settings a test chooses, installed while the guard lives.
+class ScopedValueLimit : public ZIVEventSettings {
+ public:
+  ScopedValueLimit() {
+    ZIVSetCurrentEventSettings(
+        std::shared_ptr<const ZIVEventSettings>(std::shared_ptr<const ZIVEventSettings>(), this));
+  }
+  ~ScopedValueLimit() override { ZIVSetCurrentEventSettings(nullptr); }
+  int32_t maxPublicEventParams() const override { return 100; }
+  int32_t maxItemScopedCustomParameters() const override { return 27; }
+  int32_t maxPublicEventParameterValueLength() const override { return publicValue; }
+  int32_t maxInternalEventParameterValueLength() const override {
+    return std::max<int32_t>(publicValue, 256);
+  }
+  int32_t publicValue = 500;
+};
+
+// A copy skips the normalisation check only for parameters that passed it under the limits of
+// now and have not changed since: otherwise it comes out as a fresh construction would.
+TEST_F(EventTest, CopiesAreNormalisedAgainWhenLimitsOrParametersChange) {
+  ScopedValueLimit limits;
+  // Typed parameters that pass the check, as stored events and copies hold them.
+  const ZIVEvent::Parameters parameters{{"text", ZIVValue::initWithString(std::string(400, 'x'))}};
+  auto event = ZIVEvent::initWithOrigin("auto", false, "_e", 10, 0, parameters);
+  ASSERT_NE(event, nullptr);
+  auto sameParameters = [](const ZIVEvent& a, const ZIVEvent& b) {
+    return ZIVParametersAsDictionary(a.parameters()) == ZIVParametersAsDictionary(b.parameters());
+  };
+  auto fresh = [&](const ZIVEvent& source) {
+    return ZIVEvent::initWithOrigin(source.origin(), false, source.name(), source.timestamp(), 5,
+                                    ZIVParametersAsDictionary(source.parameters()));
+  };
+  EXPECT_TRUE(sameParameters(*event->copyWithPreviousTimestamp(5), *event));
+  limits.publicValue = 100;  // The internal value limit drops to 256: the text no longer fits.
+  auto copy = event->copyWithPreviousTimestamp(5);
+  EXPECT_FALSE(sameParameters(*copy, *event));
+  EXPECT_TRUE(sameParameters(*copy, *fresh(*event)));
+  EXPECT_EQ(copy->previousTimestamp(), 5);
+  EXPECT_TRUE(sameParameters(*copy->copy(), *copy));
+  // Parameters changed by a flag are checked again too.
+  limits.publicValue = 500;
+  auto flagged = ZIVEvent::initWithOrigin("auto", false, "_e", 10, 0, parameters);
+  flagged->setRealtime(true);
+  limits.publicValue = 100;
+  auto flaggedCopy = flagged->copyWithPreviousTimestamp(5);
+  EXPECT_TRUE(sameParameters(*flaggedCopy, *fresh(*flagged)));
+  EXPECT_FALSE(sameParameters(*flaggedCopy, *flagged));
+  EXPECT_EQ(IntParam(*flaggedCopy, "_r"), 1);
+}
+
 TEST_F(EventTest, Flags) {
   auto event = ZIVEvent::initWithOrigin("app", false, "e", 10, 0, fnd::Dictionary());
   event->setRealtime(true);
@@ -247,6 +297,10 @@ TEST_F(EventTest, DirectEncodingIsTheMessagesEncoding) {
     ASSERT_NE(c.event, nullptr) << c.what;
     auto proto = c.event->builtProtoEvent();
     EXPECT_EQ(c.event->encodedProtoEvent(true), proto->protoBuffer()) << c.what;
+    // The counted size is the written one, with the name and without.
+    EXPECT_EQ(c.event->encodedProtoEventSize(true), proto->protoBuffer()->size()) << c.what;
+    EXPECT_EQ(c.event->encodedProtoEventSize(false), c.event->encodedProtoEvent(false)->size())
+        << c.what;
     auto shortRoad = c.event->protoEvent();
     ASSERT_NE(shortRoad, nullptr) << c.what;
     EXPECT_EQ(shortRoad->protoBuffer(), proto->protoBuffer()) << c.what;

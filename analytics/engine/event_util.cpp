@@ -145,6 +145,22 @@ int64_t PublicCount(const D& parameters, bool ignorePredefinedItemParams) {
   return count;
 }
 
+// The same over typed parameters, whose keys are strings already: no key is copied.
+template <>
+int64_t PublicCount(const Params& parameters, bool ignorePredefinedItemParams) {
+  int64_t count = 0;
+  for (const auto& [key, value] : parameters) {
+    if (key.empty()) {
+      Log(2, 18003, "Cannot check the name. Name is empty");
+      continue;
+    }
+    if (key[0] == '_') continue;
+    if (ignorePredefinedItemParams && ZIVIsPredefinedEcommerceItemParameterInList(key)) continue;
+    ++count;
+  }
+  return count;
+}
+
 template <typename D>
 void Trim(D* parameters, int64_t maxCount, bool ignorePredefinedItemParams) {
   if (!parameters) return;
@@ -500,11 +516,28 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
 }
 
 bool ZIVParametersAreNormalized(const Params& parameters, const std::string& eventName) {
+  if (parameters.empty()) return true;
+  return ZIVParametersAreNormalized(parameters, eventName, ZIVCurrentParameterLimits());
+}
+
+ZIVParameterLimits ZIVCurrentParameterLimits() {
+  const std::shared_ptr<const ZIVEventSettings> settings = ZIVCurrentEventSettings();
+  return {settings->maxInternalEventParameterValueLength(), settings->maxPublicEventParams()};
+}
+
+bool ZIVOriginParameterIsNormalized(const std::string& origin, const std::string& eventName,
+                                    const ZIVParameterLimits& limits) {
+  // "_o" is a valid internal name and never public: only an internal event's value limit applies.
+  return !IsInternalEventName(eventName) ||
+         static_cast<int64_t>(fnd::CodePointLength(origin)) <= limits.internalValueLength;
+}
+
+bool ZIVParametersAreNormalized(const Params& parameters, const std::string& eventName,
+                                const ZIVParameterLimits& limits) {
   // Mirrors the normaliser above for a non-public, non-nested call, branch by branch, without
   // the validators (which log what they refuse).
   if (parameters.empty()) return true;
-  const std::shared_ptr<const ZIVEventSettings> settings = ZIVCurrentEventSettings();
-  const int64_t internalLimit = settings->maxInternalEventParameterValueLength();
+  const int64_t internalLimit = limits.internalValueLength;
   const bool isInternalEvent = IsInternalEventName(eventName);
   for (const auto& [name, value] : parameters) {
     // The internal parameter name rule.
@@ -525,7 +558,7 @@ bool ZIVParametersAreNormalized(const Params& parameters, const std::string& eve
       }
     }
   }
-  return PublicCount(parameters, false) <= settings->maxPublicEventParams();
+  return PublicCount(parameters, false) <= limits.publicParams;
 }
 
 std::optional<fnd::Dictionary> ZIVNormalizedParametersForParameters(

@@ -110,6 +110,15 @@ std::optional<fnd::Dictionary> ZIVNormalizedParametersForParametersAndEventName(
 // normaliser does the work and the logging.
 bool ZIVParametersAreNormalized(const ZIVEvent::Parameters& parameters,
                                 const std::string& eventName);
+// The event settings that ZIVParametersAreNormalized() reads, as they are now.
+ZIVParameterLimits ZIVCurrentParameterLimits();
+// ZIVParametersAreNormalized() under the given limits.
+bool ZIVParametersAreNormalized(const ZIVEvent::Parameters& parameters,
+                                const std::string& eventName, const ZIVParameterLimits& limits);
+// Whether an internal-origin parameter "_o" holding `origin` keeps parameters that are normalised
+// for `eventName` under `limits` normalised.
+bool ZIVOriginParameterIsNormalized(const std::string& origin, const std::string& eventName,
+                                    const ZIVParameterLimits& limits);
 // The same with no event name, not nested.
 std::optional<fnd::Dictionary> ZIVNormalizedParametersForParameters(
     const fnd::Dictionary& parameters, bool isPublic);

@@ -198,10 +198,19 @@ class ZIVDatabase {
   std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>> rawEventsWithMetadataFingerprint(
       int64_t fingerprint, fnd::Error* error,
       const ZIVSqliteStore::RecordFilter& eventFilter = nullptr);
-  // The same rows as they are, for a caller whose filter has already made its events: no row is
-  // converted a second time. Null only when the query fails.
-  std::optional<std::vector<Row>> rawEventRowsWithMetadataFingerprint(
-      int64_t fingerprint, fnd::Error* error, const ZIVSqliteStore::RecordFilter& eventFilter);
+  // Called with the zero-based row index, the row id and the raw event made from the row as
+  // rawEventDataFromDictionary() makes it (null, with the reason in `conversionError`, when the
+  // row does not convert); false ends the walk.
+  using RawEventVisitor =
+      std::function<bool(size_t index, int64_t rowID, std::shared_ptr<ZIVRawEventData> rawEvent,
+                         const fnd::Error& conversionError)>;
+  // The same rows as rawEventsWithMetadataFingerprint() reads, each converted once straight from
+  // the query's row (no record is built) and handed to the visitor: for the bundler, which cuts
+  // its run as it goes. The walk ends at the row of index `rowLimit` without converting it.
+  // False, with the error, only when the query fails.
+  [[nodiscard]] bool visitRawEventsWithMetadataFingerprint(int64_t fingerprint, size_t rowLimit,
+                                                           fnd::Error* error,
+                                                           const RawEventVisitor& visitor);
   // Every raw event, at most maxEventsStored rows, in row order.
   std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>> allRawEventsWithError(
       fnd::Error* error = nullptr);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <span>
 #include <type_traits>
 
 #include "analytics/engine/event.h"
@@ -163,7 +164,7 @@ namespace {
 // The event of a stored row through its decoded message; sets *error and answers null when the
 // bytes do not decode or lack a string origin.
 std::shared_ptr<ZIVEvent> EventFromStoredMessage(const fnd::Data& data, const fnd::Value& name,
-                                                 const fnd::Value& rowTimestamp, bool* refused,
+                                                 std::optional<double> rowTimestamp, bool* refused,
                                                  fnd::Error* error) {
   auto proto = APMPBEvent::initWithBuffer(data);
   if (!proto) {
@@ -190,8 +191,41 @@ std::shared_ptr<ZIVEvent> EventFromStoredMessage(const fnd::Data& data, const fn
   NANOSetString(proto.get(), APMPBEvent::kName, name);
   *refused = true;  // From here on, a null event is one the constructor refused.
   // The row's timestamp is the event's, to the full precision of its column.
-  return rowTimestamp.isNumber() ? ZIVEvent::initWithEventProto(*proto, rowTimestamp.asDouble())
-                                 : ZIVEvent::initWithEventProto(*proto);
+  return rowTimestamp ? ZIVEvent::initWithEventProto(*proto, *rowTimestamp)
+                      : ZIVEvent::initWithEventProto(*proto);
+}
+
+}  // namespace
+
+namespace {
+
+// A raw event row -> its raw event, from the row's columns: `data` present as bytes, `name` and
+// the fingerprint as the row holds them (null when absent), `timestamp` when it is a number.
+std::shared_ptr<ZIVRawEventData> RawEventFromColumns(std::span<const uint8_t> data,
+                                                     const fnd::Value& name,
+                                                     std::optional<double> timestamp, int64_t rowID,
+                                                     std::optional<int64_t> fingerprint,
+                                                     fnd::Error* error) {
+  // The rows this program writes hold the plain form that is read without building the message;
+  // anything else takes the message's road.
+  std::optional<std::shared_ptr<ZIVEvent>> direct;
+  if (name.isString()) direct = ZIVEvent::initWithEncodedEvent(data, name.asString(), timestamp);
+  bool refused = direct.has_value();
+  std::shared_ptr<ZIVEvent> event =
+      direct ? *direct
+             : EventFromStoredMessage(fnd::Data(data.begin(), data.end()), name, timestamp,
+                                      &refused, error);
+  if (!event) {
+    if (refused) ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
+    return nullptr;
+  }
+  auto rawEvent = ZIVRawEventData::initWithRawEvent(event, rowID, fingerprint);
+  if (!rawEvent) ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
+  return rawEvent;
+}
+
+void SetMissingEventDataError(fnd::Error* error) {
+  ZIVSetError(error, 3, "Cannot create an event from database. Missing event data");
 }
 
 }  // namespace
@@ -200,33 +234,24 @@ std::shared_ptr<ZIVRawEventData> ZIVDatabase::rawEventDataFromDictionary(const R
                                                                          fnd::Error* error) {
   const fnd::Value data = row.get("data");
   if (!data.isData()) {
-    ZIVSetError(error, 3, "Cannot create an event from database. Missing event data");
+    SetMissingEventDataError(error);
     return nullptr;
   }
-  const fnd::Value name = row.get("name");
   const fnd::Value rowTimestamp = row.get("timestamp");
-  // The rows this program writes hold the plain form that is read without building the message;
-  // anything else takes the message's road.
-  std::optional<std::shared_ptr<ZIVEvent>> direct;
-  if (name.isString()) {
-    direct = ZIVEvent::initWithEncodedEvent(
-        *data.data(), name.asString(),
-        rowTimestamp.isNumber() ? std::optional<double>(rowTimestamp.asDouble()) : std::nullopt);
-  }
-  bool refused = direct.has_value();
-  std::shared_ptr<ZIVEvent> event =
-      direct ? *direct : EventFromStoredMessage(*data.data(), name, rowTimestamp, &refused, error);
-  if (!event) {
-    if (refused) ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
-    return nullptr;
-  }
   const fnd::Value fingerprint = row.get("metadata_fingerprint");
-  auto rawEvent = ZIVRawEventData::initWithRawEvent(
-      event, row.get("rowid").asInt(0),
-      fingerprint.isInt() ? std::optional<int64_t>(fingerprint.asInt()) : std::nullopt);
-  if (!rawEvent) ZIVSetError(error, 3, "Cannot create an event from database. Invalid event");
-  return rawEvent;
+  return RawEventFromColumns(
+      *data.data(), row.get("name"),
+      rowTimestamp.isNumber() ? std::optional<double>(rowTimestamp.asDouble()) : std::nullopt,
+      row.get("rowid").asInt(0),
+      fingerprint.isInt() ? std::optional<int64_t>(fingerprint.asInt()) : std::nullopt, error);
 }
+
+namespace {
+
+constexpr const char* kRawEventsOfFingerprintQuery =
+    "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?";
+
+}  // namespace
 
 std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>>
 ZIVDatabase::rawEventsWithMetadataFingerprint(int64_t fingerprint, fnd::Error* error,
@@ -235,8 +260,10 @@ ZIVDatabase::rawEventsWithMetadataFingerprint(int64_t fingerprint, fnd::Error* e
     ZIVSetError(error, 2, "Query records failed. Database not open.");
     return std::nullopt;
   }
-  auto rows = rawEventRowsWithMetadataFingerprint(
-      fingerprint, error, eventFilter ? eventFilter : [](size_t, const Row&) { return true; });
+  auto rows = sqliteStore_->recordsForQuery(
+      kRawEventsOfFingerprintQuery,
+      {fnd::Value::Int64(fingerprint), fnd::Value::Int64(ZIVDatabaseRawEventsSelectLimit)}, error,
+      eventFilter ? eventFilter : [](size_t, const Row&) { return true; });
   if (!rows) return std::nullopt;
   std::vector<std::shared_ptr<ZIVRawEventData>> events;
   fnd::Error conversionError;
@@ -252,16 +279,67 @@ ZIVDatabase::rawEventsWithMetadataFingerprint(int64_t fingerprint, fnd::Error* e
   return events;
 }
 
-std::optional<std::vector<ZIVDatabase::Row>> ZIVDatabase::rawEventRowsWithMetadataFingerprint(
-    int64_t fingerprint, fnd::Error* error, const ZIVSqliteStore::RecordFilter& eventFilter) {
-  if (!sqliteStore_) {
-    ZIVSetError(error, 2, "Query records failed. Database not open.");
-    return std::nullopt;
-  }
-  return sqliteStore_->recordsForQuery(
-      "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+bool ZIVDatabase::visitRawEventsWithMetadataFingerprint(int64_t fingerprint, size_t rowLimit,
+                                                        fnd::Error* error,
+                                                        const RawEventVisitor& visitor) {
+  if (!sqliteStore_) return ZIVSetError(error, 2, "Query records failed. Database not open.");
+  // Column positions by name, found in the first row: the table's columns may come in any order.
+  struct Columns {
+    int rowID = -1, name = -1, timestamp = -1, fingerprint = -1, data = -1;
+  };
+  std::optional<Columns> columns;
+  return sqliteStore_->visitRowsForQuery(
+      kRawEventsOfFingerprintQuery,
       {fnd::Value::Int64(fingerprint), fnd::Value::Int64(ZIVDatabaseRawEventsSelectLimit)}, error,
-      eventFilter);
+      [&](size_t index, const ZIVSqliteRow& row) {
+        if (index >= rowLimit) return false;
+        if (!columns) {
+          columns.emplace();
+          // A later column of the same name wins, as it does in a record.
+          for (int column = 0; column < row.columnCount(); ++column) {
+            const char* name = row.name(column);
+            if (!name) continue;
+            const std::string_view text(name);
+            if (text == "rowid") columns->rowID = column;
+            if (text == "name") columns->name = column;
+            if (text == "timestamp") columns->timestamp = column;
+            if (text == "metadata_fingerprint") columns->fingerprint = column;
+            if (text == "data") columns->data = column;
+          }
+        }
+        // Each column as its record value would read: see rawEventDataFromDictionary().
+        auto valueOf = [&](int column) {
+          return column < 0 ? fnd::Value() : row.value(column).value_or(fnd::Value());
+        };
+        const int64_t rowID = columns->rowID >= 0 && row.type(columns->rowID) == SQLITE_INTEGER
+                                  ? row.integer(columns->rowID)
+                                  : valueOf(columns->rowID).asInt(0);
+        fnd::Error conversionError;
+        std::shared_ptr<ZIVRawEventData> rawEvent;
+        const std::span<const uint8_t> data =
+            columns->data >= 0 && row.type(columns->data) == SQLITE_BLOB
+                ? row.blob(columns->data)
+                : std::span<const uint8_t>();
+        if (data.empty()) {
+          SetMissingEventDataError(&conversionError);
+        } else {
+          std::optional<double> timestamp;
+          const int timestampType = columns->timestamp >= 0 ? row.type(columns->timestamp) : -1;
+          if (timestampType == SQLITE_INTEGER) {
+            timestamp = static_cast<double>(row.integer(columns->timestamp));
+          } else if (timestampType == SQLITE_FLOAT) {
+            timestamp = row.real(columns->timestamp);
+          }
+          const bool hasFingerprint =
+              columns->fingerprint >= 0 && row.type(columns->fingerprint) == SQLITE_INTEGER;
+          rawEvent = RawEventFromColumns(
+              data, valueOf(columns->name), timestamp, rowID,
+              hasFingerprint ? std::optional<int64_t>(row.integer(columns->fingerprint))
+                             : std::nullopt,
+              &conversionError);
+        }
+        return visitor(index, rowID, std::move(rawEvent), conversionError);
+      });
 }
 
 std::optional<std::vector<std::shared_ptr<ZIVRawEventData>>> ZIVDatabase::allRawEventsWithError(
@@ -365,7 +443,9 @@ bool ZIVDatabase::insertBundle(const APMPBMeasurementBundle& bundle, const fnd::
   if (now() - endTimestamp > settings_->maxQueueTime()) {
     ZIVStorageLog(4, 12016, "Storing bundle outside of the max uploading time span", {});
   }
-  fnd::Data compressed = security::Gzip(*data);
+  // A queue row is inflated before upload and never leaves the device as it is: the fastest level
+  // keeps the bundling pass short, and rows of any level stay readable.
+  fnd::Data compressed = security::Gzip(*data, security::kBestSpeed);
   if (compressed.empty()) return ZIVSetError(error, 2, "Failed to compress bundle");
   ZIVStorageLog(7, 12018, "Saving bundle. size (bytes)",
                 {fnd::Value::Int64(static_cast<int64_t>(compressed.size()))});

@@ -434,6 +434,75 @@ TEST_F(DatabaseTest, RawEventRowsReadTheSameOnBothRoads) {
   }
 }
 
+// The bundler's walk over the rows of a fingerprint converts each row as its record converts,
+// whatever the row holds, and ends at the row limit without converting that row.
+TEST_F(DatabaseTest, VisitedRawEventRowsConvertAsTheirRecords) {
+  auto plain = *MakeEvent("e", kNow, {{"n", ZIVValue::initWithInt64(3)}})->encodedProtoEvent(false);
+  fnd::Data withFloat = plain;
+  for (int byte : {0x0a, 0x08, 0x0a, 0x01, int{'f'}, 0x25, 0x00, 0x00, 0x80, 0x3f}) {
+    withFloat.push_back(static_cast<uint8_t>(byte));
+  }
+  const std::vector<ZIVDatabase::Row> rows = {
+      {{"name", "plain"}, {"timestamp", kNow + 0.5}, {"data", fnd::Value(plain)}},
+      {{"name", "float"}, {"timestamp", kNow}, {"data", fnd::Value(withFloat)}},
+      {{"name", "whole"},
+       {"timestamp", fnd::Value::Int64(1700000001)},
+       {"data", fnd::Value(plain)}},
+      {{"name", "text_time"}, {"timestamp", "later"}, {"data", fnd::Value(plain)}},
+      {{"name", fnd::Value::Int64(5)}, {"timestamp", kNow}, {"data", fnd::Value(plain)}},
+      {{"name", "bad name"}, {"timestamp", kNow}, {"data", fnd::Value(plain)}},
+      {{"name", "garbage"}, {"timestamp", kNow}, {"data", fnd::Value(fnd::Data{0xff, 0xff})}},
+      {{"name", "empty"}, {"timestamp", kNow}, {"data", fnd::Value(fnd::Data())}},
+      {{"name", "text_data"}, {"timestamp", kNow}, {"data", "bytes"}},
+  };
+  for (ZIVDatabase::Row row : rows) {
+    row.set("metadata_fingerprint", 31);
+    ASSERT_TRUE(db_->insertDataType(row, "raw_events"));
+  }
+  auto records = Store().recordsForQuery(
+      "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = 31 ORDER BY rowid", {});
+  ASSERT_TRUE(records.has_value());
+  ASSERT_EQ(records->size(), rows.size());
+  auto describe = [](const std::shared_ptr<ZIVRawEventData>& raw, const fnd::Error& error) {
+    if (!raw) return "refused: " + error.localizedDescription();
+    const ZIVEvent& event = *raw->rawEvent();
+    auto bytes = event.encodedProtoEvent(true);
+    return std::to_string(raw->rowID()) + " " + std::to_string(raw->metadataFingerprint()) + " " +
+           event.name() + " " + std::to_string(event.timestamp()) + " " +
+           std::to_string(bytes ? bytes->size() : 0) + " " +
+           fnd::Value(bytes.value_or(fnd::Data())).description();
+  };
+  std::vector<std::string> visited;
+  fnd::Error error;
+  ASSERT_TRUE(db_->visitRawEventsWithMetadataFingerprint(
+      31, rows.size(), &error,
+      [&](size_t index, int64_t rowID, std::shared_ptr<ZIVRawEventData> raw,
+          const fnd::Error& conversionError) {
+        EXPECT_EQ(rowID, (*records)[index].get("rowid").asInt()) << index;
+        visited.push_back(describe(raw, conversionError));
+        return true;
+      }))
+      << error.description();
+  ASSERT_EQ(visited.size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    fnd::Error conversionError;
+    auto raw = db_->rawEventDataFromDictionary((*records)[i], &conversionError);
+    EXPECT_EQ(visited[i], describe(raw, conversionError)) << i;
+  }
+  EXPECT_NE(visited[0].rfind("refused", 0), 0u);
+  EXPECT_EQ(visited[6].rfind("refused", 0), 0u);
+
+  // The limit ends the walk at the row of its index, which is not converted.
+  std::vector<size_t> seen;
+  ASSERT_TRUE(db_->visitRawEventsWithMetadataFingerprint(
+      31, 2, nullptr,
+      [&](size_t index, int64_t, std::shared_ptr<ZIVRawEventData>, const fnd::Error&) {
+        seen.push_back(index);
+        return true;
+      }));
+  EXPECT_EQ(seen, (std::vector<size_t>{0, 1}));
+}
+
 TEST_F(DatabaseTest, QueuedBundlesSkipUnreadableRowsAndStopAtTheSizeLimit) {
   // Rows: A, garbage, B, C. The garbage is skipped wherever it lies; the walk stops at the first
   // readable bundle over the size limit.

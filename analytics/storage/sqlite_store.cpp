@@ -973,6 +973,68 @@ std::optional<std::vector<ZIVSqliteStore::Record>> ZIVSqliteStore::recordsForQue
   return records;
 }
 
+namespace {
+
+// Whether recordsForQuery() leaves the column out of its record: text or a blob that SQLite
+// hands out as a null pointer (an empty blob; out of memory).
+bool ReadsAsAbsent(sqlite3_stmt* statement, int column) {
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_TEXT:
+      return sqlite3_column_text(statement, column) == nullptr;
+    case SQLITE_BLOB:
+      return sqlite3_column_blob(statement, column) == nullptr;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool ZIVSqliteStore::visitRowsForQuery(const std::string& sql, const fnd::Array& parameterValues,
+                                       fnd::Error* error, const RowVisitor& visitor) {
+  if (sql.empty()) {
+    return ZIVSetError(error, kBadArgument, "Received empty query for records for query");
+  }
+  if (!visitor) {
+    return ZIVSetError(error, kBadArgument, "Received empty filter for selecting records");
+  }
+  sqlite3_stmt* statement = selectStatement(sql, parameterValues, error);
+  if (!statement) return false;
+
+  const ZIVSqliteRow row(statement);
+  size_t index = 0;
+  size_t accepted = 0;
+  bool failed = false;
+  while (true) {
+    int rc = sqlite3_step(statement);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) {
+      setDatabaseError(error, "query records");
+      failed = true;
+      break;
+    }
+    const int count = sqlite3_column_count(statement);
+    for (int column = 0; column < count; ++column) {
+      const char* name = sqlite3_column_name(statement, column);
+      if (!name) {
+        ZIVStorageLog(4, 34003, "Failed to get column name", {});
+      } else if (ReadsAsAbsent(statement, column)) {
+        ZIVStorageLog(4, 34004, "Value is nil for column", {fnd::Value(name)});
+      }
+    }
+    const bool keep = visitor(index, row);
+    ++index;
+    if (!keep) break;
+    ++accepted;
+  }
+  cleanUpStatement(statement, sql);
+  if (failed) return false;
+  if (index > 0 && accepted == 0) {
+    ZIVStorageLog(4, 34005, "Database contains records that were all filtered out", {});
+  }
+  return true;
+}
+
 sqlite3_stmt* ZIVSqliteStore::selectStatement(const std::string& sql,
                                               const fnd::Array& parameterValues,
                                               fnd::Error* error) {
@@ -1285,6 +1347,37 @@ bool ZIVSqliteStore::bindValues(const fnd::Array& values, sqlite3_stmt* statemen
 }
 
 std::optional<fnd::Value> ZIVSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+  return ZIVSqliteRow(statement).value(column);
+}
+
+// ---- Rows read in place.
+
+int ZIVSqliteRow::columnCount() const { return sqlite3_column_count(statement_); }
+
+const char* ZIVSqliteRow::name(int column) const { return sqlite3_column_name(statement_, column); }
+
+int ZIVSqliteRow::type(int column) const { return sqlite3_column_type(statement_, column); }
+
+int64_t ZIVSqliteRow::integer(int column) const { return sqlite3_column_int64(statement_, column); }
+
+double ZIVSqliteRow::real(int column) const { return sqlite3_column_double(statement_, column); }
+
+std::string_view ZIVSqliteRow::text(int column) const {
+  const unsigned char* text = sqlite3_column_text(statement_, column);
+  if (!text) return {};
+  const int length = sqlite3_column_bytes(statement_, column);
+  return std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+}
+
+std::span<const uint8_t> ZIVSqliteRow::blob(int column) const {
+  const void* blob = sqlite3_column_blob(statement_, column);
+  if (!blob) return {};
+  const int length = sqlite3_column_bytes(statement_, column);
+  return std::span<const uint8_t>(static_cast<const uint8_t*>(blob), static_cast<size_t>(length));
+}
+
+std::optional<fnd::Value> ZIVSqliteRow::value(int column) const {
+  sqlite3_stmt* statement = statement_;
   switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER:
       return fnd::Value::Int64(sqlite3_column_int64(statement, column));

@@ -32,13 +32,38 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+
+// One result row of ZIVSqliteStore::visitRowsForQuery(), read in place from the running
+// statement: valid only during the visit that hands it out. Columns are numbered from 0.
+class ZIVSqliteRow {
+ public:
+  int columnCount() const;
+  // The column's name as SQLite names it; null on failure.
+  const char* name(int column) const;
+  // SQLite's storage class: SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL.
+  int type(int column) const;
+  int64_t integer(int column) const;
+  double real(int column) const;
+  // A TEXT column's bytes, or a BLOB column's; empty when SQLite holds none (an empty blob).
+  std::string_view text(int column) const;
+  std::span<const uint8_t> blob(int column) const;
+  // The value that recordsForQuery() puts in its record, or nullopt when it leaves it out.
+  std::optional<fnd::Value> value(int column) const;
+
+ private:
+  friend class ZIVSqliteStore;
+  explicit ZIVSqliteRow(sqlite3_stmt* statement) : statement_(statement) {}
+  sqlite3_stmt* const statement_;
+};
 
 class ZIVSqliteStore {
  public:
@@ -55,6 +80,8 @@ class ZIVSqliteStore {
   using AddOnColumns = std::vector<std::pair<std::string, std::string>>;
   // Called with the zero-based row index and the row; false ends the walk without that row.
   using RecordFilter = std::function<bool(size_t index, const Record& record)>;
+  // Called with the zero-based row index and the row read in place; false ends the walk.
+  using RowVisitor = std::function<bool(size_t index, const ZIVSqliteRow& row)>;
 
   // Opens (creating when missing) the database at `path` and validates it with an integrity
   // check. A file that cannot be opened or fails the check is deleted, together with its journal
@@ -199,6 +226,12 @@ class ZIVSqliteStore {
   std::optional<std::vector<Record>> recordsForQuery(const std::string& sql,
                                                      const fnd::Array& parameterValues,
                                                      fnd::Error* error, const RecordFilter& filter);
+  // The walk of recordsForQuery() with a filter, without building records: the visitor reads each
+  // row where it lies, for queries that run over many rows. The same checks, failures and log
+  // lines (a column left out of a record is logged as there; a first row refused logs that all
+  // rows were filtered out). False with an error when the query fails.
+  [[nodiscard]] bool visitRowsForQuery(const std::string& sql, const fnd::Array& parameterValues,
+                                       fnd::Error* error, const RowVisitor& visitor);
   // The first row of a SELECT as integers, one per column (nullopt for a column that is NULL or
   // not an integer), without building records: for checks that run on every event. An empty row
   // when the query has none; nullopt with an error when it fails.

@@ -489,6 +489,65 @@ TEST_F(SqliteStoreTest, AStepErrorAfterTheFirstRowFailsTheQuery) {
   EXPECT_TRUE(store_->recordsForQuery("SELECT a FROM v", {}).has_value());
 }
 
+// Visiting rows in place reads what the records of the same query hold, ends the walk and fails
+// as the filtered walk does, and logs the same lines.
+TEST_F(SqliteStoreTest, VisitedRowsReadAsTheirRecordsAndLogAlike) {
+  Exec("CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)");
+  Exec(
+      "INSERT INTO v VALUES (7, 2.5, 'text', x'0102', NULL), (-1, 0.0, '', x'', NULL), "
+      "(8, 1e300, 'x', x'ff', 3)");
+  const std::string sql = "SELECT rowid, * FROM v WHERE i > ? ORDER BY rowid";
+  for (size_t stopAt : {size_t{0}, size_t{1}, size_t{99}}) {
+    SCOPED_TRACE(stopAt);
+    logs_.clear();
+    auto filter = [&](size_t index, const auto&) { return index != stopAt; };
+    auto records = store_->recordsForQuery(sql, {fnd::Value(-5)}, nullptr, filter);
+    ASSERT_TRUE(records.has_value());
+    const auto recordLogs = logs_.entries();
+    logs_.clear();
+    std::vector<ZIVSqliteStore::Record> visited;
+    ASSERT_TRUE(store_->visitRowsForQuery(
+        sql, {fnd::Value(-5)}, nullptr, [&](size_t index, const ZIVSqliteRow& row) {
+          if (!filter(index, row)) return false;
+          ZIVSqliteStore::Record record;
+          for (int column = 0; column < row.columnCount(); ++column) {
+            if (auto value = row.value(column)) record.set(std::string(row.name(column)), *value);
+          }
+          // The typed readers agree with the values.
+          EXPECT_EQ(row.type(1), SQLITE_INTEGER);
+          EXPECT_EQ(row.integer(1), record.get("i").asInt());
+          EXPECT_EQ(row.real(2), record.get("r").asDouble());
+          EXPECT_EQ(std::string(row.text(3)), record.get("t").asString());
+          const fnd::Value blob = record.get("b");
+          const auto bytes = row.blob(4);
+          EXPECT_EQ(fnd::Data(bytes.begin(), bytes.end()),
+                    blob.isData() ? *blob.data() : fnd::Data());
+          visited.push_back(std::move(record));
+          return true;
+        }));
+    EXPECT_EQ(visited, *records);
+    const auto visitLogs = logs_.entries();
+    ASSERT_EQ(visitLogs.size(), recordLogs.size());
+    for (size_t i = 0; i < visitLogs.size(); ++i) {
+      EXPECT_EQ(visitLogs[i].messageCode, recordLogs[i].messageCode) << i;
+    }
+  }
+  // The empty blob is logged as a missing value; a refused first row as all rows filtered out.
+  EXPECT_TRUE(logs_.has(34004));
+  fnd::Error error;
+  EXPECT_FALSE(
+      store_->visitRowsForQuery("", {}, &error, [](size_t, const ZIVSqliteRow&) { return true; }));
+  EXPECT_EQ(error.code(), 1);
+  error = fnd::Error();
+  EXPECT_FALSE(store_->visitRowsForQuery("DELETE FROM v", {}, &error,
+                                         [](size_t, const ZIVSqliteRow&) { return true; }));
+  EXPECT_EQ(error.code(), 1);
+  error = fnd::Error();
+  EXPECT_FALSE(store_->visitRowsForQuery("SELECT abs(-9223372036854775807 - 1) FROM v", {}, &error,
+                                         [](size_t, const ZIVSqliteRow&) { return true; }));
+  EXPECT_EQ(error.code(), 3);
+}
+
 TEST_F(SqliteStoreTest, IntegersForQueryReadTheFirstRowColumnByColumn) {
   Exec("CREATE TABLE v (a INTEGER, b)");
   Exec("INSERT INTO v VALUES (7, NULL), (8, 'x')");

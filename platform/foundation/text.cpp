@@ -227,6 +227,19 @@ bool IsInClass(char32_t codePoint, CharacterClass cls) {
 }
 
 bool ConsistsOnlyOf(std::string_view text, CharacterClass cls) {
+  if (cls == CharacterClass::kNameCharacter) {
+    // Names are checked for every event parameter and are mostly ASCII, where the class is the
+    // letters, the digits and "_"; the first other byte hands the rest to the general walk.
+    size_t ascii = 0;
+    for (; ascii < text.size(); ++ascii) {
+      const unsigned char c = static_cast<unsigned char>(text[ascii]);
+      if (c >= 0x80) break;
+      const bool in =
+          (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+      if (!in) return false;
+    }
+    text.remove_prefix(ascii);
+  }
   bool all = true;
   ForEachCodePoint(text, [&](char32_t c) {
     all = IsInClass(c, cls);

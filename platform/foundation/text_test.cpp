@@ -148,6 +148,16 @@ TEST(TextTest, ClassifiesCharacters) {
   EXPECT_FALSE(ConsistsOnlyOf("12a", CharacterClass::kDecimalDigit));
   EXPECT_TRUE(ConsistsOnlyOf("event_name1", CharacterClass::kNameCharacter));
   EXPECT_FALSE(ConsistsOnlyOf("event-name", CharacterClass::kNameCharacter));
+  // Names agree with the class code point by code point, ASCII or not.
+  for (int c = 0; c < 0x80; ++c) {
+    const std::string text(1, static_cast<char>(c));
+    EXPECT_EQ(ConsistsOnlyOf("a" + text + "\u00e9", CharacterClass::kNameCharacter),
+              IsInClass(static_cast<char32_t>(c), CharacterClass::kNameCharacter))
+        << c;
+  }
+  EXPECT_TRUE(ConsistsOnlyOf("n\u00e9_\u0663", CharacterClass::kNameCharacter));
+  EXPECT_FALSE(ConsistsOnlyOf("n\u00e9-", CharacterClass::kNameCharacter));
+  EXPECT_FALSE(ConsistsOnlyOf("name\xff", CharacterClass::kNameCharacter));
   EXPECT_FALSE(ConsistsOnlyOf("ab\xff", CharacterClass::kLetter));
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <type_traits>
 
 namespace fnd {
 
@@ -56,28 +57,24 @@ struct SharedSlabs {
   size_t slabs = 0;          // All slabs of the class.
 };
 
-SharedSlabs* allSharedSlabs();
+// Constant-initialised and trivially destructible: no guard that a fork could catch half-taken,
+// and still usable while the process ends, when values are freed to the last.
+constinit SharedSlabs gSharedSlabs[kClasses];
+static_assert(std::is_trivially_destructible_v<SharedSlabs>, "the slabs outlive every value");
+
+SharedSlabs& sharedSlabs(size_t c) { return gSharedSlabs[c]; }
 
 // A child made by fork() must not inherit a lock that another thread of the parent held: every
-// class is locked across the fork.
+// class is locked across the fork. The handlers are registered while the program loads, before it
+// has threads.
 void lockAllForFork() {
-  for (size_t c = 0; c < kClasses; ++c) allSharedSlabs()[c].mutex.lock();
+  for (SharedSlabs& s : gSharedSlabs) s.mutex.lock();
 }
 void unlockAllAfterFork() {
-  for (size_t c = kClasses; c-- > 0;) allSharedSlabs()[c].mutex.unlock();
+  for (size_t c = kClasses; c-- > 0;) gSharedSlabs[c].mutex.unlock();
 }
-
-SharedSlabs* allSharedSlabs() {
-  // Never destroyed: values are freed until the process ends.
-  static SharedSlabs* const all = [] {
-    auto* slabs = new SharedSlabs[kClasses];
-    pthread_atfork(lockAllForFork, unlockAllAfterFork, unlockAllAfterFork);
-    return slabs;
-  }();
-  return all;
-}
-
-SharedSlabs& sharedSlabs(size_t c) { return allSharedSlabs()[c]; }
+[[maybe_unused]] const bool gForkHandlersRegistered =
+    pthread_atfork(lockAllForFork, unlockAllAfterFork, unlockAllAfterFork) == 0;
 
 // REQUIRES: s.mutex held, for this and the helpers below.
 void link(SharedSlabs& s, Slab* slab) {

@@ -246,7 +246,8 @@ TEST(BlockCacheTest, AForkedChildMakesAndDropsValuesWhileAnotherThreadChurns) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // A child stuck on a lock must not outlive the test.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // A child stuck on a lock must not outlive the test,
+      alarm(30);                         // nor hang it: it ends by the alarm and the test fails.
       std::vector<Value> values;
       for (int i = 0; i < 20000; ++i) values.push_back(SharedValue(i, i));
       values.clear();

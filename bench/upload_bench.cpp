@@ -125,6 +125,19 @@ void RunOn(dispatch::Queue& queue, const std::function<void()>& block) {
   (void)done.wait();
 }
 
+// Waits until the uploader, whose successes with data left start the next attempt at once on
+// `queue`, has nothing pending and nothing left to upload.
+void WaitUntilDrained(dispatch::Queue& queue, ZIVUploader& uploader) {
+  for (;;) {
+    bool done = false;
+    RunOn(queue,
+          [&] { done = !uploader.isNetworkRequestPending() && !uploader.hasDataToUpload(); });
+    if (done) return;
+    dispatch::Semaphore pause(0, dispatch::Clock::real());
+    (void)pause.wait(0.002);
+  }
+}
+
 void BM_PlainNanopbEncode(benchmark::State& state) {
   fnd::ScopedTestHome home;
   Store store;
@@ -261,14 +274,7 @@ void BM_BundleAndEncode(benchmark::State& state) {
       uploadStart = bench::ThreadCpuSeconds();
       uploader->uploadData();
     });
-    for (;;) {
-      bool done = false;
-      RunOn(*queue,
-            [&] { done = !uploader->isNetworkRequestPending() && !uploader->hasDataToUpload(); });
-      if (done) break;
-      dispatch::Semaphore pause(0, dispatch::Clock::real());
-      (void)pause.wait(0.002);
-    }
+    WaitUntilDrained(*queue, *uploader);
     RunOn(*queue, [&] { uploadCpu += bench::ThreadCpuSeconds() - uploadStart; });
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.PauseTiming();
@@ -323,14 +329,7 @@ void BM_DrainToCollector(benchmark::State& state) {
     state.ResumeTiming();
     // Each success with data left starts the next attempt at once; wait until nothing is left.
     RunOn(*queue, [&] { uploader->uploadData(); });
-    for (;;) {
-      bool done = false;
-      RunOn(*queue,
-            [&] { done = !uploader->isNetworkRequestPending() && !uploader->hasDataToUpload(); });
-      if (done) break;
-      dispatch::Semaphore pause(0, dispatch::Clock::real());
-      (void)pause.wait(0.002);
-    }
+    WaitUntilDrained(*queue, *uploader);
     state.PauseTiming();
     RunOn(*queue, [&] { uploader.reset(); });
     store.database.reset();

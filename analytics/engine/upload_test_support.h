@@ -49,6 +49,11 @@ class Fixture : public ::testing::Test {
                  const std::vector<rc_test::EventRule>& rules = {}) {
     auto config = rc_test::Config(kAppID, settings);
     if (!rules.empty()) rc_test::SetEventRules(config.get(), rules);
+    Install(config);
+  }
+
+  // Replaces the server settings with `config`.
+  void Install(const std::shared_ptr<APMPBMeasurementConfig>& config) {
     ZIVRemoteConfigEnvironment environment;
     environment.monitor = monitor_.get();
     environment.clock = clock_;

@@ -333,13 +333,7 @@ class QueuedBundleUploadTest : public UploaderTest {
   void ConfigureWith(bool checksum, const std::vector<std::string>& controls) {
     auto config = rc_test::Config(kAppID, {{"measurement.quality.checksum", checksum ? "1" : "0"}});
     rc_test::SetDataControls(config.get(), controls);
-    ZIVRemoteConfigEnvironment environment;
-    environment.monitor = monitor_.get();
-    environment.clock = clock_;
-    environment.services = services_;
-    settings_ =
-        ZIVRemoteConfig::initWithAppID(kAppID, database_, config, persisted_, nullptr, environment);
-    ASSERT_NE(settings_, nullptr);
+    Install(config);
     Rebuild();
   }
   // A bundle as the bundler stores it, with events (the first the first open "_f" when asked),

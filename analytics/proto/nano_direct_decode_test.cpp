@@ -218,32 +218,38 @@ TEST(NanoDirectDecodeTest, SizeAndDepthCapsHoldAsThroughNanopb) {
   }
 }
 
+// `bytes` after one to `kinds` random edits, each of the first `kinds` of: a byte replaced, a bit
+// flipped, the rest cut off, a byte inserted.
+fnd::Data Mutated(fnd::Data bytes, std::mt19937& random, unsigned kinds) {
+  const int edits = 1 + static_cast<int>(random() % kinds);
+  for (int e = 0; e < edits && !bytes.empty(); ++e) {
+    const size_t at = random() % bytes.size();
+    switch (random() % kinds) {
+      case 0:
+        bytes[at] = static_cast<uint8_t>(random());
+        break;
+      case 1:
+        bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+        break;
+      case 2:
+        bytes.resize(at);
+        break;
+      default:
+        bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     static_cast<uint8_t>(random()));
+        break;
+    }
+  }
+  return bytes;
+}
+
 TEST(NanoDirectDecodeTest, MutatedBatchesDecodeAsThroughNanopb) {
   const fnd::Data batch = FullBatch();
   ASSERT_GT(batch.size(), 100u);
   ExpectSameOutcome(apmpb_measurement_batch_descriptor, batch, "the batch");
   std::mt19937 random(20251211);
   for (int round = 0; round < 3000; ++round) {
-    fnd::Data bytes = batch;
-    const int edits = 1 + static_cast<int>(random() % 4);
-    for (int e = 0; e < edits && !bytes.empty(); ++e) {
-      const size_t at = random() % bytes.size();
-      switch (random() % 4) {
-        case 0:
-          bytes[at] = static_cast<uint8_t>(random());
-          break;
-        case 1:
-          bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
-          break;
-        case 2:
-          bytes.resize(at);
-          break;
-        default:
-          bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                       static_cast<uint8_t>(random()));
-          break;
-      }
-    }
+    const fnd::Data bytes = Mutated(batch, random, 4);
     ExpectSameOutcome(apmpb_measurement_batch_descriptor, bytes, "round " + std::to_string(round));
     if (HasFailure()) break;
   }
@@ -334,22 +340,7 @@ TEST(NanoCanonicalTest, MutatedBatchesItAcceptsEncodeBackToThemselves) {
   std::mt19937 random(20261211);
   int accepted = 0;
   for (int round = 0; round < 3000; ++round) {
-    fnd::Data bytes = batch;
-    const int edits = 1 + static_cast<int>(random() % 3);
-    for (int e = 0; e < edits && !bytes.empty(); ++e) {
-      const size_t at = random() % bytes.size();
-      switch (random() % 3) {
-        case 0:
-          bytes[at] = static_cast<uint8_t>(random());
-          break;
-        case 1:
-          bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
-          break;
-        default:
-          bytes.resize(at);
-          break;
-      }
-    }
+    const fnd::Data bytes = Mutated(batch, random, 3);
     if (!nano_message_is_canonical(apmpb_measurement_batch_descriptor, bytes.data(),
                                    bytes.size())) {
       continue;

@@ -919,57 +919,25 @@ std::optional<std::vector<ZIVSqliteStore::Record>> ZIVSqliteStore::recordsForQue
 std::optional<std::vector<ZIVSqliteStore::Record>> ZIVSqliteStore::recordsForQuery(
     const std::string& sql, const fnd::Array& parameterValues, fnd::Error* error,
     const RecordFilter& filter) {
-  if (sql.empty()) {
-    ZIVSetError(error, kBadArgument, "Received empty query for records for query");
-    return std::nullopt;
-  }
-  if (!filter) {
-    ZIVSetError(error, kBadArgument, "Received empty filter for selecting records");
-    return std::nullopt;
-  }
-  sqlite3_stmt* statement = selectStatement(sql, parameterValues, error);
-  if (!statement) return std::nullopt;
-
+  // The walk logs the columns it leaves out; each row becomes a record of the others.
   std::vector<Record> records;
-  size_t index = 0;
-  bool failed = false;
-  while (true) {
-    int rc = sqlite3_step(statement);
-    if (rc == SQLITE_DONE) break;
-    if (rc != SQLITE_ROW) {
-      // A failed step, first row or later, is a failed query: a partial answer would look like a
-      // complete one to the caller.
-      setDatabaseError(error, "query records");
-      failed = true;
-      break;
-    }
-    Record record;
-    int count = sqlite3_column_count(statement);
-    for (int column = 0; column < count; ++column) {
-      const char* name = sqlite3_column_name(statement, column);
-      if (!name) {
-        ZIVStorageLog(4, 34003, "Failed to get column name", {});
-        continue;
+  RowVisitor collect;
+  if (filter) {
+    collect = [&](size_t index, const ZIVSqliteRow& row) {
+      Record record;
+      const int count = row.columnCount();
+      for (int column = 0; column < count; ++column) {
+        const char* name = row.name(column);
+        if (!name) continue;
+        std::optional<fnd::Value> value = row.value(column);
+        if (value) record.set(std::string(name), std::move(*value));
       }
-      std::optional<fnd::Value> value = valueAtColumn(column, statement);
-      if (!value) {
-        ZIVStorageLog(4, 34004, "Value is nil for column", {fnd::Value(name)});
-        continue;
-      }
-      record.set(std::string(name), std::move(*value));
-    }
-    if (!filter(index, record)) {
-      ++index;
-      break;
-    }
-    records.push_back(std::move(record));
-    ++index;
+      if (!filter(index, record)) return false;
+      records.push_back(std::move(record));
+      return true;
+    };
   }
-  cleanUpStatement(statement, sql);
-  if (failed) return std::nullopt;
-  if (index > 0 && records.empty()) {
-    ZIVStorageLog(4, 34005, "Database contains records that were all filtered out", {});
-  }
+  if (!visitRowsForQuery(sql, parameterValues, error, collect)) return std::nullopt;
   return records;
 }
 

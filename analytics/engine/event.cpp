@@ -138,7 +138,7 @@ fnd::Dictionary ZIVParametersAsDictionary(const ZIVEvent::Parameters& parameters
 // ---- ZIVEvent.
 
 ZIVEvent::ZIVEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
-                   Parameters parameters)
+                   std::shared_ptr<Parameters> parameters)
     : origin_(std::move(origin)),
       name_(std::move(name)),
       timestamp_(timestamp),
@@ -165,14 +165,23 @@ bool ZIVEvent::checkOriginAndName(const std::string& origin, bool isPublic, cons
 
 std::shared_ptr<ZIVEvent> ZIVEvent::makeWithNormalizedParameters(
     const std::string& origin, const std::string& name, double timestamp, double previousTimestamp,
-    Parameters typed, const ZIVParameterLimits* checkedUnder) {
-  typed[kOriginParameter] = ZIVValue::initWithString(origin);
+    std::shared_ptr<Parameters> typed, const ZIVParameterLimits* checkedUnder) {
+  // "_o" is the origin whatever the parameters said; a copy's already is.
+  auto stored = typed->find(kOriginParameter);
+  const std::string* storedOrigin =
+      stored != typed->end() && stored->second && stored->second->isString()
+          ? stored->second->object().string()
+          : nullptr;
+  if (!storedOrigin || *storedOrigin != origin) {
+    if (typed.use_count() > 1) typed = std::make_shared<Parameters>(*typed);
+    (*typed)[kOriginParameter] = ZIVValue::initWithString(origin);
+  }
   std::shared_ptr<ZIVEvent> event(
       new ZIVEvent(origin, name, timestamp, previousTimestamp, std::move(typed)));
   if (event->shouldValidateParams()) {
-    if (!ZIVValidateConversionEventParameters(&event->parameters_,
-                                              event->shouldRequireValueParam())) {
-      event->parameters_.erase(kConversionParameter);
+    Parameters& parameters = event->mutableParameters();
+    if (!ZIVValidateConversionEventParameters(&parameters, event->shouldRequireValueParam())) {
+      parameters.erase(kConversionParameter);
     }
   } else if (checkedUnder && ZIVOriginParameterIsNormalized(origin, name, *checkedUnder)) {
     // The checked parameters with "_o" set: they still pass under the same limits.
@@ -188,43 +197,40 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bo
   if (!checkOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
   std::optional<fnd::Dictionary> normalized =
       ZIVNormalizedParametersForParametersAndEventName(parameters, name, isPublic, false);
-  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp,
-                                      normalized ? TypedParameters(*normalized) : Parameters());
+  return makeWithNormalizedParameters(
+      origin, name, timestamp, previousTimestamp,
+      std::make_shared<Parameters>(normalized ? TypedParameters(*normalized) : Parameters()));
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithOrigin(const std::string& origin, bool isPublic,
                                                    const std::string& name, double timestamp,
                                                    double previousTimestamp,
                                                    const Parameters& parameters) {
-  return initWithTypedParameters(origin, isPublic, name, timestamp, previousTimestamp, parameters,
-                                 nullptr, std::nullopt);
+  return initWithTypedParameters(origin, isPublic, name, timestamp, previousTimestamp,
+                                 std::make_shared<Parameters>(parameters), std::nullopt);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithTypedParameters(
     const std::string& origin, bool isPublic, const std::string& name, double timestamp,
-    double previousTimestamp, const Parameters& parameters, Parameters* owned,
+    double previousTimestamp, std::shared_ptr<Parameters> parameters,
     const std::optional<ZIVParameterLimits>& checkedUnder) {
   // Copies and stored events mostly hold parameters that an earlier construction normalised
   // already: when normalising would hand them back unchanged, it is skipped. Parameters known to
   // pass under the limits of now are not checked again.
   const ZIVParameterLimits limits = ZIVCurrentParameterLimits();
   if (isPublic || !((checkedUnder && *checkedUnder == limits) ||
-                    ZIVParametersAreNormalized(parameters, name, limits))) {
+                    ZIVParametersAreNormalized(*parameters, name, limits))) {
     return initWithOrigin(origin, isPublic, name, timestamp, previousTimestamp,
-                          ZIVParametersAsDictionary(parameters));
+                          ZIVParametersAsDictionary(*parameters));
   }
   if (!checkOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
-  if (owned) {
-    return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp,
-                                        std::move(*owned), &limits);
-  }
-  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp, parameters,
-                                      &limits);
+  return makeWithNormalizedParameters(origin, name, timestamp, previousTimestamp,
+                                      std::move(parameters), &limits);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
   return initWithTypedParameters(origin_, false, name_, timestamp_, previousTimestamp, parameters_,
-                                 nullptr, normalizedUnder_);
+                                 normalizedUnder_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const fnd::Dictionary& parameters) const {
@@ -237,7 +243,7 @@ std::shared_ptr<ZIVEvent> ZIVEvent::copyWithParameters(const Parameters& paramet
 
 std::shared_ptr<ZIVEvent> ZIVEvent::copy() const {
   return initWithTypedParameters(origin_, false, name_, timestamp_, previousTimestamp_, parameters_,
-                                 nullptr, normalizedUnder_);
+                                 normalizedUnder_);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto) {
@@ -278,7 +284,8 @@ std::shared_ptr<ZIVEvent> ZIVEvent::initWithEventProto(const APMPBEvent& proto, 
   }
   // Without "_o" the origin is empty, which the origin check refuses.
   return initWithTypedParameters(origin.value_or(std::string()), false, name, timestamp,
-                                 previousTimestamp, parameters, &parameters, std::nullopt);
+                                 previousTimestamp,
+                                 std::make_shared<Parameters>(std::move(parameters)), std::nullopt);
 }
 
 std::shared_ptr<ZIVEvent> ZIVEvent::eventFromEditEvent(const APMPEvent& editEvent) {
@@ -294,20 +301,20 @@ APMPEvent ZIVEvent::editEvent() const {
   const fnd::Value* publicName = ZIVExternalEventNames().find(fnd::Value(name_));
   return APMPEvent(
       publicName ? publicName->asString() : name_, timestamp_,
-      ZIVEventParamObjectFromDictionary(ZIVParametersAsDictionary(parameters_), false));
+      ZIVEventParamObjectFromDictionary(ZIVParametersAsDictionary(*parameters_), false));
 }
 
 bool ZIVEvent::flagIsSet(const char* parameter) const {
-  auto it = parameters_.find(parameter);
-  return it != parameters_.end() && it->second && it->second->isInt64() &&
+  auto it = parameters_->find(parameter);
+  return it != parameters_->end() && it->second && it->second->isInt64() &&
          it->second->int64Value() == 1;
 }
 
 bool ZIVEvent::isConversion() const { return flagIsSet(kConversionParameter); }
 
 bool ZIVEvent::isRealtime() const {
-  auto it = parameters_.find(kRealtimeParameter);
-  if (it != parameters_.end() && !(it->second && it->second->isInt64())) {
+  auto it = parameters_->find(kRealtimeParameter);
+  if (it != parameters_->end() && !(it->second && it->second->isInt64())) {
     Log(2, 16006, "Realtime parameter must be an int64. Event name", {fnd::Value(name_)});
     return false;
   }
@@ -316,38 +323,48 @@ bool ZIVEvent::isRealtime() const {
 
 bool ZIVEvent::isDebug() const { return flagIsSet(kDebugParameter); }
 
-void ZIVEvent::setRealtime(bool realtime) {
+ZIVEvent::Parameters& ZIVEvent::mutableParameters() {
   normalizedUnder_.reset();
+  if (parameters_.use_count() > 1) parameters_ = std::make_shared<Parameters>(*parameters_);
+  return *parameters_;
+}
+
+bool ZIVEvent::eraseParameter(const char* parameter) {
+  if (!parameters_->contains(parameter)) return false;
+  mutableParameters().erase(parameter);
+  return true;
+}
+
+void ZIVEvent::setRealtime(bool realtime) {
   if (realtime) {
-    parameters_[kRealtimeParameter] = ZIVValue::initWithInt64(1);
+    mutableParameters()[kRealtimeParameter] = ZIVValue::initWithInt64(1);
   } else {
-    parameters_.erase(kRealtimeParameter);
+    eraseParameter(kRealtimeParameter);
   }
 }
 
 void ZIVEvent::setDebug(bool debug) {
-  normalizedUnder_.reset();
   if (debug) {
-    parameters_[kDebugParameter] = ZIVValue::initWithInt64(1);
+    mutableParameters()[kDebugParameter] = ZIVValue::initWithInt64(1);
   } else {
-    parameters_.erase(kDebugParameter);
+    eraseParameter(kDebugParameter);
   }
 }
 
 void ZIVEvent::setConversion(bool conversion) {
-  normalizedUnder_.reset();
   if (conversion) {
-    if (!ZIVValidateConversionEventParameters(&parameters_, shouldRequireValueParam())) return;
-    parameters_[kConversionParameter] = ZIVValue::initWithInt64(1);
-    auto error = parameters_.find(kErrorParameter);
-    if (error != parameters_.end() && error->second && error->second->isInt64() &&
+    Parameters& parameters = mutableParameters();
+    if (!ZIVValidateConversionEventParameters(&parameters, shouldRequireValueParam())) return;
+    parameters[kConversionParameter] = ZIVValue::initWithInt64(1);
+    auto error = parameters.find(kErrorParameter);
+    if (error != parameters.end() && error->second && error->second->isInt64() &&
         error->second->int64Value() == kConversionRemovedError) {
-      parameters_.erase(error);
+      parameters.erase(error);
     }
     return;
   }
-  if (parameters_.erase(kConversionParameter) > 0) {
-    ZIVAddErrorParameter(&parameters_, kConversionRemovedError);
+  if (eraseParameter(kConversionParameter)) {
+    ZIVAddErrorParameter(&mutableParameters(), kConversionRemovedError);
   }
 }
 
@@ -366,13 +383,13 @@ void ZIVEvent::applyParameters(const fnd::Dictionary& parameters, bool isPublic)
       ZIVNormalizedParametersForParameters(parameters, isPublic);
   if (!normalized || normalized->empty()) return;
   Parameters merged = TypedParameters(*normalized);
-  for (const auto& [key, value] : parameters_) merged[key] = value;
-  parameters_ = std::move(merged);
+  for (const auto& [key, value] : *parameters_) merged[key] = value;
+  parameters_ = std::make_shared<Parameters>(std::move(merged));
 }
 
 bool ZIVEvent::addScreenParameters(const fnd::Dictionary& parameters) {
   normalizedUnder_.reset();
-  if (parameters.empty() || ZIVHasScreenParameters(parameters_) ||
+  if (parameters.empty() || ZIVHasScreenParameters(*parameters_) ||
       !parameters.contains(fnd::Value("_si"))) {
     return false;
   }
@@ -383,10 +400,11 @@ bool ZIVEvent::addScreenParameters(const fnd::Dictionary& parameters) {
   if (!CheckScreenText(parameters, "_sn", 16004, "Received invalid screen name")) return false;
   ZIVValuePtr idValue = ZIVValue::valueFromObject(screenID);
   if (!idValue) return false;
-  parameters_["_si"] = idValue;
+  Parameters& own = mutableParameters();
+  own["_si"] = idValue;
   for (const char* key : {"_sc", "_sn"}) {
     if (const fnd::Value* value = parameters.find(fnd::Value(key))) {
-      parameters_[key] = ZIVValue::initWithString(*ScreenText(*value));
+      own[key] = ZIVValue::initWithString(*ScreenText(*value));
     }
   }
   return true;
@@ -498,7 +516,7 @@ std::optional<fnd::Data> ZIVEvent::directProtoEvent(bool withName) const {
   // plain double, integer or string (item lists, or values that protoEvent() logs and leaves
   // out): those take the message's own road.
   size_t size = 0;
-  for (const auto& [key, value] : parameters_) {
+  for (const auto& [key, value] : *parameters_) {
     if (!value || !(value->isDouble() || value->isInt64() || value->isString()) ||
         (value->isString() && !value->object().isString())) {
       return std::nullopt;
@@ -508,7 +526,7 @@ std::optional<fnd::Data> ZIVEvent::directProtoEvent(bool withName) const {
   fnd::Data out;
   out.reserve(size + name_.size() + 32);
   fnd::Data param;
-  for (const auto& [key, value] : parameters_) {
+  for (const auto& [key, value] : *parameters_) {
     param.clear();
     AppendBytesField(&param, kParamNameKey, key);
     if (value->isDouble()) {
@@ -558,7 +576,7 @@ size_t BytesFieldSize(size_t length) { return 1 + VarintSize(length) + length; }
 std::optional<size_t> ZIVEvent::directProtoEventSize(bool withName) const {
   // Counts what directProtoEvent() writes, field by field; nullopt where it answers nullopt.
   size_t size = 0;
-  for (const auto& [key, value] : parameters_) {
+  for (const auto& [key, value] : *parameters_) {
     if (!value || !(value->isDouble() || value->isInt64() || value->isString()) ||
         (value->isString() && !value->object().isString())) {
       return std::nullopt;
@@ -709,8 +727,8 @@ std::optional<std::shared_ptr<ZIVEvent>> ZIVEvent::initWithEncodedEvent(
   if (!origin) return std::nullopt;
   const double time = timestamp ? *timestamp : static_cast<int64_t>(millis.value_or(0)) / 1000.0;
   const double previous = static_cast<int64_t>(previousMillis.value_or(0)) / 1000.0;
-  return initWithTypedParameters(*origin, false, name, time, previous, parameters, &parameters,
-                                 std::nullopt);
+  return initWithTypedParameters(*origin, false, name, time, previous,
+                                 std::make_shared<Parameters>(std::move(parameters)), std::nullopt);
 }
 
 std::optional<fnd::Data> ZIVEvent::encodedProtoEvent(bool withName) const {
@@ -747,7 +765,7 @@ std::shared_ptr<APMPBEvent> ZIVEvent::builtProtoEvent() const {
   }
   NANOSetInt64(proto.get(), APMPBEvent::kTimestampMillis, ZIVMillisecondsFromSeconds(timestamp_));
   fnd::Array params =
-      ZIVEventParamProtoFromDictionary(ZIVParametersAsDictionary(parameters_), name_, false);
+      ZIVEventParamProtoFromDictionary(ZIVParametersAsDictionary(*parameters_), name_, false);
   NANOSetArray(proto.get(), APMPBEvent::kParams, &params);
   return proto;
 }

@@ -89,7 +89,7 @@ class ZIVEvent {
   const std::string& name() const { return name_; }
   double timestamp() const { return timestamp_; }
   double previousTimestamp() const { return previousTimestamp_; }
-  const Parameters& parameters() const { return parameters_; }
+  const Parameters& parameters() const { return *parameters_; }
 
   // True only when "_c" / "_r" / "_dbg" is the int64 1. A "_r" that is not an int64 logs 16006.
   bool isConversion() const;
@@ -134,25 +134,33 @@ class ZIVEvent {
 
  private:
   ZIVEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
-           Parameters parameters);
+           std::shared_ptr<Parameters> parameters);
 
   // Construction steps shared by both initWithOrigin overloads: the origin and name rules (false
   // refuses the event) with log 16002 for a previous timestamp after the timestamp; then the event
   // over parameters already normalised, "_o" set and the conversion check applied.
   static bool checkOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
                                  double timestamp, double previousTimestamp);
-  // The typed initWithOrigin; `owned`, when not null, is `parameters` and may be moved from.
-  // `checkedUnder`: limits under which `parameters` are known to be normalised for `name`.
+  // The typed initWithOrigin over parameters that the new event may share (with the event they
+  // were copied from). `checkedUnder`: limits under which `parameters` are known to be normalised
+  // for `name`.
   static std::shared_ptr<ZIVEvent> initWithTypedParameters(
       const std::string& origin, bool isPublic, const std::string& name, double timestamp,
-      double previousTimestamp, const Parameters& parameters, Parameters* owned,
+      double previousTimestamp, std::shared_ptr<Parameters> parameters,
       const std::optional<ZIVParameterLimits>& checkedUnder);
-  // `checkedUnder`: the limits under which `typed` was found normalised, or null.
+  // `checkedUnder`: the limits under which `typed` was found normalised, or null. `typed` is
+  // changed only when it is not shared.
   static std::shared_ptr<ZIVEvent> makeWithNormalizedParameters(
       const std::string& origin, const std::string& name, double timestamp,
-      double previousTimestamp, Parameters typed, const ZIVParameterLimits* checkedUnder = nullptr);
+      double previousTimestamp, std::shared_ptr<Parameters> typed,
+      const ZIVParameterLimits* checkedUnder = nullptr);
 
   bool flagIsSet(const char* parameter) const;
+  // The parameters to change: a copy of their own first when another event shares them. Drops
+  // normalizedUnder_.
+  Parameters& mutableParameters();
+  // Removes the parameter, answering whether it was there; parameters without it stay shared.
+  bool eraseParameter(const char* parameter);
   // The encoding of protoEvent() written straight from the parameters, or nullopt when a
   // parameter is not a plain double, integer or string.
   std::optional<fnd::Data> directProtoEvent(bool withName) const;
@@ -164,8 +172,9 @@ class ZIVEvent {
   const std::string name_;
   const double timestamp_;
   const double previousTimestamp_;
-  // Changed only on the engine's worker queue.
-  Parameters parameters_;
+  // Changed only on the engine's worker queue. Never null; shared with the copies made from this
+  // event (and the event this one was copied from) until one of them changes them.
+  std::shared_ptr<Parameters> parameters_;
   // The limits under which parameters_ is known to pass ZIVParametersAreNormalized() for name_,
   // set by the construction that checked them and dropped by any change to them: a copy made
   // under the same limits is not checked again.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,45 @@ TEST_F(EventTest, CopiesAreNormalisedAgainWhenLimitsOrParametersChange) {
   EXPECT_TRUE(sameParameters(*flaggedCopy, *fresh(*flagged)));
   EXPECT_FALSE(sameParameters(*flaggedCopy, *flagged));
   EXPECT_EQ(IntParam(*flaggedCopy, "_r"), 1);
+}
+
+// A copy holds the parameters of its original until either changes them: a change on one side
+// is never seen on the other, whichever side changes first.
+TEST_F(EventTest, ChangesToACopyAndItsOriginalStayApart) {
+  const fnd::Dictionary screen{{fnd::Value("_si"), fnd::Value(int64_t{7})},
+                               {fnd::Value("_sn"), fnd::Value("home")}};
+  const std::vector<std::pair<const char*, std::function<void(ZIVEvent&)>>> changes = {
+      {"_r", [](ZIVEvent& e) { e.setRealtime(true); }},
+      {"_dbg", [](ZIVEvent& e) { e.setDebug(true); }},
+      {"_c", [](ZIVEvent& e) { e.setConversion(true); }},
+      {"_si", [&](ZIVEvent& e) { EXPECT_TRUE(e.addScreenParameters(screen)); }},
+      {"extra",
+       [](ZIVEvent& e) {
+         e.applyParameters({{fnd::Value("extra"), fnd::Value(1)}}, false);
+       }},
+  };
+  for (const auto& [parameter, change] : changes) {
+    SCOPED_TRACE(parameter);
+    auto original =
+        ZIVEvent::initWithOrigin("app", false, "e", 10, 0, {{fnd::Value("p"), fnd::Value(1)}});
+    ASSERT_NE(original, nullptr);
+    auto copy = original->copyWithPreviousTimestamp(5);
+    change(*copy);
+    EXPECT_TRUE(copy->parameters().contains(parameter));
+    EXPECT_FALSE(original->parameters().contains(parameter));
+    auto second = original->copy();
+    change(*original);
+    EXPECT_TRUE(original->parameters().contains(parameter));
+    EXPECT_FALSE(second->parameters().contains(parameter));
+    EXPECT_EQ(IntParam(*second, "p"), 1);
+  }
+  // Removing a flag from a copy leaves the original's.
+  auto flagged = ZIVEvent::initWithOrigin("app", false, "e", 10, 0, fnd::Dictionary());
+  flagged->setRealtime(true);
+  auto unflagged = flagged->copy();
+  unflagged->setRealtime(false);
+  EXPECT_TRUE(flagged->isRealtime());
+  EXPECT_FALSE(unflagged->isRealtime());
 }
 
 TEST_F(EventTest, Flags) {

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "analytics/config/consent_settings_util.h"
 #include "analytics/config/remote_config.h"
@@ -67,7 +68,10 @@ struct Store {
     database = ZIVDatabase::initWithDatabaseName(ZIVDatabaseFileName, persisted);
     auto config = APMPBMeasurementConfig::initWithBuffer(nullptr);
     NANOSetString(config.get(), APMPBMeasurementConfig::kAppId, kAppID);
-    settings = ZIVRemoteConfig::initWithAppID(kAppID, database, config, persisted, nullptr);
+    // The engine stores a configuration off the main thread (it logs when it is not).
+    std::thread([&] {
+      settings = ZIVRemoteConfig::initWithAppID(kAppID, database, config, persisted, nullptr);
+    }).join();
   }
   // 100,000 events a tenth of a second apart, ending now.
   std::vector<std::shared_ptr<ZIVEvent>> Fill() {
